@@ -1,0 +1,30 @@
+#include "core/error.h"
+
+const char* kyErrorMessage(kyError code) {
+    if (code >= 0) return "No error";
+    static const char* const table[] = {
+        "Unknown error",
+        "Invalid parameter",
+        "Out of memory",
+        "Couldn't open file",
+        "Couldn't create file",
+        "Couldn't read from file",
+        "Couldn't write to file",
+        "Invalid operation sequence",
+        "Unsupported data format",
+        "Unsupported channel format",
+        "Unsupported file format",
+        "Unsupported compression type",
+        "File is corrupt or not of the expected format",
+        "Invalid or corrupted file",
+        "The file does not contain any audio data",
+        nullptr, // 0x8004020F has no row
+        "Missing required component",
+        "Operation cancelled",
+    };
+    const uint32_t u = static_cast<uint32_t>(code);
+    const uint32_t base = 0x80040200u;
+    if (u >= base && u - base < sizeof(table) / sizeof(table[0]) && table[u - base])
+        return table[u - base];
+    return "Unknown error";
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Result codes of the pipeline: zero or positive is success, negative is a failure
+// whose message comes from one fixed table.
+#include <cstdint>
+
+using kyError = int32_t;
+
+constexpr kyError KY_OK = 0;
+constexpr kyError KY_NOTHING_DONE = 1; // success that means nothing was done / data ended
+
+constexpr kyError KYERR_UNKNOWN = static_cast<kyError>(0x80040200u);
+constexpr kyError KYERR_INVALID_PARAMETER = static_cast<kyError>(0x80040201u);
+constexpr kyError KYERR_OUT_OF_MEMORY = static_cast<kyError>(0x80040202u);
+constexpr kyError KYERR_OPEN_FILE = static_cast<kyError>(0x80040203u);
+constexpr kyError KYERR_CREATE_FILE = static_cast<kyError>(0x80040204u);
+constexpr kyError KYERR_READ_FILE = static_cast<kyError>(0x80040205u);
+constexpr kyError KYERR_WRITE_FILE = static_cast<kyError>(0x80040206u);
+constexpr kyError KYERR_SEQUENCE = static_cast<kyError>(0x80040207u);
+constexpr kyError KYERR_DATA_FORMAT = static_cast<kyError>(0x80040208u);
+constexpr kyError KYERR_CHANNEL_FORMAT = static_cast<kyError>(0x80040209u);
+constexpr kyError KYERR_FILE_FORMAT = static_cast<kyError>(0x8004020Au);
+constexpr kyError KYERR_COMPRESSION = static_cast<kyError>(0x8004020Bu);
+constexpr kyError KYERR_CORRUPT = static_cast<kyError>(0x8004020Cu);
+constexpr kyError KYERR_INVALID_FILE = static_cast<kyError>(0x8004020Du);
+constexpr kyError KYERR_NO_AUDIO = static_cast<kyError>(0x8004020Eu);
+constexpr kyError KYERR_MISSING_COMPONENT = static_cast<kyError>(0x80040210u);
+constexpr kyError KYERR_CANCELLED = static_cast<kyError>(0x80040211u);
+
+inline bool kySucceeded(kyError e) { return e >= 0; }
+inline bool kyFailed(kyError e) { return e < 0; }
+
+// The message of a code: "No error" for success, the table's text for a known
+// failure, "Unknown error" for anything else.
+const char* kyErrorMessage(kyError code);

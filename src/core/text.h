@@ -1,0 +1,26 @@
+#pragma once
+// Text conversions between UTF-8, UTF-16 and the single-byte code page (Windows-1252).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Code point of a single-byte character: 0x80-0x9F through the Windows-1252 table.
+char32_t kySingleByteToCodePoint(uint8_t c);
+// Single-byte character for a code point, with the transliterations of Latin Extended-A
+// and common punctuation; '?' for anything else.
+char kyCodePointToSingleByte(char32_t c);
+
+std::u16string kySingleByteToUtf16(std::string_view text);
+std::string kySingleByteToUtf8(std::string_view text);
+std::string kyUtf16ToUtf8(std::u16string_view text);
+std::u16string kyUtf8ToUtf16(std::string_view text);
+std::string kyUtf16ToSingleByte(std::u16string_view text);
+std::string kyUtf8ToSingleByte(std::string_view text);
+
+// Well-formed by lead and continuation bytes, every sequence ending inside `text`.
+bool kyIsValidUtf8(std::string_view text);
+bool kyIsAscii(std::string_view text);
+
+// Appends the UTF-8 form of one code point.
+void kyAppendUtf8(std::string& out, char32_t cp);
