@@ -1,0 +1,77 @@
+#pragma once
+// Base of every file reader: the file, the catalogue entry, the identity properties and
+// the plain PCM path (read a block, convert it to float planes, push it downstream).
+// Readers of compressed data override the decode hooks.
+#include "core/filter.h"
+#include "core/sample_block.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct kyFormatEntry;
+
+class kyReaderFilter : public kySourceFilter2 {
+public:
+    // Takes ownership of `fd` (closed by the destructor). Sets properties 0, 1 and 3.
+    kyReaderFilter(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option);
+    ~kyReaderFilter() override;
+
+    // The result of opening (parsing the header); a reader that failed to open answers it
+    // from every operation, and the catalogue hands it to the caller of OpenReader.
+    kyError OpenResult() const { return m_openResult; }
+
+    kyError GetFormat(kyAudioFormat& format) override;
+    uint32_t Seek(uint32_t frame) override;
+    kyError Prepare() override;
+    kyError Process() override;
+    const char* GetInterleavedFormat(uint32_t channels) override;
+    kyError RunInterleaved() override;
+
+    // Markers (cue points) of the file: frame position and name. False past the last one.
+    virtual bool GetMarker(uint32_t index, uint32_t& frame, std::string& name) { return false; }
+
+    const kyFormatEntry* entry() const { return m_entry; }
+
+protected:
+    // Decode hooks. The base reads raw PCM of the subformat in property 2.
+    // Called from Prepare after the file position is set to the first frame to deliver.
+    virtual kyError PrepareDecoder() { return KY_OK; }
+    // Fills up to `frames` frames of `planes` from offset 0; `got` < frames only at the
+    // end of the data.
+    virtual kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got);
+    // True when the frames are raw PCM the base converts (seek by byte offset, interleaved
+    // run).
+    virtual bool IsRawPcm() const { return m_rawPcm; }
+
+    // Reads exactly `size` bytes at the current position: "Couldn't read from file" when
+    // fewer are there.
+    kyError ReadExact(void* data, size_t size);
+    // Reads up to `size` bytes; returns the count read, or -1 on an error.
+    long ReadSome(void* data, size_t size);
+    kyError ReadAt(uint64_t offset, void* data, size_t size);
+    kyError SeekFile(uint64_t offset);
+    uint64_t FileSize() const { return m_fileSize; }
+
+    // Sets the subformat property (2) and, for a raw id the core converts, the sample
+    // width. Returns false for an id without a raw form.
+    bool SetSubformat(const char* id);
+
+    const kyFormatEntry* m_entry;
+    int32_t m_option;
+    int m_fd;
+    kyError m_openResult = KY_OK;
+    uint64_t m_fileSize = 0;
+    uint64_t m_dataOffset = 0;  // first byte of the audio data
+    uint64_t m_dataBytes = 0;   // bytes of audio data (raw PCM: length x bytes per frame)
+    uint64_t m_startOffset = 0; // bytes skipped by Seek
+    uint32_t m_startFrame = 0;
+    uint32_t m_bits = 16;         // bits per sample of the container (raw PCM)
+    uint32_t m_bytesPerFrame = 0; // raw PCM only
+    bool m_byteSwap = false;
+    bool m_signFlip = false;
+    bool m_rawPcm = false;
+    std::vector<uint8_t> m_readBuffer;
+    kyPlaneBuffer m_planes;
+    uint32_t m_remaining = 0;
+    bool m_prepared = false;
+};

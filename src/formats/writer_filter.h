@@ -1,0 +1,103 @@
+#pragma once
+// Base of every file writer: the file, its three identity properties, the choice of data
+// subformat, the float-to-PCM conversion and the hooks a compressing writer fills in.
+#include "core/audio_format.h"
+#include "core/filter.h"
+#include "core/property_table.h"
+#include "core/quantizer.h"
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct kyFormatEntry;
+
+class kyWriterFilter : public kySinkFilter2 {
+public:
+    // Takes ownership of `fd` (closed by the destructor). An empty `subformat` picks the
+    // entry's default: "PCM 16-bit" when listed, else the middle item of the list.
+    kyWriterFilter(int fd, const char* fileName, const char* subformat, const kyFormatEntry* entry);
+    ~kyWriterFilter() override;
+
+    // Every format overrides Run: negotiate, write the header, RunStream, finish the file.
+    kyError Run() override = 0;
+    kyError Write(float** planes, uint32_t frames) override;
+    kyError WriteInterleaved(const void* bytes, uint32_t byteCount, uint32_t frames) override;
+
+    // Frames written when non-zero, else the stream's length.
+    virtual uint32_t Length() const;
+    virtual uint32_t Channels() const { return m_stream.channels; }
+    virtual uint32_t SampleRate() const { return m_stream.sampleRate; }
+    // Slots 0-2 are the writer's own (file name, format name, data subformat); the others
+    // are asked of the connected source.
+    virtual const char* GetPropertyA(uint32_t slot);
+    virtual const char* GetPropertyUtf8(uint32_t slot);
+    virtual const char16_t* GetPropertyW(uint32_t slot);
+
+    // Encoder hooks for writers that compress (used when convert is off).
+    virtual kyError EncoderStart() { return KY_OK; }
+    // Consumes frames of `planes` from `consumed` on (advancing it and lowering
+    // `remaining`); may hand back one block of output bytes to write.
+    virtual kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
+                           uint32_t& consumed, uint32_t& remaining) {
+        return KYERR_UNKNOWN;
+    }
+    virtual kyError EncoderFlush() { return KY_OK; }
+
+    const kyFormatEntry* entry() const { return m_entry; }
+    // The data subformat (slot 2) as chosen by construction or negotiation.
+    const char* Subformat() { return m_properties.getUtf8(2); }
+    bool passthrough() const { return m_passthrough; }
+    uint32_t framesWritten() const { return m_framesWritten; }
+
+    // Largest file this writer may make; a write that would pass it fails with "Couldn't
+    // write to file". Formats with 32-bit sizes lower it.
+    void SetFileSizeLimit(uint64_t bytes) { m_fileSizeLimit = bytes; }
+
+protected:
+    // Chooses the subformat against the source; `preferred` may be null.
+    kyError NegotiateFormat(const char* preferred);
+    // Sets up conversion of planar floats to the subformat's interleaved samples.
+    kyError PreparePcmConversion();
+    // Runs the whole stream: the source's interleaved run in passthrough, else the pull
+    // loop wrapped in the encoder hooks when convert is off.
+    kyError RunStream();
+
+    // File access. Every write writes all bytes or fails with "Couldn't write to file".
+    kyError WriteBytes(const void* data, size_t size);
+    kyError WriteAt(uint64_t offset, const void* data, size_t size);
+    kyError ReadAt(uint64_t offset, void* data, size_t size);
+    uint64_t Position() const { return m_position; }
+    kyError SeekTo(uint64_t offset);
+    uint64_t FileSize() const { return m_fileEnd; }
+    int fd() const { return m_fd; }
+
+    // The connected source's format, fetched once.
+    kyError FetchStreamFormat();
+
+    const kyFormatEntry* m_entry;
+    kyPropertyTable m_properties{KY_WRITER_PROPERTY_SLOTS};
+    int m_fd;
+    kyAudioFormat m_stream{};
+    bool m_haveStream = false;
+    uint32_t m_framesWritten = 0;
+    std::vector<uint8_t> m_convertBuffer;
+    bool m_passthrough = false;
+    std::unique_ptr<kyQuantizer> m_quantizer;
+    bool m_convert = false;
+    bool m_byteSwap = false;
+    bool m_signFlip = false;
+    uint32_t m_samplesPerBlock = 0;
+    uint32_t m_bytesPerSample = 0;
+
+private:
+    uint64_t m_position = 0;
+    uint64_t m_fileEnd = 0;
+    uint64_t m_fileSizeLimit = UINT64_MAX;
+};
+
+// The subformat a name normalises to when matching a source's format automatically
+// ("Lossless 16-bit" -> "PCM 16-bit", "PCM 20-bit (24)" -> "PCM 20-bit", ...).
+std::string kyNormalizeSubformat(const std::string& name);
+
+// The default subformat of an entry (see the constructor).
+std::string kyDefaultSubformat(const kyFormatEntry& entry);
