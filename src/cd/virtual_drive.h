@@ -1,0 +1,181 @@
+#pragma once
+// The virtual drive: an MMC device emulator that answers the command blocks the drive-access
+// methods send, from a disc model (a CUE sheet with its BIN files, or the built-in demo
+// disc), with deterministic fault injection. Virtual drives are listed by
+// kyDskReaderModeSPTI after the real /dev/srN drives and are reached through the same
+// command path, so every byte the real path sends and parses is exercised.
+//
+// Display name of virtual drive N: "virtualN <SPTI 9-N-0> Velmora Virtual CD-ROM"
+// (device path "virtualN", address host 9, target N, LUN 0; the text after "> " is the
+// vendor and product of the drive's INQUIRY answer).
+#include "cd/disc_toc.h"
+#include "platform/scsi_transport.h"
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One track of a disc model.
+struct kyDiscTrack {
+    uint32_t number = 0;
+    uint32_t session = 1;
+    uint32_t start = 0;       // LBA of INDEX 01
+    uint32_t pregapStart = 0; // LBA of INDEX 00 (or of the PREGAP); equals start without one
+    uint8_t control = 0; // CONTROL nibble: 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channel
+    std::string isrc;    // 12 characters, or empty
+    bool IsData() const { return (control & 4) != 0; }
+};
+
+struct kyDiscSession {
+    uint32_t number = 1;
+    uint32_t firstTrack = 0;
+    uint32_t lastTrack = 0;
+    uint32_t leadOut = 0; // LBA of the session's lead-out
+};
+
+// Names for the demo disc, invented; the command line applies them to the disc record.
+struct kyDemoDiscRecord {
+    std::string artist;
+    std::string album;
+    std::string year;
+    std::string genre;
+    std::vector<std::string> trackTitles; // audio tracks, in order
+};
+
+// A disc: its tracks, sessions, catalogue number, ISRCs and the bytes of every sector.
+class kyDiscImage {
+public:
+    ~kyDiscImage();
+    kyDiscImage(const kyDiscImage&) = delete;
+    kyDiscImage& operator=(const kyDiscImage&) = delete;
+
+    // Loads a CUE sheet and opens its BINARY files. Null with a message naming the line
+    // when the sheet is malformed or a FILE is missing or shorter than its tracks.
+    static std::unique_ptr<kyDiscImage> LoadCue(const std::string& path, std::string& error);
+    // The built-in enhanced demo disc, generated in memory: audio tracks of music-like
+    // material in session 1 (one with pre-emphasis, one starting with a second of digital
+    // silence), a data track in session 2, an MCN and ISRCs.
+    static std::unique_ptr<kyDiscImage> Demo();
+
+    // Raw 2352-byte sectors [lba, lba + count) into out. False when any sector lies
+    // outside the recorded areas (before track 1's pregap, in a session gap, past the end).
+    bool ReadSectors(uint32_t lba, uint32_t count, uint8_t* out) const;
+
+    const std::vector<kyDiscTrack>& Tracks() const { return m_tracks; }
+    const std::vector<kyDiscSession>& Sessions() const { return m_sessions; }
+    const kyDiscTrack* Track(uint32_t number) const;
+    // LBA of the lead-out of the last session.
+    uint32_t LeadOut() const { return m_sessions.empty() ? 0 : m_sessions.back().leadOut; }
+    // The table of contents as the disc describes it (not parsed from drive answers).
+    kyDiscToc Toc() const;
+    const std::string& Mcn() const { return m_mcn; } // 13 digits, or empty
+    std::string Isrc(uint32_t track) const;          // empty when none
+    const std::optional<kyDemoDiscRecord>& Record() const { return m_record; }
+
+    // Drive answers: READ TOC format 0 (LBA or MSF addresses) and format 2. Return the
+    // full answer length; at most `capacity` bytes are written.
+    size_t PlainTocAnswer(uint8_t* out, size_t capacity, bool msf) const;
+    size_t FullTocAnswer(uint8_t* out, size_t capacity) const;
+
+    struct Extent; // where a run of sectors comes from (file, silence or generator)
+    struct Source;
+
+private:
+    kyDiscImage();
+    friend struct kyDiscImageBuilder;
+    std::vector<kyDiscTrack> m_tracks;
+    std::vector<kyDiscSession> m_sessions;
+    std::string m_mcn;
+    std::optional<kyDemoDiscRecord> m_record;
+    std::vector<Extent> m_extents;
+    std::vector<std::unique_ptr<Source>> m_sources;
+};
+
+// Faults a virtual drive injects, parsed from a text such as
+// "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8".
+// Every random draw comes from one generator seeded with `seed` when the drive is opened,
+// so the same text and the same commands give the same faults.
+struct kyFaultSpec {
+    uint64_t seed = 0;
+    // seek=p:lo..hi (or p:r for -r..r): a READ CD that does not continue the previous one
+    // returns, with probability p, data from a nonzero offset in lo..hi sectors; reads that
+    // continue it stream on from where the drive actually is.
+    double seekProbability = 0;
+    int32_t seekLow = 0;
+    int32_t seekHigh = 0;
+    // error=p: any command fails with CHECK CONDITION with probability p.
+    double errorProbability = 0;
+    // bad=lba:n: that sector fails its first n reads after the drive is opened.
+    struct Bad {
+        uint32_t lba;
+        uint32_t count;
+    };
+    std::vector<Bad> bad;
+    // scratch=a-b:q: each read of a sector in a..b corrupts random samples with probability q.
+    struct Scratch {
+        uint32_t first;
+        uint32_t last;
+        double probability;
+    };
+    std::vector<Scratch> scratch;
+    // settle=n: the first n reads after opening are accurate (no seek offset, no scratch).
+    uint32_t settle = 0;
+    // speed=x: at most x * 176400 bytes per second; 0 = unlimited.
+    double speed = 0;
+
+    // Empty text: no faults. False with a message naming the bad item.
+    static bool Parse(const std::string& text, kyFaultSpec& out, std::string& error);
+};
+
+// The emulated device. Its tray and lock state lasts for the life of the process; opening
+// it through a method restarts the fault generator and the read bookkeeping.
+class kyVirtualDevice {
+public:
+    kyVirtualDevice(std::shared_ptr<kyDiscImage> image, kyFaultSpec faults, uint32_t index);
+    ~kyVirtualDevice();
+
+    // Answers one command block, as a drive would. `dataBytes` is the room in `data`.
+    bool Execute(const uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataBytes,
+                 bool dataIn);
+
+    // Called when a method opens the drive: reseeds faults, forgets the head position.
+    void Opened();
+
+    uint32_t Index() const { return m_index; }
+    const kyDiscImage* Image() const { return m_image.get(); }
+    bool TrayOpen() const { return m_trayOpen; }
+    bool Locked() const { return m_locked; }
+    uint16_t RequestedSpeed() const { return m_requestedSpeed; } // KB/s from SET CD SPEED
+    // Every command block received since the drive was added, for tests.
+    const std::vector<std::vector<uint8_t>>& CommandLog() const { return m_log; }
+    void ClearCommandLog() { m_log.clear(); }
+
+private:
+    struct State;
+    std::shared_ptr<kyDiscImage> m_image;
+    kyFaultSpec m_faults;
+    uint32_t m_index;
+    bool m_trayOpen = false;
+    bool m_locked = false;
+    uint16_t m_requestedSpeed = 0xFFFF;
+    std::vector<std::vector<uint8_t>> m_log;
+    std::unique_ptr<State> m_state;
+};
+
+// The process-wide list of virtual drives. A kyDskReaderModeSPTI constructed afterwards
+// lists them after the real drives. Returns the drive's index in this list, or -1 with a
+// message when the fault text is malformed.
+int kyAddVirtualDrive(std::shared_ptr<kyDiscImage> image, const std::string& faultSpec,
+                      std::string& error);
+void kyClearVirtualDrives();
+uint32_t kyVirtualDriveCount();
+// The device behind virtual drive `index`, or null.
+std::shared_ptr<kyVirtualDevice> kyVirtualDriveDevice(uint32_t index);
+// A transport that sends command blocks to virtual drive `index`, or null.
+std::unique_ptr<kyScsiTransport> kyOpenVirtualTransport(uint32_t index);
+
+// Writes "DskR test image.cue" and "DskR test image.bin" into `dir`: about `minutes` of
+// generated music-like audio in tracks of a few minutes (74 minutes is a full disc).
+// Returns the CUE sheet's path, or empty with a message.
+std::string kyWriteTestImage(const std::string& dir, uint32_t minutes, std::string& error);
