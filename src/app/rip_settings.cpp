@@ -1,0 +1,243 @@
+#include "app/rip_settings.h"
+
+#include "core/text.h"
+#include "platform/music_folder.h"
+#include "platform/settings_store.h"
+
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr size_t kRecent = RipSettings::kRecentDirectories;
+
+// Copies as many bytes of the stored value over the field as the field holds, whatever
+// the stored type; the rest of the field keeps its default.
+template <typename T> void readRaw(const kySettingsStore& store, const char* name, T& field) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    auto bytes = store.rawBytes(name, true);
+    if (!bytes) return;
+    std::memcpy(&field, bytes->data(), std::min(bytes->size(), sizeof(T)));
+}
+
+void readFlag(const kySettingsStore& store, const char* name, bool& field) {
+    uint8_t v = field ? 1 : 0;
+    readRaw(store, name, v);
+    field = v != 0;
+}
+
+// Wide text up to its terminator, at most `units` UTF-16 units (never half a pair).
+std::optional<std::u16string> readWideText(const kySettingsStore& store, const char* name,
+                                           size_t units) {
+    auto bytes = store.rawBytes(name, true);
+    if (!bytes) return std::nullopt;
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes->size(); i += 2) {
+        char16_t c = static_cast<char16_t>((*bytes)[i] | ((*bytes)[i + 1] << 8));
+        if (c == 0) break;
+        text.push_back(c);
+    }
+    if (text.size() > units) {
+        text.resize(units);
+        if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    }
+    return text;
+}
+
+void readWide(const kySettingsStore& store, const char* name, std::string& field, size_t units) {
+    if (auto text = readWideText(store, name, units)) field = kyUtf16ToUtf8(*text);
+}
+
+void readNarrow(const kySettingsStore& store, const char* name, std::string& field) {
+    auto bytes = store.rawBytes(name, false);
+    if (!bytes) return;
+    std::string text;
+    for (uint8_t b : *bytes) {
+        if (b == 0 || text.size() == RipSettings::kDbTextBytes) break;
+        text.push_back(static_cast<char>(b));
+    }
+    field = text;
+}
+
+void writeFlag(kySettingsStore& store, const char* name, bool v) {
+    uint8_t b = v ? 1 : 0;
+    store.setBinary(name, &b, 1);
+}
+
+// Lower case for comparing folder names: ASCII, Latin-1, Latin Extended-A, Greek and
+// Cyrillic capitals, which covers the names people give their music folders.
+char32_t foldCase(char32_t c) {
+    if (c >= 'A' && c <= 'Z') return c + 32;
+    if (c < 0x80) return c;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+    if (c >= 0x100 && c <= 0x137 && (c & 1) == 0) return c + 1;
+    if (c >= 0x139 && c <= 0x148 && (c & 1) == 1) return c + 1;
+    if (c >= 0x14A && c <= 0x177 && (c & 1) == 0) return c + 1;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x179 && c <= 0x17E && (c & 1) == 1) return c + 1;
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;
+    if (c >= 0x410 && c <= 0x42F) return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    return c;
+}
+
+std::u32string folded(const std::string& utf8) {
+    std::u32string out;
+    std::u16string w = kyUtf8ToUtf16(utf8);
+    for (size_t i = 0; i < w.size(); ++i) {
+        char32_t c = w[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
+            w[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+            ++i;
+        }
+        out.push_back(foldCase(c));
+    }
+    return out;
+}
+
+std::string resolvePath(const std::string& storePath) {
+    return storePath.empty() ? settingsStorePath() : storePath;
+}
+
+} // namespace
+
+std::string settingsStorePath() {
+    return kySettingsStore::defaultPath();
+}
+
+bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string& storePath) {
+    s = RipSettings{};
+    if (report) *report = SettingsLoadReport{};
+    std::string path = resolvePath(storePath);
+
+    kySettingsStore store;
+    auto result = kySettingsStore::LoadResult::Unreadable;
+    if (!path.empty()) result = store.load(path, report ? &report->message : nullptr);
+
+    if (result != kySettingsStore::LoadResult::Unreadable && !path.empty()) {
+        std::u16string version = readWideText(store, "VersionNumber", 259).value_or(u"0.0");
+        if (version < u"5.0") {
+            store.setString("VersionNumber", "5.0");
+            store.save(path);
+            // A store that was put aside because it was damaged belonged to an earlier
+            // run: that user is not new, so no help on their account.
+            if (version == u"0.0" && result != kySettingsStore::LoadResult::Malformed && report)
+                report->openHelp = true;
+        }
+    }
+
+    readWide(store, "szOutDir", s.szOutDir, RipSettings::kOutDirUnits);
+    readWide(store, "szFileFormat", s.szFileFormat, RipSettings::kFileFormatUnits);
+    readWide(store, "szDataFormat", s.szDataFormat, RipSettings::kDataFormatUnits);
+    readRaw(store, "iOutChannels", s.iOutChannels);
+    readFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
+    readFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
+    readFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    readRaw(store, "aiName", s.aiName);
+    readFlag(store, "bResample", s.bResample);
+    readRaw(store, "dwNewSampleRate", s.dwNewSampleRate);
+    readRaw(store, "eResamplingAlg", s.eResamplingAlg);
+    readFlag(store, "bRemoveSilence", s.bRemoveSilence);
+    readFlag(store, "bCutOff", s.bCutOff);
+    readRaw(store, "iCutOffLength", s.iCutOffLength);
+    readFlag(store, "bCutOffFade", s.bCutOffFade);
+    readFlag(store, "bNormalize", s.bNormalize);
+    readRaw(store, "eNormalizeType", s.eNormalizeType);
+    readFlag(store, "bNormalizeMeta", s.bNormalizeMeta);
+    readRaw(store, "fNormalizeTarget", s.fNormalizeTarget);
+    readFlag(store, "bNormalizeUnitDB", s.bNormalizeUnitDB);
+    readFlag(store, "bNormalizeAlbum", s.bNormalizeAlbum);
+    readFlag(store, "bNormalizeNeverClip", s.bNormalizeNeverClip);
+    readRaw(store, "iDevice", s.iDevice);
+    readRaw(store, "iSpeed", s.iSpeed);
+    readRaw(store, "eMode", s.eMode);
+    readFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
+    readFlag(store, "bExitWhenDone", s.bExitWhenDone);
+    readNarrow(store, "szDBServer", s.szDBServer);
+    readNarrow(store, "szDBProxy", s.szDBProxy);
+    readNarrow(store, "szDBEmail", s.szDBEmail);
+
+    if (s.szOutDir.empty()) {
+        std::string music = kyUserMusicFolder();
+        if (!music.empty()) {
+            if (music.back() != '/' && music.back() != '\\') music += '/';
+            s.szOutDir = music;
+        }
+    }
+
+    for (size_t i = 0; i < kRecent; ++i) {
+        std::string name = "LastDirs." + std::to_string(i);
+        std::string dir;
+        readWide(store, name.c_str(), dir, RipSettings::kOutDirUnits);
+        if (dir.empty()) break;
+        s.lastDirs.push_back(dir);
+    }
+    return true;
+}
+
+bool saveSettings(const RipSettings& s, const std::string& storePath) {
+    std::string path = resolvePath(storePath);
+    if (path.empty()) return false;
+    kySettingsStore store;
+    // Keep what is stored beside the record (VersionNumber, bExitWhenDone, ...).
+    if (store.load(path) == kySettingsStore::LoadResult::Unreadable) return false;
+
+    store.setString("szOutDir", s.szOutDir);
+    store.setString("szFileFormat", s.szFileFormat);
+    store.setString("szDataFormat", s.szDataFormat);
+    store.setDword("iOutChannels", static_cast<uint32_t>(s.iOutChannels));
+    writeFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
+    writeFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
+    writeFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    uint8_t name[40];
+    for (size_t i = 0; i < 10; ++i)
+        for (size_t b = 0; b < 4; ++b)
+            name[i * 4 + b] = static_cast<uint8_t>(static_cast<uint32_t>(s.aiName[i]) >> (8 * b));
+    store.setBinary("aiName", name, sizeof name);
+    writeFlag(store, "bResample", s.bResample);
+    store.setDword("dwNewSampleRate", s.dwNewSampleRate);
+    store.setDword("eResamplingAlg", static_cast<uint32_t>(s.eResamplingAlg));
+    writeFlag(store, "bRemoveSilence", s.bRemoveSilence);
+    writeFlag(store, "bCutOff", s.bCutOff);
+    store.setDword("iCutOffLength", static_cast<uint32_t>(s.iCutOffLength));
+    writeFlag(store, "bCutOffFade", s.bCutOffFade);
+    writeFlag(store, "bNormalize", s.bNormalize);
+    store.setBinary("eNormalizeType", &s.eNormalizeType, 1);
+    writeFlag(store, "bNormalizeMeta", s.bNormalizeMeta);
+    uint32_t targetBits;
+    std::memcpy(&targetBits, &s.fNormalizeTarget, 4);
+    store.setDword("fNormalizeTarget", targetBits);
+    writeFlag(store, "bNormalizeUnitDB", s.bNormalizeUnitDB);
+    writeFlag(store, "bNormalizeAlbum", s.bNormalizeAlbum);
+    writeFlag(store, "bNormalizeNeverClip", s.bNormalizeNeverClip);
+    store.setDword("iDevice", static_cast<uint32_t>(s.iDevice));
+    store.setDword("iSpeed", static_cast<uint32_t>(s.iSpeed));
+    store.setDword("eMode", static_cast<uint32_t>(s.eMode));
+    writeFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
+    // Single-byte texts are kept as UTF-8 in the store file.
+    store.setString("szDBServer",
+                    kySingleByteToUtf8(s.szDBServer.substr(0, RipSettings::kDbTextBytes)));
+    store.setString("szDBProxy",
+                    kySingleByteToUtf8(s.szDBProxy.substr(0, RipSettings::kDbTextBytes)));
+    store.setString("szDBEmail",
+                    kySingleByteToUtf8(s.szDBEmail.substr(0, RipSettings::kDbTextBytes)));
+
+    for (size_t i = 0; i < kRecent; ++i) {
+        std::string valueName = "LastDirs." + std::to_string(i);
+        if (i < s.lastDirs.size() && !s.lastDirs[i].empty())
+            store.setString(valueName, s.lastDirs[i]);
+        else
+            store.remove(valueName);
+    }
+    return store.save(path);
+}
+
+void addRecentDirectory(RipSettings& s, const std::string& path) {
+    // Slots are filled from the first without gaps; keep them that way.
+    std::erase_if(s.lastDirs, [](const std::string& d) { return d.empty(); });
+    const std::u32string key = folded(path);
+    std::erase_if(s.lastDirs, [&](const std::string& d) { return folded(d) == key; });
+    if (s.lastDirs.size() >= kRecent) s.lastDirs.resize(kRecent - 1);
+    s.lastDirs.insert(s.lastDirs.begin(), path);
+}

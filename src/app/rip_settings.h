@@ -1,0 +1,79 @@
+#pragma once
+// The one settings record of the program, loaded at start-up and saved when the program
+// ends. Members carry the names of the values they are stored under.
+//
+// Text members are UTF-8, except the three freedb members, which hold single-byte
+// (Windows-1252) text. Lengths are bounded as the stored record bounds them: the output
+// directory to 259 UTF-16 units, the file format to 127, the data format to 63, the freedb
+// texts to 255 bytes.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RipSettings {
+    static constexpr size_t kOutDirUnits = 259;
+    static constexpr size_t kFileFormatUnits = 127;
+    static constexpr size_t kDataFormatUnits = 63;
+    static constexpr size_t kDbTextBytes = 255;
+    static constexpr size_t kRecentDirectories = 16;
+
+    std::string szOutDir; // ends with "/" (the music folder by default)
+    std::string szFileFormat = "Microsoft wave format";
+    std::string szDataFormat = "PCM 16-bit";
+    int32_t iOutChannels = 2; // 1 mono, 2 stereo
+    bool bNoOverwritePrompt = false;
+    bool bMergeConsecutive = false;
+    bool bCreatePlaylist = false;
+    // [0] space handling, [1] [3] [5] [7] [9] name parts, [2] [4] [6] [8] separators.
+    std::array<int32_t, 10> aiName{0, 1, 5, 2, 5, 5, 2, 3, 0, 0};
+    bool bResample = false;
+    uint32_t dwNewSampleRate = 48000;
+    int32_t eResamplingAlg = 5;
+    bool bRemoveSilence = false;
+    bool bCutOff = false;
+    int32_t iCutOffLength = 30; // seconds
+    bool bCutOffFade = true;
+    bool bNormalize = false;
+    uint8_t eNormalizeType = 11; // 1 peak, 10 ReplayGain, 11 ReplayGain ISO 226:2003, 22 EBU R 128
+    bool bNormalizeMeta = true;
+    float fNormalizeTarget = 89.0f;
+    bool bNormalizeUnitDB = true;
+    bool bNormalizeAlbum = false;
+    bool bNormalizeNeverClip = true;
+    int32_t iDevice = 0;
+    int32_t iSpeed = 255; // 255: the drive's maximum
+    int32_t eMode = 0;    // 0 burst, 1 jitter correcting, 2 scratch correcting
+    bool bEjectWhenDone = true;
+    bool bExitWhenDone = false; // read at start-up, never saved
+    std::string szDBServer = "gnudb.gnudb.org";
+    std::string szDBProxy;
+    std::string szDBEmail;
+    // Recent output directories, most recent first, at most 16, no empty entries.
+    std::vector<std::string> lastDirs;
+};
+
+// What loading found out beyond the values themselves.
+struct SettingsLoadReport {
+    // First start of this version with no earlier one: the front end opens the help.
+    bool openHelp = false;
+    // Set when the store was damaged and put aside: one line for the front end to show.
+    std::string message;
+};
+
+// Where the store lives (see kySettingsStore::defaultPath).
+std::string settingsStorePath();
+
+// Fills `settings` from the store at `storePath` (the default store when empty), each
+// field falling back to its default. Writes "5.0" as VersionNumber when the stored one
+// is older. Returns true.
+bool loadSettings(RipSettings& settings, SettingsLoadReport* report = nullptr,
+                  const std::string& storePath = {});
+
+// Writes every field except VersionNumber and bExitWhenDone; values the record does not
+// know are kept. False when the store could not be written (the old one is then intact).
+bool saveSettings(const RipSettings& settings, const std::string& storePath = {});
+
+// Puts `path` at the head of the recent directories: an entry equal to it without regard
+// to letter case is taken out first, and the oldest is dropped when all 16 are in use.
+void addRecentDirectory(RipSettings& settings, const std::string& path);

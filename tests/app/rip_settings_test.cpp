@@ -1,0 +1,271 @@
+#include "app/rip_settings.h"
+#include "platform/music_folder.h"
+#include "platform/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh home and configuration folder per test, so that nothing of the user's is read.
+class RipSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "rip_settings_XXXXXX").string();
+        m_dir = ::mkdtemp(tmpl.data());
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
+            const char* v = std::getenv(name);
+            m_saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        ::setenv("HOME", (m_dir / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+        fs::create_directories(m_dir / "config");
+    }
+    void TearDown() override {
+        for (auto& [name, v] : m_saved) {
+            if (v)
+                ::setenv(name.c_str(), v->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    std::string storePath() const {
+        return (m_dir / "config/Velmora/DskR 5/settings.reg").string();
+    }
+
+    fs::path m_dir;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+kySettingsStore readStore(const std::string& path) {
+    kySettingsStore store;
+    EXPECT_EQ(store.load(path), kySettingsStore::LoadResult::Loaded);
+    return store;
+}
+
+} // namespace
+
+TEST_F(RipSettingsTest, FirstStartWritesTheVersionUsesDefaultsAndOpensHelp) {
+    RipSettings s;
+    s.iSpeed = 4;
+    SettingsLoadReport report;
+    EXPECT_TRUE(loadSettings(s, &report));
+    EXPECT_TRUE(report.openHelp);
+    EXPECT_TRUE(report.message.empty());
+    EXPECT_EQ(readStore(storePath()).find("VersionNumber")->text, "5.0");
+
+    RipSettings defaults;
+    EXPECT_EQ(s.szOutDir, (m_dir / "home/Music/").string());
+    EXPECT_EQ(s.szFileFormat, "Microsoft wave format");
+    EXPECT_EQ(s.szDataFormat, "PCM 16-bit");
+    EXPECT_EQ(s.aiName, (std::array<int32_t, 10>{0, 1, 5, 2, 5, 5, 2, 3, 0, 0}));
+    EXPECT_EQ(s.iSpeed, 255);
+    EXPECT_EQ(s.dwNewSampleRate, 48000u);
+    EXPECT_EQ(s.fNormalizeTarget, 89.0f);
+    EXPECT_EQ(s.eNormalizeType, 11);
+    EXPECT_TRUE(s.bEjectWhenDone);
+    EXPECT_EQ(s.szDBServer, "gnudb.gnudb.org");
+    EXPECT_TRUE(s.lastDirs.empty());
+
+    // The second start is not a first start.
+    EXPECT_TRUE(loadSettings(s, &report));
+    EXPECT_FALSE(report.openHelp);
+}
+
+TEST_F(RipSettingsTest, VersionNumberCases) {
+    struct Case {
+        const char* stored;
+        const char* after;
+        bool help;
+    } cases[] = {
+        {"4.1", "5.0", false}, {"5.0", "5.0", false}, {"5.1", "5.1", false}, {"0.0", "5.0", true}};
+    for (const Case& c : cases) {
+        kySettingsStore store;
+        store.setString("VersionNumber", c.stored);
+        ASSERT_TRUE(store.save(storePath()));
+        RipSettings s;
+        SettingsLoadReport report;
+        loadSettings(s, &report);
+        EXPECT_EQ(readStore(storePath()).find("VersionNumber")->text, c.after) << c.stored;
+        EXPECT_EQ(report.openHelp, c.help) << c.stored;
+    }
+}
+
+TEST_F(RipSettingsTest, EveryFieldRoundTripsThroughTheStore) {
+    RipSettings s;
+    loadSettings(s);
+    s.szOutDir = "/srv/müsic/Ripped/";
+    s.szFileFormat = "Free Lossless Audio Codec";
+    s.szDataFormat = "PCM 24-bit";
+    s.iOutChannels = 1;
+    s.bNoOverwritePrompt = s.bMergeConsecutive = s.bCreatePlaylist = true;
+    s.aiName = {3, 9, 4, -1, 2, 7, 3, 8, 1, 6};
+    s.bResample = true;
+    s.dwNewSampleRate = 96000;
+    s.eResamplingAlg = 2;
+    s.bRemoveSilence = s.bCutOff = true;
+    s.iCutOffLength = 95;
+    s.bCutOffFade = false;
+    s.bNormalize = true;
+    s.eNormalizeType = 22;
+    s.bNormalizeMeta = false;
+    s.fNormalizeTarget = -23.5f;
+    s.bNormalizeUnitDB = false;
+    s.bNormalizeAlbum = true;
+    s.bNormalizeNeverClip = false;
+    s.iDevice = 2;
+    s.iSpeed = 8;
+    s.eMode = 2;
+    s.bEjectWhenDone = false;
+    s.bExitWhenDone = true; // never saved
+    s.szDBServer = "example.org";
+    s.szDBProxy = "proxy:8080";
+    s.szDBEmail = "ann\xE9@example.org"; // single-byte é
+    s.lastDirs = {"/a/", "/b/"};
+    ASSERT_TRUE(saveSettings(s));
+
+    RipSettings back;
+    loadSettings(back);
+    EXPECT_EQ(back.szOutDir, s.szOutDir);
+    EXPECT_EQ(back.szFileFormat, s.szFileFormat);
+    EXPECT_EQ(back.szDataFormat, s.szDataFormat);
+    EXPECT_EQ(back.iOutChannels, 1);
+    EXPECT_TRUE(back.bNoOverwritePrompt && back.bMergeConsecutive && back.bCreatePlaylist);
+    EXPECT_EQ(back.aiName, s.aiName);
+    EXPECT_TRUE(back.bResample);
+    EXPECT_EQ(back.dwNewSampleRate, 96000u);
+    EXPECT_EQ(back.eResamplingAlg, 2);
+    EXPECT_TRUE(back.bRemoveSilence && back.bCutOff);
+    EXPECT_EQ(back.iCutOffLength, 95);
+    EXPECT_FALSE(back.bCutOffFade);
+    EXPECT_TRUE(back.bNormalize);
+    EXPECT_EQ(back.eNormalizeType, 22);
+    EXPECT_FALSE(back.bNormalizeMeta);
+    EXPECT_EQ(back.fNormalizeTarget, -23.5f);
+    EXPECT_FALSE(back.bNormalizeUnitDB);
+    EXPECT_TRUE(back.bNormalizeAlbum);
+    EXPECT_FALSE(back.bNormalizeNeverClip);
+    EXPECT_EQ(back.iDevice, 2);
+    EXPECT_EQ(back.iSpeed, 8);
+    EXPECT_EQ(back.eMode, 2);
+    EXPECT_FALSE(back.bEjectWhenDone);
+    EXPECT_FALSE(back.bExitWhenDone);
+    EXPECT_EQ(back.szDBServer, s.szDBServer);
+    EXPECT_EQ(back.szDBProxy, s.szDBProxy);
+    EXPECT_EQ(back.szDBEmail, s.szDBEmail);
+    EXPECT_EQ(back.lastDirs, s.lastDirs);
+
+    // The stored types are those of the registry record.
+    kySettingsStore store = readStore(storePath());
+    EXPECT_EQ(store.find("szOutDir")->type, kySettingsStore::Type::String);
+    EXPECT_EQ(store.find("iOutChannels")->type, kySettingsStore::Type::Dword);
+    EXPECT_EQ(store.find("bCutOff")->bytes.size(), 1u);
+    EXPECT_EQ(store.find("aiName")->bytes.size(), 40u);
+    EXPECT_EQ(store.find("fNormalizeTarget")->dword, 0xC1BC0000u);
+    EXPECT_EQ(store.find("bExitWhenDone"), nullptr);
+    EXPECT_EQ(store.find("VersionNumber")->text, "5.0");
+}
+
+TEST_F(RipSettingsTest, ExitWhenDoneIsReadButNeverWritten) {
+    kySettingsStore store;
+    store.setString("VersionNumber", "5.0");
+    uint8_t one = 1;
+    store.setBinary("bExitWhenDone", &one, 1);
+    ASSERT_TRUE(store.save(storePath()));
+    RipSettings s;
+    loadSettings(s);
+    EXPECT_TRUE(s.bExitWhenDone);
+    s.bExitWhenDone = false;
+    saveSettings(s);
+    loadSettings(s);
+    EXPECT_TRUE(s.bExitWhenDone);
+}
+
+TEST_F(RipSettingsTest, WrongTypesAndSizesAreReadAsFarAsTheFieldAllows) {
+    kySettingsStore store;
+    store.setString("VersionNumber", "5.0");
+    uint8_t two[] = {7, 1};
+    store.setBinary("iSpeed", two, 1);    // one byte into a 32-bit field
+    store.setBinary("bCutOff", two, 2);   // two bytes into a flag
+    store.setDword("szDataFormat", 0x41); // a word read as text: "A"
+    store.setBinary("aiName", two, 2);    // a short pattern
+    store.setString("szFileFormat", std::string(300, 'x'));
+    store.setString("szDBServer", std::string(400, 'h'));
+    ASSERT_TRUE(store.save(storePath()));
+    RipSettings s;
+    loadSettings(s);
+    EXPECT_EQ(s.iSpeed, 7);
+    EXPECT_TRUE(s.bCutOff);
+    EXPECT_EQ(s.szDataFormat, "A");
+    EXPECT_EQ(s.aiName, (std::array<int32_t, 10>{0x107, 1, 5, 2, 5, 5, 2, 3, 0, 0}));
+    EXPECT_EQ(s.szFileFormat.size(), RipSettings::kFileFormatUnits);
+    EXPECT_EQ(s.szDBServer.size(), RipSettings::kDbTextBytes);
+}
+
+TEST_F(RipSettingsTest, RecentDirectoriesStopAtTheFirstGapAndSaveDeletesTheRest) {
+    kySettingsStore store;
+    store.setString("VersionNumber", "5.0");
+    for (int i = 0; i < 16; ++i)
+        if (i != 3) store.setString("LastDirs." + std::to_string(i), "/d" + std::to_string(i));
+    ASSERT_TRUE(store.save(storePath()));
+    RipSettings s;
+    loadSettings(s);
+    EXPECT_EQ(s.lastDirs, (std::vector<std::string>{"/d0", "/d1", "/d2"}));
+    saveSettings(s);
+    store = readStore(storePath());
+    EXPECT_NE(store.find("LastDirs.2"), nullptr);
+    for (int i = 3; i < 16; ++i) EXPECT_EQ(store.find("LastDirs." + std::to_string(i)), nullptr);
+}
+
+TEST_F(RipSettingsTest, AddRecentDirectoryRules) {
+    RipSettings s;
+    addRecentDirectory(s, "/Music/A/");
+    addRecentDirectory(s, "/Music/B/");
+    addRecentDirectory(s, "/music/a/"); // same folder in other letter case
+    EXPECT_EQ(s.lastDirs, (std::vector<std::string>{"/music/a/", "/Music/B/"}));
+    addRecentDirectory(s, "/MÜSIK/");
+    addRecentDirectory(s, "/müsik/");
+    EXPECT_EQ(s.lastDirs.size(), 3u);
+    EXPECT_EQ(s.lastDirs.front(), "/müsik/");
+
+    RipSettings full;
+    for (int i = 0; i < 17; ++i) addRecentDirectory(full, "/d" + std::to_string(i));
+    ASSERT_EQ(full.lastDirs.size(), 16u);
+    EXPECT_EQ(full.lastDirs.front(), "/d16");
+    EXPECT_EQ(full.lastDirs.back(), "/d1"); // the oldest, /d0, was dropped
+}
+
+TEST_F(RipSettingsTest, DamagedStoreIsPutAsideAndDefaultsUsed) {
+    fs::create_directories(fs::path(storePath()).parent_path());
+    std::ofstream(storePath()) << "garbage";
+    RipSettings s;
+    SettingsLoadReport report;
+    EXPECT_TRUE(loadSettings(s, &report));
+    EXPECT_FALSE(report.message.empty());
+    EXPECT_FALSE(report.openHelp);
+    EXPECT_TRUE(fs::exists(storePath() + ".bad"));
+    EXPECT_EQ(s.iSpeed, 255);
+}
+
+TEST_F(RipSettingsTest, MusicFolderFromUserDirs) {
+    EXPECT_EQ(kyParseUserDirsMusic("# c\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "/home/ann"),
+              "/home/ann/Tunes");
+    EXPECT_EQ(kyParseUserDirsMusic("XDG_MUSIC_DIR=\"/data/Mu\\\"sic/\"\n", "/home/ann"),
+              "/data/Mu\"sic");
+    EXPECT_EQ(kyParseUserDirsMusic("XDG_MUSIC_DIR=\"$HOME/\"\n", "/home/ann"), "");
+    EXPECT_EQ(kyParseUserDirsMusic("XDG_MUSIC_DIR=\"relative\"\n", "/home/ann"), "");
+    EXPECT_EQ(kyParseUserDirsMusic("XDG_MUSIC_DIR=\"$HOME/unclosed\n", "/home/ann"), "");
+
+    std::ofstream(m_dir / "config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
+    EXPECT_EQ(kyUserMusicFolder(), (m_dir / "home/Tunes").string());
+    RipSettings s;
+    loadSettings(s);
+    EXPECT_EQ(s.szOutDir, (m_dir / "home/Tunes/").string());
+}
