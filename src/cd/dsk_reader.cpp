@@ -1,0 +1,500 @@
+#include "cd/dsk_reader.h"
+
+#include "core/data_format.h"
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace {
+
+constexpr uint32_t kMaxTransfer = 65536;
+// Sectors re-read before each chunk so that it can be realigned on the last one delivered.
+constexpr uint32_t kBackSectors = 3;
+constexpr uint32_t kReadAttempts = 1000;
+// A drive that is still spinning up gets 1000 x 100 ms on the first read after opening.
+constexpr std::chrono::milliseconds kSpinUpPause{100};
+// Offsets the realignment tries, nearest first: d sectors later than expected.
+constexpr int32_t kRealignOrder[] = {0, 1, -1, 2, -2, 3, 4, 5, 6, 7, 8, 9};
+// A read too short to hold every offset above, whose data matched nowhere, is read again
+// this many times before the best match is taken.
+constexpr uint32_t kRealignRereads = 8;
+// Above this score the splice is not exact and gets smoothed over three frames.
+constexpr int64_t kSmoothAbove = 10;
+constexpr uint32_t kSamplesPerSector = KY_SECTOR_FRAMES * 2;
+
+int16_t sampleAt(const uint8_t* sector, uint32_t index) {
+    int16_t v;
+    std::memcpy(&v, sector + index * 2, 2);
+    return v;
+}
+
+void setSample(uint8_t* sector, uint32_t index, int16_t v) {
+    std::memcpy(sector + index * 2, &v, 2);
+}
+
+// Sum of absolute differences of two sectors' 16-bit samples.
+int64_t sectorDistance(const uint8_t* a, const uint8_t* b) {
+    int64_t sum = 0;
+    for (uint32_t i = 0; i < kSamplesPerSector; ++i)
+        sum +=
+            std::abs(static_cast<int32_t>(sampleAt(a, i)) - static_cast<int32_t>(sampleAt(b, i)));
+    return sum;
+}
+
+} // namespace
+
+// ---- construction -------------------------------------------------------------------
+
+kyDskReader::kyDskReader() : kyDskReader(Methods{}) {}
+
+kyDskReader::kyDskReader(Methods methods) : kySourceFilter2("Dsk Reader") {
+    m_format.lengthFrames = KY_NO_LENGTH;
+    m_format.channels = 2;
+    m_format.channelMask = 3;
+    m_format.sampleRate = 44100;
+    m_format.blockFrames = KY_SECTOR_FRAMES;
+    adoptMethods(std::move(methods));
+}
+
+kyDskReader::~kyDskReader() {
+    CloseDrive();
+}
+
+void kyDskReader::adoptMethods(Methods methods) {
+    m_methods[0] = std::move(methods.passThrough);
+    m_methods[1] = std::move(methods.rawRead);
+    m_methods[2] = std::move(methods.library);
+    bool any = false;
+    for (auto& method : m_methods) {
+        if (method && kyFailed(method->ConstructionResult())) method.reset();
+        if (method) any = true;
+    }
+    if (!any)
+        m_constructionResult = KYERR_MISSING_COMPONENT;
+    else if (DriveCount() == 0)
+        m_constructionResult = KYERR_UNKNOWN;
+    else
+        m_constructionResult = KY_OK;
+}
+
+void kyDskReader::SetSleepFunction(SleepFunction sleep) {
+    m_sleep = std::move(sleep);
+}
+
+void kyDskReader::pause(std::chrono::milliseconds ms) {
+    if (m_sleep)
+        m_sleep(ms);
+    else
+        std::this_thread::sleep_for(ms);
+}
+
+// ---- drives -------------------------------------------------------------------------
+
+uint32_t kyDskReader::DriveCount() const {
+    uint32_t n = 0;
+    for (const auto& method : m_methods)
+        if (method) n += method->DriveCount();
+    return n;
+}
+
+kyDskReaderMode* kyDskReader::methodOf(uint32_t number, uint32_t& local) const {
+    for (const auto& method : m_methods) {
+        if (!method) continue;
+        const uint32_t count = method->DriveCount();
+        if (number < count) {
+            local = number;
+            return method.get();
+        }
+        number -= count;
+    }
+    return nullptr;
+}
+
+const kyDriveRecord* kyDskReader::DriveRecord(uint32_t number) const {
+    uint32_t local = 0;
+    kyDskReaderMode* method = methodOf(number, local);
+    return method ? method->DriveRecord(local) : nullptr;
+}
+
+std::vector<kySkippedDevice> kyDskReader::SkippedDevices() const {
+    std::vector<kySkippedDevice> all;
+    for (const auto& method : m_methods)
+        if (method)
+            all.insert(all.end(), method->SkippedDevices().begin(), method->SkippedDevices().end());
+    return all;
+}
+
+bool kyDskReader::OpenDrive(uint32_t number) {
+    CloseDrive();
+    uint32_t local = 0;
+    kyDskReaderMode* method = methodOf(number, local);
+    if (!method) return false;
+
+    uint8_t plain[KY_PLAIN_TOC_BYTES] = {};
+    uint8_t full[KY_FULL_TOC_BYTES] = {};
+    bool fullValid = false;
+    uint32_t largest = 0;
+    uint32_t maxSpeed = 0;
+    if (!method->Open(local, plain, fullValid, full, largest, maxSpeed)) return false;
+
+    m_toc = kyDiscToc{};
+    if (!m_toc.BuildFromPlain(plain, sizeof plain)) {
+        method->Close();
+        m_toc = kyDiscToc{};
+        return false;
+    }
+    if (fullValid) m_toc.RefineFromFull(full, sizeof full);
+
+    m_open = method;
+    m_openNumber = static_cast<int32_t>(number);
+    m_largestTransfer = std::min(largest, kMaxTransfer);
+    m_maxSpeed = maxSpeed;
+    m_firstRead = true;
+    SetTrackRange(m_toc.firstTrack, m_toc.lastTrack);
+    return true;
+}
+
+void kyDskReader::CloseDrive() {
+    if (m_open) m_open->Close();
+    m_open = nullptr;
+    m_openNumber = -1;
+}
+
+bool kyDskReader::IsReady() {
+    return m_open && m_open->IsReady();
+}
+
+bool kyDskReader::ToggleTray() {
+    if (!m_open) return false;
+    if (m_open->IsReady()) {
+        m_open->LockMedium(false);
+        m_open->StopAudio();
+        return m_open->EjectOrLoad(false);
+    }
+    m_open->LockMedium(false);
+    return m_open->EjectOrLoad(true);
+}
+
+bool kyDskReader::LockMedium(bool lock) {
+    return m_open && m_open->LockMedium(lock);
+}
+
+bool kyDskReader::StopAudio() {
+    return m_open && m_open->StopAudio();
+}
+
+std::optional<std::string> kyDskReader::MediaCatalogNumber() {
+    if (!m_open) return std::nullopt;
+    return m_open->MediaCatalogNumber();
+}
+
+std::optional<std::string> kyDskReader::Isrc(uint32_t track) {
+    if (!m_open) return std::nullopt;
+    return m_open->Isrc(track);
+}
+
+// ---- range and modes ----------------------------------------------------------------
+
+bool kyDskReader::SetRange(uint32_t firstSector, uint32_t endSector) {
+    if (endSector < firstSector) return false;
+    m_rangeStart = firstSector;
+    m_rangeEnd = endSector;
+    const uint64_t frames = static_cast<uint64_t>(endSector - firstSector) * KY_SECTOR_FRAMES;
+    m_length = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH - 1));
+    m_format.lengthFrames = m_length;
+    // A position sought in the previous range (playback) must not cut into this one.
+    m_seekOffset = 0;
+    return true;
+}
+
+bool kyDskReader::SetTrackRange(uint32_t firstTrack, uint32_t lastTrack) {
+    if (!m_open) return false;
+    // The table has room for tracks up to 99 and the lead-out after them.
+    constexpr uint32_t kLastIndex = 99;
+    uint32_t first = std::max(firstTrack, m_toc.firstTrack);
+    uint32_t last = std::min(lastTrack, m_toc.lastTrack);
+    last = std::max(last, first);
+    first = std::min(first, kLastIndex);
+    last = std::min(last, kLastIndex);
+    const kyTocEntry& a = m_toc.entries[first];
+    const kyTocEntry& b = m_toc.entries[last];
+    return SetRange(a.start, std::max(a.start, b.start + b.length));
+}
+
+bool kyDskReader::RangeHasPreEmphasis() const {
+    const uint32_t last = std::min<uint32_t>(m_toc.lastTrack, 99);
+    for (uint32_t t = m_toc.firstTrack; t <= last; ++t) {
+        const kyTocEntry& e = m_toc.entries[t];
+        if (e.preEmphasis && e.start <= m_rangeEnd && e.start + e.length > m_rangeStart)
+            return true;
+    }
+    return false;
+}
+
+void kyDskReader::SetReadMode(uint32_t mode) {
+    m_jitterCorrection = mode != KY_READ_BURST;
+    m_verify = mode == KY_READ_SCRATCH;
+}
+
+// ---- source operations --------------------------------------------------------------
+
+kyError kyDskReader::GetFormat(kyAudioFormat& format) {
+    format.lengthFrames = m_length;
+    format.channels = 2;
+    format.channelMask = 3;
+    format.sampleRate = 44100;
+    format.blockFrames = KY_SECTOR_FRAMES;
+    return KY_OK;
+}
+
+uint32_t kyDskReader::Seek(uint32_t frame) {
+    m_seekOffset = frame / KY_SECTOR_FRAMES;
+    return m_seekOffset * KY_SECTOR_FRAMES;
+}
+
+kyError kyDskReader::openForReading() {
+    if (!m_open) return kyFailed(m_constructionResult) ? m_constructionResult : KYERR_SEQUENCE;
+    if (!m_downstream) return KYERR_SEQUENCE;
+
+    // A drive that claims less than a sector per transfer still reads one at a time.
+    m_chunk = std::max<uint32_t>(m_largestTransfer / KY_SECTOR_BYTES, 1);
+    // With jitter correction a read is the chunk's new sectors plus the back-read.
+    const uint32_t target =
+        m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
+    m_bufferSectors = m_jitterCorrection ? target + kBackSectors : target;
+    try {
+        for (uint32_t i = 0; i < kPasses; ++i) {
+            std::vector<uint8_t>().swap(m_buffers[i]);
+            if (i == 0 || m_verify)
+                m_buffers[i].resize(static_cast<size_t>(m_bufferSectors) * KY_SECTOR_BYTES);
+        }
+    } catch (const std::bad_alloc&) {
+        for (auto& b : m_buffers) std::vector<uint8_t>().swap(b);
+        return KYERR_OUT_OF_MEMORY;
+    }
+
+    m_open->StopAudio();
+    m_open->SetReadSpeed(m_speed);
+
+    m_current = m_rangeStart + m_seekOffset;
+    m_runStart = m_current;
+    m_havePrevious = false;
+    m_firstRead = true;
+    return KY_OK;
+}
+
+kyError kyDskReader::Prepare() {
+    kyError e = openForReading();
+    if (kyFailed(e)) return e;
+    if (m_planes.empty() && kyFailed(m_planes.allocate(2, KY_SECTOR_FRAMES)))
+        return KYERR_OUT_OF_MEMORY;
+    m_deEmphasis.Reset();
+    return KY_OK;
+}
+
+kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors) {
+    // Never ask the drive for more than it transfers at once.
+    while (sectors > 0) {
+        const uint32_t n = std::min(sectors, m_chunk);
+        kyError e = KYERR_READ_FILE;
+        for (uint32_t attempt = 0; attempt < kReadAttempts; ++attempt) {
+            e = m_open->ReadAudio(buffer, lba, n);
+            if (kySucceeded(e) || e != KYERR_READ_FILE) break;
+            if (m_firstRead)
+                pause(kSpinUpPause);
+            else
+                std::this_thread::yield();
+        }
+        if (kyFailed(e)) return e;
+        buffer += static_cast<size_t>(n) * KY_SECTOR_BYTES;
+        lba += n;
+        sectors -= n;
+    }
+    return KY_OK;
+}
+
+kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& count) {
+    // Only a sector delivered in this run can anchor the realignment.
+    const uint32_t back = (m_jitterCorrection && m_havePrevious)
+                              ? std::min(position - m_rangeStart, kBackSectors)
+                              : 0;
+    const uint32_t total = count + back;
+
+    int32_t bestP = -1;
+    int64_t bestScore = -1;
+    for (uint32_t reread = 0;; ++reread) {
+        kyError e = readWithRetries(buffer, position - back, total);
+        if (kyFailed(e)) return e;
+        if (back == 0) break;
+
+        // Find where the last sector delivered sits in the new data. p = back - 1 + d.
+        bestP = -1;
+        bestScore = -1;
+        bool windowCut = false;
+        for (int32_t d : kRealignOrder) {
+            const int32_t p = static_cast<int32_t>(back) - 1 + d;
+            if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) {
+                windowCut = true;
+                continue;
+            }
+            const int64_t score =
+                sectorDistance(m_previous, buffer + static_cast<size_t>(p) * KY_SECTOR_BYTES);
+            if (bestScore < 0 || score < bestScore) {
+                bestScore = score;
+                bestP = p;
+            }
+            if (score == 0) break;
+        }
+        // A short read (end of range, tiny first chunk) cannot see every offset: when
+        // nothing matched, the drive may have handed back only sectors already delivered.
+        if (bestScore == 0 || !windowCut || reread >= kRealignRereads) break;
+    }
+
+    if (back > 0 && bestP >= 0) {
+        // Everything after the match follows the last sector delivered: it is `position`.
+        const uint32_t drop = static_cast<uint32_t>(bestP) + 1;
+        count = total - drop;
+        std::memmove(buffer, buffer + static_cast<size_t>(drop) * KY_SECTOR_BYTES,
+                     static_cast<size_t>(count) * KY_SECTOR_BYTES);
+        if (bestScore > kSmoothAbove) {
+            const int32_t l = sampleAt(m_previous, kSamplesPerSector - 2);
+            const int32_t r = sampleAt(m_previous, kSamplesPerSector - 1);
+            const int32_t prev[2] = {l, r};
+            for (uint32_t ch = 0; ch < 2; ++ch) {
+                const int32_t p = prev[ch];
+                const int32_t f0 = sampleAt(buffer, 0 + ch);
+                const int32_t f1 = sampleAt(buffer, 2 + ch);
+                const int32_t f2 = sampleAt(buffer, 4 + ch);
+                setSample(buffer, 0 + ch, static_cast<int16_t>((3 * p + f0) / 4));
+                setSample(buffer, 2 + ch, static_cast<int16_t>((f1 + p) / 2));
+                setSample(buffer, 4 + ch, static_cast<int16_t>((p + 3 * f2) / 4));
+            }
+        }
+    }
+    // Sectors past the range belong to the next track: they are not ours to deliver.
+    count = std::min(count, m_rangeEnd - position);
+    return KY_OK;
+}
+
+kyError kyDskReader::readChunk(Chunk& chunk) {
+    chunk = Chunk{};
+    if (m_current >= m_rangeEnd) return KY_OK;
+    const uint32_t target = m_jitterCorrection ? m_bufferSectors - kBackSectors : m_bufferSectors;
+    const uint32_t count = std::min(target, m_rangeEnd - m_current);
+
+    m_open->LockMedium(true);
+    kyError e = KY_OK;
+    if (!m_verify) {
+        uint32_t n = count;
+        e = readSectors(m_buffers[0].data(), m_current, n);
+        m_firstRead = false;
+        if (kySucceeded(e)) chunk = Chunk{m_buffers[0].data(), n};
+    } else {
+        uint32_t counts[kPasses] = {};
+        uint32_t passes = 0;
+        for (uint32_t i = 0; i < kPasses && kySucceeded(e) && !chunk.data; ++i) {
+            uint8_t* buf = m_buffers[i].data();
+            counts[i] = count;
+            e = readSectors(buf, m_current, counts[i]);
+            m_firstRead = false;
+            if (kyFailed(e)) break;
+            passes = i + 1;
+            for (uint32_t j = 0; j < i; ++j) {
+                // Only the sectors both reads hold have been confirmed.
+                const uint32_t n = std::min(counts[j], counts[i]);
+                if (std::memcmp(m_buffers[j].data(), buf,
+                                static_cast<size_t>(n) * KY_SECTOR_BYTES) == 0) {
+                    chunk = Chunk{buf, n};
+                    break;
+                }
+            }
+        }
+        if (kySucceeded(e) && !chunk.data && passes == kPasses) {
+            // No two reads agree: the average of all of them is the best guess.
+            uint32_t n = counts[0];
+            for (uint32_t i = 1; i < kPasses; ++i) n = std::min(n, counts[i]);
+            const uint32_t samples = n * kSamplesPerSector;
+            for (uint32_t s = 0; s < samples; ++s) {
+                int32_t sum = 0;
+                for (uint32_t i = 0; i < kPasses; ++i) sum += sampleAt(m_buffers[i].data(), s);
+                const int32_t avg = static_cast<int32_t>(static_cast<float>(sum) * 0.125f);
+                setSample(m_buffers[0].data(), s,
+                          static_cast<int16_t>(std::clamp(avg, -32768, 32767)));
+            }
+            chunk = Chunk{m_buffers[0].data(), n};
+        }
+    }
+    m_open->LockMedium(false);
+    if (kyFailed(e)) {
+        chunk = Chunk{};
+        return e;
+    }
+
+    if (m_jitterCorrection && chunk.sectors > 0) {
+        std::memcpy(m_previous,
+                    chunk.data + static_cast<size_t>(chunk.sectors - 1) * KY_SECTOR_BYTES,
+                    KY_SECTOR_BYTES);
+        m_havePrevious = true;
+    }
+    return KY_OK;
+}
+
+void kyDskReader::updateTrack(uint32_t sector) {
+    const uint32_t first = m_toc.firstTrack;
+    const uint32_t last = std::min<uint32_t>(m_toc.lastTrack, 99);
+    if (m_track < first || m_track > last || m_toc.entries[m_track].start > sector) m_track = first;
+    while (m_track < last && m_toc.entries[m_track + 1].start <= sector) ++m_track;
+}
+
+kyError kyDskReader::Process() {
+    if (!m_downstream) return KYERR_SEQUENCE;
+    if (m_buffers[0].empty() || m_planes.empty()) return KYERR_SEQUENCE;
+    Chunk chunk;
+    kyError e = readChunk(chunk);
+    if (kyFailed(e)) return e;
+    if (chunk.sectors == 0) return m_downstream->EndOfStream();
+
+    for (uint32_t i = 0; i < chunk.sectors && m_current < m_rangeEnd; ++i) {
+        updateTrack(m_current);
+        uint8_t* sector = chunk.data + static_cast<size_t>(i) * KY_SECTOR_BYTES;
+        float** planes = m_planes.planes();
+        e = InterleavedToPlanar(planes, sector, 2, 0, KY_SECTOR_FRAMES, "PCM 16-bit", false, false);
+        if (kyFailed(e)) return e;
+        if (m_track <= 99 && m_toc.entries[m_track].preEmphasis) {
+            m_deEmphasis.Process(0, planes[0], KY_SECTOR_FRAMES);
+            m_deEmphasis.Process(1, planes[1], KY_SECTOR_FRAMES);
+        }
+        e = m_downstream->Write(planes, KY_SECTOR_FRAMES);
+        if (kyFailed(e)) return e;
+        ++m_current;
+    }
+    if (m_current >= m_rangeEnd) return m_downstream->EndOfStream();
+    return KY_OK;
+}
+
+const char* kyDskReader::GetInterleavedFormat(uint32_t channels) {
+    if (channels != 2 || RangeHasPreEmphasis()) return nullptr;
+    return "PCM 16-bit";
+}
+
+kyError kyDskReader::RunInterleaved() {
+    kyError e = openForReading();
+    if (kyFailed(e)) return e;
+    for (;;) {
+        Chunk chunk;
+        e = readChunk(chunk);
+        if (kyFailed(e)) return e;
+        if (chunk.sectors == 0) break;
+        for (uint32_t i = 0; i < chunk.sectors && m_current < m_rangeEnd; ++i) {
+            if (!m_downstream) return KYERR_SEQUENCE;
+            e = m_downstream->WriteInterleaved(chunk.data +
+                                                   static_cast<size_t>(i) * KY_SECTOR_BYTES,
+                                               KY_SECTOR_BYTES, KY_SECTOR_FRAMES);
+            if (kyFailed(e)) return e;
+            ++m_current;
+        }
+    }
+    return KY_OK;
+}
