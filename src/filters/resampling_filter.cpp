@@ -26,8 +26,6 @@ constexpr FirParams kFirParams[] = {
     {17, 0.77, 6.0}, {35, 0.86, 7.5}, {69, 0.905, 9.5}, {265, 0.97, 11.0}, {999, 0.985, 14.0},
 };
 
-}
-
 // Modified Bessel function of the first kind, order 0, by its power series.
 double besselI0(double x) {
     const double q = x * x / 4.0;
