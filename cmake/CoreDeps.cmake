@@ -1,0 +1,5 @@
+# GSM 06.10 (libgsm, linked; Debian ships no pkg-config file for it)
+find_path(GSM_INCLUDE_DIR gsm.h PATH_SUFFIXES gsm REQUIRED)
+find_library(GSM_LIBRARY gsm REQUIRED)
+target_include_directories(dskr_core PRIVATE ${GSM_INCLUDE_DIR})
+target_link_libraries(dskr_core PUBLIC ${GSM_LIBRARY})
