@@ -26,9 +26,10 @@ public:
     kyError WriteInterleaved(const void*, uint32_t, uint32_t) override { return 1; }
 
 private:
-    kyError deliver(float** planes, uint32_t channels, uint32_t offset, uint32_t frames);
+    kyError deliver(float** planes, uint32_t offset, uint32_t frames);
     kyError deliverHeld();
-    kyError hold(float** planes, uint32_t channels, uint32_t offset, uint32_t frames);
+    void dropHeld();
+    kyError hold(float** planes, uint32_t offset, uint32_t frames);
 
     float m_threshold;
     int32_t m_minimumRun;
