@@ -1,7 +1,9 @@
 #include "filters/silence_removal_filter.h"
+#include "core/sample_block.h"
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <stdexcept>
 
 namespace {
 

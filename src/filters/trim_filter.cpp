@@ -2,6 +2,7 @@
 #include "core/data_format.h"
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 
 kyTrimFilter::kyTrimFilter(uint32_t start, uint32_t cut, uint32_t fade)
     : kyMorphFilter("Trim morph"), m_fadeInStart(int64_t(start) - fade), m_fadeInEnd(start),
