@@ -23,6 +23,9 @@ public:
     virtual uint32_t ProcessSpan(float* const* out, uint32_t outIndex, float* const* in,
                                  uint32_t inIndex, uint32_t count);
 
+    uint32_t contextBefore() const { return m_before; }
+    uint32_t contextAfter() const { return m_after; }
+
 protected:
     // For derived filters: the context their kernel needs (set before Prepare) and the
     // most output frames ProcessSpan may produce for `inputFrames` input frames.

@@ -182,6 +182,7 @@ kyResamplingFilter::kyResamplingFilter(uint32_t targetRate, uint32_t algorithm)
 kyResamplingFilter::~kyResamplingFilter() = default;
 
 kyError kyResamplingFilter::updateRates(kyAudioFormat& format) {
+    m_inRate = format.sampleRate;
     m_passThrough = format.sampleRate == m_targetRate;
     if (m_passThrough) {
         m_ratio = 1.0;
@@ -222,12 +223,16 @@ uint32_t kyResamplingFilter::Seek(uint32_t frame) {
     if (!up) return 0;
     if (kyFailed(refresh())) return 0;
     if (m_passThrough) return up->Seek(frame);
-    const double in = std::min(std::trunc(frame / m_ratio), double(UINT32_MAX));
-    const uint32_t reached = up->Seek(uint32_t(in));
-    return uint32_t(std::min(std::trunc(reached * m_ratio + 0.5), double(UINT32_MAX)));
+    // Scaled in integers: through a double ratio, one second at 48000 Hz would come back
+    // as frame 44099 at 44100 Hz.
+    const uint64_t in = std::min<uint64_t>(uint64_t(frame) * m_inRate / m_targetRate, UINT32_MAX);
+    const uint64_t reached = up->Seek(uint32_t(in));
+    const uint64_t out = (2 * reached * m_targetRate + m_inRate) / (2 * uint64_t(m_inRate));
+    return uint32_t(std::min<uint64_t>(out, UINT32_MAX));
 }
 
 kyError kyResamplingFilter::Prepare() {
+    m_prepared = false;
     if (!kyMorphFilter::upstream()) return KYERR_SEQUENCE;
     if (m_algorithm > 999 || (m_algorithm > 7 && m_algorithm != KYRESAMPLE_DEFAULT))
         return KYERR_INVALID_PARAMETER;
@@ -238,7 +243,11 @@ kyError kyResamplingFilter::Prepare() {
     kyAudioFormat out = in;
     e = updateRates(out);
     if (kyFailed(e)) return e;
-    if (m_passThrough) return kyMorphFilter::Prepare();
+    if (m_passThrough) {
+        e = kyMorphFilter::Prepare();
+        m_prepared = kySucceeded(e);
+        return e;
+    }
 
     const uint32_t code = m_algorithm == KYRESAMPLE_DEFAULT ? KYRESAMPLE_FIR_NORMAL : m_algorithm;
     m_kernel = code;
@@ -277,7 +286,9 @@ kyError kyResamplingFilter::Prepare() {
     m_step = double(m_stepNum) / double(m_stepDen);
     m_posNum = 0;
     m_posWhole = 0;
-    return kyBufferingFilter::Prepare();
+    e = kyBufferingFilter::Prepare();
+    m_prepared = kySucceeded(e);
+    return e;
 }
 
 uint64_t kyResamplingFilter::maxOutputFrames(uint64_t inputFrames) const {
@@ -349,11 +360,13 @@ uint32_t kyResamplingFilter::ProcessSpan(float* const* out, uint32_t outIndex, f
 }
 
 kyError kyResamplingFilter::Write(float** planes, uint32_t frames) {
+    if (!m_prepared) return KYERR_SEQUENCE;
     if (m_passThrough) return kyMorphFilter::Write(planes, frames);
     return kyBufferingFilter::Write(planes, frames);
 }
 
 kyError kyResamplingFilter::EndOfStream() {
+    if (!m_prepared) return kyMorphFilter::EndOfStream();
     if (m_passThrough) return kyMorphFilter::EndOfStream();
     return kyBufferingFilter::EndOfStream();
 }
@@ -366,7 +379,9 @@ const char* kyResamplingFilter::GetInterleavedFormat(uint32_t channels) {
 
 kyError kyResamplingFilter::WriteInterleaved(const void* bytes, uint32_t byteCount,
                                              uint32_t frames) {
-    if (!m_passThrough) return KYERR_SEQUENCE;
+    // The source prepares only itself before it hands over interleaved data: ask
+    // upstream whether the rates match.
+    if (kyFailed(refresh()) || !m_passThrough) return KYERR_SEQUENCE;
     kySinkFilter* down = kyMorphFilter::downstream();
     return down ? down->WriteInterleaved(bytes, byteCount, frames) : 1;
 }

@@ -70,6 +70,8 @@ private:
     double m_ratio = 1.0; // output rate / input rate
     double m_step = 1.0;  // input frames per output frame
     bool m_passThrough = true;
+    bool m_prepared = false;
+    uint32_t m_inRate = 0;
 
     // The input position of the next output frame, kept exactly as a whole part relative
     // to the current span and a fraction m_posNum / m_stepDen, so that the output does
