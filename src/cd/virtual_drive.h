@@ -24,6 +24,7 @@ struct kyDiscTrack {
     uint32_t pregapStart = 0; // LBA of INDEX 00 (or of the PREGAP); equals start without one
     uint8_t control = 0; // CONTROL nibble: 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channel
     std::string isrc;    // 12 characters, or empty
+    uint8_t mode = 0;    // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
     bool IsData() const { return (control & 4) != 0; }
 };
 
@@ -153,6 +154,8 @@ public:
 
 private:
     struct State;
+    bool ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes, bool dataIn);
+    bool ReadSubChannel(const uint8_t* cdb, void* data, uint32_t dataBytes, bool dataIn);
     std::shared_ptr<kyDiscImage> m_image;
     kyFaultSpec m_faults;
     uint32_t m_index;
@@ -164,16 +167,18 @@ private:
 };
 
 // The process-wide list of virtual drives. A kyDskReaderModeSPTI constructed afterwards
-// lists them after the real drives. Returns the drive's index in this list, or -1 with a
-// message when the fault text is malformed.
+// lists them after the real drives. A null image is a drive with no disc in it. Returns the
+// drive's index in this list, or -1 with a message when the fault text is malformed.
 int kyAddVirtualDrive(std::shared_ptr<kyDiscImage> image, const std::string& faultSpec,
                       std::string& error);
 void kyClearVirtualDrives();
 uint32_t kyVirtualDriveCount();
 // The device behind virtual drive `index`, or null.
 std::shared_ptr<kyVirtualDevice> kyVirtualDriveDevice(uint32_t index);
-// A transport that sends command blocks to virtual drive `index`, or null.
-std::unique_ptr<kyScsiTransport> kyOpenVirtualTransport(uint32_t index);
+// A transport that sends command blocks to virtual drive `index`, or null. `open` tells
+// that a method opens the drive for use (faults restart from the seed); enumeration only
+// probes it and sees no faults.
+std::unique_ptr<kyScsiTransport> kyOpenVirtualTransport(uint32_t index, bool open = true);
 
 // Writes "DskR test image.cue" and "DskR test image.bin" into `dir`: about `minutes` of
 // generated music-like audio in tracks of a few minutes (74 minutes is a full disc).
