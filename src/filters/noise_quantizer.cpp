@@ -1,0 +1,163 @@
+#include "filters/noise_quantizer.h"
+#include "filters/equal_loudness.h"
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+int64_t kyNoiseQuantizerBase::roundOffset(double v, float noise) const {
+    const double top = static_cast<double>(offset) * 2.0; // 2^b
+    double t;
+    if (bits <= 16)
+        t = static_cast<double>(static_cast<float>(v) + noise + 0.5f);
+    else
+        t = v + noise + 0.5;
+    // Clamp before converting: a huge or non-finite sample must not reach the conversion.
+    if (!(t >= 0.0)) return t > -1.0 ? 0 : -1;      // NaN goes to the bottom as well
+    if (t >= top) return static_cast<int64_t>(top); // one past the top: clamps to offset - 1
+    return static_cast<int64_t>(t);
+}
+
+int32_t kyRectWhiteNoiseQuantizer::quantize(uint32_t, float x) {
+    return clampResult(roundOffset(offsetValue(x), nextUniform()));
+}
+
+int32_t kyTriWhiteNoiseQuantizer::quantize(uint32_t, float x) {
+    const float u1 = nextUniform();
+    const float u2 = nextUniform();
+    return clampResult(roundOffset(offsetValue(x), u1 + u2));
+}
+
+kyShapedNoiseQuantizerBase::kyShapedNoiseQuantizerBase(uint32_t bits, uint32_t channels,
+                                                       uint32_t order)
+    : kyNoiseQuantizerBase(bits), m_channels(std::max(channels, 1u)), m_order(order) {
+    const size_t count = size_t(m_channels) * 2 * order + order;
+    m_buffer.reset(new (std::nothrow) float[count]());
+    m_position.reset(new (std::nothrow) uint32_t[m_channels]);
+    if (!m_buffer || !m_position || order == 0) {
+        m_buffer.reset();
+        return;
+    }
+    m_coefs = m_buffer.get() + size_t(m_channels) * 2 * order;
+    for (uint32_t c = 0; c < m_channels; ++c) m_position[c] = order - 1;
+}
+
+int32_t kyShapedNoiseQuantizerBase::quantizeShaped(uint32_t channel, float x) {
+    const float u1 = nextUniform();
+    const float u2 = nextUniform();
+    if (!m_buffer) return clampResult(roundOffset(offsetValue(x), u1 + u2));
+    if (channel >= m_channels) channel %= m_channels;
+
+    const uint32_t order = m_order;
+    float* ring = m_buffer.get() + size_t(channel) * 2 * order;
+    uint32_t& pos = m_position[channel];
+    const float* e = ring + pos; // e[0] is the newest error
+    // Eight partial sums: independent chains the processor can overlap.
+    float acc[8] = {};
+    uint32_t k = 0;
+    for (; k + 8 <= order; k += 8)
+        for (uint32_t j = 0; j < 8; ++j) acc[j] += m_coefs[k + j] * e[k + j];
+    for (; k < order; ++k) acc[0] += m_coefs[k] * e[k];
+    const float feedback =
+        ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
+
+    const double top = static_cast<double>(offset) * 2.0 - 1.0; // 2^b - 1
+    double shaped, t;
+    if (bits <= 16) {
+        const float vs = static_cast<float>(offsetValue(x)) - feedback;
+        shaped = vs;
+        t = static_cast<double>(vs + (u1 + u2) + 0.5f);
+    } else {
+        shaped = offsetValue(x) - feedback;
+        t = shaped + (u1 + u2) + 0.5;
+    }
+    double n;
+    if (!(t >= 0.0))
+        n = 0.0; // also NaN
+    else if (t >= top + 1.0)
+        n = top;
+    else
+        n = std::trunc(t);
+    // The error fed back is what rounding and dither can produce, at most 1.5 LSB either
+    // way. Clipping makes it far larger; fed back through the filter's high gain it would
+    // drive the next samples into clipping as well, and the loop oscillates at full scale.
+    float err = static_cast<float>(n - shaped);
+    if (!(err >= -1.5f)) err = -1.5f; // also NaN
+    if (err > 1.5f) err = 1.5f;
+    pos = pos == 0 ? order - 1 : pos - 1;
+    ring[pos] = err;
+    ring[pos + order] = err;
+    return static_cast<int32_t>(static_cast<int64_t>(n) - static_cast<int64_t>(offset));
+}
+
+namespace {
+// Linear prediction on a spectrum that follows the ear's sensitivity near the threshold of
+// hearing: the prediction-error filter 1 - sum c_k z^-(k+1) then has a response inverse to
+// it, and feeding the requantization error back through the predictor shapes the noise
+// the same way.
+void designShapingFilter(float* coefs, uint32_t order, uint32_t rate) {
+    std::fill_n(coefs, order, 0.0f);
+    kyEqualLoudnessContour contour;
+    if (!contour.build(2.0)) return;
+    const double reference = contour.level(1000.0);
+    constexpr uint32_t kPoints = 1024;
+    std::vector<double> R(kPoints), r(order + 1), A(size_t(order) * order), b(order);
+    for (uint32_t i = 0; i < kPoints; ++i)
+        R[i] = std::pow(10.0, (reference - contour.level(i * double(rate) / 2047.0)) * 0.05);
+    for (uint32_t k = 0; k <= order; ++k) {
+        double s = R[0] / 2.0;
+        for (uint32_t i = 1; i < kPoints - 1; ++i) s += R[i] * std::cos(k * i * M_PI / 1023.5);
+        r[k] = s / 1023.5;
+    }
+    for (uint32_t i = 0; i < order; ++i) {
+        for (uint32_t j = 0; j < order; ++j) A[size_t(i) * order + j] = r[i > j ? i - j : j - i];
+        b[i] = r[i + 1];
+    }
+    // Gaussian elimination with partial pivoting.
+    for (uint32_t col = 0; col < order; ++col) {
+        uint32_t pivot = col;
+        for (uint32_t i = col + 1; i < order; ++i)
+            if (std::fabs(A[size_t(i) * order + col]) > std::fabs(A[size_t(pivot) * order + col]))
+                pivot = i;
+        if (A[size_t(pivot) * order + col] == 0.0) return; // singular: leave the noise white
+        if (pivot != col) {
+            for (uint32_t j = 0; j < order; ++j)
+                std::swap(A[size_t(col) * order + j], A[size_t(pivot) * order + j]);
+            std::swap(b[col], b[pivot]);
+        }
+        const double d = A[size_t(col) * order + col];
+        for (uint32_t i = col + 1; i < order; ++i) {
+            const double f = A[size_t(i) * order + col] / d;
+            if (f == 0.0) continue;
+            for (uint32_t j = col; j < order; ++j)
+                A[size_t(i) * order + j] -= f * A[size_t(col) * order + j];
+            b[i] -= f * b[col];
+        }
+    }
+    std::vector<double> c(order);
+    for (int i = int(order) - 1; i >= 0; --i) {
+        double s = b[i];
+        for (uint32_t j = i + 1; j < order; ++j) s -= A[size_t(i) * order + j] * c[j];
+        c[i] = s / A[size_t(i) * order + i];
+    }
+    for (uint32_t k = 0; k < order; ++k)
+        if (!std::isfinite(c[k])) return; // coefficients stay zero: white noise
+    for (uint32_t k = 0; k < order; ++k) coefs[k] = static_cast<float>(c[k]);
+}
+} // namespace
+
+kyShapedNoiseMDQuantizer::kyShapedNoiseMDQuantizer(uint32_t bits, uint32_t channels,
+                                                   uint32_t sampleRate)
+    : kyShapedNoiseQuantizerBase(bits, channels, kOrder) {
+    if (!valid()) return;
+    try {
+        designShapingFilter(m_coefs, m_order, sampleRate);
+    } catch (const std::bad_alloc&) {
+        m_buffer.reset(); // no filter: unusable, as when the buffer itself failed
+        m_coefs = nullptr;
+    }
+}
+
+int32_t kyShapedNoiseMDQuantizer::quantize(uint32_t channel, float sample) {
+    return quantizeShaped(channel, sample);
+}
