@@ -1,0 +1,343 @@
+#include "job/batch_runner.h"
+
+#include "cd/dsk_reader.h"
+#include "core/manager.h"
+#include "core/text.h"
+#include "filters/quantizer_factory.h"
+#include "filters/resampling_filter.h"
+#include "filters/silence_removal_filter.h"
+#include "filters/trim_filter.h"
+#include "formats/writer_filter.h"
+#include "job/batch_frontend.h"
+#include "job/our_progress_display.h"
+#include "job/output_naming.h"
+#include "job/playlist.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kLabelRoom = 512; // characters, terminator included
+
+// Leading silence: no channel above this magnitude (the float with bits 0x39000100),
+// for at least 8 frames.
+const float kSilenceThreshold = std::bit_cast<float>(0x39000100u);
+constexpr int32_t kSilenceMinimumRun = 8;
+
+std::string cutToUnits(const std::string& utf8, size_t units) {
+    std::u16string w = kyUtf8ToUtf16(utf8);
+    if (w.size() <= units) return utf8;
+    w.resize(units);
+    if (!w.empty() && w.back() >= 0xD800 && w.back() <= 0xDBFF) w.pop_back();
+    return kyUtf16ToUtf8(w);
+}
+
+void removeFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+} // namespace
+
+std::string kyBatchSummary(bool cancelled, int fileIndex, int successes, int fileCount) {
+    char buf[128];
+    if (cancelled)
+        std::snprintf(buf, sizeof buf, "Cancelled after %d file%s", fileIndex,
+                      fileIndex == 1 ? "" : "s");
+    else
+        std::snprintf(buf, sizeof buf, "Successfully completed %d out of %d file%s", successes,
+                      fileCount, fileCount == 1 ? "" : "s");
+    return buf;
+}
+
+std::string kyBatchRunner::elapsedText(double seconds) {
+    char buf[64];
+    if (seconds < 60) {
+        std::snprintf(buf, sizeof buf, "%.1fs", seconds);
+        return buf;
+    }
+    auto whole = static_cast<long long>(seconds);
+    std::string text;
+    if (whole >= 3600) {
+        std::snprintf(buf, sizeof buf, "%lldh", whole / 3600);
+        text = buf;
+    }
+    std::snprintf(buf, sizeof buf, "%lldm%llds", (whole % 3600) / 60, whole % 60);
+    return text + buf;
+}
+
+kyBatchRunner::kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
+                             kyBatchFrontend& frontend)
+    : m_settings(settings), m_disc(disc), m_source(source), m_frontend(frontend) {}
+
+kyBatchRunner::~kyBatchRunner() = default;
+
+std::vector<kyBatchRunner::Group> kyBatchRunner::makeGroups(const DiscInfo& disc, bool merge) {
+    std::vector<Group> groups;
+    const auto& rows = disc.tracks;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].selected) continue;
+        size_t last = i;
+        if (merge && rows[i].number >= 0)
+            while (last + 1 < rows.size() && rows[last + 1].selected && rows[last + 1].number >= 0)
+                ++last;
+        groups.emplace_back(i, last);
+        i = last;
+    }
+    return groups;
+}
+
+kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
+    if (first >= m_disc.tracks.size()) return KYERR_INVALID_PARAMETER;
+    last = std::min(std::max(first, last), m_disc.tracks.size() - 1);
+    const TrackEntry& a = m_disc.tracks[first];
+    const TrackEntry& b = m_disc.tracks[last];
+
+    bool userRange = a.number < 0;
+    bool ok;
+    if (userRange) {
+        // A user-defined row is one sector longer than its range.
+        uint64_t firstSector = a.start / 588;
+        uint64_t end = (static_cast<uint64_t>(b.start) + b.length) / 588;
+        end = end > 0 ? end - 1 : 0;
+        if (end < firstSector) end = firstSector;
+        ok = m_source.SetRange(static_cast<uint32_t>(firstSector), static_cast<uint32_t>(end));
+    } else {
+        ok = m_source.SetTrackRange(static_cast<uint32_t>(a.number),
+                                    static_cast<uint32_t>(std::max(a.number, b.number)));
+    }
+    if (!ok) return KYERR_UNKNOWN;
+
+    // Dither with noise shaping when the samples are reworked anyway (resampled, gain
+    // applied) or when the whole range was recorded with pre-emphasis (de-emphasised).
+    uint32_t kind = 0;
+    if (m_settings.bResample || (m_settings.bNormalize && !m_settings.bNormalizeMeta)) {
+        kind = 3;
+    } else if (!userRange) {
+        const kyDiscToc& toc = m_source.Toc();
+        uint32_t lo = std::max<uint32_t>(static_cast<uint32_t>(a.number), toc.firstTrack);
+        uint32_t hi = std::min<uint32_t>(static_cast<uint32_t>(std::max(a.number, b.number)),
+                                         std::min<uint32_t>(toc.lastTrack, 99));
+        bool all = lo <= hi;
+        for (uint32_t t = lo; all && t <= hi; ++t) all = toc.entries[t].preEmphasis != 0;
+        if (all) kind = 3;
+    }
+    kySetDefaultQuantizerKind(kind);
+
+    // Every slot this runner fills is cleared first, so that no text of an earlier file
+    // stays on this one.
+    kyPropertyTable& props = m_source.properties();
+    for (uint32_t slot : {KYPROP_TITLE, KYPROP_ARTIST, KYPROP_ALBUM, KYPROP_YEAR, KYPROP_GENRE,
+                          KYPROP_TRACK_NUMBER})
+        props.clear(slot);
+    if (!a.name.empty()) props.setUtf8(KYPROP_TITLE, a.name);
+    if (!m_disc.artist.empty()) props.setUtf8(KYPROP_ARTIST, m_disc.artist);
+    if (!m_disc.title.empty()) props.setUtf8(KYPROP_ALBUM, m_disc.title);
+    if (m_disc.year > 0) props.setUtf8(KYPROP_YEAR, std::to_string(m_disc.year));
+    std::string genre = m_disc.genreText();
+    if (!genre.empty()) props.setUtf8(KYPROP_GENRE, genre);
+    if (a.number >= 0) props.setUtf8(KYPROP_TRACK_NUMBER, std::to_string(a.number));
+    return KY_OK;
+}
+
+std::string kyBatchRunner::trackLabel(const Group& group) const {
+    const TrackEntry& a = m_disc.tracks[group.first];
+    const kyDriveRecord* drive =
+        m_settings.iDevice >= 0 ? m_source.DriveRecord(static_cast<uint32_t>(m_settings.iDevice))
+                                : nullptr;
+    std::string label = (drive ? drive->displayName : std::string()) + " - Track " +
+                        std::to_string(a.number) + " <" + a.name;
+    if (group.second != group.first) label += " .." + m_disc.tracks[group.second].name;
+    label += ">";
+    return cutToUnits(label, kLabelRoom - 1);
+}
+
+void kyBatchRunner::destroyChain(Chain& chain) {
+    m_current = nullptr;
+    m_source.Disconnect();
+    if (chain.writer) chain.writer->DestroyChain();
+    chain.writer = nullptr;
+    chain.progress = nullptr;
+}
+
+kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fileIndex,
+                                  Chain& chain) {
+    std::string before = path;
+    if (checkOverwrite(m_settings, path, m_frontend) == kyOverwriteDecision::Skip) return 1;
+    if (path != before) m_frontend.setFileLabel(path);
+
+    kyError e = prepareSource(group.first, group.second);
+    if (kyFailed(e)) {
+        m_frontend.showError(e, "Initializing driver");
+        return e;
+    }
+
+    int32_t format = findWriterFormatByName(m_settings.szFileFormat);
+    if (format < 0) {
+        m_frontend.showError(KYERR_FILE_FORMAT, "Writing - DskR");
+        return KYERR_FILE_FORMAT;
+    }
+    kyWriterFilter* writer = nullptr;
+    e = kyManager::Instance().CreateWriter(writer, path.c_str(), m_settings.szDataFormat.c_str(),
+                                           format);
+    if (kyFailed(e) || !writer) {
+        if (writer) writer->DestroyChain();
+        m_frontend.showError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
+        return KYERR_UNKNOWN;
+    }
+    chain.created = true;
+
+    uint32_t channels =
+        m_settings.iOutChannels > 0 ? static_cast<uint32_t>(m_settings.iOutChannels) : 0;
+    e = kyManager::Instance().ConnectWithConversion(&m_source, writer, channels, 0);
+    if (kyFailed(e)) {
+        m_frontend.showError(e, "Writing - DskR");
+        m_source.Disconnect();
+        writer->DestroyChain();
+        return KYERR_UNKNOWN;
+    }
+    chain.writer = writer;
+
+    // Stages go in one at a time, each directly below the source or directly above the
+    // writer, which gives source → progress → silence removal → resampler → channel
+    // broker → trim → normalize → writer.
+    uint32_t rate = 44100;
+    if (m_settings.bResample && m_settings.dwNewSampleRate != 44100 &&
+        m_settings.dwNewSampleRate != 0) {
+        rate = m_settings.dwNewSampleRate;
+        m_source.InsertAfter(new kyResamplingFilter(
+            rate, static_cast<uint32_t>(std::max(0, m_settings.eResamplingAlg))));
+    }
+    if (m_settings.bRemoveSilence)
+        m_source.InsertAfter(
+            new kySilenceRemovalFilter(kSilenceThreshold, kSilenceMinimumRun, true));
+    if (m_settings.bCutOff) {
+        double cut = std::trunc(std::max(0, m_settings.iCutOffLength) * double(rate) + 0.5);
+        uint32_t cutFrames = cut >= double(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(cut);
+        uint32_t fade =
+            m_settings.bCutOffFade ? static_cast<uint32_t>(std::floor(rate * 0.25 + 0.5)) : 0;
+        writer->InsertBefore(new kyTrimFilter(0, cutFrames, fade));
+    }
+    chain.progress = new OurProgressDisplay(m_frontend, m_result.fileCount, [this] { Cancel(); });
+    chain.progress->setFileIndex(fileIndex);
+    m_source.InsertAfter(chain.progress);
+    // The normalize stage (peak level, ReplayGain, EBU R 128) goes here, directly above
+    // the writer, once it exists; with it the analysis pass runs before the writer's Run
+    // and album mode splits the batch into an analysis loop and a writing loop.
+    return KY_OK;
+}
+
+void kyBatchRunner::Cancel() {
+    m_running = false;
+    if (m_current) m_current->Cancel();
+    m_frontend.setStatus("Cancelling, please wait...");
+}
+
+void kyBatchRunner::Run() {
+    m_running = true;
+    m_result = Result{};
+    m_current = nullptr;
+
+    const std::vector<Group> groups = makeGroups(m_disc, m_settings.bMergeConsecutive);
+    m_result.fileCount = static_cast<int>(groups.size());
+    addRecentDirectory(m_settings, m_settings.szOutDir);
+    const auto start = std::chrono::steady_clock::now();
+    m_frontend.setBusy(true);
+    m_frontend.setFileProgress(0);
+    m_frontend.setBatchProgress(0);
+    m_frontend.setStatus("");
+
+    m_source.SetSpeed(static_cast<uint8_t>(std::clamp(m_settings.iSpeed, 0, 255)));
+    m_source.SetJitterCorrection(m_settings.eMode != 0);
+    m_source.SetVerify(m_settings.eMode == 2);
+
+    const std::string outDir = outputDirectory(m_settings);
+    kyPlaylist playlist;
+    if (m_settings.bCreatePlaylist) playlist.create(kyPlaylist::pathFor(outDir, m_disc));
+
+    m_frontend.setHighPriority(true);
+
+    for (size_t g = 0; g < groups.size() && m_result.fileIndex < m_result.fileCount; ++g) {
+        if (!m_running) break;
+        const Group& group = groups[g];
+        const std::string name = buildFileName(m_settings, m_disc, &m_disc.tracks[group.first]);
+        std::string path = outDir + name;
+        makeSubDirectories(outDir, name);
+
+        m_frontend.setTrackLabel(trackLabel(group));
+        m_frontend.setFileLabel(path);
+        char status[128];
+        std::snprintf(status, sizeof status, "- Reading and %s no %d out of %d -",
+                      m_settings.bNormalize ? "Analyzing" : "Converting", m_result.fileIndex + 1,
+                      m_result.fileCount);
+        m_frontend.setStatus(status);
+
+        Chain chain;
+        kyError e = buildChain(group, path, m_result.fileIndex, chain);
+        if (e == KY_OK) {
+            m_current = chain.progress;
+            m_frontend.setFileProgress(0);
+            e = chain.writer->Run();
+            if (kyFailed(e) && e != KYERR_CANCELLED) m_frontend.showError(e, "Converting - DskR");
+            destroyChain(chain);
+        }
+
+        if (e == KYERR_CANCELLED) {
+            if (chain.created) removeFile(path);
+            m_result.cancelled = true;
+        } else if (kySucceeded(e)) {
+            ++m_result.fileIndex;
+            ++m_result.successes;
+            m_result.files.push_back(path);
+            // A file renamed at the prompt is listed where it really is.
+            std::string line =
+                path.compare(0, outDir.size(), outDir) == 0 ? path.substr(outDir.size()) : path;
+            playlist.add(line);
+        } else {
+            ++m_result.fileIndex;
+            // Only a file this run created is removed; a file the run never got to
+            // replace is left alone.
+            if (chain.created) removeFile(path);
+            if (g + 1 < groups.size()) {
+                int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
+                                            {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
+                m_running = answer == kyAnswerNo;
+            }
+        }
+        if (!m_running) m_result.cancelled = true;
+    }
+
+    const bool cancelled = m_result.cancelled;
+    m_frontend.setTrackLabel(cancelled ? "  Batch cancelled." : "  Done!");
+    m_frontend.setFileLabel(cancelled ? "  Batch cancelled." : "  Done!");
+    m_frontend.setFileProgress(cancelled ? 0 : 100);
+    m_frontend.setBatchProgress(cancelled ? 0 : 100);
+
+    if (playlist.isOpen()) {
+        if (m_result.successes > 0) {
+            m_frontend.setFileLabel(playlist.path());
+            m_result.playlist = playlist.path();
+        }
+        playlist.finish(m_result.successes > 0);
+    }
+
+    m_result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m_frontend.setStatus(
+        kyBatchSummary(cancelled, m_result.fileIndex, m_result.successes, m_result.fileCount) +
+        " - total time " + elapsedText(m_result.seconds));
+
+    if (m_settings.bEjectWhenDone && m_running) m_result.ejected = m_source.ToggleTray();
+
+    m_frontend.setTitle("Batch Completed!");
+    m_frontend.batchFinished(m_result.ejected);
+    m_frontend.setHighPriority(false);
+    m_frontend.attention();
+    m_frontend.setBusy(false);
+    if (m_settings.bExitWhenDone && m_running) m_frontend.pressFinish();
+    m_running = false;
+}

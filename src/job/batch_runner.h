@@ -1,0 +1,97 @@
+#pragma once
+// The batch runner: turns every selected row of the disc record — or every run of
+// consecutive selected rows when bMergeConsecutive is set — into one output file, with
+// progress, the overwrite prompt, failures and the abort question, cancellation, the
+// playlist, the summary and the end-of-batch actions, all shown through a front end.
+//
+// Per file the chain is
+//   CD source → progress → silence removal → resampler → channel broker → trim → writer
+// with each processing stage present only when its setting asks for it.
+//
+// The runner works on the caller's thread; the front end's pumpEvents() (called after each
+// progress step) is where a cancel request arrives. Typical use:
+//
+//   kyBatchRunner runner(settings, disc, reader, frontend);
+//   runner.Run();            // frontend.pumpEvents() may call runner.Cancel()
+//   runner.result().successes ...
+#include "app/rip_settings.h"
+#include "core/error.h"
+#include "metadata/disc_info.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+class kyBatchFrontend;
+class kyDskReader;
+class kyWriterFilter;
+class OurProgressDisplay;
+
+class kyBatchRunner {
+public:
+    // Rows first..last (indices into disc.tracks) that make one file.
+    using Group = std::pair<size_t, size_t>;
+
+    struct Result {
+        int fileCount = 0; // groups to produce
+        int fileIndex = 0; // groups done (succeeded, skipped or failed)
+        int successes = 0; // files written or skipped at the prompt
+        bool cancelled = false;
+        bool ejected = false;
+        double seconds = 0;             // elapsed time of the batch
+        std::vector<std::string> files; // output paths of the successes, in order
+        std::string playlist;           // the playlist's path when one was kept
+    };
+
+    // The source must have its drive open (iDevice names it in the labels). The settings
+    // are written to: szOutDir joins the recent directories, and "Replace All" sets
+    // bNoOverwritePrompt.
+    kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
+                  kyBatchFrontend& frontend);
+    ~kyBatchRunner();
+
+    // The whole batch.
+    void Run();
+    // A cancel request (from the front end, normally inside pumpEvents()): no further file
+    // starts, the current one stops at its next block and is deleted.
+    void Cancel();
+    bool running() const { return m_running; }
+    const Result& result() const { return m_result; }
+
+    // The groups Run() makes of the selected rows. A user-defined row (negative number)
+    // always makes a file of its own: its range cannot be joined to a disc track's.
+    static std::vector<Group> makeGroups(const DiscInfo& disc, bool merge);
+
+    // Sets the source's range and text properties for rows first..last and the default
+    // quantizer kind. "Unknown error" when the range cannot be set.
+    kyError prepareSource(size_t first, size_t last);
+
+    // "%.1fs" below a minute, else "[%dh]%dm%ds".
+    static std::string elapsedText(double seconds);
+    // The track label: "<drive> - Track 7 <Intro>" or "... <Intro .. Outro>" for a merged
+    // group, at most 511 characters.
+    std::string trackLabel(const Group& group) const;
+
+private:
+    struct Chain {
+        kyWriterFilter* writer = nullptr;
+        OurProgressDisplay* progress = nullptr;
+        bool created = false; // the writer created the output file
+    };
+    // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown).
+    kyError buildChain(const Group& group, std::string& path, int fileIndex, Chain& chain);
+    void destroyChain(Chain& chain);
+
+    RipSettings& m_settings;
+    DiscInfo& m_disc;
+    kyDskReader& m_source;
+    kyBatchFrontend& m_frontend;
+    bool m_running = false;
+    OurProgressDisplay* m_current = nullptr;
+    Result m_result;
+};
+
+// The summary line without the time: "Successfully completed 2 out of 3 files" or
+// "Cancelled after 1 file".
+std::string kyBatchSummary(bool cancelled, int fileIndex, int successes, int fileCount);
