@@ -32,6 +32,16 @@ uint32_t scan(float* const* planes, uint32_t channels, uint32_t from, uint32_t t
     return to;
 }
 
+uint32_t firstSilent(float* const* planes, uint32_t channels, uint32_t from, uint32_t to,
+                     float threshold) {
+    return scan(planes, channels, from, to, threshold, false);
+}
+
+uint32_t firstAudible(float* const* planes, uint32_t channels, uint32_t from, uint32_t to,
+                      float threshold) {
+    return scan(planes, channels, from, to, threshold, true);
+}
+
 } // namespace
 
 kySilenceRemovalFilter::kySilenceRemovalFilter(float threshold, int32_t minimumRun,
@@ -102,7 +112,7 @@ kyError kySilenceRemovalFilter::Write(float** planes, uint32_t frames) {
         if (m_runLength == 0) {
             // Audible stretch: find where the next silent run begins, and hand over
             // everything before it.
-            const uint32_t quiet = scan(planes, m_channels, i, frames, m_threshold, true);
+            const uint32_t quiet = firstSilent(planes, m_channels, i, frames, m_threshold);
             if (quiet > i) {
                 m_atStart = false;
                 // Past the leading silence everything passes, later silence included.
@@ -116,7 +126,7 @@ kyError kySilenceRemovalFilter::Write(float** planes, uint32_t frames) {
             if (i == frames) break;
         }
         // Inside a silent run, which may have begun in an earlier block.
-        const uint32_t loud = scan(planes, m_channels, i, frames, m_threshold, false);
+        const uint32_t loud = firstAudible(planes, m_channels, i, frames, m_threshold);
         m_runLength += loud - i;
         i = loud;
         if (i == frames) break;
