@@ -1,5 +1,8 @@
 #include "cd/dsk_reader.h"
 
+#include "cd/dsk_reader_mode_aspi.h"
+#include "cd/dsk_reader_mode_cdrr.h"
+#include "cd/dsk_reader_mode_spti.h"
 #include "core/data_format.h"
 #include <algorithm>
 #include <cstdlib>
@@ -47,7 +50,17 @@ int64_t sectorDistance(const uint8_t* a, const uint8_t* b) {
 
 // ---- construction -------------------------------------------------------------------
 
-kyDskReader::kyDskReader() : kyDskReader(Methods{}) {}
+namespace {
+kyDskReader::Methods machineMethods() {
+    kyDskReader::Methods m;
+    m.passThrough = std::make_unique<kyDskReaderModeSPTI>();
+    m.rawRead = std::make_unique<kyDskReaderModeCDRR>();
+    m.library = std::make_unique<kyDskReaderModeASPI>();
+    return m;
+}
+} // namespace
+
+kyDskReader::kyDskReader() : kyDskReader(machineMethods()) {}
 
 kyDskReader::kyDskReader(Methods methods) : kySourceFilter2("Dsk Reader") {
     m_format.lengthFrames = KY_NO_LENGTH;
