@@ -3,3 +3,7 @@ find_path(GSM_INCLUDE_DIR gsm.h PATH_SUFFIXES gsm REQUIRED)
 find_library(GSM_LIBRARY gsm REQUIRED)
 target_include_directories(dskr_core PRIVATE ${GSM_INCLUDE_DIR})
 target_link_libraries(dskr_core PUBLIC ${GSM_LIBRARY})
+
+# MPEG audio decoding in the WAV reader (libmpg123, linked)
+pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
+target_link_libraries(dskr_core PUBLIC PkgConfig::MPG123)

@@ -1,0 +1,188 @@
+#include "formats/reader_filter.h"
+#include "core/data_format.h"
+#include "formats/format_catalog.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+kyReaderFilter::kyReaderFilter(int fd, const char* fileName, const kyFormatEntry* entry,
+                               int32_t option)
+    : kySourceFilter2("File reader source"), m_entry(entry), m_option(option), m_fd(fd) {
+    std::string name = fileName ? fileName : "";
+    m_properties.setUtf8(0, name);
+    if (entry) m_properties.setUtf8(1, entry->displayName);
+    // The title is the bare file name.
+    size_t slash = name.find_last_of('/');
+    std::string title = slash == std::string::npos ? name : name.substr(slash + 1);
+    size_t dot = title.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) title.resize(dot);
+    if (!title.empty()) m_properties.setUtf8(3, title);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0) m_fileSize = static_cast<uint64_t>(st.st_size);
+    m_format.lengthFrames = KY_NO_LENGTH;
+}
+
+kyReaderFilter::~kyReaderFilter() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool kyReaderFilter::SetSubformat(const char* id) {
+    m_properties.setUtf8(2, id);
+    const kyDataFormatInfo* info = kyFindDataFormat(id);
+    m_rawPcm = info != nullptr;
+    if (!info) return false;
+    m_bits = info->bytes * 8;
+    return true;
+}
+
+kyError kyReaderFilter::GetFormat(kyAudioFormat& format) {
+    if (kyFailed(m_openResult)) {
+        format = kyAudioFormat{};
+        return m_openResult;
+    }
+    return kySourceFilter2::GetFormat(format);
+}
+
+const char* kyReaderFilter::GetInterleavedFormat(uint32_t channels) {
+    if (kyFailed(m_openResult) || !IsRawPcm() || channels != m_format.channels) return nullptr;
+    return m_properties.getUtf8(2);
+}
+
+uint32_t kyReaderFilter::Seek(uint32_t frame) {
+    if (kyFailed(m_openResult)) return 0;
+    if (m_format.lengthFrames != KY_NO_LENGTH && frame > m_format.lengthFrames)
+        frame = m_format.lengthFrames;
+    m_startFrame = frame;
+    m_startOffset = uint64_t(frame) * (m_bits / 8) * m_format.channels;
+    m_prepared = false;
+    return frame;
+}
+
+kyError kyReaderFilter::Prepare() {
+    m_prepared = false;
+    if (kyFailed(m_openResult)) return m_openResult;
+    if (!m_downstream || m_fd < 0) return KYERR_SEQUENCE;
+    if (m_format.lengthFrames == 0 || m_format.channels == 0) return KYERR_NO_AUDIO;
+    m_bytesPerFrame = ((m_bits + 7) / 8) * m_format.channels;
+    uint32_t block = std::max<uint32_t>(1, m_format.blockFrames);
+    try {
+        if (IsRawPcm()) m_readBuffer.assign(size_t(block) * m_bytesPerFrame, 0);
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    if (m_planes.channels() != m_format.channels || m_planes.frames() < block) {
+        if (kyFailed(m_planes.allocate(m_format.channels, block))) return KYERR_OUT_OF_MEMORY;
+    }
+    if (IsRawPcm()) {
+        kyError err = SeekFile(m_dataOffset + m_startOffset);
+        if (kyFailed(err)) return err;
+        if (m_format.lengthFrames == KY_NO_LENGTH) {
+            uint64_t avail = m_fileSize > m_dataOffset + m_startOffset
+                                 ? m_fileSize - m_dataOffset - m_startOffset
+                                 : 0;
+            m_format.lengthFrames = static_cast<uint32_t>(
+                std::min<uint64_t>(avail / m_bytesPerFrame + m_startFrame, KY_NO_LENGTH - 1));
+        }
+    }
+    kyError err = PrepareDecoder();
+    if (kyFailed(err)) return err;
+    m_remaining = m_format.lengthFrames > m_startFrame ? m_format.lengthFrames - m_startFrame : 0;
+    m_prepared = true;
+    if (m_remaining == 0) return m_downstream->EndOfStream();
+    return KY_OK;
+}
+
+kyError kyReaderFilter::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
+    got = 0;
+    size_t bytes = size_t(frames) * m_bytesPerFrame;
+    if (bytes > m_readBuffer.size()) return KYERR_UNKNOWN;
+    kyError err = ReadExact(m_readBuffer.data(), bytes);
+    if (kyFailed(err)) return err;
+    err = InterleavedToPlanar(planes, m_readBuffer.data(), m_format.channels, 0, frames,
+                              m_properties.getUtf8(2), m_signFlip, m_byteSwap);
+    if (kyFailed(err)) return err;
+    got = frames;
+    return KY_OK;
+}
+
+kyError kyReaderFilter::Process() {
+    if (kyFailed(m_openResult)) return m_openResult;
+    if (!m_prepared) return KYERR_SEQUENCE;
+    if (!m_downstream) return KY_OK;
+    if (m_remaining == 0) return m_downstream->EndOfStream();
+    uint32_t n = std::min(m_remaining, std::max<uint32_t>(1, m_format.blockFrames));
+    uint32_t got = 0;
+    kyError err = DecodeFrames(m_planes.planes(), n, got);
+    if (kyFailed(err)) return err;
+    // A decoder that runs dry ends the stream where the data really ends.
+    m_remaining = got < n ? 0 : m_remaining - got;
+    if (got) {
+        err = m_downstream->Write(m_planes.planes(), got);
+        if (kyFailed(err)) return err;
+    }
+    if (m_remaining == 0) return m_downstream->EndOfStream();
+    return KY_OK;
+}
+
+kyError kyReaderFilter::RunInterleaved() {
+    if (!IsRawPcm()) return KYERR_SEQUENCE;
+    kyError err = Prepare();
+    if (kyFailed(err)) return err;
+    const char* id = m_properties.getUtf8(2);
+    const uint32_t width = (m_bits + 7) / 8;
+    while (m_remaining > 0) {
+        uint32_t n = std::min(m_remaining, std::max<uint32_t>(1, m_format.blockFrames));
+        size_t bytes = size_t(n) * m_bytesPerFrame;
+        err = ReadExact(m_readBuffer.data(), bytes);
+        if (kyFailed(err)) return err;
+        size_t samples = size_t(n) * m_format.channels;
+        if (m_byteSwap) kyByteSwap(m_readBuffer.data(), samples, width);
+        if (m_signFlip && id && id[0] == 'P') kySignFlip(m_readBuffer.data(), samples, width);
+        m_remaining -= n;
+        err = m_downstream->WriteInterleaved(m_readBuffer.data(), static_cast<uint32_t>(bytes), n);
+        if (kyFailed(err)) return err;
+        if (err == 1) return KYERR_SEQUENCE; // the sink does not take interleaved blocks
+    }
+    return m_downstream->EndOfStream();
+}
+
+kyError kyReaderFilter::SeekFile(uint64_t offset) {
+    if (m_fd < 0) return KYERR_READ_FILE;
+    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0) return KYERR_READ_FILE;
+    return KY_OK;
+}
+
+long kyReaderFilter::ReadSome(void* data, size_t size) {
+    if (m_fd < 0) return -1;
+    uint8_t* p = static_cast<uint8_t*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(m_fd, p + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
+kyError kyReaderFilter::ReadExact(void* data, size_t size) {
+    long n = ReadSome(data, size);
+    return n >= 0 && static_cast<size_t>(n) == size ? KY_OK : KYERR_READ_FILE;
+}
+
+kyError kyReaderFilter::ReadAt(uint64_t offset, void* data, size_t size) {
+    if (m_fd < 0) return KYERR_READ_FILE;
+    uint8_t* p = static_cast<uint8_t*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(m_fd, p + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return KYERR_READ_FILE;
+        done += static_cast<size_t>(n);
+    }
+    return KY_OK;
+}

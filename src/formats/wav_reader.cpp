@@ -1,0 +1,625 @@
+#include "formats/wav_reader.h"
+#include "formats/codecs/g72x_adpcm.h"
+#include "formats/codecs/gsm610.h"
+#include "formats/codecs/ima_adpcm.h"
+#include "formats/codecs/ms_adpcm.h"
+#include "formats/format_catalog.h"
+#include "formats/wav_common.h"
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mpg123.h>
+#include <mutex>
+#include <new>
+
+using namespace wav;
+
+namespace {
+
+// Metadata bodies are read whole; anything larger is not metadata we keep.
+constexpr uint32_t kMaxMetadataChunk = 1u << 20;
+// Bytes of MPEG data fed to the decoder at a time.
+constexpr size_t kMpegFeed = 16384;
+constexpr uint32_t kMpegFrames = 1152;
+
+const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+std::string fixedText(const uint8_t* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n]) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+std::string formatGain(double g) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%f dB", g);
+    return buf;
+}
+
+// A ReplayGain word as a gain in dB, when its name code is `name` and it has an originator.
+bool gainOf(uint16_t word, uint32_t name, double& gain) {
+    if ((word >> 13) != name || ((word >> 10) & 7) == 0) return false;
+    gain = (word & 0x1FF) * 0.1;
+    if (word & 0x200) gain = -gain;
+    return true;
+}
+
+bool mpegInit() {
+    static bool ok = false;
+    static std::once_flag once;
+    std::call_once(once, [] { ok = mpg123_init() == MPG123_OK; });
+    return ok;
+}
+
+} // namespace
+
+wav_Reader::wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option)
+    : kyReaderFilter(fd, fileName, entry, option) {
+    m_openResult = open();
+}
+
+wav_Reader::~wav_Reader() {
+    if (m_mpg) mpg123_delete(m_mpg);
+}
+
+kyReaderFilter* wav_Reader::Create(int fd, const char* fileName, const kyFormatEntry* entry,
+                                   int32_t option) {
+    return new (std::nothrow) wav_Reader(fd, fileName, entry, option);
+}
+
+kyError wav_Reader::open() {
+    if (m_fd < 0) return KYERR_OPEN_FILE;
+    const uint64_t fileSize = m_fileSize;
+    uint64_t pos = 0;
+    bool rf64 = false, haveDs64 = false;
+    uint64_t ds64Data = 0, ds64Samples = 0;
+    uint64_t dataSize32 = 0;
+    bool inWave = false;
+    int chunks = 0;
+
+    while (pos + 8 <= fileSize && chunks++ < 100000) {
+        uint8_t h[12];
+        if (kyFailed(ReadAt(pos, h, 8))) return KYERR_READ_FILE;
+        const uint64_t bodyStart = pos + 8;
+        const uint64_t rest = fileSize - bodyStart;
+        uint64_t size = get32(h + 4);
+
+        if (isFourCC(h, "RIFF") || isFourCC(h, "RF64") || isFourCC(h, "LIST")) {
+            if (rest >= 4 && kySucceeded(ReadAt(bodyStart, h + 8, 4))) {
+                const bool isRiff = !isFourCC(h, "LIST");
+                if ((isRiff && isFourCC(h + 8, "WAVE")) ||
+                    (!isRiff && (isFourCC(h + 8, "INFO") || isFourCC(h + 8, "adtl")))) {
+                    if (isRiff) {
+                        inWave = true;
+                        rf64 = isFourCC(h, "RF64");
+                    }
+                    pos = bodyStart + 4; // enter the list
+                    continue;
+                }
+            }
+        }
+        if (pos == 0 && !inWave) return KYERR_CORRUPT; // not a RIFF/WAVE file at all
+
+        // A size past the end of the file is read as far as the file goes.
+        uint64_t avail = std::min(size, rest);
+        if (isFourCC(h, "data")) {
+            uint64_t len = size;
+            if (rf64 && haveDs64 && size == 0xFFFFFFFFu)
+                len = ds64Data;
+            else if (size == 0 || size == 0xFFFFFFFFu || size == rest + 8)
+                len = rest;
+            if (!m_haveData) {
+                m_haveData = true;
+                m_dataOffset = bodyStart;
+                m_dataBytes = std::min(len, rest);
+                dataSize32 = size;
+            }
+            avail = std::min(len, rest);
+            pos = bodyStart + avail + (avail & 1);
+            continue;
+        }
+
+        std::vector<uint8_t> body;
+        const bool wanted =
+            isFourCC(h, "fmt ") || isFourCC(h, "fact") || isFourCC(h, "ds64") ||
+            isFourCC(h, "cue ") || isFourCC(h, "labl") || isFourCC(h, "smpl") ||
+            isFourCC(h, "bext") || isFourCC(h, "cart") || isFourCC(h, "rgad") ||
+            (h[0] == 'I' && std::any_of(std::begin(kInfoItems), std::end(kInfoItems),
+                                        [&](const InfoItem& it) { return isFourCC(h, it.id); }));
+        if (wanted && avail <= kMaxMetadataChunk) {
+            try {
+                body.resize(static_cast<size_t>(avail));
+            } catch (const std::bad_alloc&) {
+                return KYERR_OUT_OF_MEMORY;
+            }
+            if (avail && kyFailed(ReadAt(bodyStart, body.data(), body.size())))
+                return KYERR_READ_FILE;
+            const uint8_t* b = body.data();
+            const uint32_t n = static_cast<uint32_t>(body.size());
+            if (isFourCC(h, "fmt ")) {
+                if (!m_haveFmt) {
+                    kyError err = parseFormat(b, n);
+                    if (kyFailed(err)) return err;
+                    m_haveFmt = true;
+                }
+            } else if (isFourCC(h, "fact")) {
+                if (n >= 4) {
+                    uint32_t c = get32(b);
+                    if (c == 0xFFFFFFFFu && haveDs64)
+                        m_sampleCount = ds64Samples;
+                    else if (c)
+                        m_sampleCount = c;
+                }
+            } else if (isFourCC(h, "ds64")) {
+                if (rf64 && n >= 24) {
+                    haveDs64 = true;
+                    ds64Data = get64(b + 8);
+                    ds64Samples = get64(b + 16);
+                }
+            } else if (isFourCC(h, "cue ")) {
+                parseCue(b, n);
+            } else if (isFourCC(h, "labl")) {
+                if (n >= 4) {
+                    uint32_t id = get32(b);
+                    for (CuePoint& c : m_cues)
+                        if (c.id == id) c.label = fixedText(b + 4, n - 4);
+                }
+            } else if (isFourCC(h, "smpl")) {
+                parseSmpl(b, n);
+            } else if (isFourCC(h, "bext")) {
+                parseBext(b, n);
+            } else if (isFourCC(h, "cart")) {
+                parseCart(b, n);
+            } else if (isFourCC(h, "rgad")) {
+                parseRgad(b, n);
+            } else {
+                for (const InfoItem& it : kInfoItems)
+                    if (isFourCC(h, it.id)) {
+                        std::string text = fixedText(b, n);
+                        if (!text.empty()) m_properties.setA(it.property, text.c_str());
+                        break;
+                    }
+            }
+        }
+        pos = bodyStart + avail + (avail & 1);
+    }
+    (void)dataSize32;
+
+    if (!inWave) return KYERR_CORRUPT;
+    if (!m_haveFmt) return KYERR_CORRUPT;
+    kyError err = chooseDecoder();
+    if (kyFailed(err)) return err;
+    if (!m_haveData) {
+        m_format.lengthFrames = 0;
+        return KY_OK; // Prepare reports the missing audio
+    }
+
+    // Length in frames.
+    uint64_t frames = 0;
+    if (IsRawPcm()) {
+        frames = m_dataBytes / m_bytesPerFrame;
+        // A sample count beyond the data is not believed.
+        if (m_sampleCount && m_sampleCount < frames) frames = m_sampleCount;
+    } else if (m_sampleCount) {
+        frames = m_sampleCount;
+    } else if (m_tag == TAG_GSM) {
+        frames = static_cast<uint64_t>((m_dataBytes / m_channels) * 8 * 0.6153846);
+    } else if (m_tag == TAG_MPEG) {
+        frames = KY_NO_LENGTH;
+    } else if (m_bitsPerSample) {
+        frames = m_dataBytes / m_channels * 8 / m_bitsPerSample;
+    }
+    m_format.lengthFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH));
+    return KY_OK;
+}
+
+kyError wav_Reader::parseFormat(const uint8_t* b, uint32_t n) {
+    if (n < 14) return KYERR_CORRUPT;
+    m_tag = get16(b);
+    m_channels = get16(b + 2);
+    m_rate = get32(b + 4);
+    m_blockAlign = get16(b + 12);
+    m_bitsPerSample = n >= 16 ? get16(b + 14) : 0;
+    uint32_t cbSize = n >= 18 ? get16(b + 16) : 0;
+    if (m_channels == 0 || m_rate == 0) return KYERR_CORRUPT;
+    if (m_tag == TAG_EXTENSIBLE) {
+        if (n < 40 || cbSize < 22) return KYERR_CORRUPT;
+        m_validBits = get16(b + 18);
+        m_format.channelMask = get32(b + 20);
+        m_subTag = get16(b + 24);
+        if (std::memcmp(b + 26, kGuidTail, sizeof kGuidTail) != 0) m_subTag = 0;
+    }
+    if (m_tag == TAG_MPEG_L3) m_tag = TAG_MPEG;
+    if (m_tag == TAG_MPEG && n >= 20) m_subTag = get16(b + 18); // head layer
+    if ((m_tag == TAG_MS_ADPCM || m_tag == TAG_IMA_ADPCM || m_tag == TAG_GSM) && n < 20)
+        return KYERR_CORRUPT;
+    m_format.channels = m_channels;
+    m_format.sampleRate = m_rate;
+    return KY_OK;
+}
+
+kyError wav_Reader::chooseDecoder() {
+    uint16_t tag = m_tag == TAG_EXTENSIBLE ? m_subTag : m_tag;
+    const uint32_t bits = m_bitsPerSample;
+    const char* id = nullptr;
+    auto monoOnly = [&]() { return m_channels == 1 ? KY_OK : KYERR_CHANNEL_FORMAT; };
+
+    if (m_tag == TAG_EXTENSIBLE && tag != TAG_PCM && tag != TAG_FLOAT) return KYERR_COMPRESSION;
+    switch (tag) {
+    case TAG_PCM:
+        if (bits == 0) return KYERR_CORRUPT;
+        if (bits <= 8) {
+            id = "PCM 8-bit";
+            m_signFlip = true;
+        } else if (bits <= 12)
+            id = "PCM 12-bit (16)";
+        else if (bits <= 16)
+            id = "PCM 16-bit";
+        else if (bits <= 20)
+            id = "PCM 20-bit (24)";
+        else if (bits <= 24)
+            id = "PCM 24-bit";
+        else if (bits <= 32)
+            id = "PCM 32-bit";
+        else
+            return KYERR_DATA_FORMAT;
+        break;
+    case TAG_FLOAT:
+        if (bits == 0 || bits > 64) return KYERR_DATA_FORMAT;
+        id = bits <= 32 ? "Float 32-bit" : "Float 64-bit";
+        break;
+    case TAG_ALAW:
+    case 0x172:
+        id = "A-Law";
+        break;
+    case TAG_MULAW:
+    case 0x171:
+        id = "mu-Law";
+        break;
+    default:
+        break;
+    }
+    if (id) {
+        SetSubformat(id);
+        // Frames are as wide as the samples say; the block-align field is not trusted.
+        m_bytesPerFrame = (m_bits / 8) * m_channels;
+        return KY_OK;
+    }
+
+    m_rawPcm = false;
+    uint32_t codecBits = 4;
+    switch (tag) {
+    case TAG_MS_ADPCM:
+        if (bits != 4) return KYERR_COMPRESSION;
+        m_properties.setUtf8(2, "MS ADPCM 4-bit");
+        m_decoder = std::make_unique<kyMsAdpcmDecoder>();
+        break;
+    case TAG_IMA_ADPCM:
+        if (bits == 2) m_properties.setUtf8(2, "IMA ADPCM 2-bit");
+        if (bits == 3) m_properties.setUtf8(2, "IMA ADPCM 3-bit");
+        if (bits != 4) return KYERR_COMPRESSION;
+        m_properties.setUtf8(2, "IMA ADPCM 4-bit");
+        m_decoder = std::make_unique<kyImaAdpcmDecoder>(kyImaLayout::Wav);
+        break;
+    case 0x14:
+    case 0x40:
+    case 0x42:
+    case 0x45:
+    case 0x59:
+    case 0x64:
+    case 0x85:
+    case 0x8B:
+    case 0x93:
+    case 0x140:
+    case 0x4243:
+    case 0xA105:
+    case 0xA107: {
+        static const char* const kNames[] = {"G.726 ADPCM 2-bit", "G.723 ADPCM 3-bit",
+                                             "G.721 ADPCM 4-bit", "G.723 ADPCM 5-bit"};
+        if (bits < 2 || bits > 5) return KYERR_COMPRESSION;
+        m_properties.setUtf8(2, kNames[bits - 2]);
+        if (bits == 2) return KYERR_COMPRESSION;
+        kyError err = monoOnly();
+        if (kyFailed(err)) return err;
+        codecBits = bits;
+        m_decoder = std::make_unique<kyG72xDecoder>();
+        break;
+    }
+    case TAG_GSM: {
+        m_properties.setUtf8(2, "GSM 06.10");
+        kyError err = monoOnly();
+        if (kyFailed(err)) return err;
+        m_decoder = std::make_unique<kyGsm610Decoder>();
+        break;
+    }
+    case 0x303:
+        m_properties.setUtf8(2, "GSM 06.10");
+        return KYERR_COMPRESSION;
+    case TAG_MPEG: {
+        const char* name = m_subTag == 1   ? "MPEG audio layer I"
+                           : m_subTag == 2 ? "MPEG audio layer II"
+                           : m_subTag == 4 ? "MPEG audio layer III"
+                                           : "MPEG audio";
+        m_properties.setUtf8(2, name);
+        if (m_channels > 2) return KYERR_CHANNEL_FORMAT;
+        if (!mpegInit()) return KYERR_MISSING_COMPONENT;
+        m_format.blockFrames = kMpegFrames;
+        return KY_OK;
+    }
+    case 0x92:
+    case 0x241:
+    case TAG_AC3:
+        m_properties.setUtf8(2, "AC3");
+        return KYERR_COMPRESSION;
+    case 8:
+    case 400:
+    case TAG_DTS:
+        m_properties.setUtf8(2, "DTS");
+        return KYERR_COMPRESSION;
+    default:
+        return KYERR_COMPRESSION;
+    }
+    m_codecBits = codecBits;
+    kyError err = m_decoder->start(codecBits, m_channels, m_blockAlign);
+    if (kyFailed(err)) {
+        m_decoder.reset();
+        return err == KYERR_CHANNEL_FORMAT ? err : KYERR_CORRUPT;
+    }
+    if (m_decoder->bytesPerBlock() == 0 || m_decoder->framesPerBlock() == 0) return KYERR_CORRUPT;
+    m_format.blockFrames = std::max<uint32_t>(m_decoder->framesPerBlock(), 1024);
+    return KY_OK;
+}
+
+void wav_Reader::parseBext(const uint8_t* b, uint32_t n) {
+    if (n < 602) return;
+    std::string s = fixedText(b, 256);
+    if (!s.empty()) m_properties.setA(15, s.c_str());
+    s = fixedText(b + 256, 32);
+    if (!s.empty()) m_properties.setA(9, s.c_str());
+    s = fixedText(b + 288, 32);
+    if (!s.empty()) m_properties.setA(28, s.c_str());
+    std::string date = fixedText(b + 320, 10);
+    std::replace(date.begin(), date.end(), ':', '-');
+    std::string time = fixedText(b + 330, 8);
+    if (!date.empty()) {
+        if (!time.empty()) date += ", " + time;
+        m_properties.setA(14, date.c_str());
+    }
+    uint64_t ref = get32(b + 338) | (uint64_t(get32(b + 342)) << 32);
+    if (ref && m_rate) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.6f", double(ref) / m_rate);
+        m_properties.setA(30, buf);
+    }
+}
+
+void wav_Reader::parseCart(const uint8_t* b, uint32_t n) {
+    if (n < 1024) return;
+    // Version, then Title, Artist, CutID, ClientID, Category (64 bytes each).
+    static const struct {
+        uint32_t offset, size, property;
+    } kFields[] = {{4, 64, 3}, {68, 64, 5}, {132, 64, 4}, {196, 64, 9}, {260, 64, 28}};
+    for (const auto& f : kFields) {
+        std::string s = fixedText(b + f.offset, f.size);
+        if (!s.empty()) m_properties.setA(f.property, s.c_str());
+    }
+    std::string version = fixedText(b, 4);
+    // Fixed part: up to the user-defined field at 676 (64 bytes), then 8 timers (8 bytes
+    // each), 276 reserved bytes, the URL (1024) and the tag text.
+    const uint32_t urlOffset = 740 + 64 + 276;
+    bool v101 = version >= "0101";
+    if (v101 && n >= urlOffset + 1024) {
+        std::string url = fixedText(b + urlOffset, 1024);
+        if (!url.empty()) m_properties.setA(17, url.c_str());
+        std::string tag = n > urlOffset + 1024
+                              ? fixedText(b + urlOffset + 1024, n - urlOffset - 1024)
+                              : std::string();
+        if (!tag.empty()) {
+            m_properties.setA(15, tag.c_str());
+            return;
+        }
+    }
+    std::string user = fixedText(b + 676, 64);
+    if (!user.empty()) m_properties.setA(15, user.c_str());
+}
+
+void wav_Reader::parseRgad(const uint8_t* b, uint32_t n) {
+    if (n < 8) return;
+    float peak;
+    std::memcpy(&peak, b, 4);
+    peak = std::fabs(peak);
+    if (std::isfinite(peak) && peak != 1.0f) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%f", double(peak));
+        m_properties.setA(27, buf);
+    }
+    double g;
+    if (gainOf(get16(b + 4), 1, g)) m_properties.setA(23, formatGain(g).c_str());
+    if (gainOf(get16(b + 6), 2, g)) m_properties.setA(24, formatGain(g).c_str());
+}
+
+void wav_Reader::parseSmpl(const uint8_t* b, uint32_t n) {
+    if (n < 36) return;
+    char buf[64];
+    int32_t note = static_cast<int32_t>(get32(b + 12));
+    if (note != 0) {
+        int64_t cents = get32(b + 16) / 42949672u;
+        if (cents > 50) {
+            note -= 1;
+            cents -= 100;
+        }
+        std::snprintf(buf, sizeof buf, "%d", note);
+        m_properties.setA(21, buf);
+        std::snprintf(buf, sizeof buf, "%d", static_cast<int>(cents));
+        m_properties.setA(22, buf);
+    }
+    uint32_t loops = get32(b + 28);
+    if (loops && n >= 36 + 24) {
+        const uint8_t* l = b + 36;
+        std::snprintf(buf, sizeof buf, "%u", get32(l + 8));
+        m_properties.setA(18, buf);
+        std::snprintf(buf, sizeof buf, "%.2f",
+                      double(get32(l + 12)) + 1.0 + get32(l + 16) / 4294967296.0);
+        m_properties.setA(19, buf);
+        m_properties.setA(20, get32(l + 4) == 1 ? "bid" : "fwd");
+    }
+}
+
+void wav_Reader::parseCue(const uint8_t* b, uint32_t n) {
+    if (n < 4) return;
+    uint32_t count = std::min<uint32_t>(get32(b), (n - 4) / 24);
+    m_cues.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* p = b + 4 + i * 24;
+        m_cues.push_back({get32(p), get32(p + 20), {}});
+    }
+}
+
+bool wav_Reader::GetMarker(uint32_t index, uint32_t& frame, std::string& name) {
+    if (index >= m_cues.size()) return false;
+    frame = m_cues[index].position;
+    name = m_cues[index].label;
+    return true;
+}
+
+uint32_t wav_Reader::Seek(uint32_t frame) {
+    if (IsRawPcm()) return kyReaderFilter::Seek(frame);
+    if (kyFailed(m_openResult)) return 0;
+    if (frame > m_format.lengthFrames) frame = m_format.lengthFrames;
+    m_startFrame = frame;
+    m_prepared = false;
+    return frame;
+}
+
+kyError wav_Reader::PrepareDecoder() {
+    if (IsRawPcm()) return KY_OK;
+    m_dataLeft = m_dataBytes;
+    m_decodedFrames = m_decodedPos = 0;
+    m_skip = m_startFrame; // compressed data is decoded from the start and skipped
+    kyError err = SeekFile(m_dataOffset);
+    if (kyFailed(err)) return err;
+    try {
+        if (m_tag == TAG_MPEG) {
+            if (m_mpg) mpg123_delete(m_mpg);
+            int e = 0;
+            m_mpg = mpg123_new(nullptr, &e);
+            if (!m_mpg) return KYERR_OUT_OF_MEMORY;
+            mpg123_param(m_mpg, MPG123_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0);
+            mpg123_format_none(m_mpg);
+            const long* rates = nullptr;
+            size_t count = 0;
+            mpg123_rates(&rates, &count);
+            for (size_t i = 0; i < count; ++i)
+                mpg123_format(m_mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+            if (mpg123_open_feed(m_mpg) != MPG123_OK) return KYERR_OUT_OF_MEMORY;
+            m_block.resize(kMpegFeed);
+            if (kyFailed(m_decoded.allocate(m_channels, kMpegFrames * 4)))
+                return KYERR_OUT_OF_MEMORY;
+        } else {
+            uint32_t chunk = m_decoder->bytesPerBlock();
+            m_block.resize(chunk);
+            uint32_t most = m_decoder->maxFrames(chunk);
+            if (most == 0 || most > (1u << 24)) return KYERR_CORRUPT;
+            if (kyFailed(m_decoded.allocate(m_channels, most))) return KYERR_OUT_OF_MEMORY;
+            // Fresh codec state for a stream decoded from its start.
+            err = m_decoder->start(m_codecBits, m_channels, m_blockAlign);
+            if (kyFailed(err)) return err;
+        }
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    return KY_OK;
+}
+
+kyError wav_Reader::decodeMpeg() {
+    // Interleaved float output, at most m_decoded's capacity.
+    std::vector<float> pcm(size_t(kMpegFrames) * 4 * 2);
+    for (;;) {
+        size_t done = 0;
+        int r = mpg123_read(m_mpg, reinterpret_cast<unsigned char*>(pcm.data()),
+                            pcm.size() * sizeof(float), &done);
+        if (done > 0) {
+            long rate = 0;
+            int ch = 0, enc = 0;
+            mpg123_getformat(m_mpg, &rate, &ch, &enc);
+            if (ch < 1) ch = 1;
+            uint32_t frames = static_cast<uint32_t>(done / sizeof(float) / ch);
+            frames = std::min(frames, m_decoded.frames());
+            for (uint32_t c = 0; c < m_channels; ++c) {
+                float* d = m_decoded.plane(c);
+                uint32_t sc = std::min<uint32_t>(c, static_cast<uint32_t>(ch) - 1);
+                for (uint32_t i = 0; i < frames; ++i) d[i] = pcm[size_t(i) * ch + sc];
+            }
+            m_decodedFrames = frames;
+            m_decodedPos = 0;
+            return KY_OK;
+        }
+        if (r == MPG123_NEW_FORMAT || r == MPG123_OK) continue;
+        if (r == MPG123_NEED_MORE) {
+            if (m_dataLeft == 0) return KY_NOTHING_DONE;
+            size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
+            long got = ReadSome(m_block.data(), n);
+            if (got < 0) return KYERR_READ_FILE;
+            if (got == 0) {
+                m_dataLeft = 0;
+                return KY_NOTHING_DONE;
+            }
+            m_dataLeft -= static_cast<uint64_t>(got);
+            if (mpg123_feed(m_mpg, m_block.data(), static_cast<size_t>(got)) != MPG123_OK)
+                return KYERR_OUT_OF_MEMORY;
+            continue;
+        }
+        return KY_NOTHING_DONE; // a stream the decoder cannot go on with ends here
+    }
+}
+
+kyError wav_Reader::refill() {
+    m_decodedFrames = m_decodedPos = 0;
+    if (m_tag == TAG_MPEG) return decodeMpeg();
+    while (m_dataLeft > 0) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
+        long got = ReadSome(m_block.data(), n);
+        if (got < 0) return KYERR_READ_FILE;
+        if (got == 0) {
+            m_dataLeft = 0;
+            break;
+        }
+        m_dataLeft -= static_cast<uint64_t>(got);
+        uint32_t frames = 0;
+        kyError err = m_decoder->decode(m_block.data(), static_cast<size_t>(got),
+                                        m_decoded.planes(), 0, &frames);
+        if (kyFailed(err)) return err;
+        if (frames) {
+            m_decodedFrames = std::min(frames, m_decoded.frames());
+            return KY_OK;
+        }
+    }
+    return KY_NOTHING_DONE;
+}
+
+kyError wav_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
+    if (IsRawPcm()) return kyReaderFilter::DecodeFrames(planes, frames, got);
+    got = 0;
+    while (got < frames) {
+        if (m_decodedPos >= m_decodedFrames) {
+            kyError err = refill();
+            if (kyFailed(err)) return err;
+            if (err == KY_NOTHING_DONE) break;
+        }
+        uint32_t n = m_decodedFrames - m_decodedPos;
+        if (m_skip) {
+            uint32_t s = std::min(n, m_skip);
+            m_skip -= s;
+            m_decodedPos += s;
+            continue;
+        }
+        n = std::min(n, frames - got);
+        for (uint32_t c = 0; c < m_channels; ++c)
+            std::memcpy(planes[c] + got, m_decoded.plane(c) + m_decodedPos, n * sizeof(float));
+        m_decodedPos += n;
+        got += n;
+    }
+    return KY_OK;
+}

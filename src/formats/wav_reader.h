@@ -1,0 +1,70 @@
+#pragma once
+// wav_Reader: RIFF/WAVE and RF64 files, with their metadata chunks (bext, cart, rgad,
+// smpl, cue/labl, INFO). PCM, float and G.711 are read by the base; ADPCM, G.72x, GSM and
+// MPEG audio are decoded here.
+#include "formats/reader_filter.h"
+#include <memory>
+#include <string>
+#include <vector>
+
+class kySampleDecoder;
+struct mpg123_handle_struct;
+
+class wav_Reader : public kyReaderFilter {
+public:
+    wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option);
+    ~wav_Reader() override;
+
+    uint32_t Seek(uint32_t frame) override;
+    bool GetMarker(uint32_t index, uint32_t& frame, std::string& name) override;
+
+    uint16_t formatTag() const { return m_tag; }
+
+    static kyReaderFilter* Create(int fd, const char* fileName, const kyFormatEntry* entry,
+                                  int32_t option);
+
+protected:
+    kyError PrepareDecoder() override;
+    kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got) override;
+
+private:
+    struct CuePoint {
+        uint32_t id;
+        uint32_t position;
+        std::string label;
+    };
+
+    kyError open();
+    kyError parseFormat(const uint8_t* body, uint32_t size);
+    kyError chooseDecoder();
+    void parseBext(const uint8_t* b, uint32_t size);
+    void parseCart(const uint8_t* b, uint32_t size);
+    void parseRgad(const uint8_t* b, uint32_t size);
+    void parseSmpl(const uint8_t* b, uint32_t size);
+    void parseCue(const uint8_t* b, uint32_t size);
+    kyError refill();
+    kyError decodeMpeg();
+
+    uint16_t m_tag = 0;
+    uint16_t m_subTag = 0;
+    uint32_t m_channels = 0;
+    uint32_t m_rate = 0;
+    uint32_t m_bitsPerSample = 0;
+    uint32_t m_blockAlign = 0;
+    uint32_t m_validBits = 0;
+    uint32_t m_codecBits = 4;
+    uint64_t m_sampleCount = 0; // from "fact" (0: none)
+    bool m_haveFmt = false;
+    bool m_haveData = false;
+    std::vector<CuePoint> m_cues;
+
+    // Compressed data.
+    std::unique_ptr<kySampleDecoder> m_decoder;
+    mpg123_handle_struct* m_mpg = nullptr;
+    uint64_t m_dataLeft = 0;      // bytes not yet read
+    std::vector<uint8_t> m_block; // one coded block
+    kyPlaneBuffer m_decoded;      // frames of the last decoded block
+    uint32_t m_decodedFrames = 0;
+    uint32_t m_decodedPos = 0;
+    uint32_t m_skip = 0; // frames still to drop after a seek
+};
