@@ -75,9 +75,12 @@ int32_t fmult(int32_t an, int32_t srn) {
 }
 
 // A linear magnitude in the floating form: 4-bit exponent, 6-bit mantissa, sign as 0x400
-// taken off (so negative values stay negative).
+// taken off (so negative values stay negative, a negative zero included).
+constexpr int32_t kFloatZero = 0x20;
+constexpr int32_t kFloatNegativeZero = 0x20 - 0x400;
+
 int32_t toFloat(int32_t mag, bool negative) {
-    if (mag == 0) return negative ? 0xFC20 : 0x20;
+    if (mag == 0) return negative ? kFloatNegativeZero : kFloatZero;
     int32_t e = exponentOf(mag);
     int32_t f = (e << 6) + ((mag << 6) >> e);
     return negative ? f - 0x400 : f;
@@ -196,13 +199,13 @@ void update(kyG72xState& s, uint32_t bits, int32_t y, int32_t wi, int32_t fi, in
     s.dq[0] = toFloat(mag, dq < 0);
     s.sr[1] = s.sr[0];
     if (sr == 0)
-        s.sr[0] = 0x20;
+        s.sr[0] = kFloatZero;
     else if (sr > 0)
         s.sr[0] = toFloat(sr, false);
     else if (sr > -32768)
         s.sr[0] = toFloat(-sr, true);
     else
-        s.sr[0] = 0xFC20;
+        s.sr[0] = kFloatNegativeZero;
     s.pk[1] = s.pk[0];
     s.pk[0] = pk0;
 

@@ -1,6 +1,7 @@
 #include "formats/codecs/ima_adpcm.h"
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -167,13 +168,12 @@ void kyImaAdpcmEncoder::encodeIma4(uint8_t* out) {
     for (uint32_t ch = 0; ch < m_channels; ++ch) {
         kyImaAdpcmState& st = m_state[ch];
         const int16_t* s = blockPlane(ch);
+        // The stream starts where a decoder that knows only the header starts. Later
+        // packets continue from the full predictor; their header is for resynchronising.
         if (m_fresh) {
-            st.predictor = s[0];
+            st.predictor = ima4Predictor(s[0]);
             st.index = 0;
         }
-        // The decoder restarts each packet from the header's 9-bit predictor: start from
-        // the same value or the two drift apart by up to 127 at every packet.
-        st.predictor = ima4Predictor(st.predictor);
         uint8_t* p = out + kIma4BytesPerChannel * ch;
         uint16_t h = static_cast<uint16_t>((st.predictor & 0xFF80) | (st.index & 0x7F));
         p[0] = static_cast<uint8_t>(h >> 8);
@@ -202,6 +202,12 @@ kyError kyImaAdpcmDecoder::start(uint32_t bits, uint32_t channels, uint32_t bloc
         if (blockAlign != kIma4BytesPerChannel * channels) return KYERR_INVALID_PARAMETER;
         m_framesPerBlock = kIma4Frames;
     }
+    try {
+        m_state.assign(channels, kyImaAdpcmState());
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    m_continuing = false;
     m_bytesPerBlock = blockAlign;
     m_channels = channels;
     return KY_OK;
@@ -227,13 +233,22 @@ kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* cons
     if (m_layout == kyImaLayout::Ima4) {
         for (uint32_t ch = 0; ch < chs; ++ch) {
             const uint8_t* p = data + kIma4BytesPerChannel * ch;
-            if ((p[1] & 0x7F) > kMaxIndex) return KY_OK;
+            if ((p[1] & 0x7F) > kMaxIndex) {
+                m_continuing = false;
+                return KY_OK;
+            }
         }
         for (uint32_t ch = 0; ch < chs; ++ch) {
             const uint8_t* p = data + kIma4BytesPerChannel * ch;
-            kyImaAdpcmState st;
-            st.predictor = static_cast<int16_t>(((p[0] << 8) | p[1]) & 0xFF80);
-            st.index = p[1] & 0x7F;
+            kyImaAdpcmState& st = m_state[ch];
+            int32_t predictor = ima4Predictor((p[0] << 8) | p[1]);
+            int32_t index = p[1] & 0x7F;
+            // Keep the full-precision predictor of the previous packet while the header
+            // agrees with it: the header holds only its top 9 bits.
+            if (!m_continuing || st.index != index || std::abs(predictor - st.predictor) > 0x7F) {
+                st.predictor = predictor;
+                st.index = index;
+            }
             float* dst = planes[ch] + firstFrame;
             for (uint32_t j = 0; j < kIma4Frames; j += 2) {
                 uint8_t b = p[2 + j / 2];
@@ -241,6 +256,7 @@ kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* cons
                 dst[j + 1] = st.decode(b >> 4) * kySample16Scale;
             }
         }
+        m_continuing = true;
         *frames = kIma4Frames;
         return KY_OK;
     }

@@ -52,8 +52,14 @@ public:
     kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
                    uint32_t* frames) override;
 
+    // Forgets the running state, as after a seek: the next "ima4" packet starts from its
+    // header alone.
+    void restart() { m_continuing = false; }
+
 private:
     kyImaLayout m_layout;
+    std::vector<kyImaAdpcmState> m_state; // "ima4": carried from packet to packet
+    bool m_continuing = false;
 };
 
 // Frames per WAV IMA block of `blockAlign` bytes over `channels` channels (0 when the size
