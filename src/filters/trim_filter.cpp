@@ -1,6 +1,7 @@
 #include "filters/trim_filter.h"
 #include "core/data_format.h"
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -9,12 +10,14 @@ kyTrimFilter::kyTrimFilter(uint32_t start, uint32_t cut, uint32_t fade)
       m_fadeOutStart(cut), m_windowEnd(int64_t(cut) + fade), m_fade(fade) {
     // No cut and no fade: the window runs to the end of the stream, with no fade-out.
     if (m_windowEnd == 0) m_windowEnd = m_fadeOutStart = KY_NO_LENGTH;
+    m_requestedFadeInStart = m_fadeInStart;
+    m_requestedWindowEnd = m_windowEnd;
 }
 
 void kyTrimFilter::clampToLength(uint32_t lengthFrames) {
-    if (lengthFrames == KY_NO_LENGTH) return;
-    m_windowEnd = std::min<int64_t>(lengthFrames, m_windowEnd);
-    m_fadeInStart = std::min<int64_t>(lengthFrames, m_fadeInStart);
+    const int64_t length = lengthFrames == KY_NO_LENGTH ? INT64_MAX : lengthFrames;
+    m_windowEnd = std::min(length, m_requestedWindowEnd);
+    m_fadeInStart = std::min(length, m_requestedFadeInStart);
 }
 
 kyError kyTrimFilter::GetFormat(kyAudioFormat& format) {
@@ -22,7 +25,7 @@ kyError kyTrimFilter::GetFormat(kyAudioFormat& format) {
     if (kyFailed(e)) return e;
     // The fade leaves in one block.
     format.blockFrames = std::max(format.blockFrames, m_fade);
-    if (format.lengthFrames != KY_NO_LENGTH) {
+    if (m_upstream && format.lengthFrames != KY_NO_LENGTH) {
         clampToLength(format.lengthFrames);
         // Frames before position 0 of a fade-in that starts early do not exist.
         const int64_t first = std::max<int64_t>(m_fadeInStart, 0);

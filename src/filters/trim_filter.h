@@ -36,7 +36,10 @@ private:
     kyError flushFade();
     kyError endDownstream();
 
-    // Window positions in frames (64-bit so that no sum overflows).
+    // Window positions in frames (64-bit so that no sum overflows). A and D as
+    // constructed, and as brought in to the length of the stream.
+    int64_t m_requestedFadeInStart;
+    int64_t m_requestedWindowEnd;
     int64_t m_fadeInStart;  // A
     int64_t m_fadeInEnd;    // B
     int64_t m_fadeOutStart; // K

@@ -117,6 +117,18 @@ TEST(TrimFilter, EndsDownstreamOnceWhenBlocksFollowTheWindow) {
     EXPECT_EQ(src->processCalls, 1);
 }
 
+TEST(TrimFilter, FormatQueriesBeforeConnectingLeaveTheWindowAlone) {
+    auto* trim = new kyTrimFilter(0, 1000, 100);
+    kyAudioFormat f;
+    ASSERT_EQ(trim->GetFormat(f), KY_OK); // no upstream yet: an empty record
+    EXPECT_EQ(f.lengthFrames, 0u);
+    Chain chain(new ScriptedSource(noise(2, 5000), {"588", {588}}), {trim});
+    ASSERT_EQ(trim->GetFormat(f), KY_OK);
+    EXPECT_EQ(f.lengthFrames, 1100u);
+    ASSERT_EQ(chain.run(), KY_OK);
+    EXPECT_EQ(chain.sink->frames(), 1100u);
+}
+
 TEST(TrimFilter, UnknownLengthStaysUnknownAndStillCuts) {
     auto* src = new ScriptedSource(noise(2, 5000), {"588", {588}});
     src->setLength(KY_NO_LENGTH);
