@@ -38,26 +38,86 @@ double besselI0(double x) {
     return sum;
 }
 
-// Dot product with independent partial sums, so the compiler can keep them in vector
-// registers. The slow kernels sum in double: their promise is below float's rounding of a
-// long sum.
-template <typename Acc> float dot(const float* c, const float* x, uint32_t n) {
-    Acc acc[8] = {};
-    uint32_t j = 0;
-    for (; j + 8 <= n; j += 8)
-        for (int k = 0; k < 8; ++k) acc[k] += Acc(c[j + k]) * Acc(x[j + k]);
-    Acc tail = 0;
-    for (; j < n; ++j) tail += Acc(c[j]) * Acc(x[j]);
-    return float(
-        (((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]))) + tail);
+typedef float v4f __attribute__((vector_size(16)));
+typedef float v8f __attribute__((vector_size(32)));
+typedef double v4d __attribute__((vector_size(32)));
+
+// Unaligned vector loads. The vectors are filled in place rather than returned, which
+// keeps the calling convention of wide vectors out of it.
+template <typename V> [[gnu::always_inline]] inline void load(V& v, const float* p) {
+    std::memcpy(&v, p, sizeof v);
 }
+
+// Dot products with independent partial sums kept in vector registers. The summing order
+// is fixed, so every build of these gives the same result. The widest kernel sums in
+// double: their promise is below float's rounding of a long sum.
+[[gnu::always_inline]] inline float dotFloat(const float* c, const float* x, uint32_t n) {
+    v8f a0 = {}, a1 = {}, c0, x0, c1, x1;
+    uint32_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        load(c0, c + j), load(x0, x + j), load(c1, c + j + 8), load(x1, x + j + 8);
+        a0 += c0 * x0;
+        a1 += c1 * x1;
+    }
+    if (j + 8 <= n) {
+        load(c0, c + j), load(x0, x + j);
+        a0 += c0 * x0;
+        j += 8;
+    }
+    float tail = 0;
+    for (; j < n; ++j) tail += c[j] * x[j];
+    a0 += a1;
+    return (((a0[0] + a0[4]) + (a0[1] + a0[5])) + ((a0[2] + a0[6]) + (a0[3] + a0[7]))) + tail;
+}
+
+[[gnu::always_inline]] inline float dotDouble(const float* c, const float* x, uint32_t n) {
+    v4d a0 = {}, a1 = {};
+    v4f c0, x0, c1, x1;
+    uint32_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        load(c0, c + j), load(x0, x + j), load(c1, c + j + 4), load(x1, x + j + 4);
+        a0 += __builtin_convertvector(c0, v4d) * __builtin_convertvector(x0, v4d);
+        a1 += __builtin_convertvector(c1, v4d) * __builtin_convertvector(x1, v4d);
+    }
+    double tail = 0;
+    for (; j < n; ++j) tail += double(c[j]) * double(x[j]);
+    a0 += a1;
+    return float(((a0[0] + a0[2]) + (a0[1] + a0[3])) + tail);
+}
+
+using DotFn = float (*)(const float*, const float*, uint32_t);
+
+float dotFloatDefault(const float* c, const float* x, uint32_t n) {
+    return dotFloat(c, x, n);
+}
+float dotDoubleDefault(const float* c, const float* x, uint32_t n) {
+    return dotDouble(c, x, n);
+}
+// The same arithmetic in wider registers; no fused multiply-add, so the results match.
+[[gnu::target("avx2")]] float dotFloatAvx2(const float* c, const float* x, uint32_t n) {
+    return dotFloat(c, x, n);
+}
+[[gnu::target("avx2")]] float dotDoubleAvx2(const float* c, const float* x, uint32_t n) {
+    return dotDouble(c, x, n);
+}
+
+DotFn pickDot(bool wide) {
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    if (wide) return avx2 ? dotDoubleAvx2 : dotDoubleDefault;
+    return avx2 ? dotFloatAvx2 : dotFloatDefault;
+}
+
+// Blended coefficient sets kept per phase of the step, when the step's fraction has few
+// enough distinct values for them to fit in this many floats.
+constexpr uint64_t kMaxCachedCoefficients = uint64_t(8) << 20;
 
 } // namespace
 
 // The Kaiser-windowed sinc table: one row of coefficients per phase, filled on first use.
 class kyResamplingFir {
 public:
-    kyError build(const FirParams& p, double cutoff, double beta, double scale) {
+    // `phases`: how many distinct fractions the step produces.
+    kyError build(const FirParams& p, double cutoff, double beta, double scale, uint64_t phases) {
         const uint64_t half = (p.length - 1) / 2;
         const double taps = std::ceil(double(half) / scale);
         if (!(taps >= 1.0) || taps > double(kMaxTapsPerSide)) return KYERR_OUT_OF_MEMORY;
@@ -67,13 +127,23 @@ public:
         m_beta = beta;
         m_scale = scale;
         m_i0Beta = besselI0(beta);
-        m_wide = p.length >= 265;
+        m_dot = pickDot(p.length >= 999);
+        // Both halves side by side: x[-(n-1)] .. x[n-1].
+        m_span = 2 * m_taps - 1;
+        m_cached.clear();
+        m_cache.clear();
         try {
             m_table.reset();
             m_table.reset(new float[size_t(m_stride) * (kPhases + 1)]);
-            m_coef.assign(size_t(2) * m_taps, 0.0f);
+            m_coef.assign(m_span, 0.0f);
+            if (phases > 0 && phases * m_span <= kMaxCachedCoefficients) {
+                m_cache.assign(size_t(phases * m_span), 0.0f);
+                m_cached.assign(size_t(phases), 0);
+            }
         } catch (const std::bad_alloc&) {
             m_table.reset();
+            m_cache.clear();
+            m_cached.clear();
             return KYERR_OUT_OF_MEMORY;
         }
         for (uint32_t r = 0; r <= kPhases; ++r) {
@@ -86,25 +156,37 @@ public:
 
     uint32_t taps() const { return m_taps; }
 
-    // Every channel's output at input index `idx` and fraction t of the way to idx + 1.
-    void apply(float* const* out, uint32_t o, float* const* in, uint64_t idx, double t,
-               uint32_t channels) {
+    // Every channel's output at input index `idx` and fraction t = phase / phases of the
+    // way to idx + 1.
+    void apply(float* const* out, uint32_t o, float* const* in, uint64_t idx, uint64_t phase,
+               double t, uint32_t channels) {
+        const float* c;
+        if (!m_cached.empty()) {
+            float* slot = m_cache.data() + phase * m_span;
+            if (!m_cached[phase]) {
+                coefficients(t, slot);
+                m_cached[phase] = 1;
+            }
+            c = slot;
+        } else {
+            coefficients(t, m_coef.data());
+            c = m_coef.data();
+        }
+        for (uint32_t ch = 0; ch < channels; ++ch)
+            out[ch][o] = float(m_scale * m_dot(c, in[ch] + idx - (m_taps - 1), m_span));
+    }
+
+private:
+    // The coefficients for x[-(n-1)] .. x[n-1] at fraction t.
+    void coefficients(double t, float* c) {
         const uint32_t n = m_taps;
-        float* c = m_coef.data();
         // Left half, x[0] back to x[-(n-1)], stored reversed so that both halves run
         // forwards through memory: c[n-1-i] = h(i + t).
         blendRow(t * kPhases, c, n, true);
         // Right half, x[1] to x[n-1]: c[n+i] = h(i + 1 - t).
         blendRow(double(kPhases) - t * kPhases, c + n, n - 1, false);
-        const uint32_t len = 2 * n - 1;
-        for (uint32_t ch = 0; ch < channels; ++ch) {
-            const float* x = in[ch] + idx - (n - 1);
-            const float y = m_wide ? dot<double>(c, x, len) : dot<float>(c, x, len);
-            out[ch][o] = float(m_scale * y);
-        }
     }
 
-private:
     const float* row(uint32_t p) {
         float* r = m_table.get() + size_t(p) * m_stride;
         if (std::isnan(r[0])) fill(p, r);
@@ -147,13 +229,16 @@ private:
 
     std::unique_ptr<float[]> m_table;
     std::vector<float> m_coef;
+    std::vector<float> m_cache;
+    std::vector<uint8_t> m_cached;
+    uint32_t m_span = 0;
+    DotFn m_dot = nullptr;
     uint32_t m_taps = 0;
     uint32_t m_stride = 0;
     double m_cutoff = 1.0;
     double m_beta = 9.0;
     double m_scale = 1.0;
     double m_i0Beta = 1.0;
-    bool m_wide = false;
 };
 
 const char* kyResampleAlgorithmLabel(uint32_t algorithm) {
@@ -249,6 +334,12 @@ kyError kyResamplingFilter::Prepare() {
         return e;
     }
 
+    // The step in input frames per output frame, as an exact fraction.
+    const uint64_t g = std::gcd(uint64_t(inRate), uint64_t(m_targetRate));
+    m_stepNum = inRate / g;
+    m_stepDen = m_targetRate / g;
+    m_step = double(m_stepNum) / double(m_stepDen);
+
     const uint32_t code = m_algorithm == KYRESAMPLE_DEFAULT ? KYRESAMPLE_FIR_NORMAL : m_algorithm;
     m_kernel = code;
     m_fir.reset();
@@ -269,7 +360,7 @@ kyError kyResamplingFilter::Prepare() {
         } catch (const std::bad_alloc&) {
             return KYERR_OUT_OF_MEMORY;
         }
-        e = m_fir->build(p, up ? 1.0 : p.cutoff, up ? 9.0 : p.beta, scale);
+        e = m_fir->build(p, up ? 1.0 : p.cutoff, up ? 9.0 : p.beta, scale, m_stepDen);
         if (kyFailed(e)) {
             m_fir.reset();
             return e;
@@ -279,11 +370,6 @@ kyError kyResamplingFilter::Prepare() {
     }
     }
 
-    // The step in input frames per output frame, as an exact fraction.
-    const uint64_t g = std::gcd(uint64_t(inRate), uint64_t(m_targetRate));
-    m_stepNum = inRate / g;
-    m_stepDen = m_targetRate / g;
-    m_step = double(m_stepNum) / double(m_stepDen);
     m_posNum = 0;
     m_posWhole = 0;
     e = kyBufferingFilter::Prepare();
@@ -350,7 +436,7 @@ uint32_t kyResamplingFilter::ProcessSpan(float* const* out, uint32_t outIndex, f
         });
         break;
     default:
-        run([&](uint64_t i, double t) { m_fir->apply(out, o, in, i, t, channels); });
+        run([&](uint64_t i, double t) { m_fir->apply(out, o, in, i, num, t, channels); });
         break;
     }
 
