@@ -12,8 +12,8 @@
 namespace {
 
 constexpr uint32_t kPhases = 2048; // table rows 0..kPhases
-// A FIR wider than this per side would need a table of gigabytes.
-constexpr uint64_t kMaxTapsPerSide = 1u << 18;
+// A FIR wider than this per side would need a table of more than half a gigabyte.
+constexpr uint64_t kMaxTapsPerSide = 1u << 16;
 
 struct FirParams {
     uint32_t length;
@@ -146,11 +146,9 @@ public:
             m_cached.clear();
             return KYERR_OUT_OF_MEMORY;
         }
-        for (uint32_t r = 0; r <= kPhases; ++r) {
-            float* row = m_table.get() + size_t(r) * m_stride;
-            std::fill(row, row + m_stride, 0.0f);
-            row[0] = std::numeric_limits<float>::quiet_NaN();
-        }
+        // Only the marks are written now: rows never needed cost no memory.
+        for (uint32_t r = 0; r <= kPhases; ++r)
+            m_table[size_t(r) * m_stride] = std::numeric_limits<float>::quiet_NaN();
         return KY_OK;
     }
 
@@ -204,6 +202,7 @@ private:
             const double arg = 1.0 - w * w;
             r[i] = float(sinc * besselI0(m_beta * std::sqrt(arg > 0.0 ? arg : 0.0)) / m_i0Beta);
         }
+        std::fill(r + m_taps, r + m_stride, 0.0f);
     }
 
     // h at offsets i + a / kPhases for i = 0..count-1, blended linearly between the two

@@ -273,6 +273,8 @@ TEST(ResamplingFilter, Failures) {
     }
     // A target rate of zero cannot be reached.
     EXPECT_EQ(resample({std::vector<float>(100)}, 44100, 0, 5).error, KYERR_INVALID_PARAMETER);
+    // A FIR so wide its table cannot be had is refused before anything is allocated.
+    EXPECT_EQ(resample({std::vector<float>(100)}, 192000, 2, 7).error, KYERR_OUT_OF_MEMORY);
 
     kyResamplingFilter unprepared(48000, 5);
     EXPECT_EQ(unprepared.Prepare(), KYERR_SEQUENCE); // no upstream
