@@ -2,6 +2,7 @@
 // least-squares sine fit, and, when downsampling, how far a tone just above the new
 // Nyquist frequency is pushed down, by an FFT.
 #include "resampling_test_support.h"
+#include "support/fft.h"
 #include <complex>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -55,27 +56,6 @@ double besselI0(double x) {
     return sum;
 }
 
-void fft(std::vector<std::complex<double>>& a) {
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> wl = std::polar(1.0, -2.0 * kPi / double(len));
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> w = 1;
-            for (size_t k = 0; k < len / 2; ++k, w *= wl) {
-                const auto u = a[i + k], t = w * a[i + k + len / 2];
-                a[i + k] = u + t;
-                a[i + k + len / 2] = u - t;
-            }
-        }
-    }
-}
-
 // Peak amplitude of the component near `freq`, from the power of the window's main lobe
 // around it. A Kaiser window with beta 20 keeps its side lobes far below anything measured.
 double toneAmplitude(const std::vector<float>& y, size_t from, double freq, double rate) {
@@ -89,7 +69,7 @@ double toneAmplitude(const std::vector<float>& y, size_t from, double freq, doub
         a[i] = w * y[from + i];
         w2 += w * w;
     }
-    fft(a);
+    kytest::fft(a);
     const long centre = std::lround(freq / rate * n);
     double power = 0;
     for (long k = centre - 12; k <= centre + 12; ++k)
