@@ -335,13 +335,8 @@ uint32_t kyG72xDecoder::maxFrames(size_t bytes) const {
     return static_cast<uint32_t>((bytes * 8 + m_pending) / m_bits);
 }
 
-kyError kyG72xDecoder::decode(const uint8_t* data, size_t bytes, float* const* planes,
-                              uint32_t firstFrame, uint32_t* frames) {
-    if (!frames) return KYERR_INVALID_PARAMETER;
-    *frames = 0;
-    if (m_channels == 0) return KYERR_SEQUENCE;
-    if (bytes == 0) return KY_OK;
-    if (!data || !planes) return KYERR_INVALID_PARAMETER;
+uint32_t kyG72xDecoder::decodeBlock(const uint8_t* data, size_t bytes, uint32_t,
+                                    float* const* planes, uint32_t firstFrame) {
     float* dst = planes[0] + firstFrame;
     uint32_t n = 0;
     for (size_t k = 0; k < bytes; ++k) {
@@ -354,6 +349,5 @@ kyError kyG72xDecoder::decode(const uint8_t* data, size_t bytes, float* const* p
         }
         m_acc &= (1u << m_pending) - 1;
     }
-    *frames = n;
-    return KY_OK;
+    return n;
 }

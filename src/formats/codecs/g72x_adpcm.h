@@ -46,9 +46,11 @@ public:
     // one call are decoded with the next.
     kyError start(uint32_t bits, uint32_t channels, uint32_t blockAlign = 0) override;
     uint32_t maxFrames(size_t bytes) const override;
-    kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
-                   uint32_t* frames) override;
     int32_t decodeSample(uint32_t code) { return m_state.decode(code, m_bits); }
+
+protected:
+    uint32_t decodeBlock(const uint8_t* data, size_t bytes, uint32_t frames, float* const* planes,
+                         uint32_t firstFrame) override;
 
 private:
     kyG72xState m_state;

@@ -67,13 +67,8 @@ uint32_t kyGsm610Decoder::maxFrames(size_t bytes) const {
     return m_channels && bytes >= kBytes ? kFrames : 0;
 }
 
-kyError kyGsm610Decoder::decode(const uint8_t* data, size_t bytes, float* const* planes,
-                                uint32_t firstFrame, uint32_t* frames) {
-    if (!frames) return KYERR_INVALID_PARAMETER;
-    *frames = 0;
-    if (m_channels == 0) return KYERR_SEQUENCE;
-    if (bytes < kBytes) return KY_OK;
-    if (!data || !planes) return KYERR_INVALID_PARAMETER;
+uint32_t kyGsm610Decoder::decodeBlock(const uint8_t* data, size_t, uint32_t, float* const* planes,
+                                      uint32_t firstFrame) {
     // libgsm takes non-const buffers but only reads them.
     uint8_t block[kBytes];
     std::copy(data, data + kBytes, block);
@@ -83,10 +78,9 @@ kyError kyGsm610Decoder::decode(const uint8_t* data, size_t bytes, float* const*
         // A damaged pair must not shift the 33/32 alternation of the next one.
         kyGsmHandle g = makeHandle();
         if (g) m_gsm = std::move(g);
-        return KY_OK;
+        return 0;
     }
     float* dst = planes[0] + firstFrame;
     for (uint32_t i = 0; i < kFrames; ++i) dst[i] = pcm[i] * kySample16Scale;
-    *frames = kFrames;
-    return KY_OK;
+    return kFrames;
 }

@@ -24,13 +24,15 @@ private:
     kyGsmHandle m_gsm;
 };
 
+// A block shorter than 65 bytes decodes to no frames; a longer one decodes its first 65.
 class kyGsm610Decoder : public kySampleDecoder {
 public:
     kyError start(uint32_t bits, uint32_t channels, uint32_t blockAlign = 0) override;
     uint32_t maxFrames(size_t bytes) const override;
-    // A block shorter than 65 bytes decodes to no frames; a longer one decodes its first 65.
-    kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
-                   uint32_t* frames) override;
+
+protected:
+    uint32_t decodeBlock(const uint8_t* data, size_t bytes, uint32_t frames, float* const* planes,
+                         uint32_t firstFrame) override;
 
 private:
     kyGsmHandle m_gsm;

@@ -220,14 +220,8 @@ uint32_t kyImaAdpcmDecoder::maxFrames(size_t bytes) const {
                                   m_channels);
 }
 
-kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* const* planes,
-                                  uint32_t firstFrame, uint32_t* frames) {
-    if (!frames) return KYERR_INVALID_PARAMETER;
-    *frames = 0;
-    if (m_channels == 0) return KYERR_SEQUENCE;
-    uint32_t n = maxFrames(bytes);
-    if (n == 0) return KY_OK;
-    if (!data || !planes) return KYERR_INVALID_PARAMETER;
+uint32_t kyImaAdpcmDecoder::decodeBlock(const uint8_t* data, size_t bytes, uint32_t n,
+                                        float* const* planes, uint32_t firstFrame) {
     const uint32_t chs = m_channels;
 
     if (m_layout == kyImaLayout::Ima4) {
@@ -235,7 +229,7 @@ kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* cons
             const uint8_t* p = data + kIma4BytesPerChannel * ch;
             if ((p[1] & 0x7F) > kMaxIndex) {
                 m_continuing = false;
-                return KY_OK;
+                return 0;
             }
         }
         for (uint32_t ch = 0; ch < chs; ++ch) {
@@ -257,13 +251,12 @@ kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* cons
             }
         }
         m_continuing = true;
-        *frames = kIma4Frames;
-        return KY_OK;
+        return kIma4Frames;
     }
 
     // A header with a step index past the table marks a damaged block: skip it whole.
     for (uint32_t ch = 0; ch < chs; ++ch)
-        if (data[4 * ch + 2] > kMaxIndex) return KY_OK;
+        if (data[4 * ch + 2] > kMaxIndex) return 0;
     kyImaAdpcmState st[kMaxChannels];
     for (uint32_t ch = 0; ch < chs; ++ch) {
         const uint8_t* h = data + 4 * ch;
@@ -282,6 +275,5 @@ kyError kyImaAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* cons
             }
         }
     }
-    *frames = n;
-    return KY_OK;
+    return n;
 }

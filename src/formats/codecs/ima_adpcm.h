@@ -49,12 +49,14 @@ public:
 
     kyError start(uint32_t bits, uint32_t channels, uint32_t blockAlign = 0) override;
     uint32_t maxFrames(size_t bytes) const override;
-    kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
-                   uint32_t* frames) override;
 
     // Forgets the running state, as after a seek: the next "ima4" packet starts from its
     // header alone.
     void restart() { m_continuing = false; }
+
+protected:
+    uint32_t decodeBlock(const uint8_t* data, size_t bytes, uint32_t frames, float* const* planes,
+                         uint32_t firstFrame) override;
 
 private:
     kyImaLayout m_layout;

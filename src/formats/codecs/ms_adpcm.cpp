@@ -184,19 +184,13 @@ uint32_t kyMsAdpcmDecoder::maxFrames(size_t bytes) const {
                                    m_channels);
 }
 
-kyError kyMsAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* const* planes,
-                                 uint32_t firstFrame, uint32_t* frames) {
-    if (!frames) return KYERR_INVALID_PARAMETER;
-    *frames = 0;
-    if (m_channels == 0) return KYERR_SEQUENCE;
-    uint32_t n = maxFrames(bytes);
-    if (n == 0) return KY_OK;
-    if (!data || !planes) return KYERR_INVALID_PARAMETER;
+uint32_t kyMsAdpcmDecoder::decodeBlock(const uint8_t* data, size_t bytes, uint32_t n,
+                                       float* const* planes, uint32_t firstFrame) {
     const uint32_t chs = m_channels;
     Channel st[kMaxChannels];
     for (uint32_t ch = 0; ch < chs; ++ch) {
         uint32_t k = data[ch];
-        if (k >= kyMsAdpcmCoefficientCount) return KY_OK;
+        if (k >= kyMsAdpcmCoefficientCount) return 0;
         st[ch].c1 = kyMsAdpcmCoefficients[k][0];
         st[ch].c2 = kyMsAdpcmCoefficients[k][1];
         st[ch].delta = get16(data + chs + 2 * ch);
@@ -223,6 +217,5 @@ kyError kyMsAdpcmDecoder::decode(const uint8_t* data, size_t bytes, float* const
             r[i] = st[1].apply(b & 15) * kySample16Scale;
         }
     }
-    *frames = n;
-    return KY_OK;
+    return n;
 }

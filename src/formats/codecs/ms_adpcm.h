@@ -21,13 +21,15 @@ private:
     size_t encodeFrames(uint32_t frames, uint8_t* out);
 };
 
+// A block naming a coefficient pair beyond the 7 standard ones decodes to no frames.
 class kyMsAdpcmDecoder : public kySampleDecoder {
 public:
     kyError start(uint32_t bits, uint32_t channels, uint32_t blockAlign = 0) override;
     uint32_t maxFrames(size_t bytes) const override;
-    // A block naming a coefficient pair beyond the 7 standard ones decodes to no frames.
-    kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
-                   uint32_t* frames) override;
+
+protected:
+    uint32_t decodeBlock(const uint8_t* data, size_t bytes, uint32_t frames, float* const* planes,
+                         uint32_t firstFrame) override;
 };
 
 // Frames per block of `blockAlign` bytes (0 when it cannot hold the headers).

@@ -80,3 +80,15 @@ kyError kySampleEncoder::flush(std::vector<uint8_t>& out) {
     reset();
     return KY_OK;
 }
+
+kyError kySampleDecoder::decode(const uint8_t* data, size_t bytes, float* const* planes,
+                                uint32_t firstFrame, uint32_t* frames) {
+    if (!frames) return KYERR_INVALID_PARAMETER;
+    *frames = 0;
+    if (m_channels == 0) return KYERR_SEQUENCE;
+    uint32_t n = maxFrames(bytes);
+    if (n == 0) return KY_OK;
+    if (!data || !planes) return KYERR_INVALID_PARAMETER;
+    *frames = decodeBlock(data, bytes, n, planes, firstFrame);
+    return KY_OK;
+}

@@ -86,11 +86,17 @@ public:
 
     // Decodes one block (a shorter last block too) to planes[c][firstFrame...], setting
     // *frames. A block too short for its header or with a header the codec does not know
-    // gives no frames (success): one bad block must not end the stream.
-    virtual kyError decode(const uint8_t* data, size_t bytes, float* const* planes,
-                           uint32_t firstFrame, uint32_t* frames) = 0;
+    // gives no frames (success): one bad block must not end the stream. "Wrong call
+    // sequence" before start().
+    kyError decode(const uint8_t* data, size_t bytes, float* const* planes, uint32_t firstFrame,
+                   uint32_t* frames);
 
 protected:
+    // Decodes `data` (non-null, `frames` = maxFrames(bytes) > 0) and returns the frames
+    // written, 0 for a block it refuses.
+    virtual uint32_t decodeBlock(const uint8_t* data, size_t bytes, uint32_t frames,
+                                 float* const* planes, uint32_t firstFrame) = 0;
+
     uint32_t m_channels = 0;
     uint32_t m_framesPerBlock = 0;
     uint32_t m_bytesPerBlock = 0;

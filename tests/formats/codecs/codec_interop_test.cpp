@@ -227,7 +227,9 @@ void expectMatches(const std::vector<int16_t>& ours, const std::vector<int16_t>&
     }
     double s = snrDb(tool, ours);
     std::printf("[ near     ] %s: ours against the tool %.1f dB\n", what, s);
-    if (match == kNear) EXPECT_GE(s, kNearSnr) << what;
+    if (match == kNear) {
+        EXPECT_GE(s, kNearSnr) << what;
+    }
 }
 
 uint32_t auEncoding(uint32_t bits) {
@@ -277,7 +279,9 @@ TEST_P(CodecInterop, ToolsDecodeOurEncoding) {
     viaFfmpeg.resize(pcm.size());
     double snr = snrDb(pcm, viaFfmpeg);
     std::printf("[ snr      ] %-16s ffmpeg %.1f dB\n", c.name, snr);
-    if (c.ffmpegMatch != kReport) EXPECT_GE(snr, c.minSnr);
+    if (c.ffmpegMatch != kReport) {
+        EXPECT_GE(snr, c.minSnr);
+    }
     expectMatches(ours, viaFfmpeg, c.ffmpegMatch, "ffmpeg decoding our stream");
 
     if (c.soxReads && haveTool("sox")) {
