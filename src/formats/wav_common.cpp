@@ -4,7 +4,8 @@ namespace wav {
 
 int ProbeWav(const uint8_t* head, size_t size) {
     if (size < 12) return 0;
-    return isFourCC(head, "RIFF") && isFourCC(head + 8, "WAVE") ? 6 : 0;
+    // RF64 is the same file with 64-bit sizes, and the reader takes it.
+    return (isFourCC(head, "RIFF") || isFourCC(head, "RF64")) && isFourCC(head + 8, "WAVE") ? 6 : 0;
 }
 
 int ProbeBwf(const uint8_t* head, size_t size) {

@@ -56,7 +56,7 @@ inline constexpr InfoItem kInfoItems[] = {
     {"IENG", 10}, {"ISRC", 28}, {"TURL", 17}, {"IURL", 17},
 };
 
-// 6 for RIFF/WAVE, else 0.
+// 6 for RIFF/WAVE or RF64/WAVE, else 0.
 int ProbeWav(const uint8_t* head, size_t size);
 // RIFF/WAVE with a "bext" among the first four chunks: 6; "data" first or nothing: 2.
 int ProbeBwf(const uint8_t* head, size_t size);

@@ -233,7 +233,9 @@ kyError wav_Reader::parseFormat(const uint8_t* b, uint32_t n) {
     }
     if (m_tag == TAG_MPEG_L3) m_tag = TAG_MPEG;
     if (m_tag == TAG_MPEG && n >= 20) m_subTag = get16(b + 18); // head layer
-    if ((m_tag == TAG_MS_ADPCM || m_tag == TAG_IMA_ADPCM || m_tag == TAG_GSM) && n < 20)
+    // Block codecs need their extra fields and a block size to find their blocks.
+    if ((m_tag == TAG_MS_ADPCM || m_tag == TAG_IMA_ADPCM || m_tag == TAG_GSM) &&
+        (n < 20 || m_blockAlign == 0))
         return KYERR_CORRUPT;
     m_format.channels = m_channels;
     m_format.sampleRate = m_rate;
