@@ -133,8 +133,9 @@ TEST(ResamplingQuality, ThdPlusNAndAliasRejection) {
             std::printf("\n");
             const Limits& lim = kLimits.at(code);
             EXPECT_LE(f.thdn, lim.thdn) << p.in << " -> " << p.out << " code " << code;
-            if (p.out < p.in)
+            if (p.out < p.in) {
                 EXPECT_LE(f.rejection, lim.rejection)
                     << p.in << " -> " << p.out << " code " << code;
+            }
         }
 }
