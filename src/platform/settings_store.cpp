@@ -154,7 +154,8 @@ void kySettingsStore::setString(std::string_view name, std::string_view utf8) {
     Value& v = slot(name);
     v = Value{};
     v.type = Type::String;
-    v.text = std::string(utf8);
+    // Stored text ends at its first zero, as registry text does.
+    v.text = std::string(utf8.substr(0, utf8.find('\0')));
 }
 
 void kySettingsStore::setDword(std::string_view name, uint32_t value) {

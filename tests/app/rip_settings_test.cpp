@@ -1,6 +1,7 @@
 #include "app/rip_settings.h"
 #include "platform/music_folder.h"
 #include "platform/settings_store.h"
+#include "support/codec_test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,7 @@ namespace {
 class RipSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "rip_settings_XXXXXX").string();
-        m_dir = ::mkdtemp(tmpl.data());
+        m_dir = m_scratch.dir();
         for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
             const char* v = std::getenv(name);
             m_saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
@@ -33,13 +33,12 @@ protected:
             else
                 ::unsetenv(name.c_str());
         }
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
     std::string storePath() const {
         return (m_dir / "config/Velmora/DskR 5/settings.reg").string();
     }
 
+    kytest::ScratchDir m_scratch;
     fs::path m_dir;
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };

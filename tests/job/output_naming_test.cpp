@@ -2,6 +2,9 @@
 #include "job/playlist.h"
 #include "support/scripted_frontend.h"
 
+#include "support/codec_test_files.h"
+#include "support/file_text.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,19 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "naming_XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string dir() const { return path.string() + "/"; }
-};
-
 DiscInfo bandLive() {
     DiscInfo disc;
     disc.artist = "Band";
@@ -33,13 +23,6 @@ DiscInfo bandLive() {
     disc.category = categoryIndex("rock");
     disc.appendRow(TrackEntry{7, 588 * 100, 44100 * 187, "Intro", "", false, false, true});
     return disc;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace
@@ -150,19 +133,23 @@ TEST(OutputNaming, LongLevelsAreCutTo255BytesKeepingTheExtension) {
 }
 
 TEST(OutputNaming, SubDirectoriesAreCreated) {
-    TempDir tmp;
-    makeSubDirectories(tmp.dir(), "Band/Live/07 - Intro.wav");
-    EXPECT_TRUE(fs::is_directory(tmp.path / "Band" / "Live"));
-    makeSubDirectories(tmp.dir(), "plain.wav");
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path), {}), 1);
+    kytest::ScratchDir scratch;
+    const fs::path tmpPath = scratch.dir();
+    const std::string tmpDir = scratch.dir() + "/";
+    makeSubDirectories(tmpDir, "Band/Live/07 - Intro.wav");
+    EXPECT_TRUE(fs::is_directory(tmpPath / "Band" / "Live"));
+    makeSubDirectories(tmpDir, "plain.wav");
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmpPath), {}), 1);
     RipSettings s;
     s.szOutDir = "/x";
     EXPECT_EQ(outputDirectory(s), "/x/");
 }
 
 TEST(OutputNaming, EveryOverwriteAnswer) {
-    TempDir tmp;
-    std::string existing = tmp.dir() + "a.wav";
+    kytest::ScratchDir scratch;
+    const fs::path tmpPath = scratch.dir();
+    const std::string tmpDir = scratch.dir() + "/";
+    std::string existing = tmpDir + "a.wav";
     std::ofstream(existing) << "old";
     struct Case {
         int answer;
@@ -173,7 +160,7 @@ TEST(OutputNaming, EveryOverwriteAnswer) {
     } cases[] = {
         {1, std::nullopt, kyOverwriteDecision::Write, existing, false},
         {2, std::nullopt, kyOverwriteDecision::Skip, existing, false},
-        {3, tmp.dir() + "b.wav", kyOverwriteDecision::Write, tmp.dir() + "b.wav", false},
+        {3, tmpDir + "b.wav", kyOverwriteDecision::Write, tmpDir + "b.wav", false},
         {3, std::nullopt, kyOverwriteDecision::Skip, existing, false},
         {4, std::nullopt, kyOverwriteDecision::Write, existing, true},
         {99, std::nullopt, kyOverwriteDecision::Write, existing, false},
@@ -206,45 +193,47 @@ TEST(OutputNaming, EveryOverwriteAnswer) {
     // A file that does not exist is not asked about.
     ScriptedFrontend fe;
     RipSettings s;
-    std::string fresh = tmp.dir() + "new.wav";
+    std::string fresh = tmpDir + "new.wav";
     EXPECT_EQ(checkOverwrite(s, fresh, fe), kyOverwriteDecision::Write);
     EXPECT_TRUE(fe.prompts.empty());
 }
 
 TEST(Playlist, NamesLinesAndDeletion) {
-    TempDir tmp;
+    kytest::ScratchDir scratch;
+    const fs::path tmpPath = scratch.dir();
+    const std::string tmpDir = scratch.dir() + "/";
     DiscInfo disc;
     disc.artist = "Band";
-    EXPECT_EQ(kyPlaylist::pathFor(tmp.dir(), disc), tmp.dir() + "Band - Play list.m3u");
+    EXPECT_EQ(kyPlaylist::pathFor(tmpDir, disc), tmpDir + "Band - Play list.m3u");
     disc.title = "Live";
-    EXPECT_EQ(kyPlaylist::pathFor(tmp.dir(), disc), tmp.dir() + "Band - Live.m3u");
+    EXPECT_EQ(kyPlaylist::pathFor(tmpDir, disc), tmpDir + "Band - Live.m3u");
     disc.artist = "";
-    EXPECT_EQ(kyPlaylist::pathFor(tmp.path.string(), disc), tmp.dir() + "Live.m3u");
+    EXPECT_EQ(kyPlaylist::pathFor(tmpPath.string(), disc), tmpDir + "Live.m3u");
     disc.artist = "../../AC/DC";
     disc.title = "";
-    EXPECT_EQ(kyPlaylist::pathFor(tmp.dir(), disc), tmp.dir() + "..,..,AC,DC - Play list.m3u");
+    EXPECT_EQ(kyPlaylist::pathFor(tmpDir, disc), tmpDir + "..,..,AC,DC - Play list.m3u");
 
     {
         kyPlaylist list;
-        ASSERT_TRUE(list.create(tmp.dir() + "a.m3u"));
+        ASSERT_TRUE(list.create(tmpDir + "a.m3u"));
         list.add("Band/Live/07 - Intro.wav");
         list.add("Группа/Живой/01 - Начало.wav");
         list.finish(true);
     }
-    EXPECT_EQ(readFile(tmp.path / "a.m3u"),
+    EXPECT_EQ(kytest::readText(tmpPath / "a.m3u"),
               "Band/Live/07 - Intro.wav\r\nГруппа/Живой/01 - Начало.wav\r\n");
 
     {
-        std::ofstream(tmp.path / "b.m3u") << "stale";
+        std::ofstream(tmpPath / "b.m3u") << "stale";
         kyPlaylist list;
-        ASSERT_TRUE(list.create(tmp.dir() + "b.m3u"));
+        ASSERT_TRUE(list.create(tmpDir + "b.m3u"));
         list.finish(false);
     }
-    EXPECT_FALSE(fs::exists(tmp.path / "b.m3u"));
+    EXPECT_FALSE(fs::exists(tmpPath / "b.m3u"));
 
     // A playlist that cannot be created loses its lines quietly.
     kyPlaylist broken;
-    EXPECT_FALSE(broken.create(tmp.dir() + "missing/dir/c.m3u"));
+    EXPECT_FALSE(broken.create(tmpDir + "missing/dir/c.m3u"));
     broken.add("x.wav");
     broken.finish(false);
 }

@@ -1,5 +1,8 @@
 #include "platform/settings_store.h"
 
+#include "support/codec_test_files.h"
+#include "support/file_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,37 +12,10 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "settings_store_XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-} // namespace
-
 TEST(SettingsStore, RoundTripsEveryTypeThroughAFile) {
-    TempDir dir;
-    std::string path = (dir.path / "a" / "b" / "settings.reg").string();
+    kytest::ScratchDir scratch;
+    const fs::path dir = scratch.dir();
+    std::string path = (dir / "a" / "b" / "settings.reg").string();
     kySettingsStore store;
     store.setString("szOutDir", "/home/ann/Musik \"live\" \\ Ünïcödé 音楽/");
     store.setString("Empty", "");
@@ -52,7 +28,7 @@ TEST(SettingsStore, RoundTripsEveryTypeThroughAFile) {
     store.setBinary("Nothing", nullptr, 0);
     ASSERT_TRUE(store.save(path));
 
-    std::string text = readFile(path);
+    std::string text = kytest::readText(path);
     EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u);
     EXPECT_NE(text.find("\"iSpeed\"=dword:000000ff\n"), std::string::npos);
 
@@ -67,7 +43,7 @@ TEST(SettingsStore, RoundTripsEveryTypeThroughAFile) {
     EXPECT_EQ(back.find("aiName")->bytes, bytes);
     EXPECT_TRUE(back.find("Nothing")->bytes.empty());
     // No temporary file is left beside the store.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path / "a" / "b"), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "a" / "b"), {}), 1);
 }
 
 TEST(SettingsStore, RawBytesFollowTheRegistryRead) {
@@ -117,32 +93,34 @@ TEST(SettingsStore, RejectsMalformedText) {
 }
 
 TEST(SettingsStore, MalformedFileIsPutAsideWithOneMessage) {
-    TempDir dir;
-    fs::path path = dir.path / "settings.reg";
-    writeFile(path, "this is not a settings file");
+    kytest::ScratchDir scratch;
+    const fs::path dir = scratch.dir();
+    fs::path path = dir / "settings.reg";
+    kytest::writeText(path, "this is not a settings file");
     kySettingsStore store;
     std::string message;
     EXPECT_EQ(store.load(path.string(), &message), kySettingsStore::LoadResult::Malformed);
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_EQ(readFile(path.string() + ".bad"), "this is not a settings file");
+    EXPECT_EQ(kytest::readText(path.string() + ".bad"), "this is not a settings file");
     EXPECT_NE(message.find(".bad"), std::string::npos);
-    EXPECT_EQ(store.load((dir.path / "none.reg").string()), kySettingsStore::LoadResult::Missing);
+    EXPECT_EQ(store.load((dir / "none.reg").string()), kySettingsStore::LoadResult::Missing);
 }
 
 TEST(SettingsStore, InterruptedSaveLeavesTheOldStoreIntact) {
-    TempDir dir;
-    std::string path = (dir.path / "settings.reg").string();
+    kytest::ScratchDir scratch;
+    const fs::path dir = scratch.dir();
+    std::string path = (dir / "settings.reg").string();
     kySettingsStore old;
     old.setString("szOutDir", "/old/");
     ASSERT_TRUE(old.save(path));
-    std::string before = readFile(path);
+    std::string before = kytest::readText(path);
 
     kySettingsStore next;
     next.setString("szOutDir", "/new/");
     std::string temp = next.writeTemporary(path);
     ASSERT_FALSE(temp.empty());
     // The process dies here: the rename never happens.
-    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(kytest::readText(path), before);
     kySettingsStore reread;
     ASSERT_EQ(reread.load(path), kySettingsStore::LoadResult::Loaded);
     EXPECT_EQ(reread.find("szOutDir")->text, "/old/");
@@ -153,9 +131,10 @@ TEST(SettingsStore, InterruptedSaveLeavesTheOldStoreIntact) {
 }
 
 TEST(SettingsStore, SaveIntoAnUnwritablePlaceFailsCleanly) {
-    TempDir dir;
-    fs::path blocker = dir.path / "file";
-    writeFile(blocker, "x");
+    kytest::ScratchDir scratch;
+    const fs::path dir = scratch.dir();
+    fs::path blocker = dir / "file";
+    kytest::writeText(blocker, "x");
     kySettingsStore store;
     store.setDword("a", 1);
     EXPECT_FALSE(store.save((blocker / "settings.reg").string()));
