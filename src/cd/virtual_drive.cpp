@@ -36,7 +36,6 @@ bool Deliver(const uint8_t* answer, size_t answerBytes, uint32_t allocation, voi
 } // namespace
 
 struct kyVirtualDevice::State {
-    bool opened = false;
     uint64_t rng = 0;
     uint32_t reads = 0;   // READ CD commands since the drive was opened
     int64_t lastEnd = -1; // where the previous read ended; -1 = the head must seek
@@ -67,25 +66,31 @@ struct kyVirtualDevice::State {
 kyVirtualDevice::kyVirtualDevice(std::shared_ptr<kyDiscImage> image, kyFaultSpec faults,
                                  uint32_t index)
     : m_image(std::move(image)), m_faults(std::move(faults)), m_index(index),
-      m_state(std::make_unique<State>()) {}
+      m_state(std::make_unique<State>()) {
+    m_state->rng = m_faults.seed;
+    Opened();
+}
 
 kyVirtualDevice::~kyVirtualDevice() = default;
 
 void kyVirtualDevice::Opened() {
+    // The head position, the settling and the spin-up start over; the fault generator runs
+    // on, so that a drive that failed to open can be opened again.
     State& s = *m_state;
-    s = State();
-    s.opened = true;
-    s.rng = m_faults.seed;
+    s.reads = 0;
+    s.lastEnd = -1;
+    s.offset = 0;
+    s.nextFree = {};
     s.badLeft.clear();
     for (const kyFaultSpec::Bad& b : m_faults.bad) s.badLeft.push_back(b.count);
 }
 
 bool kyVirtualDevice::Execute(const uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataBytes,
-                              bool dataIn) {
+                              bool dataIn, bool inject) {
     if (!cdb || cdbLength == 0 || cdbLength > 16) return false;
     m_log.emplace_back(cdb, cdb + cdbLength);
     State& s = *m_state;
-    if (s.opened && s.Chance(m_faults.errorProbability)) return false;
+    if (inject && s.Chance(m_faults.errorProbability)) return false;
     const bool ready = m_image && !m_trayOpen;
     auto need = [&](uint8_t bytes) { return cdbLength >= bytes; };
 
@@ -207,8 +212,13 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
             s.offset = s.NonZero(m_faults.seekLow, m_faults.seekHigh);
     }
     uint8_t* out = static_cast<uint8_t*>(data);
+    // What was asked for must be recorded on the disc, wherever the head then lands.
+    if (!m_image->ReadSectors(uint32_t(lba), count, out)) {
+        s.lastEnd = -1;
+        return false;
+    }
     const int64_t from = int64_t(lba) + s.offset;
-    if (from < 0 || !m_image->ReadSectors(uint32_t(from), count, out)) {
+    if (s.offset != 0 && !m_image->ReadSectors(uint32_t(std::max<int64_t>(from, 0)), count, out)) {
         // The head landed partly outside what is recorded: those sectors read as silence.
         for (uint32_t i = 0; i < count; ++i) {
             uint8_t* sector = out + size_t(i) * kSectorBytes;
@@ -293,14 +303,16 @@ std::vector<std::shared_ptr<kyVirtualDevice>>& List() {
 
 class VirtualTransport : public kyScsiTransport {
 public:
-    explicit VirtualTransport(std::shared_ptr<kyVirtualDevice> d) : m_device(std::move(d)) {}
+    VirtualTransport(std::shared_ptr<kyVirtualDevice> d, bool inject)
+        : m_device(std::move(d)), m_inject(inject) {}
     bool Execute(const uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataBytes, bool dataIn,
                  uint32_t) override {
-        return m_device->Execute(cdb, cdbLength, data, dataBytes, dataIn);
+        return m_device->Execute(cdb, cdbLength, data, dataBytes, dataIn, m_inject);
     }
 
 private:
     std::shared_ptr<kyVirtualDevice> m_device;
+    bool m_inject;
 };
 
 } // namespace
@@ -334,5 +346,5 @@ std::unique_ptr<kyScsiTransport> kyOpenVirtualTransport(uint32_t index, bool ope
     std::shared_ptr<kyVirtualDevice> device = kyVirtualDriveDevice(index);
     if (!device) return nullptr;
     if (open) device->Opened();
-    return std::make_unique<VirtualTransport>(std::move(device));
+    return std::make_unique<VirtualTransport>(std::move(device), open);
 }

@@ -95,7 +95,7 @@ private:
 
 // Faults a virtual drive injects, parsed from a text such as
 // "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8".
-// Every random draw comes from one generator seeded with `seed` when the drive is opened,
+// Every random draw comes from one generator seeded with `seed` when the drive is added,
 // so the same text and the same commands give the same faults.
 struct kyFaultSpec {
     uint64_t seed = 0;
@@ -129,18 +129,20 @@ struct kyFaultSpec {
     static bool Parse(const std::string& text, kyFaultSpec& out, std::string& error);
 };
 
-// The emulated device. Its tray and lock state lasts for the life of the process; opening
-// it through a method restarts the fault generator and the read bookkeeping.
+// The emulated device. Its tray and lock state and its fault generator last as long as the
+// device; opening it through a method restarts the read bookkeeping (head position,
+// settling, spin-up of bad sectors).
 class kyVirtualDevice {
 public:
     kyVirtualDevice(std::shared_ptr<kyDiscImage> image, kyFaultSpec faults, uint32_t index);
     ~kyVirtualDevice();
 
     // Answers one command block, as a drive would. `dataBytes` is the room in `data`.
-    bool Execute(const uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataBytes,
-                 bool dataIn);
+    // `inject` false: no random command failures (enumeration only probes the drive).
+    bool Execute(const uint8_t* cdb, uint8_t cdbLength, void* data, uint32_t dataBytes, bool dataIn,
+                 bool inject = true);
 
-    // Called when a method opens the drive: reseeds faults, forgets the head position.
+    // Called when a method opens the drive: forgets the head position and settling.
     void Opened();
 
     uint32_t Index() const { return m_index; }
@@ -176,8 +178,8 @@ uint32_t kyVirtualDriveCount();
 // The device behind virtual drive `index`, or null.
 std::shared_ptr<kyVirtualDevice> kyVirtualDriveDevice(uint32_t index);
 // A transport that sends command blocks to virtual drive `index`, or null. `open` tells
-// that a method opens the drive for use (faults restart from the seed); enumeration only
-// probes it and sees no faults.
+// that a method opens the drive for use; enumeration only probes it and sees no
+// random command failures.
 std::unique_ptr<kyScsiTransport> kyOpenVirtualTransport(uint32_t index, bool open = true);
 
 // Writes "DskR test image.cue" and "DskR test image.bin" into `dir`: about `minutes` of
