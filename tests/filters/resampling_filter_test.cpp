@@ -88,6 +88,30 @@ TEST(ResamplingFilter, AnyBlockPartitionGivesTheSameOutput) {
         }
 }
 
+// Blocks larger than upstream announced, and a second run of the same chain, change
+// nothing.
+TEST(ResamplingFilter, OversizedBlocksAndRepeatedRuns) {
+    const Planes in = {noise(6000, 8), noise(6000, 9)};
+    for (uint32_t code : {1u, 5u, 7u}) {
+        const Result ref = resample(in, 44100, 48000, code);
+        PlaneSource source(in, 44100, {5000});
+        source.setAnnouncedBlock(588);
+        kyResamplingFilter resampler(48000, code);
+        CollectSink sink;
+        source.Connect(&sink);
+        source.InsertAfter(&resampler);
+        for (int run = 0; run < 2; ++run) {
+            sink.got.clear();
+            sink.largestBlock = 0;
+            ASSERT_EQ(sink.Run(), KY_OK);
+            EXPECT_TRUE(sameBits(sink.got, ref.out)) << "code " << code << " run " << run;
+            kyAudioFormat f;
+            resampler.GetFormat(f);
+            EXPECT_LE(sink.largestBlock, f.blockFrames);
+        }
+    }
+}
+
 TEST(ResamplingFilter, ReportsRoundedLengthAndDeliversEveryPositionBelowIt) {
     const uint32_t lengths[] = {0, 1, 2, 3, 587, 588, 1000, 44100, 44101};
     for (RatePair p : kPairs)

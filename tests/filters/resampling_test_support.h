@@ -25,11 +25,14 @@ public:
         m_format.blockFrames = *std::max_element(m_sizes.begin(), m_sizes.end());
     }
     void setLength(uint32_t frames) { m_format.lengthFrames = frames; }
+    // Announces a block size other than the largest block actually sent.
+    void setAnnouncedBlock(uint32_t frames) { m_format.blockFrames = frames; }
 
     kyError Prepare() override {
         m_pos = 0;
         m_next = 0;
-        return m_block.allocate(m_format.channels, m_format.blockFrames);
+        return m_block.allocate(m_format.channels,
+                                *std::max_element(m_sizes.begin(), m_sizes.end()));
     }
     kyError Process() override {
         const size_t len = m_data.empty() ? 0 : m_data[0].size();
