@@ -1,0 +1,24 @@
+#pragma once
+// Choosing the drive a command works on: a real drive by number, a virtual drive over a
+// CUE sheet, or the built-in demo disc.
+#include "cd/dsk_reader.h"
+#include "cli/cli_options.h"
+#include <memory>
+#include <string>
+
+struct CliDisc {
+    std::unique_ptr<kyDskReader> reader;
+    int32_t driveNumber = -1;
+    std::shared_ptr<class kyDiscImage> image; // virtual drives only
+    bool demo = false;
+};
+
+// Registers the virtual drive the options ask for (--image, --demo, --faults), then makes
+// the CD source. With `open`, opens the chosen drive: --drive N, the virtual drive, or
+// `defaultDrive`. False with a message when anything fails; `usage` tells whether the
+// failure is a usage error.
+bool openCliDisc(const CliArguments& args, int32_t defaultDrive, bool open, CliDisc& disc,
+                 std::string& error, bool& usage);
+
+// The drive options every drive command takes.
+extern const std::vector<CliOptionSpec> kDriveOptions;

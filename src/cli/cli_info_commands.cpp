@@ -1,0 +1,168 @@
+// drives, formats and toc: what the machine and the disc have to offer.
+#include "cli/cli_commands.h"
+#include "cli/cli_drive.h"
+#include "cli/json_writer.h"
+#include "formats/format_catalog.h"
+#include "metadata/disc_info.h"
+#include "metadata/freedb_disc_id.h"
+#include <cstdio>
+
+namespace {
+void printJson(const JsonWriter& json) {
+    std::printf("%s\n", json.str().c_str());
+}
+} // namespace
+
+int commandDrives(const CliArguments& args) {
+    if (!args.positional.empty()) return usageError("'drives' takes no file names");
+    CliDisc disc;
+    std::string error;
+    bool usage;
+    if (!openCliDisc(args, 0, false, disc, error, usage))
+        return usage ? usageError(error) : failure(error);
+    kyDskReader& reader = *disc.reader;
+    const auto skipped = reader.SkippedDevices();
+    if (args.has("--json")) {
+        JsonWriter json;
+        json.beginObject().key("drives").beginArray();
+        for (uint32_t n = 0; n < reader.DriveCount(); ++n) {
+            const kyDriveRecord* r = reader.DriveRecord(n);
+            json.beginObject()
+                .key("number")
+                .value(n)
+                .key("name")
+                .value(r->displayName)
+                .key("device")
+                .value(r->devicePath)
+                .key("largest_transfer")
+                .value(r->largestTransfer)
+                .endObject();
+        }
+        json.endArray().key("skipped").beginArray();
+        for (const auto& s : skipped)
+            json.beginObject()
+                .key("device")
+                .value(s.devicePath)
+                .key("reason")
+                .value(s.reason)
+                .endObject();
+        json.endArray().endObject();
+        printJson(json);
+        return kExitOk;
+    }
+    if (reader.DriveCount() == 0)
+        std::printf("No CD drive found. Try 'dskr-cli drives --demo' for the built-in demo disc,\n"
+                    "or --image FILE.cue for a disc image.\n");
+    for (uint32_t n = 0; n < reader.DriveCount(); ++n)
+        std::printf("%3u  %s\n", n, reader.DriveRecord(n)->displayName.c_str());
+    for (const auto& s : skipped)
+        std::printf("skipped %s: %s\n", s.devicePath.c_str(), s.reason.c_str());
+    return kExitOk;
+}
+
+int commandFormats(const CliArguments& args) {
+    if (!args.positional.empty()) return usageError("'formats' takes no file names");
+    const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
+    JsonWriter json;
+    const bool asJson = args.has("--json");
+    if (asJson) json.beginObject().key("formats").beginArray();
+    for (int32_t index = 0; catalog.NextWriterFormat(index); ++index) {
+        const kyFormatEntry* e = catalog.Entry(index);
+        std::vector<std::string> subformats;
+        std::string name;
+        for (int32_t s = 0; catalog.GetWriterSubformat(index, s, name); ++s)
+            subformats.push_back(name);
+        if (asJson) {
+            json.beginObject()
+                .key("index")
+                .value(index)
+                .key("name")
+                .value(e->displayName)
+                .key("extension")
+                .value(e->extension)
+                .key("min_channels")
+                .value(e->minChannels)
+                .key("max_channels")
+                .value(e->maxChannels)
+                .key("subformats")
+                .beginArray();
+            for (const auto& s : subformats) json.value(s);
+            json.endArray().endObject();
+        } else {
+            std::printf("%-40s .%-5s %u-%u channels\n", e->displayName.c_str(),
+                        e->extension.c_str(), e->minChannels, e->maxChannels);
+            for (const auto& s : subformats) std::printf("    %s\n", s.c_str());
+        }
+    }
+    if (asJson) {
+        json.endArray().endObject();
+        printJson(json);
+    }
+    return kExitOk;
+}
+
+int commandToc(const CliArguments& args) {
+    if (!args.positional.empty()) return usageError("'toc' takes no file names");
+    CliDisc disc;
+    std::string error;
+    bool usage;
+    if (!openCliDisc(args, 0, true, disc, error, usage))
+        return usage ? usageError(error) : failure(error);
+    const kyDiscToc& toc = disc.reader->Toc();
+    DiscInfo info;
+    info.makeRows(toc);
+    const std::string query = discIdQueryText(toc);
+    const std::string id = query.substr(0, 8);
+    const kyDriveRecord* drive = disc.reader->DriveRecord(disc.driveNumber);
+    if (args.has("--json")) {
+        JsonWriter json;
+        json.beginObject()
+            .key("drive")
+            .value(drive ? drive->displayName : "")
+            .key("first_track")
+            .value(toc.firstTrack)
+            .key("last_track")
+            .value(toc.lastTrack)
+            .key("leadout")
+            .value(toc.entries[toc.lastTrack + 1].start)
+            .key("tracks")
+            .beginArray();
+        for (uint32_t t = toc.firstTrack; t <= toc.lastTrack; ++t) {
+            const kyTocEntry& e = toc.entries[t];
+            json.beginObject()
+                .key("number")
+                .value(t)
+                .key("start")
+                .value(e.start)
+                .key("length")
+                .value(e.length)
+                .key("data")
+                .value(e.data != 0)
+                .key("preemphasis")
+                .value(e.preEmphasis != 0)
+                .key("copy_permitted")
+                .value(e.copyPermitted != 0)
+                .key("four_channel")
+                .value(e.fourChannel != 0)
+                .key("name")
+                .value(info.tracks[t - toc.firstTrack].name)
+                .endObject();
+        }
+        json.endArray().key("freedb_id").value(id).key("query").value(query).endObject();
+        printJson(json);
+        return kExitOk;
+    }
+    std::printf("%s\n", drive ? drive->displayName.c_str() : "");
+    std::printf(" no      start     length   time    flags        name\n");
+    for (uint32_t t = toc.firstTrack; t <= toc.lastTrack; ++t) {
+        const kyTocEntry& e = toc.entries[t];
+        const uint32_t seconds = (e.length + 37) / 75;
+        std::printf("%3u %10u %10u  %2u:%02u   %-5s %s%s%s  %s\n", t, e.start, e.length,
+                    seconds / 60, seconds % 60, e.data ? "data" : "audio",
+                    e.preEmphasis ? "E" : "-", e.copyPermitted ? "C" : "-",
+                    e.fourChannel ? "4" : "-", info.tracks[t - toc.firstTrack].name.c_str());
+    }
+    std::printf("lead-out %u\nfreedb id %s\nquery %s\n", toc.entries[toc.lastTrack + 1].start,
+                id.c_str(), query.c_str());
+    return kExitOk;
+}

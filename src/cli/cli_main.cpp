@@ -1,0 +1,94 @@
+// dskr-cli: DskR on the command line. It drives the same core and batch runner as the
+// desktop wizard and reads the same settings store.
+#include "cli/cli_commands.h"
+#include "cli/cli_drive.h"
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+
+namespace {
+const char* kUsage =
+    "Usage: dskr-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  drives [--json]                 list the CD drives (real, then virtual)\n"
+    "  formats [--json]                list the formats DskR writes\n"
+    "  toc [DRIVE] [--json]            show the disc's table of contents and freedb id\n"
+    "  rip [DRIVE] [OPTIONS]           rip the selected tracks to files\n"
+    "  convert IN OUT [OPTIONS]        convert one audio file to another\n"
+    "  analyze FILE... [--json]        peak, ReplayGain and EBU R 128 loudness of files\n"
+    "\n"
+    "DRIVE:\n"
+    "  --drive N                       drive number N (see 'drives')\n"
+    "  --image FILE.cue                a virtual drive over a CUE/BIN disc image\n"
+    "  --demo                          the built-in demo disc\n"
+    "  --faults SPEC                   fault injection for a virtual drive, e.g.\n"
+    "                                  seed=7,seek=0.2:-9..2,settle=1,error=0.01\n"
+    "\n"
+    "OPTIONS (each overrides a stored setting for this run; --save stores them):\n"
+    "  --out DIR  --format NAME  --subformat NAME  --channels 1|2\n"
+    "  --pattern P0,...,P9  --merge  --playlist  --resample RATE  --resampler CODE\n"
+    "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
+    "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
+    "  --overwrite ask|replace|skip  --eject  --save  --json\n";
+
+struct Command {
+    std::vector<CliOptionSpec> options;
+    std::function<int(const CliArguments&)> run;
+};
+
+std::vector<CliOptionSpec> with(std::vector<CliOptionSpec> a, const std::vector<CliOptionSpec>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const std::vector<CliOptionSpec> kRunOptions = {
+    {"--out", true},       {"--format", true},
+    {"--subformat", true}, {"--channels", true},
+    {"--pattern", true},   {"--merge", false},
+    {"--playlist", false}, {"--resample", true},
+    {"--resampler", true}, {"--remove-silence", false},
+    {"--cutoff", true},    {"--fade", false},
+    {"--no-fade", false},  {"--mode", true},
+    {"--speed", true},     {"--tracks", true},
+    {"--overwrite", true}, {"--eject", false},
+    {"--save", false},     {"--json", false},
+};
+} // namespace
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "dskr-cli: %s\nTry 'dskr-cli --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+int failure(const std::string& message) {
+    std::fprintf(stderr, "dskr-cli: %s\n", message.c_str());
+    return kExitFailure;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+        !std::strcmp(argv[1], "help")) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    const std::map<std::string, Command> commands = {
+        {"drives", {with({{"--json", false}}, kDriveOptions), commandDrives}},
+        {"formats", {{{"--json", false}}, commandFormats}},
+        {"toc", {with({{"--json", false}}, kDriveOptions), commandToc}},
+        {"rip", {with(kRunOptions, kDriveOptions), commandRip}},
+        {"convert", {kRunOptions, commandConvert}},
+        {"analyze", {{{"--json", false}}, commandAnalyze}},
+    };
+    auto it = commands.find(argv[1]);
+    if (it == commands.end()) return usageError(std::string("unknown command '") + argv[1] + "'");
+    CliArguments args;
+    std::string error;
+    if (!parseCliArguments(argc, argv, it->second.options, args, error)) return usageError(error);
+    return it->second.run(args);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The batch runner's front end on a terminal: labels and status as lines, two progress
+// bars redrawn in place, prompts answered on the terminal. Without a terminal it prints
+// plain lines and takes the safe answer to every prompt (skip an existing file, do not
+// abort the batch), saying so.
+#include "job/batch_frontend.h"
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+enum class OverwritePolicy { Ask, Replace, Skip };
+
+class TerminalFrontend : public kyBatchFrontend {
+public:
+    // Progress and labels go to `out` (stderr, so that stdout can carry JSON); `quiet`
+    // prints errors and prompts only.
+    TerminalFrontend(FILE* out, bool interactive, bool quiet, OverwritePolicy policy);
+
+    void setTrackLabel(const std::string& text) override;
+    void setFileLabel(const std::string& text) override;
+    void setStatus(const std::string& text) override;
+    void setFileProgress(int percent) override;
+    void setBatchProgress(int percent) override;
+    void setTitle(const std::string& text) override;
+    void setBusy(bool) override {}
+    int ask(const std::string& text, const std::string& caption,
+            const std::vector<kyPromptButton>& buttons) override;
+    bool askFileName(const std::string& title, std::string& path) override;
+    void showError(kyError code, const std::string& caption) override;
+    bool pumpEvents() override;
+
+    const std::string& lastStatus() const { return m_status; }
+    const std::string& lastError() const { return m_lastError; }
+    void clearLastError() { m_lastError.clear(); }
+
+    // Set from the SIGINT handler: the batch stops like a cancel.
+    static std::atomic<bool> interrupted;
+
+private:
+    void drawBars();
+    void endBars();
+    void line(const std::string& text);
+    bool readAnswer(std::string& answer);
+
+    FILE* m_out;
+    bool m_interactive;
+    bool m_quiet;
+    OverwritePolicy m_policy;
+    int m_file = -1;
+    int m_batch = -1;
+    bool m_barsShown = false;
+    std::string m_track, m_fileLabel, m_status, m_lastError;
+};
+
+// The answer a prompt takes when nobody can be asked: a "Skip" button, else "No", else
+// the last button.
+int kySafeAnswer(const std::vector<kyPromptButton>& buttons);
