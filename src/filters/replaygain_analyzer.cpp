@@ -2,6 +2,7 @@
 #include "filters/equal_loudness.h"
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <new>
 
 namespace {
@@ -107,7 +108,7 @@ const WeightingRow& weightingRow(uint32_t rateIndex) {
 void yuleWalker(const float* x, float* y, uint32_t n, const WeightingRow& r) {
     const double* b = r.yb;
     const double* a = r.ya;
-    for (uint32_t i = 0; i < n; ++i) {
+    for (ptrdiff_t i = 0; i < ptrdiff_t(n); ++i) {
         const double ff = b[0] * x[i] + b[1] * x[i - 1] + b[2] * x[i - 2] + b[3] * x[i - 3] +
                           b[4] * x[i - 4] + b[5] * x[i - 5] + b[6] * x[i - 6] + b[7] * x[i - 7] +
                           b[8] * x[i - 8] + b[9] * x[i - 9] + b[10] * x[i - 10];
@@ -121,7 +122,7 @@ void yuleWalker(const float* x, float* y, uint32_t n, const WeightingRow& r) {
 double butterworthSquares(const float* x, float* y, uint32_t n, const WeightingRow& r) {
     const double b0 = r.bb[0], b1 = r.bb[1], b2 = r.bb[2], a1 = r.ba[0], a2 = r.ba[1];
     double sum = 0.0;
-    for (uint32_t i = 0; i < n; ++i) {
+    for (ptrdiff_t i = 0; i < ptrdiff_t(n); ++i) {
         const float v = static_cast<float>(b0 * x[i] + b1 * x[i - 1] + b2 * x[i - 2] -
                                            a1 * y[i - 1] - a2 * y[i - 2]);
         y[i] = v;
@@ -261,7 +262,13 @@ kyError kyReplayGainAnalyzer::init(uint32_t rate, uint32_t channels, uint32_t) {
     m_histogram.fill(0);
     m_fill = 0;
     m_gain = 0.0f;
-    m_hasPending = false;
+    try {
+        m_halfBandLine.assign(m_decimate ? size_t(channels) * 2 * kHalfBandTaps : 0, 0.0f);
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    m_halfBandPos = 0;
+    m_halfBandOdd = false;
     m_ready = true;
     return KY_OK;
 }
@@ -285,10 +292,34 @@ void kyReplayGainAnalyzer::appendFrames(float* const* planes, uint32_t nplanes, 
     }
 }
 
-// Pairs of frames averaged into one: a gentle low-pass (a zero at half the rate) that keeps
-// the audible band within a fraction of a dB.
+// Above 48 kHz the stream is low-passed at a quarter of its rate and every second frame is
+// weighted with the table of half the rate: the weighting curve is practically closed
+// above 20 kHz anyway. Half-band FIR, Kaiser window (beta 8): flat within 0.01 dB to 0.22
+// of the input rate, below -75 dB from 0.28.
 void kyReplayGainAnalyzer::appendDecimated(float* const* planes, uint32_t nplanes,
                                            uint32_t frames) {
+    struct HalfBand {
+        // Non-zero taps only: the centre and every odd distance from it.
+        std::array<double, kHalfBandTaps / 4 + 1> side{};
+        double centre = 0.5;
+        HalfBand() {
+            constexpr double beta = 8.0;
+            auto i0 = [](double x) {
+                double sum = 1.0, term = 1.0;
+                for (int k = 1; k < 40; ++k) term *= (x / (2.0 * k)) * (x / (2.0 * k)), sum += term;
+                return sum;
+            };
+            constexpr int M = kHalfBandTaps / 2;
+            for (size_t j = 0; j < side.size(); ++j) {
+                const int d = 2 * int(j) + 1; // distance from the centre
+                const double r = double(d) / M;
+                const double w = i0(beta * std::sqrt(1.0 - r * r)) / i0(beta);
+                side[j] = std::sin(M_PI * d / 2.0) / (M_PI * d) * w;
+            }
+        }
+    };
+    static const HalfBand hb;
+    constexpr uint32_t T = kHalfBandTaps, M = T / 2;
     constexpr uint32_t kChunk = 1024;
     std::array<std::array<float, kChunk>, kMaxChannels> half;
     std::array<float*, kMaxChannels + 1> ptrs{};
@@ -297,14 +328,21 @@ void kyReplayGainAnalyzer::appendDecimated(float* const* planes, uint32_t nplane
     while (pos < frames) {
         uint32_t out = 0;
         while (out < kChunk && pos < frames) {
-            if (!m_hasPending) {
-                for (uint32_t c = 0; c < m_channels; ++c)
-                    m_pending[c] = c < nplanes ? planes[c][pos] : 0.0f;
-                m_hasPending = true;
-            } else {
-                for (uint32_t c = 0; c < m_channels; ++c)
-                    half[c][out] = 0.5f * (m_pending[c] + (c < nplanes ? planes[c][pos] : 0.0f));
-                m_hasPending = false;
+            m_halfBandPos = m_halfBandPos == 0 ? T - 1 : m_halfBandPos - 1;
+            for (uint32_t c = 0; c < m_channels; ++c) {
+                float* line = &m_halfBandLine[size_t(c) * 2 * T];
+                const float x = c < nplanes ? planes[c][pos] : 0.0f;
+                line[m_halfBandPos] = line[m_halfBandPos + T] = x;
+            }
+            m_halfBandOdd = !m_halfBandOdd;
+            if (!m_halfBandOdd) {
+                for (uint32_t c = 0; c < m_channels; ++c) {
+                    const float* x = &m_halfBandLine[size_t(c) * 2 * T + m_halfBandPos];
+                    double acc = hb.centre * x[M];
+                    for (uint32_t j = 0; j < hb.side.size(); ++j)
+                        acc += hb.side[j] * (double(x[M - 1 - 2 * j]) + x[M + 1 + 2 * j]);
+                    half[c][out] = static_cast<float>(acc);
+                }
                 ++out;
             }
             ++pos;
@@ -370,13 +408,6 @@ void kyReplayGainAnalyzer::countWindow(double sum) {
 
 void kyReplayGainAnalyzer::finish() {
     if (!m_ready) return;
-    if (m_decimate && m_hasPending) {
-        // The last odd frame pairs with silence.
-        std::array<float, kMaxChannels> zero{};
-        std::array<float*, kMaxChannels + 1> ptrs{};
-        for (uint32_t c = 0; c < m_channels; ++c) ptrs[c] = &zero[c];
-        appendDecimated(ptrs.data(), m_channels, 1);
-    }
     if (m_fill > 0 && m_fill >= m_window / 2) appendFrames(nullptr, 0, 0, m_window - m_fill);
     m_fill = 0;
     m_gain = m_targetOffset - kyReplayGainStatistic(m_histogram);

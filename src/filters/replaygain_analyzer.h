@@ -61,9 +61,12 @@ private:
     // Per channel, each holding m_history + m_window samples.
     std::vector<float> m_in, m_mid, m_out;
     std::vector<float> m_fir;
-    // Decimation: the first frame of an incomplete pair, per channel.
-    std::array<float, kMaxChannels> m_pending{};
-    bool m_hasPending = false;
+    // Decimation by two: a half-band low-pass, its delay line per channel (a ring stored
+    // twice in a row), the ring position and which input of a pair comes next.
+    static constexpr uint32_t kHalfBandTaps = 95;
+    std::vector<float> m_halfBandLine;
+    uint32_t m_halfBandPos = 0;
+    bool m_halfBandOdd = false;
 };
 
 // The loudness (dB relative to full scale) that 95 % of the counted windows stay below:
