@@ -234,6 +234,7 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
 }
 
 void addRecentDirectory(RipSettings& s, const std::string& path) {
+    if (path.empty()) return; // an empty slot ends the list
     // Slots are filled from the first without gaps; keep them that way.
     std::erase_if(s.lastDirs, [](const std::string& d) { return d.empty(); });
     const std::u32string key = folded(path);

@@ -234,6 +234,9 @@ TEST_F(RipSettingsTest, AddRecentDirectoryRules) {
     EXPECT_EQ(s.lastDirs.size(), 3u);
     EXPECT_EQ(s.lastDirs.front(), "/müsik/");
 
+    addRecentDirectory(s, "");
+    EXPECT_EQ(s.lastDirs.size(), 3u);
+
     RipSettings full;
     for (int i = 0; i < 17; ++i) addRecentDirectory(full, "/d" + std::to_string(i));
     ASSERT_EQ(full.lastDirs.size(), 16u);
