@@ -23,28 +23,47 @@ kyITUBS1770Analyzer::kyITUBS1770Analyzer(uint32_t mode, float targetDb)
 
 kyError kyITUBS1770Analyzer::init(uint32_t rate, uint32_t channels, uint32_t mask) {
     m_ready = false;
-    // Below ~3.4 kHz the shelf's corner lies beyond half the rate and the prewarped design
-    // breaks down.
+    // Below ~3.4 kHz the shelf's corner (1.68 kHz) lies beyond half the rate and the
+    // prewarped design breaks down.
     if (channels == 0 || rate < 3365) return KYERR_INVALID_PARAMETER;
     if (mask == 0) mask = kyDefaultChannelMask(channels);
     m_channels = std::min(channels, kMaxChannels);
 
-    Biquad shelf, hp;
-    if (rate == 48000) {
-        shelf = {1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
-                 0.73248077421585};
-        hp = {1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
-    } else {
-        const double Q = 1.0 / std::sqrt(2.0);
-        double K = std::tan(kShelfOmega / rate);
-        const double Vh = std::pow(10.0, 0.2), Vb = std::sqrt(Vh);
-        double a0 = 1.0 + K / Q + K * K;
-        shelf = {(Vh + Vb * K / Q + K * K) / a0, 2.0 * (K * K - Vh) / a0,
-                 (Vh - Vb * K / Q + K * K) / a0, 2.0 * (K * K - 1.0) / a0,
-                 (1.0 - K / Q + K * K) / a0};
-        K = std::tan(kHighPassOmega / rate);
-        a0 = 1.0 + K / Q + K * K;
-        hp = {1.0 / a0, -2.0 / a0, 1.0 / a0, 2.0 * (K * K - 1.0) / a0, (1.0 - K / Q + K * K) / a0};
+    // The published coefficients are for 48 kHz. Other rates use the same analog
+    // prototypes, recovered from those coefficients by inverting the bilinear transform and
+    // mapped again with the new rate's prewarping, so that every rate weights like 48 kHz
+    // (to well within 0.01 dB) and 48 kHz itself comes out as the published values.
+    const Biquad shelf48 = {1.53512485958697, -2.69169618940638, 1.19839281085285,
+                            -1.69065929318241, 0.73248077421585};
+    const Biquad hp48 = {1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
+    Biquad shelf = shelf48, hp = hp48;
+    if (rate != 48000) {
+        // For a biquad made with K = tan(w / rate): 1 + a1 + a2 = 4 K^2 / a0 and
+        // 1 - a1 + a2 = 4 / a0, 1 - a2 = 2 (K / Q) / a0.
+        struct Prototype {
+            double omega, invQ; // corner (rad/s, as in tan(omega / rate)) and 1 / Q
+        };
+        auto prototype = [](const Biquad& b) {
+            const double a0 = 4.0 / (1.0 - b.a1 + b.a2);
+            const double K = std::sqrt((1.0 + b.a1 + b.a2) / (1.0 - b.a1 + b.a2));
+            return Prototype{std::atan(K) * 48000.0, a0 * (1.0 - b.a2) / (2.0 * K)};
+        };
+        const Prototype ps = prototype(shelf48), ph = prototype(hp48);
+        const double a0s = 4.0 / (1.0 - shelf48.a1 + shelf48.a2);
+        const double Ks = std::tan(ps.omega / 48000.0);
+        const double Vh = (shelf48.b0 - shelf48.b1 + shelf48.b2) * a0s / 4.0;
+        const double Vb = (shelf48.b0 - shelf48.b2) * a0s / (2.0 * Ks * ps.invQ);
+        const double hpGain = hp48.b0 * 4.0 / (1.0 - hp48.a1 + hp48.a2);
+
+        double K = std::tan(ps.omega / rate);
+        double a0 = 1.0 + K * ps.invQ + K * K;
+        shelf = {(Vh + Vb * K * ps.invQ + K * K) / a0, 2.0 * (K * K - Vh) / a0,
+                 (Vh - Vb * K * ps.invQ + K * K) / a0, 2.0 * (K * K - 1.0) / a0,
+                 (1.0 - K * ps.invQ + K * K) / a0};
+        K = std::tan(ph.omega / rate);
+        a0 = 1.0 + K * ph.invQ + K * K;
+        hp = {hpGain / a0, -2.0 * hpGain / a0, hpGain / a0, 2.0 * (K * K - 1.0) / a0,
+              (1.0 - K * ph.invQ + K * K) / a0};
     }
     if (m_mode == 0) shelf = Biquad{};
 
