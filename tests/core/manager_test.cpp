@@ -4,8 +4,8 @@
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
-#include "support/memory_source.h"
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

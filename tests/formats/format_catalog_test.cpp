@@ -2,8 +2,8 @@
 #include "formats/reader_filter.h"
 #include "formats/wav_common.h"
 #include "formats/writer_filter.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
-#include "support/memory_source.h"
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,12 +15,7 @@ kyFormatCatalog& cat() {
 }
 
 int32_t indexOf(const char* display, bool writer) {
-    for (size_t i = 0; i < cat().Count(); ++i) {
-        const kyFormatEntry* e = cat().Entry(static_cast<int32_t>(i));
-        if (e->displayName == display && (writer ? e->writer != nullptr : e->reader != nullptr))
-            return static_cast<int32_t>(i);
-    }
-    return -1;
+    return kytest::catalogIndex(display, writer);
 }
 
 // A writer that only negotiates, to look at the choice.

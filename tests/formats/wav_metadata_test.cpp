@@ -3,8 +3,8 @@
 #include "formats/reader_filter.h"
 #include "formats/wav_common.h"
 #include "formats/writer_filter.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
-#include "support/memory_source.h"
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -17,12 +17,7 @@ kyFormatCatalog& cat() {
 }
 
 int32_t entryIndex(const char* display, bool writer) {
-    for (size_t i = 0; i < cat().Count(); ++i) {
-        const kyFormatEntry* e = cat().Entry(static_cast<int32_t>(i));
-        if (e->displayName == display && (writer ? e->writer != nullptr : e->reader != nullptr))
-            return static_cast<int32_t>(i);
-    }
-    return -1;
+    return kytest::catalogIndex(display, writer);
 }
 const char* const kWav = "Microsoft wave format";
 const char* const kBwf = "Broadcast wave format (EBU BWF)";
@@ -121,12 +116,7 @@ TEST(WavMetadata, PlainCdTrackLayout) {
     EXPECT_EQ(info["ISFT"], std::string("ZiV++ v4.2", 11));
     if (kytest::haveTool("sndfile-info")) {
         // libsndfile takes the file: channels, rate and length as written.
-        std::string s;
-        if (FILE* pipe = popen(("sndfile-info " + kytest::shellQuote(p)).c_str(), "r")) {
-            char buf[512];
-            while (fgets(buf, sizeof buf, pipe)) s += buf;
-            pclose(pipe);
-        }
+        std::string s = kytest::capture("sndfile-info " + kytest::shellQuote(p));
         EXPECT_NE(s.find("Frames      : 4410"), std::string::npos) << s;
         EXPECT_NE(s.find("Channels    : 2"), std::string::npos) << s;
         EXPECT_NE(s.find("Sample Rate : 44100"), std::string::npos) << s;

@@ -3,8 +3,8 @@
 #include "formats/reader_filter.h"
 #include "formats/wav_common.h"
 #include "formats/writer_filter.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
-#include "support/memory_source.h"
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,24 +17,10 @@ kyFormatCatalog& cat() {
 }
 
 int32_t entryIndex(const char* display, bool writer) {
-    for (size_t i = 0; i < cat().Count(); ++i) {
-        const kyFormatEntry* e = cat().Entry(static_cast<int32_t>(i));
-        if (e->displayName == display && (writer ? e->writer != nullptr : e->reader != nullptr))
-            return static_cast<int32_t>(i);
-    }
-    return -1;
+    return kytest::catalogIndex(display, writer);
 }
 
-class CollectSink : public kySinkFilter2 {
-public:
-    explicit CollectSink(uint32_t channels) : kySinkFilter2("Collect"), data(channels) {}
-    kyError Write(float** planes, uint32_t frames) override {
-        for (size_t c = 0; c < data.size(); ++c)
-            data[c].insert(data[c].end(), planes[c], planes[c] + frames);
-        return KY_OK;
-    }
-    std::vector<std::vector<float>> data;
-};
+using kytest::CollectSink;
 
 // Builds RIFF files chunk by chunk, sizes as given (so they can lie).
 struct Riff {
@@ -323,12 +309,7 @@ TEST(WavReader, IndependentToolsTakeTheG72xHeaders) {
         src->Connect(w);
         ASSERT_EQ(w->Run(), KY_OK);
         w->DestroyChain();
-        std::string s;
-        if (FILE* pipe = popen(("sndfile-info " + kytest::shellQuote(p) + " 2>&1").c_str(), "r")) {
-            char buf[512];
-            while (fgets(buf, sizeof buf, pipe)) s += buf;
-            pclose(pipe);
-        }
+        std::string s = kytest::capture("sndfile-info " + kytest::shellQuote(p));
         EXPECT_NE(s.find("Format        : " + std::string(c.format)), std::string::npos) << s;
         EXPECT_NE(s.find("Channels      : 1"), std::string::npos) << s;
         EXPECT_NE(s.find("Sample Rate   : 8000"), std::string::npos) << s;

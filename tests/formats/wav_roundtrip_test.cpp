@@ -5,8 +5,8 @@
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
-#include "support/memory_source.h"
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -18,24 +18,10 @@ kyFormatCatalog& cat() {
 }
 
 int32_t wavWriterIndex() {
-    for (size_t i = 0; i < cat().Count(); ++i) {
-        const kyFormatEntry* e = cat().Entry(static_cast<int32_t>(i));
-        if (e->displayName == "Microsoft wave format" && e->writer) return static_cast<int32_t>(i);
-    }
-    return -1;
+    return kytest::catalogIndex("Microsoft wave format", true);
 }
 
-// Collects every block a reader delivers.
-class CollectSink : public kySinkFilter2 {
-public:
-    explicit CollectSink(uint32_t channels) : kySinkFilter2("Collect"), data(channels) {}
-    kyError Write(float** planes, uint32_t frames) override {
-        for (size_t c = 0; c < data.size(); ++c)
-            data[c].insert(data[c].end(), planes[c], planes[c] + frames);
-        return KY_OK;
-    }
-    std::vector<std::vector<float>> data;
-};
+using kytest::CollectSink;
 
 kyError writeFile(const std::string& path, const char* subformat,
                   std::vector<std::vector<float>> planes, uint32_t rate, int32_t index = -1) {
@@ -124,13 +110,7 @@ std::string probe(const std::string& path, const char* entries) {
     std::string cmd =
         "ffprobe -v error -select_streams a:0 -show_entries stream=" + std::string(entries) +
         " -of default=nw=1 " + kytest::shellQuote(path);
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
+    return kytest::capture(cmd);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// A source filter over float planes held in memory, for writer and chain tests. It can
-// also offer an interleaved form of its stream (bytes handed over unchanged).
+// Helpers for tests that build chains: a source over float planes held in memory (which can
+// also offer an interleaved form of its stream), a sink that keeps what it receives, and
+// catalogue and tool shortcuts.
 #include "core/filter.h"
 #include <cstdint>
 #include <string>
@@ -36,6 +37,20 @@ private:
     std::vector<uint8_t> m_interleaved;
     uint32_t m_bytesPerFrame = 0;
 };
+
+// Keeps every planar block it receives.
+class CollectSink : public kySinkFilter2 {
+public:
+    explicit CollectSink(uint32_t channels) : kySinkFilter2("Collect"), data(channels) {}
+    kyError Write(float** planes, uint32_t frames) override;
+    std::vector<std::vector<float>> data;
+};
+
+// Catalogue index of the entry with this display name and a writer (or a reader), or -1.
+int32_t catalogIndex(const char* displayName, bool writer);
+
+// Standard output and error of a shell command.
+std::string capture(const std::string& command);
 
 // Sines of different frequencies per channel at `amplitude`, as planes.
 std::vector<std::vector<float>> sinePlanes(uint32_t channels, uint32_t frames, uint32_t rate,

@@ -1,6 +1,8 @@
-#include "support/memory_source.h"
+#include "support/chain_helpers.h"
+#include "formats/format_catalog.h"
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace kytest {
 
@@ -63,6 +65,32 @@ kyError MemorySource::RunInterleaved() {
         if (kyFailed(err)) return err;
     }
     return m_downstream->EndOfStream();
+}
+
+kyError CollectSink::Write(float** planes, uint32_t frames) {
+    for (size_t c = 0; c < data.size(); ++c)
+        data[c].insert(data[c].end(), planes[c], planes[c] + frames);
+    return KY_OK;
+}
+
+int32_t catalogIndex(const char* displayName, bool writer) {
+    kyFormatCatalog& cat = kyFormatCatalog::Instance();
+    for (size_t i = 0; i < cat.Count(); ++i) {
+        const kyFormatEntry* e = cat.Entry(static_cast<int32_t>(i));
+        if (e->displayName == displayName && (writer ? e->writer != nullptr : e->reader != nullptr))
+            return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+std::string capture(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, pipe)) out += buf;
+        pclose(pipe);
+    }
+    return out;
 }
 
 std::vector<std::vector<float>> sinePlanes(uint32_t channels, uint32_t frames, uint32_t rate,
