@@ -262,11 +262,20 @@ TEST_P(CodecInterop, ToolsDecodeOurEncoding) {
         ASSERT_TRUE(writeFile(file, makeCafIma4(c.channels, c.rate, frames, stream)));
         break;
     case Container::RawG726:
-        // ffmpeg reads the stream as it is; sox reads G.72x only from .au files, whose codes
-        // run least significant bit first.
-        file = dir.path("ours.g726");
-        args = g726Args(c.bits);
-        ASSERT_TRUE(writeFile(file, stream));
+        // ffmpeg reads the stream in WAV as the writer tags it (0x40 for G.721, 0x14 for
+        // G.723); sox reads G.72x only from .au files, whose codes run least significant bit
+        // first.
+        {
+            WavFormat f;
+            f.tag = c.bits == 4 ? 0x40 : 0x14;
+            f.rate = c.rate;
+            f.bits = uint16_t(c.bits);
+            f.blockAlign = uint16_t(c.bits * 16);
+            f.bytesPerSecond = (c.rate * c.bits + 7) / 8;
+            f.extra = {0, 0};
+            file = dir.path("ours.wav");
+            ASSERT_TRUE(writeFile(file, makeWav(f, stream, frames)));
+        }
         soxFile = dir.path("ours.au");
         ASSERT_TRUE(writeFile(
             soxFile, makeAu(auEncoding(c.bits), c.rate, 1, repackLsbFirst(stream, c.bits))));
