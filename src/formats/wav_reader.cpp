@@ -408,22 +408,19 @@ void wav_Reader::parseCart(const uint8_t* b, uint32_t n) {
         if (!s.empty()) m_properties.setA(f.property, s.c_str());
     }
     std::string version = fixedText(b, 4);
-    // Fixed part: up to the user-defined field at 676 (64 bytes), then 8 timers (8 bytes
-    // each), 276 reserved bytes, the URL (1024) and the tag text.
-    const uint32_t urlOffset = 740 + 64 + 276;
-    bool v101 = version >= "0101";
-    if (v101 && n >= urlOffset + 1024) {
-        std::string url = fixedText(b + urlOffset, 1024);
+    // After the fixed fields: the user-defined text at 616, the level reference and post
+    // timers, reserved bytes, then from 1024 the URL (1024 bytes) and the tag text.
+    constexpr uint32_t kUserDefined = 616, kUrl = 1024, kTagText = 2048;
+    if (version >= "0101" && n >= kTagText) {
+        std::string url = fixedText(b + kUrl, 1024);
         if (!url.empty()) m_properties.setA(17, url.c_str());
-        std::string tag = n > urlOffset + 1024
-                              ? fixedText(b + urlOffset + 1024, n - urlOffset - 1024)
-                              : std::string();
+        std::string tag = fixedText(b + kTagText, n - kTagText);
         if (!tag.empty()) {
             m_properties.setA(15, tag.c_str());
             return;
         }
     }
-    std::string user = fixedText(b + 676, 64);
+    std::string user = fixedText(b + kUserDefined, 64);
     if (!user.empty()) m_properties.setA(15, user.c_str());
 }
 

@@ -222,6 +222,55 @@ TEST(WavReader, DamagedAndUnusualFiles) {
     }
 }
 
+TEST(WavReader, CartChunkFields) {
+    struct Case {
+        const char* version;
+        size_t size;
+        const char* comment;
+        const char* url;
+    } cases[] = {{"0100", 1024, "user text", nullptr},
+                 {"0101", 2048 + 9, "tag text", "http://example.invalid/cut"},
+                 {"0101", 2048, "user text", "http://example.invalid/cut"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<uint8_t> cart(c.size, 0);
+        auto put = [&](size_t at, const char* text) {
+            std::memcpy(&cart[at], text, std::strlen(text));
+        };
+        put(0, c.version);
+        put(4, "Cut title");
+        put(68, "Cut artist");
+        put(132, "CUT-42");
+        put(196, "Client");
+        put(260, "NEWS");
+        put(616, "user text");
+        if (c.size >= 2048) put(1024, "http://example.invalid/cut");
+        if (c.size > 2048) put(2048, "tag text");
+        auto file = Riff()
+                        .chunk("fmt ", fmtBody(1, 1, 8000, 2, 16, {}, false))
+                        .chunk("cart", cart)
+                        .chunk("data", pcm16(10))
+                        .fixSize()
+                        .bytes;
+        kytest::ScratchDir dir;
+        std::string p = dir.path("c.wav");
+        ASSERT_TRUE(kytest::writeFile(p, file));
+        kyReaderFilter* r = nullptr;
+        ASSERT_EQ(cat().OpenReader(r, p.c_str(), -2), KY_OK);
+        EXPECT_STREQ(r->GetPropertyA(3), "Cut title");
+        EXPECT_STREQ(r->GetPropertyA(5), "Cut artist");
+        EXPECT_STREQ(r->GetPropertyA(4), "CUT-42");
+        EXPECT_STREQ(r->GetPropertyA(9), "Client");
+        EXPECT_STREQ(r->GetPropertyA(28), "NEWS");
+        EXPECT_STREQ(r->GetPropertyA(15), c.comment);
+        if (c.url)
+            EXPECT_STREQ(r->GetPropertyA(17), c.url);
+        else
+            EXPECT_EQ(r->GetPropertyA(17), nullptr);
+        delete r;
+    }
+}
+
 TEST(WavReader, Rf64SizesComeFromDs64) {
     std::vector<uint8_t> ds64(28, 0);
     const auto data = pcm16(1000);
