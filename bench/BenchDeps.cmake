@@ -1,0 +1,7 @@
+
+# Loudness benchmark: libebur128 runs beside our BS.1770 analyzer.
+find_library(EBUR128_LIBRARY ebur128)
+if(EBUR128_LIBRARY AND TARGET loudness_bench)
+  target_link_libraries(loudness_bench PRIVATE ${EBUR128_LIBRARY})
+  target_compile_definitions(loudness_bench PRIVATE DSKR_HAVE_EBUR128=1)
+endif()
