@@ -1,0 +1,13 @@
+
+# Loudness analyzers: libebur128 is the BS.1770 analyzer test's independent peer; the
+# core never links it.
+find_library(EBUR128_LIBRARY ebur128)
+if(EBUR128_LIBRARY AND TARGET itu_bs1770_analyzer_test)
+  target_link_libraries(itu_bs1770_analyzer_test PRIVATE ${EBUR128_LIBRARY})
+  target_compile_definitions(itu_bs1770_analyzer_test PRIVATE DSKR_HAVE_EBUR128=1)
+endif()
+
+# The command-line tests run the built dskr-cli.
+if(TARGET dskr_cli_test)
+  add_dependencies(dskr_cli_test dskr-cli)
+endif()
