@@ -238,6 +238,7 @@ void kyBatchRunner::Cancel() {
 }
 
 void kyBatchRunner::Run() {
+    if (m_running) return; // a front end pumping events must not start a second batch
     m_running = true;
     m_result = Result{};
     m_current = nullptr;

@@ -445,6 +445,15 @@ TEST_F(BatchRunnerTest, DemoDiscToWavIsBitExact) {
         EXPECT_EQ(audio.size(), expected.size()) << name;
         if (!row.preEmphasis) EXPECT_TRUE(audio == expected) << name << " differs";
     }
+
+    // An independent reader agrees: sox decodes the first file to the image's samples.
+    if (!kytest::haveTool("sox")) GTEST_SKIP() << "sox is not installed";
+    std::vector<int16_t> decoded;
+    ASSERT_TRUE(kytest::soxDecode((m_out / buildFileName(settings, disc, &disc.tracks[0])).string(),
+                                  decoded));
+    std::string expected = imageAudio(1, 1);
+    ASSERT_EQ(decoded.size() * 2, expected.size());
+    EXPECT_EQ(std::memcmp(decoded.data(), expected.data(), expected.size()), 0);
 }
 
 // End to end: jitter-correcting mode on a drive that lands off after its seeks. One merged
