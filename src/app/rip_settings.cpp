@@ -4,6 +4,7 @@
 #include "platform/music_folder.h"
 #include "platform/settings_store.h"
 
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -46,6 +47,14 @@ std::optional<std::u16string> readWideText(const kySettingsStore& store, const c
 
 void readWide(const kySettingsStore& store, const char* name, std::string& field, size_t units) {
     if (auto text = readWideText(store, name, units)) field = kyUtf16ToUtf8(*text);
+}
+
+// A folder is taken whole or not at all: a path cut to fit would name another folder.
+bool readFolder(const kySettingsStore& store, const char* name, std::string& field) {
+    auto text = readWideText(store, name, SIZE_MAX);
+    if (!text || text->size() > RipSettings::kOutDirUnits) return false;
+    field = kyUtf16ToUtf8(*text);
+    return true;
 }
 
 void readNarrow(const kySettingsStore& store, const char* name, std::string& field) {
@@ -127,7 +136,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
         }
     }
 
-    readWide(store, "szOutDir", s.szOutDir, RipSettings::kOutDirUnits);
+    readFolder(store, "szOutDir", s.szOutDir);
     readWide(store, "szFileFormat", s.szFileFormat, RipSettings::kFileFormatUnits);
     readWide(store, "szDataFormat", s.szDataFormat, RipSettings::kDataFormatUnits);
     readRaw(store, "iOutChannels", s.iOutChannels);
@@ -169,7 +178,8 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     for (size_t i = 0; i < kRecent; ++i) {
         std::string name = "LastDirs." + std::to_string(i);
         std::string dir;
-        readWide(store, name.c_str(), dir, RipSettings::kOutDirUnits);
+        if (!store.find(name)) break;
+        if (!readFolder(store, name.c_str(), dir)) continue; // too long: left out
         if (dir.empty()) break;
         s.lastDirs.push_back(dir);
     }

@@ -3,9 +3,10 @@
 // ends. Members carry the names of the values they are stored under.
 //
 // Text members are UTF-8, except the three freedb members, which hold single-byte
-// (Windows-1252) text. Lengths are bounded as the stored record bounds them: the output
-// directory to 259 UTF-16 units, the file format to 127, the data format to 63, the freedb
-// texts to 255 bytes.
+// (Windows-1252) text. Lengths are bounded as the stored record bounds them: the file
+// format to 127 UTF-16 units, the data format to 63, the freedb texts to 255 bytes (longer
+// stored texts are cut). A stored folder (szOutDir, LastDirs.n) longer than 259 UTF-16
+// units is not loaded at all, since a cut path would name another folder.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -197,6 +197,11 @@ TEST_F(RipSettingsTest, WrongTypesAndSizesAreReadAsFarAsTheFieldAllows) {
     store.setBinary("aiName", two, 2);    // a short pattern
     store.setString("szFileFormat", std::string(300, 'x'));
     store.setString("szDBServer", std::string(400, 'h'));
+    // A folder too long for the record is not taken at all: cut, it would name another.
+    store.setString("szOutDir", "/" + std::string(300, 'd') + "/");
+    store.setString("LastDirs.0", "/first/");
+    store.setString("LastDirs.1", "/" + std::string(300, 'd') + "/");
+    store.setString("LastDirs.2", "/third/");
     ASSERT_TRUE(store.save(storePath()));
     RipSettings s;
     loadSettings(s);
@@ -206,6 +211,8 @@ TEST_F(RipSettingsTest, WrongTypesAndSizesAreReadAsFarAsTheFieldAllows) {
     EXPECT_EQ(s.aiName, (std::array<int32_t, 10>{0x107, 1, 5, 2, 5, 5, 2, 3, 0, 0}));
     EXPECT_EQ(s.szFileFormat.size(), RipSettings::kFileFormatUnits);
     EXPECT_EQ(s.szDBServer.size(), RipSettings::kDbTextBytes);
+    EXPECT_EQ(s.szOutDir, (m_dir / "home/Music/").string());
+    EXPECT_EQ(s.lastDirs, (std::vector<std::string>{"/first/", "/third/"}));
 }
 
 TEST_F(RipSettingsTest, RecentDirectoriesStopAtTheFirstGapAndSaveDeletesTheRest) {
