@@ -219,14 +219,14 @@ std::vector<int16_t> signalFor(const Codec& c) {
 } // namespace
 
 // Compares our decoding with a tool's: exact, or near where the tools round differently.
-void expectMatches(const std::vector<int16_t>& ours, const std::vector<int16_t>& tool, int match,
-                   const char* what) {
+void expectMatches(const Codec& c, const std::vector<int16_t>& ours,
+                   const std::vector<int16_t>& tool, int match, const char* what) {
     if (match == kExact) {
         EXPECT_TRUE(sameSamples(ours, tool)) << what;
         return;
     }
     double s = snrDb(tool, ours);
-    std::printf("[ near     ] %s: ours against the tool %.1f dB\n", what, s);
+    std::printf("[ near     ] %-16s %s: ours against the tool %.1f dB\n", c.name, what, s);
     if (match == kNear) {
         EXPECT_GE(s, kNearSnr) << what;
     }
@@ -291,7 +291,7 @@ TEST_P(CodecInterop, ToolsDecodeOurEncoding) {
     if (c.ffmpegMatch != kReport) {
         EXPECT_GE(snr, c.minSnr);
     }
-    expectMatches(ours, viaFfmpeg, c.ffmpegMatch, "ffmpeg decoding our stream");
+    expectMatches(c, ours, viaFfmpeg, c.ffmpegMatch, "ffmpeg decoding our stream");
 
     if (c.soxReads && haveTool("sox")) {
         std::vector<int16_t> viaSox;
@@ -301,7 +301,7 @@ TEST_P(CodecInterop, ToolsDecodeOurEncoding) {
         double s = snrDb(pcm, viaSox);
         std::printf("[ snr      ] %-16s sox    %.1f dB\n", c.name, s);
         EXPECT_GE(s, c.minSnr);
-        expectMatches(ours, viaSox, c.soxMatch, "sox decoding our stream");
+        expectMatches(c, ours, viaSox, c.soxMatch, "sox decoding our stream");
     }
 }
 
@@ -398,7 +398,7 @@ TEST_P(CodecInterop, OurDecoderReadsToolEncodings) {
         std::vector<int16_t> ours = decodeToolFile(c, file);
         ASSERT_GE(ours.size(), ref.size()) << "ffmpeg-made stream";
         ours.resize(ref.size());
-        expectMatches(ours, ref, c.ffmpegMatch, "ffmpeg-made stream");
+        expectMatches(c, ours, ref, c.ffmpegMatch, "ffmpeg-made stream");
     }
     if (haveTool("sox") && !soxEncodeArgs(c).empty()) {
         tried = true;
@@ -410,7 +410,7 @@ TEST_P(CodecInterop, OurDecoderReadsToolEncodings) {
         std::vector<int16_t> ours = decodeToolFile(c, file);
         ASSERT_GE(ours.size(), ref.size()) << "sox-made stream";
         ours.resize(ref.size());
-        expectMatches(ours, ref, c.soxMatch, "sox-made stream");
+        expectMatches(c, ours, ref, c.soxMatch, "sox-made stream");
     }
     if (!tried) GTEST_SKIP() << "no tool encodes " << c.name;
 }
