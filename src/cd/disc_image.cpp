@@ -64,17 +64,6 @@ std::string kyDiscImage::Isrc(uint32_t track) const {
     return t ? t->isrc : std::string();
 }
 
-namespace {
-
-void SetEntryFlags(kyTocEntry& e, uint8_t control) {
-    e.preEmphasis = control & 1;
-    e.copyPermitted = (control >> 1) & 1;
-    e.data = (control >> 2) & 1;
-    e.fourChannel = (control >> 3) & 1;
-}
-
-} // namespace
-
 kyDiscToc kyDiscImage::Toc() const {
     kyDiscToc toc;
     if (m_tracks.empty()) return toc;
@@ -84,7 +73,7 @@ kyDiscToc kyDiscImage::Toc() const {
         const kyDiscTrack& t = m_tracks[i];
         kyTocEntry& e = toc.entries[t.number];
         e.start = t.start;
-        SetEntryFlags(e, t.control);
+        e.SetControl(t.control);
         uint32_t end = LeadOut();
         if (i + 1 < m_tracks.size() && m_tracks[i + 1].session == t.session)
             end = m_tracks[i + 1].start;
@@ -96,7 +85,7 @@ kyDiscToc kyDiscImage::Toc() const {
     kyTocEntry& leadOut = toc.entries[toc.lastTrack + 1];
     leadOut.start = LeadOut();
     leadOut.length = 0;
-    SetEntryFlags(leadOut, m_tracks.back().control);
+    leadOut.SetControl(m_tracks.back().control);
     return toc;
 }
 

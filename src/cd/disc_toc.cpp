@@ -6,14 +6,6 @@ uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-void SetFlags(kyTocEntry& e, uint8_t adrControl) {
-    const uint8_t control = adrControl & 0x0F;
-    e.preEmphasis = control & 1;
-    e.copyPermitted = (control >> 1) & 1;
-    e.data = (control >> 2) & 1;
-    e.fourChannel = (control >> 3) & 1;
-}
-
 // Bytes of an answer that are really there: the drive's own length field counts the bytes
 // after itself, and never more than the buffer we gave it.
 size_t AnswerBytes(const uint8_t* answer, size_t bytes) {
@@ -39,7 +31,7 @@ bool kyDiscToc::BuildFromPlain(const uint8_t* plain, size_t bytes) {
         const uint8_t* d = plain + 4 + 8 * i;
         kyTocEntry& e = toc.entries[first + i];
         e.start = BigEndian32(d + 4);
-        SetFlags(e, d[1]);
+        e.SetControl(d[1]);
         if (i > 0) {
             kyTocEntry& previous = toc.entries[first + i - 1];
             // Addresses going backwards would give a track of four billion sectors.
@@ -87,7 +79,7 @@ void kyDiscToc::RefineFromFull(const uint8_t* full, size_t bytes) {
             if (point < firstTrack || point > lastTrack || p < 0) continue;
             kyTocEntry& e = entries[point];
             e.start = uint32_t(p);
-            SetFlags(e, d[1]);
+            e.SetControl(d[1]);
             if (lastSeen && lastSeen < point && e.start >= entries[lastSeen].start)
                 entries[lastSeen].length = e.start - entries[lastSeen].start;
             lastSeen = point;

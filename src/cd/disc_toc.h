@@ -4,12 +4,20 @@
 #include <cstdint>
 
 struct kyTocEntry {
-    uint32_t start = 0;  // first sector (LBA)
-    uint32_t length = 0; // sectors; 0 for the lead-out record
+    uint32_t start = 0;        // first sector (LBA)
+    uint32_t length = 0;       // sectors; 0 for the lead-out record
     uint8_t data = 0;          // CONTROL bit 2
     uint8_t preEmphasis = 0;   // CONTROL bit 0
     uint8_t copyPermitted = 0; // CONTROL bit 1
     uint8_t fourChannel = 0;   // CONTROL bit 3
+
+    // The four flags from the low nibble of an ADR/CONTROL byte.
+    void SetControl(uint8_t adrControl) {
+        preEmphasis = adrControl & 1;
+        copyPermitted = (adrControl >> 1) & 1;
+        data = (adrControl >> 2) & 1;
+        fourChannel = (adrControl >> 3) & 1;
+    }
 };
 
 struct kyDiscToc {
