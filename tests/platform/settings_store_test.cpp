@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -141,15 +142,23 @@ TEST(SettingsStore, SaveIntoAnUnwritablePlaceFailsCleanly) {
 }
 
 TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
-    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-    std::string saved = oldXdg ? oldXdg : "";
+    // Put both variables back afterwards, whatever they were.
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
+        const char* v = std::getenv(name);
+        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
     ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(kySettingsStore::defaultPath(), "/cfg/Velmora/DskR 5/settings.reg");
     ::setenv("XDG_CONFIG_HOME", "relative", 1);
     ::setenv("HOME", "/home/ann", 1);
     EXPECT_EQ(kySettingsStore::defaultPath(), "/home/ann/.config/Velmora/DskR 5/settings.reg");
-    if (oldXdg)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("HOME");
+    EXPECT_EQ(kySettingsStore::defaultPath(), "");
+    for (const auto& [name, v] : saved) {
+        if (v)
+            ::setenv(name, v->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
 }
