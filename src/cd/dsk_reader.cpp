@@ -37,13 +37,25 @@ void setSample(uint8_t* sector, uint32_t index, int16_t v) {
     std::memcpy(sector + index * 2, &v, 2);
 }
 
-// Sum of absolute differences of two sectors' 16-bit samples.
-int64_t sectorDistance(const uint8_t* a, const uint8_t* b) {
+// Sum of absolute differences of two sectors' 16-bit samples. Stops early once the sum
+// reaches `bound` (when not negative): such a position cannot win any more.
+int64_t sectorDistance(const uint8_t* a, const uint8_t* b, int64_t bound) {
+    constexpr uint32_t kStep = KY_SECTOR_FRAMES / 4;
     int64_t sum = 0;
-    for (uint32_t i = 0; i < kSamplesPerSector; ++i)
-        sum +=
-            std::abs(static_cast<int32_t>(sampleAt(a, i)) - static_cast<int32_t>(sampleAt(b, i)));
+    for (uint32_t i = 0; i < kSamplesPerSector; i += kStep) {
+        for (uint32_t k = i; k < i + kStep; ++k)
+            sum += std::abs(static_cast<int32_t>(sampleAt(a, k)) -
+                            static_cast<int32_t>(sampleAt(b, k)));
+        if (bound >= 0 && sum >= bound) break;
+    }
     return sum;
+}
+
+// True when every frame of a sector is the same (digital silence, a constant offset).
+bool isFeatureless(const uint8_t* sector) {
+    for (uint32_t f = 1; f < KY_SECTOR_FRAMES; ++f)
+        if (std::memcmp(sector, sector + f * 4, 4) != 0) return false;
+    return true;
 }
 
 } // namespace
@@ -240,8 +252,9 @@ bool kyDskReader::RangeHasPreEmphasis() const {
     const uint32_t last = std::min<uint32_t>(m_toc.lastTrack, 99);
     for (uint32_t t = m_toc.firstTrack; t <= last; ++t) {
         const kyTocEntry& e = m_toc.entries[t];
-        if (e.preEmphasis && e.start <= m_rangeEnd && e.start + e.length > m_rangeStart)
-            return true;
+        // A track starting right at the range end is not in it: the range keeps its
+        // interleaved form and goes to the writer untouched.
+        if (e.preEmphasis && e.start < m_rangeEnd && e.start + e.length > m_rangeStart) return true;
     }
     return false;
 }
@@ -278,6 +291,9 @@ kyError kyDskReader::openForReading() {
         m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
     m_bufferSectors = m_jitterCorrection ? target + kBackSectors : target;
     try {
+        m_stash.assign(
+            m_jitterCorrection ? static_cast<size_t>(m_bufferSectors) * KY_SECTOR_BYTES : 0, 0);
+        m_agreedBy.assign(m_verify ? m_bufferSectors : 0, 0);
         for (uint32_t i = 0; i < kPasses; ++i) {
             std::vector<uint8_t>().swap(m_buffers[i]);
             if (i == 0 || m_verify)
@@ -294,6 +310,7 @@ kyError kyDskReader::openForReading() {
     m_current = m_rangeStart + m_seekOffset;
     m_runStart = m_current;
     m_havePrevious = false;
+    m_streamValid = false;
     m_firstRead = true;
     return KY_OK;
 }
@@ -328,67 +345,107 @@ kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sec
     return KY_OK;
 }
 
-kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& count) {
+kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
+                                 bool stream) {
+    // What this chunk may deliver: nothing at or past the range end.
+    const uint32_t limit = m_rangeEnd - position;
+    if (stream) {
+        // Picks up where the drive's previous read ended, which is where the data already
+        // delivered ended: no seek, so nothing to realign.
+        kyError e = readWithRetries(buffer, m_streamLba, count);
+        if (kyFailed(e)) return e;
+        count = std::min(count, limit);
+        return KY_OK;
+    }
+
     // Only a sector delivered in this run can anchor the realignment.
     const uint32_t back = (m_jitterCorrection && m_havePrevious)
                               ? std::min(position - m_rangeStart, kBackSectors)
                               : 0;
     const uint32_t total = count + back;
+    if (back == 0) {
+        kyError e = readWithRetries(buffer, position, total);
+        if (kyFailed(e)) return e;
+        count = std::min(count, limit);
+        return KY_OK;
+    }
 
-    int32_t bestP = -1;
-    int64_t bestScore = -1;
+    Match match;
+    bool stashed = false;
     for (uint32_t reread = 0;; ++reread) {
         kyError e = readWithRetries(buffer, position - back, total);
         if (kyFailed(e)) return e;
-        if (back == 0) break;
-
-        // Find where the last sector delivered sits in the new data. p = back - 1 + d.
-        bestP = -1;
-        bestScore = -1;
-        bool windowCut = false;
-        for (int32_t d : kRealignOrder) {
-            const int32_t p = static_cast<int32_t>(back) - 1 + d;
-            if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) {
-                windowCut = true;
-                continue;
-            }
-            const int64_t score =
-                sectorDistance(m_previous, buffer + static_cast<size_t>(p) * KY_SECTOR_BYTES);
-            if (bestScore < 0 || score < bestScore) {
-                bestScore = score;
-                bestP = p;
-            }
-            if (score == 0) break;
-        }
-        // A short read (end of range, tiny first chunk) cannot see every offset: when
-        // nothing matched, the drive may have handed back only sectors already delivered.
-        if (bestScore == 0 || !windowCut || reread >= kRealignRereads) break;
+        match = realign(buffer, back, total, limit);
+        if (reread >= kRealignRereads) break;
+        if (match.score != 0) continue; // read again: this one does not follow on
+        if (!match.ambiguous) break;
+        // The last sector delivered is found at several places with different data after
+        // them (digital silence, a loop): which one is right only shows when two reads
+        // land alike.
+        const size_t bytes = static_cast<size_t>(match.sectors) * KY_SECTOR_BYTES;
+        const uint8_t* data = buffer + static_cast<size_t>(match.p + 1) * KY_SECTOR_BYTES;
+        if (stashed && m_stashSectors == match.sectors &&
+            std::memcmp(m_stash.data(), data, bytes) == 0)
+            break;
+        std::memcpy(m_stash.data(), data, bytes);
+        m_stashSectors = match.sectors;
+        stashed = true;
     }
 
-    if (back > 0 && bestP >= 0) {
-        // Everything after the match follows the last sector delivered: it is `position`.
-        const uint32_t drop = static_cast<uint32_t>(bestP) + 1;
-        count = total - drop;
-        std::memmove(buffer, buffer + static_cast<size_t>(drop) * KY_SECTOR_BYTES,
-                     static_cast<size_t>(count) * KY_SECTOR_BYTES);
-        if (bestScore > kSmoothAbove) {
-            const int32_t l = sampleAt(m_previous, kSamplesPerSector - 2);
-            const int32_t r = sampleAt(m_previous, kSamplesPerSector - 1);
-            const int32_t prev[2] = {l, r};
-            for (uint32_t ch = 0; ch < 2; ++ch) {
-                const int32_t p = prev[ch];
-                const int32_t f0 = sampleAt(buffer, 0 + ch);
-                const int32_t f1 = sampleAt(buffer, 2 + ch);
-                const int32_t f2 = sampleAt(buffer, 4 + ch);
-                setSample(buffer, 0 + ch, static_cast<int16_t>((3 * p + f0) / 4));
-                setSample(buffer, 2 + ch, static_cast<int16_t>((f1 + p) / 2));
-                setSample(buffer, 4 + ch, static_cast<int16_t>((p + 3 * f2) / 4));
-            }
+    // Everything after the match follows the last sector delivered: it is `position`.
+    const uint32_t drop = static_cast<uint32_t>(match.p) + 1;
+    count = std::min(total - drop, limit);
+    std::memmove(buffer, buffer + static_cast<size_t>(drop) * KY_SECTOR_BYTES,
+                 static_cast<size_t>(count) * KY_SECTOR_BYTES);
+    if (smooth && match.score > kSmoothAbove) {
+        const int32_t prev[2] = {sampleAt(m_previous, kSamplesPerSector - 2),
+                                 sampleAt(m_previous, kSamplesPerSector - 1)};
+        for (uint32_t ch = 0; ch < 2; ++ch) {
+            const int32_t p = prev[ch];
+            const int32_t f0 = sampleAt(buffer, 0 + ch);
+            const int32_t f1 = sampleAt(buffer, 2 + ch);
+            const int32_t f2 = sampleAt(buffer, 4 + ch);
+            setSample(buffer, 0 + ch, static_cast<int16_t>((3 * p + f0) / 4));
+            setSample(buffer, 2 + ch, static_cast<int16_t>((f1 + p) / 2));
+            setSample(buffer, 4 + ch, static_cast<int16_t>((p + 3 * f2) / 4));
         }
     }
-    // Sectors past the range belong to the next track: they are not ours to deliver.
-    count = std::min(count, m_rangeEnd - position);
     return KY_OK;
+}
+
+kyDskReader::Match kyDskReader::realign(const uint8_t* buffer, uint32_t back, uint32_t total,
+                                        uint32_t limit) const {
+    // Where does the last sector delivered sit in the new data? p = back - 1 + d.
+    auto at = [&](int32_t p) { return buffer + static_cast<size_t>(p) * KY_SECTOR_BYTES; };
+    Match best;
+    size_t bestIndex = 0;
+    for (size_t i = 0; i < std::size(kRealignOrder); ++i) {
+        const int32_t p = static_cast<int32_t>(back) - 1 + kRealignOrder[i];
+        // Positions before the buffer, or with nothing after them, are no candidates.
+        if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) continue;
+        const int64_t score = sectorDistance(m_previous, at(p), best.p < 0 ? -1 : best.score);
+        if (best.p < 0 || score < best.score) {
+            best.p = p;
+            best.score = score;
+            bestIndex = i;
+        }
+        if (score == 0) break;
+    }
+    best.sectors = std::min(total - static_cast<uint32_t>(best.p) - 1, limit);
+    if (best.score != 0) return best;
+
+    // Another exact match further on that would deliver different data makes this one
+    // a guess.
+    for (size_t i = bestIndex + 1; i < std::size(kRealignOrder) && !best.ambiguous; ++i) {
+        const int32_t p = static_cast<int32_t>(back) - 1 + kRealignOrder[i];
+        if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) continue;
+        if (std::memcmp(m_previous, at(p), KY_SECTOR_BYTES) != 0) continue;
+        const uint32_t other = std::min(total - static_cast<uint32_t>(p) - 1, limit);
+        best.ambiguous =
+            other != best.sectors || std::memcmp(at(best.p + 1), at(p + 1),
+                                                 static_cast<size_t>(other) * KY_SECTOR_BYTES) != 0;
+    }
+    return best;
 }
 
 kyError kyDskReader::readChunk(Chunk& chunk) {
@@ -396,48 +453,21 @@ kyError kyDskReader::readChunk(Chunk& chunk) {
     if (m_current >= m_rangeEnd) return KY_OK;
     const uint32_t target = m_jitterCorrection ? m_bufferSectors - kBackSectors : m_bufferSectors;
     const uint32_t count = std::min(target, m_rangeEnd - m_current);
+    // Digital silence looks the same wherever the drive lands, so it cannot anchor a
+    // realignment; after it, read on from where the drive stopped instead of seeking back.
+    const bool stream =
+        m_jitterCorrection && m_havePrevious && m_streamValid && isFeatureless(m_previous);
+    const uint32_t end = (stream ? m_streamLba : m_current) + count;
 
     m_open->LockMedium(true);
     kyError e = KY_OK;
     if (!m_verify) {
         uint32_t n = count;
-        e = readSectors(m_buffers[0].data(), m_current, n);
+        e = readSectors(m_buffers[0].data(), m_current, n, true, stream);
         m_firstRead = false;
         if (kySucceeded(e)) chunk = Chunk{m_buffers[0].data(), n};
     } else {
-        uint32_t counts[kPasses] = {};
-        uint32_t passes = 0;
-        for (uint32_t i = 0; i < kPasses && kySucceeded(e) && !chunk.data; ++i) {
-            uint8_t* buf = m_buffers[i].data();
-            counts[i] = count;
-            e = readSectors(buf, m_current, counts[i]);
-            m_firstRead = false;
-            if (kyFailed(e)) break;
-            passes = i + 1;
-            for (uint32_t j = 0; j < i; ++j) {
-                // Only the sectors both reads hold have been confirmed.
-                const uint32_t n = std::min(counts[j], counts[i]);
-                if (std::memcmp(m_buffers[j].data(), buf,
-                                static_cast<size_t>(n) * KY_SECTOR_BYTES) == 0) {
-                    chunk = Chunk{buf, n};
-                    break;
-                }
-            }
-        }
-        if (kySucceeded(e) && !chunk.data && passes == kPasses) {
-            // No two reads agree: the average of all of them is the best guess.
-            uint32_t n = counts[0];
-            for (uint32_t i = 1; i < kPasses; ++i) n = std::min(n, counts[i]);
-            const uint32_t samples = n * kSamplesPerSector;
-            for (uint32_t s = 0; s < samples; ++s) {
-                int32_t sum = 0;
-                for (uint32_t i = 0; i < kPasses; ++i) sum += sampleAt(m_buffers[i].data(), s);
-                const int32_t avg = static_cast<int32_t>(static_cast<float>(sum) * 0.125f);
-                setSample(m_buffers[0].data(), s,
-                          static_cast<int16_t>(std::clamp(avg, -32768, 32767)));
-            }
-            chunk = Chunk{m_buffers[0].data(), n};
-        }
+        e = readVerified(count, stream, chunk);
     }
     m_open->LockMedium(false);
     if (kyFailed(e)) {
@@ -445,12 +475,77 @@ kyError kyDskReader::readChunk(Chunk& chunk) {
         return e;
     }
 
+    // Every read of this chunk ended at `end`; the data delivered ends with the last of them.
+    m_streamLba = end;
+    m_streamValid = true;
     if (m_jitterCorrection && chunk.sectors > 0) {
         std::memcpy(m_previous,
                     chunk.data + static_cast<size_t>(chunk.sectors - 1) * KY_SECTOR_BYTES,
                     KY_SECTOR_BYTES);
         m_havePrevious = true;
     }
+    return KY_OK;
+}
+
+kyError kyDskReader::readVerified(uint32_t count, bool stream, Chunk& chunk) {
+    // Each sector is taken from the first two reads that agree on it; reading stops when
+    // every sector has such a pair, after eight reads at most.
+    constexpr uint8_t kOpen = 0xFF;
+    std::fill(m_agreedBy.begin(), m_agreedBy.end(), kOpen);
+    auto sector = [&](uint32_t pass, uint32_t s) {
+        return m_buffers[pass].data() + static_cast<size_t>(s) * KY_SECTOR_BYTES;
+    };
+    uint32_t n = 0; // sectors every read so far holds
+    uint32_t passes = 0;
+    bool settled = false;
+    for (uint32_t i = 0; i < kPasses && !settled; ++i) {
+        uint32_t got = count;
+        // Smoothing would make reads differ from the disc, and two reads smoothed alike
+        // would confirm samples that were never on it.
+        kyError e = readSectors(m_buffers[i].data(), m_current, got, false, stream);
+        m_firstRead = false;
+        if (kyFailed(e)) return e;
+        passes = i + 1;
+        n = i == 0 ? got : std::min(n, got);
+        if (i == 0) continue;
+        settled = true;
+        for (uint32_t s = 0; s < n; ++s) {
+            for (uint32_t j = 0; j < i && m_agreedBy[s] == kOpen; ++j)
+                if (std::memcmp(sector(j, s), sector(i, s), KY_SECTOR_BYTES) == 0)
+                    m_agreedBy[s] = static_cast<uint8_t>(i);
+            if (m_agreedBy[s] == kOpen) settled = false;
+        }
+    }
+
+    // The result goes to buffer 0: agreed sectors from the read that confirmed them. A
+    // sector no two reads agree on (after eight reads) is pieced together sample by
+    // sample the same way, and a sample no two reads agree on is the average of all
+    // reads, truncated toward zero.
+    for (uint32_t s = 0; s < n; ++s) {
+        if (m_agreedBy[s] != kOpen) {
+            if (m_agreedBy[s] != 0)
+                std::memcpy(sector(0, s), sector(m_agreedBy[s], s), KY_SECTOR_BYTES);
+            continue;
+        }
+        for (uint32_t k = 0; k < kSamplesPerSector; ++k) {
+            int16_t v[kPasses];
+            int32_t sum = 0;
+            for (uint32_t i = 0; i < passes; ++i) {
+                v[i] = sampleAt(sector(i, s), k);
+                sum += v[i];
+            }
+            int32_t value = static_cast<int32_t>(static_cast<float>(sum) * 0.125f);
+            bool agreed = false;
+            for (uint32_t i = 1; i < passes && !agreed; ++i)
+                for (uint32_t j = 0; j < i && !agreed; ++j)
+                    if (v[i] == v[j]) {
+                        value = v[i];
+                        agreed = true;
+                    }
+            setSample(sector(0, s), k, static_cast<int16_t>(std::clamp(value, -32768, 32767)));
+        }
+    }
+    chunk = Chunk{m_buffers[0].data(), n};
     return KY_OK;
 }
 

@@ -133,9 +133,22 @@ private:
     // A chunk from `m_current` on; sectors = 0 when the range is done.
     kyError readChunk(Chunk& chunk);
     // One read of `count` sectors at `position` into `buffer` with retries and, with jitter
-    // correction, the back-read and realignment. `count` comes back as the number of
-    // sectors from `position` on that the buffer now holds.
-    kyError readSectors(uint8_t* buffer, uint32_t position, uint32_t& count);
+    // correction, the back-read and realignment (an inexact splice is smoothed when
+    // `smooth`). `count` comes back as the number of sectors from `position` on that the
+    // buffer now holds.
+    // With `stream` the read continues the drive's previous read instead.
+    kyError readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
+                        bool stream);
+    // Where the last sector delivered lies in a back-read of `total` sectors.
+    struct Match {
+        int32_t p = -1;         // its index in the buffer
+        int64_t score = 0;      // sum of absolute sample differences there
+        uint32_t sectors = 0;   // sectors after it that may be delivered
+        bool ambiguous = false; // another exact match would deliver different data
+    };
+    Match realign(const uint8_t* buffer, uint32_t back, uint32_t total, uint32_t limit) const;
+    // Scratch correction: reads the chunk until every sector is confirmed by two reads.
+    kyError readVerified(uint32_t count, bool stream, Chunk& chunk);
     kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors);
     void updateTrack(uint32_t sector);
     void pause(std::chrono::milliseconds ms);
@@ -152,8 +165,11 @@ private:
     // Read buffers: [0] always, [1..7] only when verifying.
     static constexpr uint32_t kPasses = 8;
     std::vector<uint8_t> m_buffers[kPasses];
-    uint32_t m_chunk = 0;         // sectors per drive transfer
-    uint32_t m_bufferSectors = 0; // capacity of each read buffer
+    std::vector<uint8_t> m_stash; // an earlier read's data, for ambiguous realignments
+    uint32_t m_stashSectors = 0;
+    std::vector<uint8_t> m_agreedBy; // per sector of a verified chunk: the read confirming it
+    uint32_t m_chunk = 0;            // sectors per drive transfer
+    uint32_t m_bufferSectors = 0;    // capacity of each read buffer
     kyPlaneBuffer m_planes;
 
     uint8_t m_speed = 255;
@@ -167,6 +183,8 @@ private:
     uint32_t m_current = 0;
     uint32_t m_runStart = 0;     // first sector of this run
     bool m_havePrevious = false; // m_previous holds the last sector delivered this run
+    uint32_t m_streamLba = 0;    // where the drive's last read of this run ended
+    bool m_streamValid = false;
     uint8_t m_previous[KY_SECTOR_BYTES] = {};
     kyDeEmphasis m_deEmphasis;
     bool m_firstRead = false;

@@ -170,12 +170,13 @@ public:
     std::vector<uint8_t> bytes;   // from WriteInterleaved
     uint32_t blocks = 0, endOfStreams = 0;
     kyError writeResult = KY_OK;
+    bool keepFloats = true;
 
     kyError Write(float** planes, uint32_t frames) override {
         ++blocks;
         for (uint32_t i = 0; i < frames; ++i)
             for (int ch = 0; ch < 2; ++ch) {
-                floats.push_back(planes[ch][i]);
+                if (keepFloats) floats.push_back(planes[ch][i]);
                 samples.push_back(static_cast<int16_t>(std::lrint(planes[ch][i] * 32768.0f)));
             }
         return writeResult;

@@ -1,0 +1,377 @@
+// The CD source reading the virtual drive through the SCSI pass-through method, compared
+// with the disc image it answers from: clean reads in every mode, positioning errors,
+// scratches, failing sectors and the pre-emphasised track of the demo disc.
+#include "cd/de_emphasis.h"
+#include "cd/dsk_reader.h"
+#include "cd/dsk_reader_fake_drive.h"
+#include "cd/dsk_reader_mode_spti.h"
+#include "cd/virtual_drive.h"
+#include "core/error.h"
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kSector = KY_SECTOR_BYTES;
+
+class DskReaderVirtual : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_demo = kyDiscImage::Demo(); }
+    static void TearDownTestSuite() {
+        kyClearVirtualDrives();
+        s_demo.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(s_demo);
+        m_dir = std::filesystem::temp_directory_path() /
+                ("dskr-cdsource-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override {
+        if (m_reader) m_reader->Disconnect();
+        m_reader.reset();
+        kyClearVirtualDrives();
+        std::filesystem::remove_all(m_dir);
+    }
+
+    // A reader whose only drive is a virtual drive over `image` with `faults`.
+    void Use(const std::string& faults, std::shared_ptr<kyDiscImage> image = nullptr) {
+        if (m_reader) m_reader->Disconnect();
+        m_reader.reset();
+        kyClearVirtualDrives();
+        m_image = image ? image : s_demo;
+        std::string error;
+        ASSERT_EQ(kyAddVirtualDrive(m_image, faults, error), 0) << error;
+        // No real drives: point the device search at an empty directory.
+        kyOpticalDriveRoots roots;
+        roots.deviceDir = m_dir.string();
+        roots.cdromInfo = (m_dir / "no-info").string();
+        kyDskReader::Methods methods;
+        methods.passThrough = std::make_unique<kyDskReaderModeSPTI>(roots);
+        m_reader = std::make_unique<kyDskReader>(std::move(methods));
+        ASSERT_EQ(m_reader->ConstructionResult(), KY_OK);
+        ASSERT_EQ(m_reader->DriveCount(), 1u);
+        m_reader->SetSleepFunction([this](std::chrono::milliseconds ms) {
+            if (ms.count() == 100) ++m_pauses;
+        });
+        ASSERT_TRUE(m_reader->OpenDrive(0));
+    }
+
+    // Reads [first, end) in `mode` into bytes; reopens the drive first when asked, so that
+    // the drive's settled first read falls on this range.
+    kyError Read(uint32_t first, uint32_t end, uint32_t mode, bool interleaved,
+                 std::vector<uint8_t>& out, bool reopen = false) {
+        if (reopen) EXPECT_TRUE(m_reader->OpenDrive(0));
+        fake::Sink sink;
+        sink.keepFloats = false;
+        m_reader->SetReadMode(mode);
+        m_reader->SetRange(first, end);
+        m_reader->Connect(&sink);
+        kyError e;
+        if (interleaved) {
+            EXPECT_STREQ(m_reader->GetInterleavedFormat(2), "PCM 16-bit");
+            e = m_reader->RunInterleaved();
+            out = std::move(sink.bytes);
+        } else {
+            e = sink.Run();
+            out = sink.SampleBytes();
+            if (kySucceeded(e)) EXPECT_EQ(sink.endOfStreams, 1u);
+        }
+        m_reader->Disconnect();
+        return e;
+    }
+
+    std::vector<uint8_t> Image(uint32_t first, uint32_t end) const {
+        std::vector<uint8_t> out(static_cast<size_t>(end - first) * kSector);
+        if (end > first) EXPECT_TRUE(m_image->ReadSectors(first, end - first, out.data()));
+        return out;
+    }
+
+    // Audio tracks of the open disc.
+    std::vector<uint32_t> AudioTracks(bool withEmphasis) const {
+        std::vector<uint32_t> out;
+        const kyDiscToc& toc = m_reader->Toc();
+        for (uint32_t t = toc.firstTrack; t <= toc.lastTrack; ++t)
+            if (!toc.entries[t].data && (withEmphasis || !toc.entries[t].preEmphasis))
+                out.push_back(t);
+        return out;
+    }
+    uint32_t Start(uint32_t t) const { return m_reader->Toc().entries[t].start; }
+    uint32_t End(uint32_t t) const {
+        return m_reader->Toc().entries[t].start + m_reader->Toc().entries[t].length;
+    }
+
+    static size_t DifferingSamples(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+        size_t n = 0;
+        for (size_t i = 0; i + 1 < std::min(a.size(), b.size()); i += 2)
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) ++n;
+        return n + (std::max(a.size(), b.size()) - std::min(a.size(), b.size())) / 2;
+    }
+
+    // Where the first wrong sector of a read of [first, ...) came from, for failure messages.
+    std::string FirstDifference(const std::vector<uint8_t>& got, uint32_t first) const {
+        for (size_t s = 0; s + 1 <= got.size() / kSector; ++s) {
+            const uint32_t lba = first + static_cast<uint32_t>(s);
+            if (std::memcmp(got.data() + s * kSector, Image(lba, lba + 1).data(), kSector) == 0)
+                continue;
+            std::string from = "nowhere near";
+            for (int32_t e = -12; e <= 12; ++e)
+                if (static_cast<int64_t>(lba) + e >= 0 &&
+                    std::memcmp(got.data() + s * kSector, Image(lba + e, lba + e + 1).data(),
+                                kSector) == 0) {
+                    from = "sector " + std::to_string(lba + e);
+                    break;
+                }
+            return "first wrong sector " + std::to_string(lba) + " holds " + from;
+        }
+        return "no wrong sector";
+    }
+
+    static std::shared_ptr<kyDiscImage> s_demo;
+    std::filesystem::path m_dir;
+    std::shared_ptr<kyDiscImage> m_image;
+    std::unique_ptr<kyDskReader> m_reader;
+    int m_pauses = 0;
+};
+
+std::shared_ptr<kyDiscImage> DskReaderVirtual::s_demo;
+
+const char* ModeName(uint32_t mode) {
+    return mode == KY_READ_BURST ? "burst" : mode == KY_READ_JITTER ? "jitter" : "scratch";
+}
+
+TEST_F(DskReaderVirtual, VirtualDrivesComeAfterTheRealOnes) {
+    std::string error;
+    ASSERT_EQ(kyAddVirtualDrive(s_demo, "", error), 0) << error;
+    kyDskReader reader;
+    ASSERT_EQ(reader.ConstructionResult(), KY_OK);
+    ASSERT_GE(reader.DriveCount(), 1u);
+    uint32_t found = 0;
+    for (uint32_t n = 0; n < reader.DriveCount(); ++n)
+        if (reader.DriveRecord(n)->devicePath == "virtual0") found = n + 1;
+    ASSERT_NE(found, 0u);
+    ASSERT_TRUE(reader.OpenDrive(found - 1));
+    EXPECT_EQ(reader.Toc().lastTrack, s_demo->Toc().lastTrack);
+    EXPECT_EQ(reader.MediaCatalogNumber().value_or(""), s_demo->Mcn());
+}
+
+TEST_F(DskReaderVirtual, CleanDiscIsReproducedInEveryModeAndPath) {
+    Use("");
+    const auto tracks = AudioTracks(false);
+    ASSERT_GE(tracks.size(), 3u);
+    const uint32_t lastAudio = AudioTracks(true).back();
+    struct Range {
+        uint32_t first, end;
+        std::string what;
+    };
+    std::vector<Range> ranges;
+    for (uint32_t t : tracks) ranges.push_back({Start(t), End(t), "track " + std::to_string(t)});
+    ranges.push_back({Start(tracks[0]), End(tracks[2]), "merged tracks"});
+    ranges.push_back({Start(tracks[1]) + 10, Start(tracks[1]) + 60, "end inside a chunk"});
+    ranges.push_back({Start(tracks[1]) + 5, Start(tracks[1]) + 5, "no sectors"});
+    ranges.push_back({End(lastAudio) - 1, End(lastAudio), "last sector of the last track"});
+
+    for (uint32_t mode : {KY_READ_BURST, KY_READ_JITTER, KY_READ_SCRATCH})
+        for (bool interleaved : {false, true})
+            for (const Range& r : ranges) {
+                // The pre-emphasised track has no interleaved form; skip ranges touching it.
+                m_reader->SetRange(r.first, r.end);
+                if (interleaved && m_reader->RangeHasPreEmphasis()) continue;
+                std::vector<uint8_t> got;
+                ASSERT_EQ(Read(r.first, r.end, mode, interleaved, got), KY_OK) << r.what;
+                EXPECT_TRUE(got == Image(r.first, r.end))
+                    << r.what << ", " << ModeName(mode)
+                    << (interleaved ? ", interleaved" : ", planar");
+                kyAudioFormat f;
+                m_reader->GetFormat(f);
+                EXPECT_EQ(f.lengthFrames, (r.end - r.first) * 588);
+            }
+}
+
+TEST_F(DskReaderVirtual, PreEmphasisedTrackIsDeEmphasised) {
+    Use("");
+    uint32_t emphasised = 0;
+    for (uint32_t t : AudioTracks(true))
+        if (m_reader->Toc().entries[t].preEmphasis) emphasised = t;
+    ASSERT_NE(emphasised, 0u) << "the demo disc has a pre-emphasised track";
+
+    // From the track before it to the track after it: only its own samples are filtered.
+    const uint32_t first = Start(emphasised - 1), end = End(emphasised + 1);
+    m_reader->SetRange(first, end);
+    EXPECT_EQ(m_reader->GetInterleavedFormat(2), nullptr);
+    m_reader->SetRange(End(emphasised) - 1, End(emphasised));
+    EXPECT_EQ(m_reader->GetInterleavedFormat(2), nullptr);
+    m_reader->SetRange(Start(emphasised - 1), Start(emphasised) - 1);
+    EXPECT_STREQ(m_reader->GetInterleavedFormat(2), "PCM 16-bit");
+
+    fake::Sink sink;
+    m_reader->SetReadMode(KY_READ_JITTER);
+    m_reader->SetRange(first, end);
+    m_reader->Connect(&sink);
+    ASSERT_EQ(sink.Run(), KY_OK);
+    m_reader->Disconnect();
+
+    const auto image = Image(first, end);
+    std::vector<float> l, r;
+    for (size_t i = 0; i + 3 < image.size(); i += 4) {
+        int16_t s[2];
+        std::memcpy(s, &image[i], 4);
+        l.push_back(s[0] / 32768.0f);
+        r.push_back(s[1] / 32768.0f);
+    }
+    const size_t a = static_cast<size_t>(Start(emphasised) - first) * 588;
+    const size_t b = static_cast<size_t>(End(emphasised) - first) * 588;
+    kyDeEmphasis filter;
+    filter.Reset();
+    filter.Process(0, l.data() + a, static_cast<uint32_t>(b - a));
+    filter.Process(1, r.data() + a, static_cast<uint32_t>(b - a));
+    ASSERT_EQ(sink.floats.size(), l.size() * 2);
+    size_t before = 0, inside = 0, after = 0;
+    for (size_t i = 0; i < l.size(); ++i) {
+        const bool same = sink.floats[2 * i] == l[i] && sink.floats[2 * i + 1] == r[i];
+        if (!same) ++(i < a ? before : i < b ? inside : after);
+    }
+    EXPECT_EQ(before + inside + after, 0u) << before << " " << inside << " " << after;
+}
+
+// ---- positioning errors ---------------------------------------------------------------
+
+TEST_F(DskReaderVirtual, JitterCorrectionUndoesPositioningErrors) {
+    const std::string faults = "seed=7,seek=0.3:-9..2,settle=1";
+    Use(faults);
+    const auto tracks = AudioTracks(false);
+    for (bool interleaved : {false, true}) {
+        for (uint32_t t : tracks) {
+            std::vector<uint8_t> got;
+            ASSERT_EQ(Read(Start(t), End(t), KY_READ_JITTER, interleaved, got, true), KY_OK);
+            EXPECT_EQ(got.size(), static_cast<size_t>(End(t) - Start(t)) * kSector)
+                << "track " << t;
+            EXPECT_EQ(DifferingSamples(got, Image(Start(t), End(t))), 0u)
+                << "track " << t << ", " << FirstDifference(got, Start(t));
+        }
+        std::vector<uint8_t> got;
+        const uint32_t first = Start(tracks.front()), end = End(tracks[2]);
+        ASSERT_EQ(Read(first, end, KY_READ_JITTER, interleaved, got, true), KY_OK);
+        EXPECT_EQ(DifferingSamples(got, Image(first, end)), 0u)
+            << "merged, " << (interleaved ? "interleaved, " : "planar, ")
+            << FirstDifference(got, first);
+    }
+
+    // Burst mode under the same errors, without the settled first read, is visibly wrong.
+    Use("seed=7,seek=0.3:-9..2");
+    size_t wrongTracks = 0, wrongSamples = 0;
+    for (uint32_t t : tracks) {
+        std::vector<uint8_t> got;
+        ASSERT_EQ(Read(Start(t), End(t), KY_READ_BURST, true, got, true), KY_OK);
+        const size_t n = DifferingSamples(got, Image(Start(t), End(t)));
+        wrongSamples += n;
+        wrongTracks += n != 0;
+    }
+    RecordProperty("burst_wrong_tracks", static_cast<int>(wrongTracks));
+    RecordProperty("burst_wrong_samples", static_cast<int>(wrongSamples));
+    EXPECT_GT(wrongTracks, 0u);
+}
+
+TEST_F(DskReaderVirtual, MispositionedFirstReadShiftsTheWholeRange) {
+    // Without a settled first read, the first chunk of a range has nothing to align on: a
+    // drive that lands e sectors off delivers the range from e sectors off, seamlessly.
+    // (Later reads are asked for where the range should be, so the realignment follows a
+    // shift of up to two sectors either way; beyond that the thread is lost.)
+    Use("seed=3,seek=0.5:-2..2");
+    size_t shifted = 0;
+    for (uint32_t t : AudioTracks(false)) {
+        std::vector<uint8_t> got;
+        ASSERT_EQ(Read(Start(t), End(t), KY_READ_JITTER, true, got, true), KY_OK);
+        ASSERT_EQ(got.size(), static_cast<size_t>(End(t) - Start(t)) * kSector);
+        // Where does the range come from? (Sector 100 is music on every track.)
+        int32_t shift = 100;
+        for (int32_t e = -2; e <= 2 && shift == 100; ++e)
+            if (std::memcmp(got.data() + 100 * kSector,
+                            Image(Start(t) + 100 + e, Start(t) + 101 + e).data(), kSector) == 0)
+                shift = e;
+        ASSERT_NE(shift, 100) << "track " << t;
+        if (shift == 0) continue;
+        ++shifted;
+        // Everything but the range's last chunk follows from there (the end needs sectors
+        // past the range that were never asked for when the shift is positive).
+        const uint32_t n = End(t) - Start(t) - 30;
+        got.resize(static_cast<size_t>(n) * kSector);
+        EXPECT_EQ(DifferingSamples(got, Image(Start(t) + shift, Start(t) + shift + n)), 0u)
+            << "track " << t << " shifted by " << shift << ", "
+            << FirstDifference(got, Start(t) + shift);
+    }
+    RecordProperty("shifted_tracks", static_cast<int>(shifted));
+    EXPECT_GT(shifted, 0u);
+}
+
+// ---- scratch correction ---------------------------------------------------------------
+
+TEST_F(DskReaderVirtual, ScratchCorrectionReproducesTheDisc) {
+    Use("");
+    const auto tracks = AudioTracks(false);
+    const uint32_t first = Start(tracks[0]), end = End(tracks[2]);
+    const std::string scratch =
+        "scratch=" + std::to_string(first + 1000) + "-" + std::to_string(first + 1300);
+    const struct {
+        std::string faults;
+        bool exact;
+    } cases[] = {
+        {"seed=7,seek=0.2:-3..3", true},
+        {"seed=7," + scratch + ":0.3", true},
+        {"seed=7,seek=0.2:-3..3," + scratch + ":0.3", true},
+        {"seed=7," + scratch + ":0.9", false},
+    };
+    for (const auto& c : cases) {
+        Use(c.faults);
+        std::vector<uint8_t> got;
+        ASSERT_EQ(Read(first, end, KY_READ_SCRATCH, true, got), KY_OK) << c.faults;
+        ASSERT_EQ(got.size(), static_cast<size_t>(end - first) * kSector) << c.faults;
+        const size_t wrong = DifferingSamples(got, Image(first, end));
+        if (c.exact)
+            EXPECT_EQ(wrong, 0u) << c.faults << ", " << FirstDifference(got, first);
+        else {
+            RecordProperty("heavy_scratch_wrong_samples", static_cast<int>(wrong));
+            std::printf("heavy scratches (%s): %zu of %zu samples differ\n", c.faults.c_str(),
+                        wrong, got.size() / 2);
+        }
+    }
+}
+
+// ---- failing sectors --------------------------------------------------------------------
+
+TEST_F(DskReaderVirtual, FailingSectorsAreRetried) {
+    Use("");
+    const uint32_t t = AudioTracks(false)[0];
+    const uint32_t first = Start(t), end = first + 200;
+    const struct {
+        uint32_t lba, failures;
+        kyError result;
+        int pauses;
+        const char* what;
+    } cases[] = {
+        {first, 5, KY_OK, 5, "spinning up"},
+        {first + 100, 5, KY_OK, 0, "later"},
+        {first + 100, 1000000, KYERR_READ_FILE, 0, "never"},
+    };
+    for (const auto& c : cases) {
+        Use("bad=" + std::to_string(c.lba) + ":" + std::to_string(c.failures));
+        m_pauses = 0;
+        std::vector<uint8_t> got;
+        EXPECT_EQ(Read(first, end, KY_READ_JITTER, false, got), c.result) << c.what;
+        EXPECT_EQ(m_pauses, c.pauses) << c.what;
+        if (c.result == KY_OK)
+            EXPECT_TRUE(got == Image(first, end)) << c.what;
+        else
+            EXPECT_STREQ(kyErrorMessage(c.result), "Couldn't read from file");
+        auto device = kyVirtualDriveDevice(0);
+        EXPECT_FALSE(device->Locked()) << c.what; // unlocked after every chunk
+    }
+}
+
+} // namespace
