@@ -2,6 +2,7 @@
 #include "platform/music_folder.h"
 #include "platform/settings_store.h"
 #include "support/codec_test_files.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -18,29 +19,17 @@ class RipSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_dir = m_scratch.dir();
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
-            const char* v = std::getenv(name);
-            m_saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-        }
         ::setenv("HOME", (m_dir / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
         fs::create_directories(m_dir / "config");
-    }
-    void TearDown() override {
-        for (auto& [name, v] : m_saved) {
-            if (v)
-                ::setenv(name.c_str(), v->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
     }
     std::string storePath() const {
         return (m_dir / "config/Velmora/DskR 5/settings.reg").string();
     }
 
+    kytest::ScopedEnv m_keep{"HOME", "XDG_CONFIG_HOME"};
     kytest::ScratchDir m_scratch;
     fs::path m_dir;
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
 kySettingsStore readStore(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "support/codec_test_files.h"
 #include "support/file_text.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -142,12 +143,7 @@ TEST(SettingsStore, SaveIntoAnUnwritablePlaceFailsCleanly) {
 }
 
 TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
-    // Put both variables back afterwards, whatever they were.
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
-        const char* v = std::getenv(name);
-        saved.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-    }
+    kytest::ScopedEnv keep{"XDG_CONFIG_HOME", "HOME"};
     ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(kySettingsStore::defaultPath(), "/cfg/Velmora/DskR 5/settings.reg");
     ::setenv("XDG_CONFIG_HOME", "relative", 1);
@@ -155,10 +151,5 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
     EXPECT_EQ(kySettingsStore::defaultPath(), "/home/ann/.config/Velmora/DskR 5/settings.reg");
     ::unsetenv("HOME");
     EXPECT_EQ(kySettingsStore::defaultPath(), "");
-    for (const auto& [name, v] : saved) {
-        if (v)
-            ::setenv(name, v->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
+}
 }
