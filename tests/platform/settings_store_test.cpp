@@ -152,4 +152,3 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
     ::unsetenv("HOME");
     EXPECT_EQ(kySettingsStore::defaultPath(), "");
 }
-}
