@@ -67,6 +67,7 @@ kyError kyReaderFilter::Prepare() {
     if (!m_downstream || m_fd < 0) return KYERR_SEQUENCE;
     if (m_format.lengthFrames == 0 || m_format.channels == 0) return KYERR_NO_AUDIO;
     m_bytesPerFrame = ((m_bits + 7) / 8) * m_format.channels;
+    LimitBlockFrames();
     uint32_t block = std::max<uint32_t>(1, m_format.blockFrames);
     try {
         if (IsRawPcm()) m_readBuffer.assign(size_t(block) * m_bytesPerFrame, 0);
@@ -93,6 +94,16 @@ kyError kyReaderFilter::Prepare() {
     m_prepared = true;
     if (m_remaining == 0) return m_downstream->EndOfStream();
     return KY_OK;
+}
+
+void kyReaderFilter::LimitBlockFrames() {
+    // Many channels would make a block of the usual frame count huge: keep one block's
+    // planes and raw bytes within a few MiB.
+    const uint64_t perFrame =
+        uint64_t(std::max<uint32_t>(1, m_format.channels)) * std::max<uint32_t>(4, m_bits / 8);
+    const uint64_t most = std::max<uint64_t>(1, kMaxBlockBytes / perFrame);
+    if (m_format.blockFrames == 0 || m_format.blockFrames > most)
+        m_format.blockFrames = static_cast<uint32_t>(std::min<uint64_t>(most, 8192));
 }
 
 kyError kyReaderFilter::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {

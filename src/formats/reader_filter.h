@@ -52,6 +52,11 @@ protected:
     kyError SeekFile(uint64_t offset);
     uint64_t FileSize() const { return m_fileSize; }
 
+    // Lowers the block size so that one block stays small whatever the channel count;
+    // readers call it once their format is known.
+    void LimitBlockFrames();
+    static constexpr uint64_t kMaxBlockBytes = 4u << 20;
+
     // Sets the subformat property (2) and, for a raw id the core converts, the sample
     // width. Returns false for an id without a raw form.
     bool SetSubformat(const char* id);

@@ -212,6 +212,7 @@ kyError wav_Reader::open() {
         frames = m_dataBytes / m_channels * 8 / m_bitsPerSample;
     }
     m_format.lengthFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH));
+    LimitBlockFrames();
     return KY_OK;
 }
 

@@ -144,8 +144,11 @@ kyError kyWriterFilter::PreparePcmConversion() {
     const kyDataFormatInfo* info = id ? kyFindDataFormat(id) : nullptr;
     if (!info) return KYERR_DATA_FORMAT;
     uint32_t block = m_stream.blockFrames ? m_stream.blockFrames : 8192;
+    if (m_stream.channels == 0) return KYERR_CHANNEL_FORMAT;
+    // Planar writes larger than this are converted in pieces.
     uint64_t samples = uint64_t(block) * m_stream.channels;
-    if (samples == 0 || samples > 0x10000000u) return KYERR_INVALID_PARAMETER;
+    if (samples > (1u << 20))
+        samples = std::max<uint64_t>(1, (1u << 20) / m_stream.channels) * m_stream.channels;
     m_samplesPerBlock = static_cast<uint32_t>(samples);
     m_bytesPerSample = info->bytes;
     m_quantizer.reset();

@@ -222,6 +222,22 @@ TEST(WavReader, DamagedAndUnusualFiles) {
     }
 }
 
+TEST(WavReader, ManyChannelsKeepBlocksSmall) {
+    // 60000 channels of 16-bit PCM: the block shrinks instead of the planes growing to
+    // gigabytes.
+    const uint32_t channels = 60000, frames = 40;
+    auto file = Riff()
+                    .chunk("fmt ", fmtBody(1, channels, 8000, channels * 2, 16, {}, false))
+                    .chunk("data", pcm16(channels * frames))
+                    .fixSize()
+                    .bytes;
+    Result r = readBytes(file);
+    ASSERT_EQ(r.open, KY_OK);
+    EXPECT_EQ(r.run, KY_OK);
+    EXPECT_EQ(r.channels, channels);
+    EXPECT_EQ(r.frames, frames);
+}
+
 TEST(WavReader, CartChunkFields) {
     struct Case {
         const char* version;
