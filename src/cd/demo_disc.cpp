@@ -2,6 +2,7 @@
 // few synthesized voices, so that tests and benchmarks need no recordings.
 #include "cd/disc_image_builder.h"
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +78,14 @@ private:
         const float* t = Table();
         return t[i] + (t[(i + 1) % kTable] - t[i]) * f;
     }
-    static double Hz(int midi) { return 440.0 * std::pow(2.0, (midi - 69) / 12.0); }
+    static double Hz(int midi) {
+        static const auto table = [] {
+            std::array<double, 128> t{};
+            for (int i = 0; i < 128; ++i) t[size_t(i)] = 440.0 * std::pow(2.0, (i - 69) / 12.0);
+            return t;
+        }();
+        return table[size_t(std::clamp(midi, 0, 127))];
+    }
     static int16_t ToPcm(float x) {
         const float v = std::round(x * 32767.0f);
         return int16_t(std::clamp(v, -32768.0f, 32767.0f));

@@ -4,6 +4,7 @@
 #include "cd/virtual_drive.h"
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -316,6 +317,51 @@ FILE "check.bin" BINARY
         EXPECT_EQ(e.fourChannel ? 4 : 2, p.channels) << p.number;
     }
     kyClearVirtualDrives();
+}
+
+} // namespace
+
+namespace {
+
+TEST(CueSheet, GeneratedTestImageLoads) {
+    TempDir dir;
+    std::string error;
+    EXPECT_EQ(kyWriteTestImage(dir.path, 0, error), "");
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(kyWriteTestImage(dir.path + "/missing/folder", 1, error), "");
+    EXPECT_FALSE(error.empty());
+    const std::string cue = kyWriteTestImage(dir.path, 6, error);
+    ASSERT_FALSE(cue.empty()) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/DskR test image.bin.part"));
+    auto image = kyDiscImage::LoadCue(cue, error);
+    ASSERT_TRUE(image) << error;
+    ASSERT_EQ(image->Tracks().size(), 2u); // 4:30 and 1:30
+    EXPECT_EQ(image->Tracks()[1].start, 270u * 75);
+    EXPECT_EQ(image->LeadOut(), 6u * 60 * 75);
+    std::vector<uint8_t> audio(75 * kSector);
+    ASSERT_TRUE(image->ReadSectors(300 * 75, 75, audio.data()));
+    EXPECT_GT(std::count(audio.begin(), audio.end(), 0), 0);
+    EXPECT_LT(std::count(audio.begin(), audio.end(), 0), long(audio.size() / 4));
+}
+
+TEST(DemoDisc, RecordMatchesTheTracks) {
+    auto demo = kyDiscImage::Demo();
+    ASSERT_TRUE(demo->Record());
+    const kyDemoDiscRecord& r = *demo->Record();
+    EXPECT_FALSE(r.artist.empty());
+    EXPECT_FALSE(r.album.empty());
+    size_t audio = 0;
+    for (const kyDiscTrack& t : demo->Tracks()) audio += !t.IsData();
+    EXPECT_GE(audio, 5u);
+    EXPECT_LE(audio, 8u);
+    EXPECT_EQ(r.trackTitles.size(), audio);
+    EXPECT_EQ(demo->Sessions().size(), 2u);
+    // Two renderings of the same disc are the same bytes.
+    auto again = kyDiscImage::Demo();
+    std::vector<uint8_t> a(10 * kSector), b(10 * kSector);
+    ASSERT_TRUE(demo->ReadSectors(3000, 10, a.data()));
+    ASSERT_TRUE(again->ReadSectors(3000, 10, b.data()));
+    EXPECT_EQ(a, b);
 }
 
 } // namespace
