@@ -104,45 +104,59 @@ const WeightingRow& weightingRow(uint32_t rateIndex) {
     return kWeighting[rateIndex < 3 ? rateIndex : rateIndex - 3];
 }
 
-// Ten past samples before x[0] and y[0] are in the buffers, as the window history.
+// Ten past samples before x[0] and y[0] are in the buffers, as the window history. The
+// newest output enters the sum last: everything else is ready before it is, so the
+// recursion costs one multiply-subtract per sample instead of a chain of ten additions.
 void yuleWalker(const float* x, float* y, uint32_t n, const WeightingRow& r) {
     const double* b = r.yb;
     const double* a = r.ya;
+    double y1 = y[-1];
     for (ptrdiff_t i = 0; i < ptrdiff_t(n); ++i) {
-        const double ff = b[0] * x[i] + b[1] * x[i - 1] + b[2] * x[i - 2] + b[3] * x[i - 3] +
-                          b[4] * x[i - 4] + b[5] * x[i - 5] + b[6] * x[i - 6] + b[7] * x[i - 7] +
-                          b[8] * x[i - 8] + b[9] * x[i - 9] + b[10] * x[i - 10];
-        const double fb = a[0] * y[i - 1] + a[1] * y[i - 2] + a[2] * y[i - 3] + a[3] * y[i - 4] +
-                          a[4] * y[i - 5] + a[5] * y[i - 6] + a[6] * y[i - 7] + a[7] * y[i - 8] +
-                          a[8] * y[i - 9] + a[9] * y[i - 10];
-        y[i] = static_cast<float>(ff - fb);
+        const double ff =
+            ((b[0] * x[i] + b[1] * x[i - 1]) + (b[2] * x[i - 2] + b[3] * x[i - 3])) +
+            ((b[4] * x[i - 4] + b[5] * x[i - 5]) + (b[6] * x[i - 6] + b[7] * x[i - 7])) +
+            ((b[8] * x[i - 8] + b[9] * x[i - 9]) + b[10] * x[i - 10]);
+        const double fb =
+            ((a[1] * y[i - 2] + a[2] * y[i - 3]) + (a[3] * y[i - 4] + a[4] * y[i - 5])) +
+            ((a[5] * y[i - 6] + a[6] * y[i - 7]) + (a[7] * y[i - 8] + a[8] * y[i - 9])) +
+            a[9] * y[i - 10];
+        const float v = static_cast<float>((ff - fb) - a[0] * y1);
+        y[i] = v;
+        y1 = v;
     }
 }
 
 double butterworthSquares(const float* x, float* y, uint32_t n, const WeightingRow& r) {
     const double b0 = r.bb[0], b1 = r.bb[1], b2 = r.bb[2], a1 = r.ba[0], a2 = r.ba[1];
     double sum = 0.0;
+    double y1 = y[-1], y2 = y[-2];
     for (ptrdiff_t i = 0; i < ptrdiff_t(n); ++i) {
-        const float v = static_cast<float>(b0 * x[i] + b1 * x[i - 1] + b2 * x[i - 2] -
-                                           a1 * y[i - 1] - a2 * y[i - 2]);
+        const double rest = b0 * x[i] + b1 * x[i - 1] + b2 * x[i - 2] - a2 * y2;
+        const float v = static_cast<float>(rest - a1 * y1);
         y[i] = v;
+        y2 = y1;
+        y1 = v;
         sum += static_cast<double>(v) * v;
     }
     return sum;
 }
 
-// Symmetric FIR: pairs of taps share one multiplication.
+// Symmetric FIR: pairs of taps share one multiplication; four partial sums keep the
+// additions from waiting on each other.
 double firSquares(const float* x, uint32_t n, const float* h) {
-    constexpr uint32_t mid = kyReplayGainAnalyzer::kFirTaps / 2;
+    constexpr int taps = kyReplayGainAnalyzer::kFirTaps, mid = taps / 2;
     double sum = 0.0;
     for (uint32_t i = 0; i < n; ++i) {
-        const float* c = x + i; // c[0] newest, c[-254] oldest
-        double acc = static_cast<double>(h[mid]) * c[-static_cast<int>(mid)];
-        for (uint32_t k = 0; k < mid; ++k)
-            acc += static_cast<double>(h[k]) *
-                   (static_cast<double>(c[-static_cast<int>(k)]) +
-                    c[-static_cast<int>(kyReplayGainAnalyzer::kFirTaps - 1 - k)]);
-        const float v = static_cast<float>(acc);
+        const float* c = x + i - (taps - 1); // c[0] oldest, c[taps - 1] newest
+        double acc[4] = {static_cast<double>(h[mid]) * c[mid], 0.0, 0.0, 0.0};
+        int k = 0;
+        for (; k + 4 <= mid; k += 4)
+            for (int j = 0; j < 4; ++j)
+                acc[j] += static_cast<double>(h[k + j]) *
+                          (static_cast<double>(c[k + j]) + c[taps - 1 - (k + j)]);
+        for (; k < mid; ++k)
+            acc[0] += static_cast<double>(h[k]) * (static_cast<double>(c[k]) + c[taps - 1 - k]);
+        const float v = static_cast<float>((acc[0] + acc[1]) + (acc[2] + acc[3]));
         sum += static_cast<double>(v) * v;
     }
     return sum;
