@@ -51,8 +51,9 @@ public:
     kyDiscImage(const kyDiscImage&) = delete;
     kyDiscImage& operator=(const kyDiscImage&) = delete;
 
-    // Loads a CUE sheet and opens its BINARY files. Null with a message naming the line
-    // when the sheet is malformed or a FILE is missing or shorter than its tracks.
+    // Loads a CUE sheet and opens its BINARY files (audio little-endian, as CD-DA). Null
+    // with a message "<path>:<line>: <what is wrong>" when the sheet is malformed or a FILE
+    // is missing or shorter than its tracks.
     static std::unique_ptr<kyDiscImage> LoadCue(const std::string& path, std::string& error);
     // The built-in enhanced demo disc, generated in memory: audio tracks of music-like
     // material in session 1 (one with pre-emphasis, one starting with a second of digital
