@@ -4,6 +4,7 @@
 #include "core/quantizer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
+#include "formats/wav_common.h"
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
@@ -260,6 +261,53 @@ TEST(WavReader, InterleavedRunFeedsAWriterUnchanged) {
     ASSERT_TRUE(kytest::parseWav(kytest::readFile(b), fb, db));
     EXPECT_EQ(da, db);
     EXPECT_EQ(fb.bits, 24);
+}
+
+TEST(WavWriter, CompressedStreamsAreStoredUnchanged) {
+    // MPEG-1 layer III frame headers at 128 kbit/s, 44100 Hz; AC3 as opaque bytes.
+    std::vector<uint8_t> mp3(417 * 10, 0);
+    for (size_t i = 0; i < mp3.size(); i += 417) {
+        mp3[i] = 0xFF;
+        mp3[i + 1] = 0xFB;
+        mp3[i + 2] = 0x90;
+    }
+    std::vector<uint8_t> ac3(6000, 0x0B);
+    struct Case {
+        const char* id;
+        const std::vector<uint8_t>* bytes;
+        uint32_t bytesPerFrame; // as the source counts frames
+        uint16_t tag;
+        uint32_t bytesPerSecond;
+        uint16_t blockAlign;
+        uint32_t fmtSize;
+    } cases[] = {
+        {"MPEG audio layer III", &mp3, 1, 0x50, 16000, 417, 40},
+        {"AC3", &ac3, 2, 0x2000, 88200, 1, 18},
+    };
+    kytest::ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        std::string path = dir.path("c.wav");
+        auto* src = new kytest::MemorySource(kytest::sinePlanes(2, 10, 44100), 44100, 1000);
+        src->setInterleaved(c.id, *c.bytes, c.bytesPerFrame);
+        kyWriterFilter* w = nullptr;
+        ASSERT_EQ(cat().CreateWriter(w, path.c_str(), "<Auto select>", wavWriterIndex()), KY_OK);
+        src->Connect(w);
+        ASSERT_EQ(w->Run(), KY_OK);
+        EXPECT_TRUE(w->passthrough());
+        EXPECT_STREQ(w->Subformat(), c.id);
+        w->DestroyChain();
+        kytest::WavFormat f;
+        std::vector<uint8_t> data;
+        auto bytes = kytest::readFile(path);
+        ASSERT_TRUE(kytest::parseWav(bytes, f, data));
+        EXPECT_EQ(data, *c.bytes);
+        EXPECT_EQ(f.tag, c.tag);
+        EXPECT_EQ(f.channels, 2);
+        EXPECT_EQ(f.bytesPerSecond, c.bytesPerSecond);
+        EXPECT_EQ(f.blockAlign, c.blockAlign);
+        EXPECT_EQ(wav::get32(&bytes[16]), c.fmtSize);
+    }
 }
 
 TEST(WavWriter, MpegEncodingNeedsTheExternalEncoder) {
