@@ -55,12 +55,7 @@ template <class T> double analyzerRun(Planes& p, T&& make, float* result) {
     return bestSeconds([&] {
         auto a = make();
         a->init(kRate, 2, 0);
-        const uint32_t frames = static_cast<uint32_t>(p[0].size());
-        for (uint32_t pos = 0; pos < frames; pos += 588 * 8) {
-            auto ptrs = pointers(p, pos);
-            a->process(ptrs.data(), std::min(588u * 8, frames - pos));
-        }
-        a->finish();
+        feed(*a, p, 588 * 8);
         *result = a->gain();
     });
 }

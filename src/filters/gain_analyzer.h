@@ -41,6 +41,15 @@ protected:
     // Only Release() destroys an analyzer.
     virtual ~kyGainAnalyzer() = default;
 
+    // How many of the first `channels` planes are present: a null array has none, and a
+    // short array ends at its null terminator.
+    static uint32_t presentPlanes(float* const* planes, uint32_t channels) {
+        uint32_t n = 0;
+        if (planes)
+            while (n < channels && planes[n]) ++n;
+        return n;
+    }
+
 private:
     std::atomic<uint32_t> m_refs{1};
 };

@@ -143,9 +143,8 @@ void kyITUBS1770Analyzer::closeSubBlock() {
 
 void kyITUBS1770Analyzer::process(float* const* planes, uint32_t frames) {
     if (!m_ready) return;
-    uint32_t nplanes = 0;
-    if (planes)
-        while (nplanes < m_channels && planes[nplanes]) ++nplanes;
+    // Planes missing from a short array (or a null array) are silence.
+    const uint32_t nplanes = presentPlanes(planes, m_channels);
     if (m_mode != 2) {
         accumulate(planes, nplanes, 0, frames);
         return;

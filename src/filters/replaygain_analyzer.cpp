@@ -368,9 +368,7 @@ void kyReplayGainAnalyzer::appendDecimated(float* const* planes, uint32_t nplane
 void kyReplayGainAnalyzer::process(float* const* planes, uint32_t frames) {
     if (!m_ready) return;
     // Planes missing from a short array (or a null array) are silence.
-    uint32_t nplanes = 0;
-    if (planes)
-        while (nplanes < m_channels && planes[nplanes]) ++nplanes;
+    const uint32_t nplanes = presentPlanes(planes, m_channels);
     if (m_decimate)
         appendDecimated(planes, nplanes, frames);
     else

@@ -16,12 +16,7 @@ Bs1770Ptr measure(Planes& p, uint32_t rate, uint32_t mode = 2, float target = -2
                   uint32_t mask = 0, uint32_t block = 4410) {
     auto a = kyMakeGainAnalyzer<kyITUBS1770Analyzer>(mode, target);
     EXPECT_EQ(a->init(rate, static_cast<uint32_t>(p.size()), mask), KY_OK);
-    const uint32_t frames = static_cast<uint32_t>(p[0].size());
-    for (uint32_t pos = 0; pos < frames; pos += block) {
-        auto ptrs = pointers(p, pos);
-        a->process(ptrs.data(), std::min(block, frames - pos));
-    }
-    a->finish();
+    feed(*a, p, block);
     return a;
 }
 

@@ -1,6 +1,7 @@
 #include "filters/equal_loudness.h"
 #include "filters/noise_quantizer.h"
 #include "filters/quantizer_factory.h"
+#include "support/fft.h"
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -144,28 +145,6 @@ TEST(NoiseQuantizers, DitherStaysSmallAndUnbiased) {
 }
 
 namespace {
-// In-place radix-2 FFT.
-void fft(std::vector<std::complex<double>>& a) {
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> w = std::polar(1.0, -2.0 * M_PI / len);
-        for (size_t i = 0; i < n; i += len) {
-            std::complex<double> wk = 1.0;
-            for (size_t k = 0; k < len / 2; ++k, wk *= w) {
-                const auto u = a[i + k], v = a[i + k + len / 2] * wk;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
-
 // Averaged periodogram (Hann window, half overlap) of the quantization error of `q` on a
 // quiet 1 kHz tone, in LSB^2 per bin: the bins add up to the error's variance.
 std::vector<double> errorSpectrum(kyQuantizer& q, uint32_t rate, size_t n, int segments) {
@@ -180,7 +159,7 @@ std::vector<double> errorSpectrum(kyQuantizer& q, uint32_t rate, size_t n, int s
     for (int s = 0; s < segments; ++s) {
         for (size_t i = 0; i < n; ++i)
             buf[i] = err[s * n / 2 + i] * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n));
-        fft(buf);
+        kytest::fft(buf);
         for (size_t k = 0; k <= n / 2; ++k) psd[k] += std::norm(buf[k]);
     }
     for (double& v : psd) v *= 2.0 / (double(segments) * n * n * 0.375); // one-sided, Hann

@@ -23,12 +23,7 @@ RgPtr analyze(Planes& p, uint32_t rate, bool iso = false, float target = 89.0f,
               uint32_t block = 4096) {
     auto a = kyMakeGainAnalyzer<kyReplayGainAnalyzer>(iso, target);
     EXPECT_EQ(a->init(rate, static_cast<uint32_t>(p.size()), 0), KY_OK);
-    const uint32_t frames = static_cast<uint32_t>(p[0].size());
-    for (uint32_t pos = 0; pos < frames; pos += block) {
-        auto ptrs = pointers(p, pos);
-        a->process(ptrs.data(), std::min(block, frames - pos));
-    }
-    a->finish();
+    feed(*a, p, block);
     return a;
 }
 

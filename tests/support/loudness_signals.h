@@ -2,6 +2,7 @@
 // Deterministic test material for the loudness analyzers and their benchmark: sines, pink
 // noise and a music-like mix of tones, noise and a varying envelope. Header-only so that
 // the benchmark can share it.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -92,6 +93,16 @@ inline std::vector<float*> pointers(Planes& p, uint32_t offset = 0) {
     for (auto& ch : p) v.push_back(ch.data() + offset);
     v.push_back(nullptr);
     return v;
+}
+
+// Feeds `p` to an initialised analyzer in blocks of `block` frames and finishes it.
+template <class Analyzer> void feed(Analyzer& a, Planes& p, uint32_t block) {
+    const uint32_t frames = static_cast<uint32_t>(p[0].size());
+    for (uint32_t pos = 0; pos < frames; pos += block) {
+        auto ptrs = pointers(p, pos);
+        a.process(ptrs.data(), std::min(block, frames - pos));
+    }
+    a.finish();
 }
 
 } // namespace loudness_signals
