@@ -346,7 +346,7 @@ kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sec
 }
 
 kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
-                                 bool stream) {
+                                 bool stream, bool anchorless) {
     // What this chunk may deliver: nothing at or past the range end.
     const uint32_t limit = m_rangeEnd - position;
     if (stream) {
@@ -359,7 +359,7 @@ kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& c
     }
 
     // Only a sector delivered in this run can anchor the realignment.
-    const uint32_t back = (m_jitterCorrection && m_havePrevious)
+    const uint32_t back = (m_jitterCorrection && m_havePrevious && !anchorless)
                               ? std::min(position - m_rangeStart, kBackSectors)
                               : 0;
     const uint32_t total = count + back;
@@ -454,20 +454,21 @@ kyError kyDskReader::readChunk(Chunk& chunk) {
     const uint32_t target = m_jitterCorrection ? m_bufferSectors - kBackSectors : m_bufferSectors;
     const uint32_t count = std::min(target, m_rangeEnd - m_current);
     // Digital silence looks the same wherever the drive lands, so it cannot anchor a
-    // realignment; after it, read on from where the drive stopped instead of seeking back.
-    const bool stream =
-        m_jitterCorrection && m_havePrevious && m_streamValid && isFeatureless(m_previous);
+    // realignment. After it a single read goes on from where the drive stopped instead of
+    // seeking back; repeated reads (which must seek) rely on their agreement alone.
+    const bool anchorless = m_jitterCorrection && m_havePrevious && isFeatureless(m_previous);
+    const bool stream = anchorless && m_streamValid && !m_verify;
     const uint32_t end = (stream ? m_streamLba : m_current) + count;
 
     m_open->LockMedium(true);
     kyError e = KY_OK;
     if (!m_verify) {
         uint32_t n = count;
-        e = readSectors(m_buffers[0].data(), m_current, n, true, stream);
+        e = readSectors(m_buffers[0].data(), m_current, n, true, stream, false);
         m_firstRead = false;
         if (kySucceeded(e)) chunk = Chunk{m_buffers[0].data(), n};
     } else {
-        e = readVerified(count, stream, chunk);
+        e = readVerified(count, anchorless, chunk);
     }
     m_open->LockMedium(false);
     if (kyFailed(e)) {
@@ -487,35 +488,53 @@ kyError kyDskReader::readChunk(Chunk& chunk) {
     return KY_OK;
 }
 
-kyError kyDskReader::readVerified(uint32_t count, bool stream, Chunk& chunk) {
+kyError kyDskReader::readVerified(uint32_t count, bool anchorless, Chunk& chunk) {
     // Each sector is taken from the first two reads that agree on it; reading stops when
-    // every sector has such a pair, after eight reads at most.
+    // every sector has such a pair, after eight reads at most. Reads that could not be
+    // realigned (after digital silence) must agree over the whole chunk instead: two reads
+    // that landed differently still agree on the silent sectors they both show.
     constexpr uint8_t kOpen = 0xFF;
     std::fill(m_agreedBy.begin(), m_agreedBy.end(), kOpen);
     auto sector = [&](uint32_t pass, uint32_t s) {
         return m_buffers[pass].data() + static_cast<size_t>(s) * KY_SECTOR_BYTES;
     };
     uint32_t n = 0; // sectors every read so far holds
+    // Confirms what read i confirms of sectors 0..n-1; true when all are confirmed.
+    auto agreeSectors = [&](uint32_t i) {
+        bool all = true;
+        for (uint32_t s = 0; s < n; ++s) {
+            for (uint32_t j = 0; j < i && m_agreedBy[s] == kOpen; ++j)
+                if (std::memcmp(sector(j, s), sector(i, s), KY_SECTOR_BYTES) == 0)
+                    m_agreedBy[s] = static_cast<uint8_t>(i);
+            if (m_agreedBy[s] == kOpen) all = false;
+        }
+        return all;
+    };
     uint32_t passes = 0;
     bool settled = false;
     for (uint32_t i = 0; i < kPasses && !settled; ++i) {
         uint32_t got = count;
         // Smoothing would make reads differ from the disc, and two reads smoothed alike
         // would confirm samples that were never on it.
-        kyError e = readSectors(m_buffers[i].data(), m_current, got, false, stream);
+        kyError e = readSectors(m_buffers[i].data(), m_current, got, false, false, anchorless);
         m_firstRead = false;
         if (kyFailed(e)) return e;
         passes = i + 1;
         n = i == 0 ? got : std::min(n, got);
         if (i == 0) continue;
-        settled = true;
-        for (uint32_t s = 0; s < n; ++s) {
-            for (uint32_t j = 0; j < i && m_agreedBy[s] == kOpen; ++j)
-                if (std::memcmp(sector(j, s), sector(i, s), KY_SECTOR_BYTES) == 0)
-                    m_agreedBy[s] = static_cast<uint8_t>(i);
-            if (m_agreedBy[s] == kOpen) settled = false;
+        if (!anchorless) {
+            settled = agreeSectors(i);
+            continue;
         }
+        for (uint32_t j = 0; j < i && !settled; ++j)
+            if (std::memcmp(sector(j, 0), sector(i, 0), static_cast<size_t>(n) * KY_SECTOR_BYTES) ==
+                0) {
+                std::fill(m_agreedBy.begin(), m_agreedBy.begin() + n, static_cast<uint8_t>(i));
+                settled = true;
+            }
     }
+    if (anchorless && !settled)
+        for (uint32_t i = 1; i < passes; ++i) agreeSectors(i);
 
     // The result goes to buffer 0: agreed sectors from the read that confirmed them. A
     // sector no two reads agree on (after eight reads) is pieced together sample by

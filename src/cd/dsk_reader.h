@@ -136,9 +136,10 @@ private:
     // correction, the back-read and realignment (an inexact splice is smoothed when
     // `smooth`). `count` comes back as the number of sectors from `position` on that the
     // buffer now holds.
-    // With `stream` the read continues the drive's previous read instead.
+    // With `stream` the read continues the drive's previous read instead; `anchorless`
+    // skips the back-read when the last sector delivered cannot anchor a realignment.
     kyError readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
-                        bool stream);
+                        bool stream, bool anchorless);
     // Where the last sector delivered lies in a back-read of `total` sectors.
     struct Match {
         int32_t p = -1;         // its index in the buffer
@@ -148,7 +149,7 @@ private:
     };
     Match realign(const uint8_t* buffer, uint32_t back, uint32_t total, uint32_t limit) const;
     // Scratch correction: reads the chunk until every sector is confirmed by two reads.
-    kyError readVerified(uint32_t count, bool stream, Chunk& chunk);
+    kyError readVerified(uint32_t count, bool anchorless, Chunk& chunk);
     kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors);
     void updateTrack(uint32_t sector);
     void pause(std::chrono::milliseconds ms);
