@@ -248,10 +248,13 @@ std::string outputDirectory(const RipSettings& s) {
 }
 
 void makeSubDirectories(const std::string& directory, const std::string& name) {
+    // Every missing level is made, the output directory's own included: a name with
+    // folders would make it anyway, and a flat name must not fail where those succeed.
     size_t slash = name.rfind('/');
-    if (slash == std::string::npos) return;
+    std::string folder = slash == std::string::npos ? directory : directory + name.substr(0, slash);
+    if (folder.empty()) return;
     std::error_code ec;
-    std::filesystem::create_directories(directory + name.substr(0, slash), ec);
+    std::filesystem::create_directories(folder, ec);
 }
 
 kyOverwriteDecision checkOverwrite(RipSettings& s, std::string& path, kyBatchFrontend& frontend) {

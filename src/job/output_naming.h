@@ -34,8 +34,8 @@ std::string buildFileName(const RipSettings& settings, const DiscInfo& disc, con
 // szOutDir with a trailing "/".
 std::string outputDirectory(const RipSettings& settings);
 
-// Creates every folder level of `name` below `directory` that is missing. Failures are
-// left for the writer to report when it cannot create its file.
+// Creates `directory` and every folder level of `name` below it that is missing.
+// Failures are left for the writer to report when it cannot create its file.
 void makeSubDirectories(const std::string& directory, const std::string& name);
 
 // The question about an existing output file (asked unless bNoOverwritePrompt is set).

@@ -140,6 +140,9 @@ TEST(OutputNaming, SubDirectoriesAreCreated) {
     EXPECT_TRUE(fs::is_directory(tmpPath / "Band" / "Live"));
     makeSubDirectories(tmpDir, "plain.wav");
     EXPECT_EQ(std::distance(fs::directory_iterator(tmpPath), {}), 1);
+    // A missing output directory is made too, also for a name without folders.
+    makeSubDirectories(tmpDir + "new/out/", "plain.wav");
+    EXPECT_TRUE(fs::is_directory(tmpPath / "new" / "out"));
     RipSettings s;
     s.szOutDir = "/x";
     EXPECT_EQ(outputDirectory(s), "/x/");
