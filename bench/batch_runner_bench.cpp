@@ -1,0 +1,110 @@
+// Ripping speed of the whole batch: a generated CUE/BIN image in a virtual drive, every
+// track to a WAV file, in burst and jitter-correcting mode, as × realtime. Beside it, sox
+// turning the same BIN file into one WAV file: the cost of the file work alone.
+//
+//   batch_runner_bench [minutes] [rounds]     (defaults: 10 minutes, best of 3)
+#include "app/rip_settings.h"
+#include "cd/dsk_reader.h"
+#include "cd/virtual_drive.h"
+#include "job/batch_frontend.h"
+#include "job/batch_runner.h"
+#include "metadata/disc_info.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shows nothing and answers every prompt with its first button.
+class QuietFrontend : public kyBatchFrontend {
+public:
+    void setTrackLabel(const std::string&) override {}
+    void setFileLabel(const std::string&) override {}
+    void setStatus(const std::string&) override {}
+    void setFileProgress(int) override {}
+    void setBatchProgress(int) override {}
+    void setTitle(const std::string&) override {}
+    void setBusy(bool) override {}
+    int ask(const std::string&, const std::string&, const std::vector<kyPromptButton>& b) override {
+        return b.empty() ? 0 : b.front().code;
+    }
+    bool askFileName(const std::string&, std::string&) override { return false; }
+    void showError(kyError code, const std::string& caption) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    }
+};
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t minutes = argc > 1 ? uint32_t(std::atoi(argv[1])) : 10;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::string tmpl = (fs::temp_directory_path() / "batch_bench_XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) return 1;
+    const fs::path dir = tmpl;
+    std::string error;
+    const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
+    if (cue.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
+    if (!image || kyAddVirtualDrive(image, "", error) < 0) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    kyDskReader reader;
+    RipSettings settings;
+    for (uint32_t i = 0; i < reader.DriveCount(); ++i)
+        if (reader.DriveRecord(i)->devicePath == "virtual0") settings.iDevice = int32_t(i);
+    if (!reader.OpenDrive(uint32_t(settings.iDevice))) return 1;
+    DiscInfo disc;
+    disc.makeRows(reader.Toc());
+    settings.szOutDir = (dir / "out").string() + "/";
+    settings.bNoOverwritePrompt = true;
+    settings.bEjectWhenDone = false;
+    const double audioSeconds = minutes * 60.0;
+
+    std::printf("batch runner: %u min image, %zu tracks, to WAV (best of %d; shared machine)\n",
+                minutes, disc.tracks.size(), rounds);
+    for (int mode : {0, 1}) {
+        settings.eMode = mode;
+        double best = 1e30;
+        for (int r = 0; r < rounds; ++r) {
+            QuietFrontend fe;
+            kyBatchRunner runner(settings, disc, reader, fe);
+            auto t0 = std::chrono::steady_clock::now();
+            runner.Run();
+            best = std::min(best, seconds(t0));
+            if (runner.result().successes != runner.result().fileCount) return 1;
+        }
+        std::printf("  %-24s %7.3f s  %8.1f x realtime\n",
+                    mode ? "jitter correcting mode" : "burst mode", best, audioSeconds / best);
+    }
+
+    if (std::system("command -v sox >/dev/null 2>&1") == 0) {
+        const std::string cmd = "sox -t raw -r 44100 -e signed-integer -b 16 -c 2 -L \"" +
+                                (dir / "DskR test image.bin").string() + "\" \"" +
+                                (dir / "sox.wav").string() + "\"";
+        double best = 1e30;
+        for (int r = 0; r < rounds; ++r) {
+            auto t0 = std::chrono::steady_clock::now();
+            if (std::system(cmd.c_str()) != 0) break;
+            best = std::min(best, seconds(t0));
+        }
+        std::printf("  %-24s %7.3f s  %8.1f x realtime\n", "sox, BIN to one WAV", best,
+                    audioSeconds / best);
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return 0;
+}
