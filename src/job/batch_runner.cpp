@@ -4,17 +4,14 @@
 #include "core/manager.h"
 #include "core/text.h"
 #include "filters/quantizer_factory.h"
-#include "filters/resampling_filter.h"
-#include "filters/silence_removal_filter.h"
-#include "filters/trim_filter.h"
 #include "formats/writer_filter.h"
 #include "job/batch_frontend.h"
 #include "job/our_progress_display.h"
 #include "job/output_naming.h"
 #include "job/playlist.h"
+#include "job/processing_stages.h"
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,11 +20,6 @@
 namespace {
 
 constexpr size_t kLabelRoom = 512; // characters, terminator included
-
-// Leading silence: no channel above this magnitude (the float with bits 0x39000100),
-// for at least 8 frames.
-const float kSilenceThreshold = std::bit_cast<float>(0x39000100u);
-constexpr int32_t kSilenceMinimumRun = 8;
 
 std::string cutToUnits(const std::string& utf8, size_t units) {
     std::u16string w = kyUtf8ToUtf16(utf8);
@@ -172,13 +164,13 @@ kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fil
 
     kyError e = prepareSource(group.first, group.second);
     if (kyFailed(e)) {
-        m_frontend.showError(e, "Initializing driver");
+        reportError(e, "Initializing driver");
         return e;
     }
 
     int32_t format = findWriterFormatByName(m_settings.szFileFormat);
     if (format < 0) {
-        m_frontend.showError(KYERR_FILE_FORMAT, "Writing - DskR");
+        reportError(KYERR_FILE_FORMAT, "Writing - DskR");
         return KYERR_FILE_FORMAT;
     }
     kyWriterFilter* writer = nullptr;
@@ -186,7 +178,7 @@ kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fil
                                            format);
     if (kyFailed(e) || !writer) {
         if (writer) writer->DestroyChain();
-        m_frontend.showError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
+        reportError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
         return KYERR_UNKNOWN;
     }
     chain.created = true;
@@ -195,33 +187,14 @@ kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fil
         m_settings.iOutChannels > 0 ? static_cast<uint32_t>(m_settings.iOutChannels) : 0;
     e = kyManager::Instance().ConnectWithConversion(&m_source, writer, channels, 0);
     if (kyFailed(e)) {
-        m_frontend.showError(e, "Writing - DskR");
+        reportError(e, "Writing - DskR");
         m_source.Disconnect();
         writer->DestroyChain();
         return KYERR_UNKNOWN;
     }
     chain.writer = writer;
 
-    // Stages go in one at a time, each directly below the source or directly above the
-    // writer, which gives source → progress → silence removal → resampler → channel
-    // broker → trim → normalize → writer.
-    uint32_t rate = 44100;
-    if (m_settings.bResample && m_settings.dwNewSampleRate != 44100 &&
-        m_settings.dwNewSampleRate != 0) {
-        rate = m_settings.dwNewSampleRate;
-        m_source.InsertAfter(new kyResamplingFilter(
-            rate, static_cast<uint32_t>(std::max(0, m_settings.eResamplingAlg))));
-    }
-    if (m_settings.bRemoveSilence)
-        m_source.InsertAfter(
-            new kySilenceRemovalFilter(kSilenceThreshold, kSilenceMinimumRun, true));
-    if (m_settings.bCutOff) {
-        double cut = std::trunc(std::max(0, m_settings.iCutOffLength) * double(rate) + 0.5);
-        uint32_t cutFrames = cut >= double(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(cut);
-        uint32_t fade =
-            m_settings.bCutOffFade ? static_cast<uint32_t>(std::floor(rate * 0.25 + 0.5)) : 0;
-        writer->InsertBefore(new kyTrimFilter(0, cutFrames, fade));
-    }
+    kyInsertProcessingStages(m_source, *writer, m_settings, 44100);
     chain.progress = new OurProgressDisplay(m_frontend, m_result.fileCount, [this] { Cancel(); });
     chain.progress->setFileIndex(fileIndex);
     m_source.InsertAfter(chain.progress);
@@ -231,7 +204,13 @@ kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fil
     return KY_OK;
 }
 
+void kyBatchRunner::reportError(kyError code, const char* caption) {
+    m_shownError = code;
+    m_frontend.showError(code, caption);
+}
+
 void kyBatchRunner::Cancel() {
+    if (!m_running) return; // nothing to stop
     m_running = false;
     if (m_current) m_current->Cancel();
     m_frontend.setStatus("Cancelling, please wait...");
@@ -278,14 +257,28 @@ void kyBatchRunner::Run() {
         m_frontend.setStatus(status);
 
         Chain chain;
+        m_shownError = KY_OK;
         kyError e = buildChain(group, path, m_result.fileIndex, chain);
         if (e == KY_OK) {
             m_current = chain.progress;
             m_frontend.setFileProgress(0);
             e = chain.writer->Run();
-            if (kyFailed(e) && e != KYERR_CANCELLED) m_frontend.showError(e, "Converting - DskR");
+            if (kyFailed(e) && e != KYERR_CANCELLED) reportError(e, "Converting - DskR");
             destroyChain(chain);
         }
+
+        FileRecord record{path, m_disc.tracks[group.first].number,
+                          m_disc.tracks[group.second].number, FileOutcome::Ok, KY_OK};
+        if (e == KYERR_CANCELLED)
+            record.outcome = FileOutcome::Cancelled;
+        else if (e == 1)
+            record.outcome = FileOutcome::Skipped;
+        else if (kyFailed(e)) {
+            record.outcome = FileOutcome::Failed;
+            // The code the user was shown says more than the chain's "Unknown error".
+            record.error = kyFailed(m_shownError) ? m_shownError : e;
+        }
+        m_result.records.push_back(record);
 
         if (e == KYERR_CANCELLED) {
             if (chain.created) removeFile(path);

@@ -264,6 +264,11 @@ TEST_F(BatchRunnerTest, CancellingDuringTheSecondFileKeepsTheFirstAndDeletesTheS
     EXPECT_EQ(fe.batchProgress, 0);
     EXPECT_TRUE(fe.errors.empty()); // "Operation cancelled" is never shown
     EXPECT_EQ(kytest::readText(m_out / "Band - Live.m3u"), "Band/Live/01 - One.wav\r\n");
+
+    // A cancel request with no batch running changes nothing.
+    const std::string summary = fe.status;
+    runner->Cancel();
+    EXPECT_EQ(fe.status, summary);
 }
 
 TEST_F(BatchRunnerTest, ProgramClosingStopsLikeACancel) {
