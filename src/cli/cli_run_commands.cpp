@@ -1,11 +1,422 @@
 // rip, convert and analyze.
+#include "cd/virtual_drive.h"
 #include "cli/cli_commands.h"
-int commandRip(const CliArguments&) {
-    return failure("'rip' is not ready yet");
+#include "cli/cli_drive.h"
+#include "cli/cli_settings.h"
+#include "cli/json_writer.h"
+#include "cli/terminal_frontend.h"
+#include "core/manager.h"
+#include "filters/itu_bs1770_analyzer.h"
+#include "filters/progress_indicator_filter.h"
+#include "filters/replaygain_album_analyzer.h"
+#include "filters/replaygain_analyzer.h"
+#include "formats/format_catalog.h"
+#include "formats/reader_filter.h"
+#include "formats/writer_filter.h"
+#include "job/batch_runner.h"
+#include "job/processing_stages.h"
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+void onInterrupt(int) {
+    TerminalFrontend::interrupted = true;
 }
-int commandConvert(const CliArguments&) {
-    return failure("'convert' is not ready yet");
+
+// Ctrl-C asks the batch to stop at its next block; a second one ends the program at once.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        TerminalFrontend::interrupted = false;
+        struct sigaction sa {};
+        sa.sa_handler = onInterrupt;
+        sa.sa_flags = SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &m_old);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &m_old, nullptr); }
+
+private:
+    struct sigaction m_old {};
+};
+
+// The demo disc comes with names of its own.
+void applyDemoRecord(const kyDiscImage& image, DiscInfo& info) {
+    const auto& record = image.Record();
+    if (!record) return;
+    info.artist = record->artist;
+    info.title = record->album;
+    info.genre = record->genre;
+    info.year = std::atoi(record->year.c_str());
+    size_t title = 0;
+    for (auto& row : info.tracks)
+        if (!row.data && title < record->trackTitles.size())
+            row.name = record->trackTitles[title++];
 }
-int commandAnalyze(const CliArguments&) {
-    return failure("'analyze' is not ready yet");
+
+const char* outcomeText(kyBatchRunner::FileOutcome outcome) {
+    switch (outcome) {
+    case kyBatchRunner::FileOutcome::Ok:
+        return "ok";
+    case kyBatchRunner::FileOutcome::Skipped:
+        return "skipped";
+    case kyBatchRunner::FileOutcome::Failed:
+        return "failed";
+    case kyBatchRunner::FileOutcome::Cancelled:
+        return "cancelled";
+    }
+    return "failed";
+}
+} // namespace
+
+int commandRip(const CliArguments& args) {
+    if (!args.positional.empty())
+        return usageError("'rip' takes no file names (use --image FILE.cue for a disc image)");
+    RipSettings settings;
+    SettingsLoadReport report;
+    loadSettings(settings, &report);
+    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    OverwritePolicy policy =
+        settings.bNoOverwritePrompt ? OverwritePolicy::Replace : OverwritePolicy::Ask;
+    std::string error;
+    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
+    std::vector<int> wanted;
+    if (auto t = args.get("--tracks"); t && !parseTrackList(*t, wanted))
+        return usageError("--tracks takes track numbers and ranges such as 1,3-5");
+
+    CliDisc disc;
+    bool usage;
+    if (!openCliDisc(args, settings.iDevice, true, disc, error, usage))
+        return usage ? usageError(error) : failure(error);
+
+    DiscInfo info;
+    info.makeRows(disc.reader->Toc());
+    if (disc.image) applyDemoRecord(*disc.image, info);
+    if (!wanted.empty()) {
+        for (auto& row : info.tracks) row.selected = false;
+        for (int t : wanted) {
+            auto it = std::find_if(info.tracks.begin(), info.tracks.end(),
+                                   [t](const TrackEntry& r) { return r.number == t; });
+            if (it == info.tracks.end())
+                return usageError("the disc has no track " + std::to_string(t));
+            if (it->data) return usageError("track " + std::to_string(t) + " is a data track");
+            it->selected = true;
+        }
+    }
+    if (std::none_of(info.tracks.begin(), info.tracks.end(),
+                     [](const TrackEntry& r) { return r.selected; }))
+        return failure("the disc has no audio track to rip");
+
+    std::error_code ec;
+    std::filesystem::create_directories(settings.szOutDir, ec);
+    if (ec)
+        return failure("cannot create the output folder " + settings.szOutDir + ": " +
+                       ec.message());
+    // Labels name the drive by its number in the settings.
+    const int32_t storedDevice = settings.iDevice;
+    settings.iDevice = disc.driveNumber;
+
+    const bool json = args.has("--json");
+    const bool interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+    TerminalFrontend frontend(stderr, interactive, false, policy);
+    kyBatchRunner runner(settings, info, *disc.reader, frontend);
+    {
+        InterruptGuard guard;
+        runner.Run();
+    }
+    const kyBatchRunner::Result& result = runner.result();
+
+    if (args.has("--save")) {
+        // A virtual drive's number means nothing next time.
+        if (disc.image) settings.iDevice = storedDevice;
+        if (!saveSettings(settings))
+            std::fprintf(stderr, "dskr-cli: the settings could not be saved\n");
+    }
+
+    const std::string summary = frontend.lastStatus();
+    bool anyFailure = false;
+    for (const auto& r : result.records)
+        anyFailure |= r.outcome == kyBatchRunner::FileOutcome::Failed;
+    if (json) {
+        JsonWriter out;
+        out.beginObject().key("files").beginArray();
+        for (const auto& r : result.records) {
+            out.beginObject()
+                .key("path")
+                .value(r.path)
+                .key("first_track")
+                .value(r.firstTrack)
+                .key("last_track")
+                .value(r.lastTrack)
+                .key("result")
+                .value(outcomeText(r.outcome));
+            out.key("error");
+            if (r.outcome == kyBatchRunner::FileOutcome::Failed)
+                out.value(kyErrorMessage(r.error));
+            else
+                out.null();
+            out.endObject();
+        }
+        out.endArray().key("playlist");
+        if (result.playlist.empty())
+            out.null();
+        else
+            out.value(result.playlist);
+        out.key("summary").value(summary).endObject();
+        std::printf("%s\n", out.str().c_str());
+    } else {
+        for (const auto& r : result.records)
+            std::printf("%-9s %s\n", outcomeText(r.outcome), r.path.c_str());
+        if (!result.playlist.empty()) std::printf("playlist  %s\n", result.playlist.c_str());
+    }
+    if (result.cancelled) return kExitCancelled;
+    return anyFailure ? kExitFailure : kExitOk;
+}
+
+int commandConvert(const CliArguments& args) {
+    if (args.positional.size() != 2)
+        return usageError("'convert' takes an input and an output file");
+    for (const char* ripOnly : {"--out", "--pattern", "--merge", "--playlist", "--mode", "--speed",
+                                "--tracks", "--eject", "--json"})
+        if (args.has(ripOnly))
+            return usageError(std::string(ripOnly) + " is for 'rip', not 'convert'");
+    const std::string& in = args.positional[0];
+    const std::string& out = args.positional[1];
+    RipSettings settings;
+    SettingsLoadReport report;
+    loadSettings(settings, &report);
+    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    // A conversion starts from the file's own layout: only the options given change it.
+    settings.bResample = settings.bRemoveSilence = settings.bCutOff = false;
+    OverwritePolicy policy = OverwritePolicy::Ask;
+    std::string error;
+    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
+
+    const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
+    int32_t format = -1;
+    if (args.has("--format")) {
+        for (int32_t i = 0; catalog.NextWriterFormat(i); ++i)
+            if (catalog.Entry(i)->displayName == settings.szFileFormat) {
+                format = i;
+                break;
+            }
+    } else {
+        format = catalog.FindWriterFormat(out.c_str());
+        if (format < 0)
+            return usageError("cannot tell the format of '" + out +
+                              "' from its name: add --format");
+    }
+    std::string subformat;
+    if (args.has("--subformat")) {
+        subformat = settings.szDataFormat;
+    } else {
+        const auto& list = catalog.Entry(format)->subformats;
+        if (std::find(list.begin(), list.end(), "<Auto select>") != list.end())
+            subformat = "<Auto select>";
+    }
+
+    std::error_code ec;
+    if (std::filesystem::exists(in, ec) && std::filesystem::equivalent(in, out, ec))
+        return usageError("the output file must not be the input file");
+    if (std::filesystem::exists(out, ec)) {
+        if (policy == OverwritePolicy::Skip) {
+            std::fprintf(stderr, "dskr-cli: %s exists: skipped\n", out.c_str());
+            return kExitOk;
+        }
+        if (policy == OverwritePolicy::Ask) {
+            if (!(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)))
+                return failure(out + " exists (use --overwrite replace to replace it)");
+            std::fprintf(stderr, "%s exists. Replace it? [y/N] ", out.c_str());
+            std::string answer;
+            if (!std::getline(std::cin, answer) ||
+                (answer != "y" && answer != "Y" && answer != "yes"))
+                return kExitOk;
+        }
+    }
+
+    kyReaderFilter* reader = nullptr;
+    kyError e = kyManager::Instance().OpenReader(reader, in.c_str(), -2, 0);
+    if (kyFailed(e) || !reader) {
+        if (reader) reader->DestroyChain();
+        return failure(in + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+    }
+    kyAudioFormat source;
+    reader->GetFormat(source);
+
+    // Written under a temporary name beside the output and renamed at the end, so that a
+    // failed or cancelled conversion leaves any earlier file of that name as it was.
+    const std::filesystem::path target(out);
+    const std::filesystem::path temp =
+        target.parent_path() / ("." + target.filename().string() + ".dskr-part");
+    kyWriterFilter* writer = nullptr;
+    e = kyManager::Instance().CreateWriter(writer, temp.c_str(), subformat.c_str(), format);
+    if (kyFailed(e) || !writer) {
+        if (writer) writer->DestroyChain();
+        reader->DestroyChain();
+        std::filesystem::remove(temp, ec);
+        return failure(out + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+    }
+    const uint32_t channels =
+        args.has("--channels") ? static_cast<uint32_t>(settings.iOutChannels) : 0;
+    e = kyManager::Instance().ConnectWithConversion(reader, writer, channels, 0);
+    if (kyFailed(e)) {
+        writer->DestroyChain();
+        reader->DestroyChain();
+        std::filesystem::remove(temp, ec);
+        return failure(out + ": " + kyErrorMessage(e));
+    }
+    kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate);
+
+    const bool interactive = isatty(STDERR_FILENO);
+    TerminalFrontend frontend(stderr, interactive, false, policy);
+    auto* progress = new kyProgressIndicatorFilter();
+    progress->setProgressHook([&frontend, progress](int32_t percent) {
+        frontend.setFileProgress(percent);
+        if (TerminalFrontend::interrupted) progress->Cancel();
+    });
+    reader->InsertAfter(progress);
+    frontend.setTrackLabel(in);
+    frontend.setFileLabel(out);
+    {
+        InterruptGuard guard;
+        e = writer->Run();
+    }
+    writer->DestroyChain(); // closes the file
+    if (kySucceeded(e)) {
+        std::filesystem::rename(temp, target, ec);
+        if (ec) e = KYERR_WRITE_FILE;
+    }
+    if (kyFailed(e)) {
+        std::filesystem::remove(temp, ec);
+        if (e == KYERR_CANCELLED) {
+            frontend.setStatus("Cancelled");
+            return kExitCancelled;
+        }
+        frontend.showError(e, "Converting - DskR");
+        return kExitFailure;
+    }
+    frontend.setStatus("Converted " + in + " to " + out);
+    return kExitOk;
+}
+namespace {
+// The end of an analysis chain: feeds every block to the analyzers and keeps the peak.
+class AnalysisSink : public kySinkFilter2 {
+public:
+    explicit AnalysisSink(std::vector<kyGainAnalyzer*> analyzers)
+        : kySinkFilter2("Analysis sink"), m_analyzers(std::move(analyzers)) {}
+    kyError Write(float** planes, uint32_t frames) override {
+        for (kyGainAnalyzer* a : m_analyzers) a->process(planes, frames);
+        for (uint32_t c = 0; planes[c]; ++c)
+            for (uint32_t i = 0; i < frames; ++i)
+                m_peak = std::max(m_peak, std::fabs(planes[c][i]));
+        return KY_OK;
+    }
+    float peak() const { return m_peak; }
+
+private:
+    std::vector<kyGainAnalyzer*> m_analyzers;
+    float m_peak = 0.0f;
+};
+
+struct Analysis {
+    std::string path;
+    float peak = 0;
+    float trackGain = 0, isoTrackGain = 0;
+    std::optional<double> loudness;
+};
+} // namespace
+
+int commandAnalyze(const CliArguments& args) {
+    if (args.positional.empty()) return usageError("'analyze' needs one or more audio files");
+    std::vector<Analysis> results;
+    kyReplayGainAlbumAnalyzer album;
+    bool failed = false;
+    if (kyFailed(album.init())) return failure(kyErrorMessage(KYERR_OUT_OF_MEMORY));
+    for (const std::string& path : args.positional) {
+        kyReaderFilter* reader = nullptr;
+        kyError e = kyManager::Instance().OpenReader(reader, path.c_str(), -2, 0);
+        if (kyFailed(e) || !reader) {
+            if (reader) reader->DestroyChain();
+            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(),
+                         kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+            failed = true;
+            continue;
+        }
+        kyAudioFormat format;
+        reader->GetFormat(format);
+        auto standard = kyMakeGainAnalyzer<kyReplayGainAnalyzer>(false, 89.0f);
+        auto iso = kyMakeGainAnalyzer<kyReplayGainAnalyzer>(true, 89.0f);
+        auto ebu = kyMakeGainAnalyzer<kyITUBS1770Analyzer>(2u, 0.0f);
+        if (!standard || !iso || !ebu) e = KYERR_OUT_OF_MEMORY;
+        for (kyGainAnalyzer* a :
+             {static_cast<kyGainAnalyzer*>(standard.get()), static_cast<kyGainAnalyzer*>(iso.get()),
+              static_cast<kyGainAnalyzer*>(ebu.get())})
+            if (kySucceeded(e)) e = a->init(format.sampleRate, format.channels, format.channelMask);
+        auto* sink = new AnalysisSink({standard.get(), iso.get(), ebu.get()});
+        reader->Connect(sink);
+        if (kySucceeded(e)) e = sink->Run();
+        const float peak = sink->peak();
+        sink->DestroyChain();
+        if (kyFailed(e)) {
+            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), kyErrorMessage(e));
+            failed = true;
+            continue;
+        }
+        standard->finish();
+        iso->finish();
+        ebu->finish();
+        album.add(standard.get());
+        Analysis a;
+        a.path = path;
+        a.peak = peak;
+        a.trackGain = standard->gain();
+        a.isoTrackGain = iso->gain();
+        if (ebu->hasLoudness()) a.loudness = ebu->loudness();
+        results.push_back(a);
+    }
+    album.compute();
+    const bool albumGain = results.size() > 1;
+    if (args.has("--json")) {
+        JsonWriter out;
+        out.beginObject().key("files").beginArray();
+        for (const auto& a : results)
+            out.beginObject()
+                .key("path")
+                .value(a.path)
+                .key("peak")
+                .value(static_cast<double>(a.peak))
+                .key("replaygain_track_gain")
+                .value(static_cast<double>(a.trackGain))
+                .key("replaygain_iso_track_gain")
+                .value(static_cast<double>(a.isoTrackGain))
+                .key("loudness_lufs")
+                .value(a.loudness)
+                .endObject();
+        out.endArray().key("replaygain_album_gain");
+        if (albumGain)
+            out.value(static_cast<double>(album.gain()));
+        else
+            out.null();
+        out.endObject();
+        std::printf("%s\n", out.str().c_str());
+    } else {
+        for (const auto& a : results) {
+            std::printf(
+                "%s\n  peak %.6f (%.2f dBFS)  ReplayGain %+.2f dB  ReplayGain ISO %+.2f dB  ",
+                a.path.c_str(), a.peak, a.peak > 0 ? 20 * std::log10(a.peak) : -INFINITY,
+                a.trackGain, a.isoTrackGain);
+            if (a.loudness)
+                std::printf("loudness %.1f LUFS\n", *a.loudness);
+            else
+                std::printf("loudness -\n");
+        }
+        if (albumGain) std::printf("album gain %+.2f dB\n", album.gain());
+    }
+    return failed ? kExitFailure : kExitOk;
 }

@@ -55,7 +55,8 @@ void TerminalFrontend::setTrackLabel(const std::string& text) {
 void TerminalFrontend::setFileLabel(const std::string& text) {
     if (text == m_fileLabel) return;
     m_fileLabel = text;
-    if (!text.empty()) line("  " + text);
+    // The end texts ("  Done!") go to both labels: show them once.
+    if (!text.empty() && text != m_track) line("  " + text);
 }
 
 void TerminalFrontend::setStatus(const std::string& text) {

@@ -33,6 +33,15 @@ public:
     // Rows first..last (indices into disc.tracks) that make one file.
     using Group = std::pair<size_t, size_t>;
 
+    // What became of one file of the batch.
+    enum class FileOutcome { Ok, Skipped, Failed, Cancelled };
+    struct FileRecord {
+        std::string path;
+        int32_t firstTrack = 0; // track numbers of the group's first and last rows
+        int32_t lastTrack = 0;
+        FileOutcome outcome = FileOutcome::Ok;
+        kyError error = KY_OK; // the failure, for a failed file
+    };
     struct Result {
         int fileCount = 0; // groups to produce
         int fileIndex = 0; // groups done (succeeded, skipped or failed)
@@ -42,6 +51,7 @@ public:
         double seconds = 0;             // elapsed time of the batch
         std::vector<std::string> files; // output paths of the successes, in order
         std::string playlist;           // the playlist's path when one was kept
+        std::vector<FileRecord> records; // every file the batch started, in order
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -82,6 +92,8 @@ private:
     // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown).
     kyError buildChain(const Group& group, std::string& path, int fileIndex, Chain& chain);
     void destroyChain(Chain& chain);
+    // Shows a failure once and remembers it for the file's record.
+    void reportError(kyError code, const char* caption);
 
     RipSettings& m_settings;
     DiscInfo& m_disc;
@@ -90,6 +102,7 @@ private:
     bool m_running = false;
     OurProgressDisplay* m_current = nullptr;
     Result m_result;
+    kyError m_shownError = KY_OK;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

@@ -1,0 +1,341 @@
+// dskr-cli run as a user runs it: each command's text and JSON, rips of the demo disc and
+// of a CUE/BIN image, convert, analyze, usage errors and Ctrl-C.
+#include "cd/virtual_drive.h"
+#include "filters/itu_bs1770_analyzer.h"
+#include "filters/replaygain_analyzer.h"
+#include "formats/format_catalog.h"
+#include "formats/reader_filter.h"
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+extern char** environ;
+
+namespace {
+const std::string kCli = std::string(DSKR_BINARY_DIR) + "/bin/dskr-cli";
+
+struct Run {
+    int code = -1;
+    std::string out, err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/dskr-cli-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        // Keep the user's settings out of it: the store lives in the test's own folder.
+        fs::create_directories(dir / "config");
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        setenv("HOME", dir.c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs dskr-cli with `args`, stdin from /dev/null; returns exit code and output.
+    Run run(const std::vector<std::string>& args, int interruptAfterFile = 0,
+            const fs::path& watch = {}) {
+        const fs::path outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> all = {kCli};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid;
+        Run r;
+        if (posix_spawn(&pid, kCli.c_str(), &fa, nullptr, argv.data(), environ) != 0) return r;
+        posix_spawn_file_actions_destroy(&fa);
+        if (interruptAfterFile) {
+            // Wait until the batch has started writing a file of `watch`, then press Ctrl-C.
+            for (int i = 0; i < 600; ++i) {
+                bool found = false;
+                std::error_code ec;
+                for (auto it = fs::recursive_directory_iterator(watch, ec); !ec && it != fs::end(it);
+                     it.increment(ec))
+                    if (it->is_regular_file() && it->path().extension() == ".wav") found = true;
+                if (found) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            kill(pid, SIGINT);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(outFile);
+        r.err = slurp(errFile);
+        return r;
+    }
+
+    static std::string slurp(const fs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+
+    // The sample bytes of a PCM WAV file's "data" chunk.
+    static std::vector<uint8_t> wavData(const fs::path& p) {
+        std::string s = slurp(p);
+        for (size_t pos = 12; pos + 8 <= s.size();) {
+            uint32_t size;
+            std::memcpy(&size, &s[pos + 4], 4);
+            if (s.compare(pos, 4, "data") == 0)
+                return std::vector<uint8_t>(s.begin() + pos + 8,
+                                            s.begin() + std::min<size_t>(s.size(), pos + 8 + size));
+            pos += 8 + size + (size & 1);
+        }
+        return {};
+    }
+
+    static std::vector<uint8_t> imageTrack(const kyDiscImage& image, uint32_t track) {
+        kyDiscToc toc = image.Toc();
+        const kyTocEntry& e = toc.entries[track];
+        std::vector<uint8_t> pcm(size_t(e.length) * 2352);
+        EXPECT_TRUE(image.ReadSectors(e.start, e.length, pcm.data()));
+        return pcm;
+    }
+
+    fs::path dir;
+};
+} // namespace
+
+TEST_F(CliTest, InformationCommandsInTextAndJson) {
+    Run drives = run({"drives", "--demo", "--json"});
+    ASSERT_EQ(drives.code, 0) << drives.err;
+    json d = json::parse(drives.out);
+    ASSERT_FALSE(d["drives"].empty());
+    EXPECT_NE(d["drives"].back()["name"].get<std::string>().find("virtual"), std::string::npos);
+    EXPECT_TRUE(d["skipped"].is_array());
+
+    Run toc = run({"toc", "--demo", "--json"});
+    ASSERT_EQ(toc.code, 0) << toc.err;
+    json t = json::parse(toc.out);
+    const int first = t["first_track"], last = t["last_track"];
+    ASSERT_EQ(first, 1);
+    ASSERT_GE(last, 6);
+    EXPECT_TRUE(t["tracks"].back()["data"].get<bool>()); // the enhanced disc's data track
+    EXPECT_EQ(t["tracks"][0]["name"], "Track 01");
+    bool emphasis = false;
+    for (auto& tr : t["tracks"]) emphasis |= tr["preemphasis"].get<bool>();
+    EXPECT_TRUE(emphasis);
+    const std::string id = t["freedb_id"];
+    EXPECT_EQ(id.size(), 8u);
+    EXPECT_EQ(t["query"].get<std::string>().rfind(id + "+" + std::to_string(last) + "+150+", 0), 0u);
+    auto image = kyDiscImage::Demo();
+    EXPECT_EQ(t["leadout"].get<uint32_t>(), image->LeadOut());
+
+    Run text = run({"toc", "--demo"});
+    ASSERT_EQ(text.code, 0);
+    EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
+    EXPECT_NE(text.out.find("Track 01"), std::string::npos);
+
+    Run formats = run({"formats", "--json"});
+    ASSERT_EQ(formats.code, 0);
+    json f = json::parse(formats.out);
+    bool wav = false;
+    for (auto& e : f["formats"])
+        if (e["name"] == "Microsoft wave format") {
+            wav = e["extension"] == "wav";
+            EXPECT_NE(std::find(e["subformats"].begin(), e["subformats"].end(), "PCM 16-bit"),
+                      e["subformats"].end());
+        }
+    EXPECT_TRUE(wav);
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoWithAHelpfulMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{}, "Usage"},
+        {{"bogus"}, "unknown command 'bogus'"},
+        {{"toc", "--bogus"}, "unknown option '--bogus'"},
+        {{"rip", "--demo", "--channels", "3"}, "--channels"},
+        {{"rip", "--demo", "--tracks", "0"}, "--tracks"},
+        {{"rip", "--demo", "--tracks", "42"}, "no track 42"},
+        {{"rip", "--demo", "--mode", "fast"}, "--mode"},
+        {{"rip", "--demo", "--format", "nonsense"}, "unknown format"},
+        {{"rip", "--demo", "--pattern", "1,2,3"}, "--pattern"},
+        {{"rip", "--demo", "--drive", "0"}, "choose one"},
+        {{"toc", "--faults", "seed=1"}, "--faults"},
+        {{"toc", "--demo", "--faults", "seek=2:1"}, "--faults"},
+        {{"toc", "--drive"}, "needs a value"},
+        {{"convert", "only-one.wav"}, "convert"},
+    };
+    for (const auto& c : cases) {
+        Run r = run(c.args);
+        EXPECT_EQ(r.code, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    Run help = run({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("rip [DRIVE]"), std::string::npos);
+}
+
+TEST_F(CliTest, DemoRipMakesNamedFilesEqualToTheDisc) {
+    const fs::path out = dir / "rips";
+    Run r = run({"rip", "--demo", "--out", out.string(), "--playlist", "--json", "--tracks", "1-3,5"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    ASSERT_EQ(j["files"].size(), 4u);
+    auto image = kyDiscImage::Demo();
+    const auto& record = image->Record();
+    ASSERT_TRUE(record.has_value());
+    const int tracks[] = {1, 2, 3, 5};
+    for (size_t i = 0; i < 4; ++i) {
+        const json& f = j["files"][i];
+        EXPECT_EQ(f["result"], "ok");
+        EXPECT_TRUE(f["error"].is_null());
+        EXPECT_EQ(f["first_track"], tracks[i]);
+        const fs::path p = f["path"].get<std::string>();
+        // The default pattern: artist/album/NN - title.wav
+        EXPECT_EQ(p.parent_path().filename(), record->album);
+        EXPECT_EQ(p.parent_path().parent_path().filename(), record->artist);
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "%02d - ", tracks[i]);
+        EXPECT_EQ(p.filename().string().rfind(prefix, 0), 0u) << p;
+        EXPECT_EQ(wavData(p), imageTrack(*image, tracks[i])) << p;
+    }
+    ASSERT_FALSE(j["playlist"].is_null());
+    const std::string playlist = slurp(j["playlist"].get<std::string>());
+    EXPECT_NE(playlist.find(".wav\r\n"), std::string::npos);
+    EXPECT_NE(j["summary"].get<std::string>().find("Successfully completed 4 out of 4 files"),
+              std::string::npos);
+
+    // Run again: without a terminal the existing files are skipped, and it says so.
+    Run again = run({"rip", "--demo", "--out", out.string(), "--json", "--tracks", "1"});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(json::parse(again.out)["files"][0]["result"], "skipped");
+    EXPECT_NE(again.err.find("Skip it"), std::string::npos);
+}
+
+TEST_F(CliTest, JitterRipOfAFaultyImageIsBitExact) {
+    std::string error;
+    const std::string cue = kyWriteTestImage(dir.string(), 1, error);
+    ASSERT_FALSE(cue.empty()) << error;
+    std::unique_ptr<kyDiscImage> image = kyDiscImage::LoadCue(cue, error);
+    ASSERT_TRUE(image) << error;
+    const fs::path out = dir / "jitter";
+    Run r = run({"rip", "--image", cue, "--faults", "seed=11,seek=0.3:-9..2,settle=1", "--mode",
+                 "jitter", "--out", out.string(), "--json", "--overwrite", "replace"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    ASSERT_FALSE(j["files"].empty());
+    for (const json& f : j["files"]) {
+        ASSERT_EQ(f["result"], "ok");
+        EXPECT_EQ(wavData(f["path"].get<std::string>()), imageTrack(*image, f["first_track"]))
+            << f["path"];
+    }
+}
+
+TEST_F(CliTest, InterruptDeletesThePartialFileAndExits130) {
+    const fs::path out = dir / "cancel";
+    // A slow drive (2x) so that Ctrl-C lands in the middle of the first file.
+    Run r = run({"rip", "--demo", "--faults", "speed=2", "--out", out.string(), "--tracks", "1-2"},
+                1, out);
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_NE(r.err.find("Cancelled after"), std::string::npos) << r.err;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it); it.increment(ec))
+        EXPECT_FALSE(it->is_regular_file() && it->path().extension() == ".wav") << it->path();
+}
+
+TEST_F(CliTest, ConvertChangesRateAndSubformat) {
+    const fs::path out = dir / "demo";
+    ASSERT_EQ(run({"rip", "--demo", "--out", out.string(), "--tracks", "1", "--json"}).code, 0);
+    fs::path wav;
+    for (auto& e : fs::recursive_directory_iterator(out))
+        if (e.path().extension() == ".wav") wav = e.path();
+    ASSERT_FALSE(wav.empty());
+    const fs::path converted = dir / "converted.wav";
+    Run r = run({"convert", wav.string(), converted.string(), "--resample", "48000", "--subformat",
+                 "PCM 24-bit", "--format", "wav"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    kyReaderFilter* reader = nullptr;
+    ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, converted.c_str(), -2), KY_OK);
+    kyAudioFormat fmt;
+    reader->GetFormat(fmt);
+    EXPECT_EQ(fmt.sampleRate, 48000u);
+    EXPECT_EQ(fmt.channels, 2u);
+    EXPECT_STREQ(reader->GetPropertyA(2), "PCM 24-bit");
+    // 30 s at 44.1 kHz become 30 s at 48 kHz.
+    const double seconds = 2250.0 / 75;
+    EXPECT_NEAR(fmt.lengthFrames, seconds * 48000, 2);
+    reader->DestroyChain();
+
+    // A file that is not audio is refused with the reader's message, and no output is left.
+    const fs::path junk = dir / "junk.wav";
+    std::ofstream(junk) << "not audio at all";
+    Run bad = run({"convert", junk.string(), (dir / "never.wav").string()});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_FALSE(fs::exists(dir / "never.wav"));
+}
+
+TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
+    const fs::path out = dir / "an";
+    ASSERT_EQ(run({"rip", "--demo", "--out", out.string(), "--tracks", "1-2", "--json"}).code, 0);
+    std::vector<std::string> files;
+    for (auto& e : fs::recursive_directory_iterator(out))
+        if (e.path().extension() == ".wav") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(files.size(), 2u);
+    std::vector<std::string> args = {"analyze", "--json"};
+    args.insert(args.end(), files.begin(), files.end());
+    Run r = run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    ASSERT_EQ(j["files"].size(), 2u);
+    EXPECT_TRUE(j["replaygain_album_gain"].is_number());
+    for (const json& f : j["files"]) {
+        // Measure the same file in-process.
+        kyReaderFilter* reader = nullptr;
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, f["path"].get<std::string>().c_str(), -2),
+                  KY_OK);
+        kyAudioFormat fmt;
+        reader->GetFormat(fmt);
+        auto rg = kyMakeGainAnalyzer<kyReplayGainAnalyzer>(false, 89.0f);
+        ASSERT_EQ(rg->init(fmt.sampleRate, fmt.channels, fmt.channelMask), KY_OK);
+        struct Feed : kySinkFilter2 {
+            kyGainAnalyzer* a;
+            float peak = 0;
+            explicit Feed(kyGainAnalyzer* an) : kySinkFilter2("feed"), a(an) {}
+            kyError Write(float** planes, uint32_t frames) override {
+                a->process(planes, frames);
+                for (uint32_t c = 0; planes[c]; ++c)
+                    for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(planes[c][i]));
+                return KY_OK;
+            }
+        };
+        auto* feed = new Feed(rg.get());
+        reader->Connect(feed);
+        ASSERT_EQ(feed->Run(), KY_OK);
+        rg->finish();
+        EXPECT_NEAR(f["replaygain_track_gain"].get<double>(), rg->gain(), 0.01);
+        EXPECT_NEAR(f["peak"].get<double>(), feed->peak, 1e-6);
+        EXPECT_TRUE(f["replaygain_iso_track_gain"].is_number());
+        EXPECT_LT(f["loudness_lufs"].get<double>(), 0.0);
+        feed->DestroyChain();
+    }
+    Run missing = run({"analyze", (dir / "missing.wav").string()});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("missing.wav"), std::string::npos);
+}
