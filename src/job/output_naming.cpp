@@ -81,48 +81,21 @@ std::u16string partText(int32_t part, const DiscInfo& disc, const TrackEntry& ro
     return t;
 }
 
+// Separator texts by their pattern value; 0 and unknown values insert nothing.
+constexpr std::u16string_view kSeparators[] = {u"", u" ", u" - ", u", ", u".", u"\\", u"_", u"'"};
+
 std::u16string_view separatorText(int32_t sep) {
-    switch (sep) {
-    case 1:
-        return u" ";
-    case 2:
-        return u" - ";
-    case 3:
-        return u", ";
-    case 4:
-        return u".";
-    case 5:
-        return u"\\";
-    case 6:
-        return u"_";
-    case 7:
-        return u"'";
-    default:
-        return u"";
-    }
+    return sep > 0 && sep < int32_t(std::size(kSeparators)) ? kSeparators[sep] : u"";
 }
 
+// Characters a file name cannot hold, and what stands in for each. The backslash stays:
+// it makes a folder level.
+constexpr std::u16string_view kReplaced = u"*:?\"|/<>";
+constexpr std::u16string_view kReplacements = u"&,#';,()";
+
 char16_t replacement(char16_t c) {
-    switch (c) {
-    case u'*':
-        return u'&';
-    case u':':
-        return u',';
-    case u'?':
-        return u'#';
-    case u'"':
-        return u'\'';
-    case u'|':
-        return u';';
-    case u'/':
-        return u',';
-    case u'<':
-        return u'(';
-    case u'>':
-        return u')';
-    default:
-        return c;
-    }
+    size_t i = kReplaced.find(c);
+    return i == std::u16string_view::npos ? c : kReplacements[i];
 }
 
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
