@@ -232,8 +232,12 @@ kyError wav_Reader::parseFormat(const uint8_t* b, uint32_t n) {
         m_subTag = get16(b + 24);
         if (std::memcmp(b + 26, kGuidTail, sizeof kGuidTail) != 0) m_subTag = 0;
     }
-    if (m_tag == TAG_MPEG_L3) m_tag = TAG_MPEG;
-    if (m_tag == TAG_MPEG && n >= 20) m_subTag = get16(b + 18); // head layer
+    if (m_tag == TAG_MPEG_L3) {
+        m_tag = TAG_MPEG;
+        m_subTag = 4; // layer III by definition
+    } else if (m_tag == TAG_MPEG && n >= 20) {
+        m_subTag = get16(b + 18); // head layer
+    }
     // Block codecs need their extra fields and a block size to find their blocks.
     if ((m_tag == TAG_MS_ADPCM || m_tag == TAG_IMA_ADPCM || m_tag == TAG_GSM) &&
         (n < 20 || m_blockAlign == 0))
