@@ -307,6 +307,29 @@ TEST(DskReaderJitter, ShortBackReadNeverLooksBeforeTheBuffer) {
     }
 }
 
+TEST(DskReaderJitter, RepeatedSectorsNeedTwoReadsThatLandAlike) {
+    // Sectors 20..59 repeat one sector of music (a loop): the last one delivered matches at
+    // every position of the back-read, so a read that landed two sectors early would go
+    // unnoticed until the loop ends. Such a chunk is read until two reads agree.
+    auto pcm = fake::MakePcm(100);
+    for (uint32_t s = 21; s < 60; ++s) std::memcpy(&pcm[s * kSector], &pcm[20 * kSector], kSector);
+    auto d = std::make_unique<fake::Drive>(std::move(pcm), std::vector<fake::Track>{{0}});
+    fake::Drive* drive = d.get();
+    kyDskReader::Methods m;
+    m.passThrough = std::move(d);
+    kyDskReader reader(std::move(m));
+    ASSERT_TRUE(reader.OpenDrive(0));
+    reader.SetReadMode(KY_READ_JITTER);
+    drive->offsetOfCall[2] = -2; // the chunk at 48, whose data runs out of the loop at 60
+    fake::Sink sink;
+    reader.Connect(&sink);
+    ASSERT_EQ(sink.Run(), KY_OK);
+    reader.Disconnect();
+    EXPECT_EQ(sink.SampleBytes(),
+              std::vector<uint8_t>(drive->Pcm(0), drive->Pcm(0) + 100 * kSector));
+    EXPECT_EQ(drive->calls.size(), 7u); // chunks at 0, 24, 48 (three reads), 72 and 96
+}
+
 TEST(DskReaderJitter, MispositionedFirstReadShiftsTheWholeRange) {
     // The first chunk has nothing before it to align on; later chunks follow it faithfully,
     // so the whole range comes out shifted, at its full length.
@@ -531,9 +554,16 @@ TEST(DskReaderDeEmphasis, PreEmphasisedTrackIsFilteredAcrossBlocks) {
         if (rig.sink.floats[2 * i] != l[i] || rig.sink.floats[2 * i + 1] != r[i]) ++mismatches;
     EXPECT_EQ(mismatches, 0u);
 
-    // Ranges away from the emphasised track keep the interleaved form.
+    // Ranges away from the emphasised track keep the interleaved form, also one that ends
+    // right where it starts.
     rig.reader->SetTrackRange(3, 3);
     EXPECT_STREQ(rig.reader->GetInterleavedFormat(2), "PCM 16-bit");
+    rig.reader->SetTrackRange(1, 1);
+    EXPECT_STREQ(rig.reader->GetInterleavedFormat(2), "PCM 16-bit");
+    rig.reader->SetRange(79, 80);
+    EXPECT_STREQ(rig.reader->GetInterleavedFormat(2), "PCM 16-bit");
+    rig.reader->SetRange(79, 81);
+    EXPECT_EQ(rig.reader->GetInterleavedFormat(2), nullptr);
     EXPECT_EQ(rig.reader->GetInterleavedFormat(1), nullptr);
 }
 
