@@ -20,8 +20,9 @@ constexpr uint32_t kReadAttempts = 1000;
 constexpr std::chrono::milliseconds kSpinUpPause{100};
 // Offsets the realignment tries, nearest first: d sectors later than expected.
 constexpr int32_t kRealignOrder[] = {0, 1, -1, 2, -2, 3, 4, 5, 6, 7, 8, 9};
-// A read too short to hold every offset above, whose data matched nowhere, is read again
-// this many times before the best match is taken.
+// A read whose data does not follow on from the last sector delivered (or follows on at
+// several places with different data after them) is read again up to this many times
+// before the best match is taken.
 constexpr uint32_t kRealignRereads = 8;
 // Above this score the splice is not exact and gets smoothed over three frames.
 constexpr int64_t kSmoothAbove = 10;
@@ -308,7 +309,6 @@ kyError kyDskReader::openForReading() {
     m_open->SetReadSpeed(m_speed);
 
     m_current = m_rangeStart + m_seekOffset;
-    m_runStart = m_current;
     m_havePrevious = false;
     m_streamValid = false;
     m_firstRead = true;

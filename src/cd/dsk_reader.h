@@ -10,9 +10,12 @@
 //  - burst: one plain read per chunk of as many sectors as the drive transfers at once;
 //  - jitter correcting: every chunk re-reads the three sectors before it and is realigned
 //    on the last sector delivered, so a drive that lands a few sectors off after a seek
-//    still gives a seamless stream;
-//  - scratch correcting: jitter correcting, and every chunk is read until two reads
-//    agree (at most eight reads, then their average).
+//    still gives a seamless stream; a read that does not line up is read again. After
+//    digital silence, which cannot anchor a realignment, the next read simply continues
+//    the previous one;
+//  - scratch correcting: jitter correcting, and every chunk is read until each of its
+//    sectors has two reads that agree (at most eight reads; what still disagrees is
+//    taken sample by sample where two reads agree, else as the average of all eight).
 // Tracks flagged with pre-emphasis are de-emphasised on the way out; such a range has no
 // interleaved form, so writers take it through floats.
 #include "cd/de_emphasis.h"
@@ -182,7 +185,6 @@ private:
     uint32_t m_rangeEnd = 0;
     uint32_t m_seekOffset = 0;
     uint32_t m_current = 0;
-    uint32_t m_runStart = 0;     // first sector of this run
     bool m_havePrevious = false; // m_previous holds the last sector delivered this run
     uint32_t m_streamLba = 0;    // where the drive's last read of this run ended
     bool m_streamValid = false;
