@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ extern char** environ;
 namespace {
 const std::string kCli = std::string(DSKR_BINARY_DIR) + "/bin/dskr-cli";
 
-struct Run {
+struct CliRun {
     int code = -1;
     std::string out, err;
 };
@@ -46,21 +47,23 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs dskr-cli with `args`, stdin from /dev/null; returns exit code and output.
-    Run run(const std::vector<std::string>& args, int interruptAfterFile = 0,
-            const fs::path& watch = {}) {
+    CliRun run(const std::vector<std::string>& args, int interruptAfterFile = 0,
+               const fs::path& watch = {}) {
         const fs::path outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         std::vector<std::string> all = {kCli};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
         pid_t pid;
-        Run r;
+        CliRun r;
         if (posix_spawn(&pid, kCli.c_str(), &fa, nullptr, argv.data(), environ) != 0) return r;
         posix_spawn_file_actions_destroy(&fa);
         if (interruptAfterFile) {
@@ -68,8 +71,8 @@ protected:
             for (int i = 0; i < 600; ++i) {
                 bool found = false;
                 std::error_code ec;
-                for (auto it = fs::recursive_directory_iterator(watch, ec); !ec && it != fs::end(it);
-                     it.increment(ec))
+                for (auto it = fs::recursive_directory_iterator(watch, ec);
+                     !ec && it != fs::end(it); it.increment(ec))
                     if (it->is_regular_file() && it->path().extension() == ".wav") found = true;
                 if (found) break;
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -117,14 +120,14 @@ protected:
 } // namespace
 
 TEST_F(CliTest, InformationCommandsInTextAndJson) {
-    Run drives = run({"drives", "--demo", "--json"});
+    CliRun drives = run({"drives", "--demo", "--json"});
     ASSERT_EQ(drives.code, 0) << drives.err;
     json d = json::parse(drives.out);
     ASSERT_FALSE(d["drives"].empty());
     EXPECT_NE(d["drives"].back()["name"].get<std::string>().find("virtual"), std::string::npos);
     EXPECT_TRUE(d["skipped"].is_array());
 
-    Run toc = run({"toc", "--demo", "--json"});
+    CliRun toc = run({"toc", "--demo", "--json"});
     ASSERT_EQ(toc.code, 0) << toc.err;
     json t = json::parse(toc.out);
     const int first = t["first_track"], last = t["last_track"];
@@ -137,16 +140,17 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     EXPECT_TRUE(emphasis);
     const std::string id = t["freedb_id"];
     EXPECT_EQ(id.size(), 8u);
-    EXPECT_EQ(t["query"].get<std::string>().rfind(id + "+" + std::to_string(last) + "+150+", 0), 0u);
+    EXPECT_EQ(t["query"].get<std::string>().rfind(id + "+" + std::to_string(last) + "+150+", 0),
+              0u);
     auto image = kyDiscImage::Demo();
     EXPECT_EQ(t["leadout"].get<uint32_t>(), image->LeadOut());
 
-    Run text = run({"toc", "--demo"});
+    CliRun text = run({"toc", "--demo"});
     ASSERT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
     EXPECT_NE(text.out.find("Track 01"), std::string::npos);
 
-    Run formats = run({"formats", "--json"});
+    CliRun formats = run({"formats", "--json"});
     ASSERT_EQ(formats.code, 0);
     json f = json::parse(formats.out);
     bool wav = false;
@@ -181,19 +185,20 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAHelpfulMessage) {
         {{"convert", "only-one.wav"}, "convert"},
     };
     for (const auto& c : cases) {
-        Run r = run(c.args);
+        CliRun r = run(c.args);
         EXPECT_EQ(r.code, 2) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
-    Run help = run({"--help"});
+    CliRun help = run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("rip [DRIVE]"), std::string::npos);
 }
 
 TEST_F(CliTest, DemoRipMakesNamedFilesEqualToTheDisc) {
     const fs::path out = dir / "rips";
-    Run r = run({"rip", "--demo", "--out", out.string(), "--playlist", "--json", "--tracks", "1-3,5"});
+    CliRun r =
+        run({"rip", "--demo", "--out", out.string(), "--playlist", "--json", "--tracks", "1-3,5"});
     ASSERT_EQ(r.code, 0) << r.err;
     json j = json::parse(r.out);
     ASSERT_EQ(j["files"].size(), 4u);
@@ -222,7 +227,7 @@ TEST_F(CliTest, DemoRipMakesNamedFilesEqualToTheDisc) {
               std::string::npos);
 
     // Run again: without a terminal the existing files are skipped, and it says so.
-    Run again = run({"rip", "--demo", "--out", out.string(), "--json", "--tracks", "1"});
+    CliRun again = run({"rip", "--demo", "--out", out.string(), "--json", "--tracks", "1"});
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(json::parse(again.out)["files"][0]["result"], "skipped");
     EXPECT_NE(again.err.find("Skip it"), std::string::npos);
@@ -230,32 +235,40 @@ TEST_F(CliTest, DemoRipMakesNamedFilesEqualToTheDisc) {
 
 TEST_F(CliTest, JitterRipOfAFaultyImageIsBitExact) {
     std::string error;
-    const std::string cue = kyWriteTestImage(dir.string(), 1, error);
+    const std::string cue = kyWriteTestImage(dir.string(), 6, error);
     ASSERT_FALSE(cue.empty()) << error;
     std::unique_ptr<kyDiscImage> image = kyDiscImage::LoadCue(cue, error);
     ASSERT_TRUE(image) << error;
     const fs::path out = dir / "jitter";
-    Run r = run({"rip", "--image", cue, "--faults", "seed=11,seek=0.3:-9..2,settle=1", "--mode",
-                 "jitter", "--out", out.string(), "--json", "--overwrite", "replace"});
+    // One merged range: the drive has settled for its first read, and jitter correction
+    // realigns every read after it.
+    CliRun r =
+        run({"rip", "--image", cue, "--faults", "seed=11,seek=0.3:-9..2,settle=1", "--mode",
+             "jitter", "--merge", "--out", out.string(), "--json", "--overwrite", "replace"});
     ASSERT_EQ(r.code, 0) << r.err;
     json j = json::parse(r.out);
-    ASSERT_FALSE(j["files"].empty());
-    for (const json& f : j["files"]) {
-        ASSERT_EQ(f["result"], "ok");
-        EXPECT_EQ(wavData(f["path"].get<std::string>()), imageTrack(*image, f["first_track"]))
-            << f["path"];
+    ASSERT_EQ(j["files"].size(), 1u);
+    const json& f = j["files"][0];
+    ASSERT_EQ(f["result"], "ok");
+    std::vector<uint8_t> whole;
+    for (int t = f["first_track"]; t <= f["last_track"].get<int>(); ++t) {
+        auto pcm = imageTrack(*image, t);
+        whole.insert(whole.end(), pcm.begin(), pcm.end());
     }
+    EXPECT_GT(f["last_track"].get<int>(), f["first_track"].get<int>());
+    EXPECT_EQ(wavData(f["path"].get<std::string>()), whole);
 }
 
 TEST_F(CliTest, InterruptDeletesThePartialFileAndExits130) {
     const fs::path out = dir / "cancel";
     // A slow drive (2x) so that Ctrl-C lands in the middle of the first file.
-    Run r = run({"rip", "--demo", "--faults", "speed=2", "--out", out.string(), "--tracks", "1-2"},
-                1, out);
+    CliRun r = run(
+        {"rip", "--demo", "--faults", "speed=2", "--out", out.string(), "--tracks", "1-2"}, 1, out);
     EXPECT_EQ(r.code, 130) << r.err;
     EXPECT_NE(r.err.find("Cancelled after"), std::string::npos) << r.err;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it);
+         it.increment(ec))
         EXPECT_FALSE(it->is_regular_file() && it->path().extension() == ".wav") << it->path();
 }
 
@@ -267,8 +280,8 @@ TEST_F(CliTest, ConvertChangesRateAndSubformat) {
         if (e.path().extension() == ".wav") wav = e.path();
     ASSERT_FALSE(wav.empty());
     const fs::path converted = dir / "converted.wav";
-    Run r = run({"convert", wav.string(), converted.string(), "--resample", "48000", "--subformat",
-                 "PCM 24-bit", "--format", "wav"});
+    CliRun r = run({"convert", wav.string(), converted.string(), "--resample", "48000",
+                    "--subformat", "PCM 24-bit", "--format", "wav"});
     ASSERT_EQ(r.code, 0) << r.err;
     kyReaderFilter* reader = nullptr;
     ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, converted.c_str(), -2), KY_OK);
@@ -285,7 +298,7 @@ TEST_F(CliTest, ConvertChangesRateAndSubformat) {
     // A file that is not audio is refused with the reader's message, and no output is left.
     const fs::path junk = dir / "junk.wav";
     std::ofstream(junk) << "not audio at all";
-    Run bad = run({"convert", junk.string(), (dir / "never.wav").string()});
+    CliRun bad = run({"convert", junk.string(), (dir / "never.wav").string()});
     EXPECT_EQ(bad.code, 1);
     EXPECT_FALSE(fs::exists(dir / "never.wav"));
 }
@@ -300,7 +313,7 @@ TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
     ASSERT_EQ(files.size(), 2u);
     std::vector<std::string> args = {"analyze", "--json"};
     args.insert(args.end(), files.begin(), files.end());
-    Run r = run(args);
+    CliRun r = run(args);
     ASSERT_EQ(r.code, 0) << r.err;
     json j = json::parse(r.out);
     ASSERT_EQ(j["files"].size(), 2u);
@@ -308,7 +321,8 @@ TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
     for (const json& f : j["files"]) {
         // Measure the same file in-process.
         kyReaderFilter* reader = nullptr;
-        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, f["path"].get<std::string>().c_str(), -2),
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader,
+                                                         f["path"].get<std::string>().c_str(), -2),
                   KY_OK);
         kyAudioFormat fmt;
         reader->GetFormat(fmt);
@@ -321,7 +335,8 @@ TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
             kyError Write(float** planes, uint32_t frames) override {
                 a->process(planes, frames);
                 for (uint32_t c = 0; planes[c]; ++c)
-                    for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(planes[c][i]));
+                    for (uint32_t i = 0; i < frames; ++i)
+                        peak = std::max(peak, std::fabs(planes[c][i]));
                 return KY_OK;
             }
         };
@@ -335,7 +350,7 @@ TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
         EXPECT_LT(f["loudness_lufs"].get<double>(), 0.0);
         feed->DestroyChain();
     }
-    Run missing = run({"analyze", (dir / "missing.wav").string()});
+    CliRun missing = run({"analyze", (dir / "missing.wav").string()});
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.err.find("missing.wav"), std::string::npos);
 }
