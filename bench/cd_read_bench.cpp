@@ -25,6 +25,8 @@ class RawFileSink : public kySinkFilter2 {
 public:
     explicit RawFileSink(const std::string& path) : kySinkFilter2("Raw file") {
         m_file = std::fopen(path.c_str(), "wb");
+        // Buffered in large blocks, as a file writer would.
+        if (m_file) std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
     }
     ~RawFileSink() {
         if (m_file) std::fclose(m_file);
