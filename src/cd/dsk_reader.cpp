@@ -490,9 +490,11 @@ kyError kyDskReader::readChunk(Chunk& chunk) {
 
 kyError kyDskReader::readVerified(uint32_t count, bool anchorless, Chunk& chunk) {
     // Each sector is taken from the first two reads that agree on it; reading stops when
-    // every sector has such a pair, after eight reads at most. Reads that could not be
-    // realigned (after digital silence) must agree over the whole chunk instead: two reads
-    // that landed differently still agree on the silent sectors they both show.
+    // every sector has such a pair, after eight reads at most. Reads that were not
+    // realigned (the first chunk of a range, or after digital silence) must agree over the
+    // whole chunk instead: two reads that landed differently still agree on the silent
+    // sectors they both show.
+    const bool wholeChunk = anchorless || !m_jitterCorrection || !m_havePrevious;
     constexpr uint8_t kOpen = 0xFF;
     std::fill(m_agreedBy.begin(), m_agreedBy.end(), kOpen);
     auto sector = [&](uint32_t pass, uint32_t s) {
@@ -522,7 +524,7 @@ kyError kyDskReader::readVerified(uint32_t count, bool anchorless, Chunk& chunk)
         passes = i + 1;
         n = i == 0 ? got : std::min(n, got);
         if (i == 0) continue;
-        if (!anchorless) {
+        if (!wholeChunk) {
             settled = agreeSectors(i);
             continue;
         }
@@ -533,7 +535,7 @@ kyError kyDskReader::readVerified(uint32_t count, bool anchorless, Chunk& chunk)
                 settled = true;
             }
     }
-    if (anchorless && !settled)
+    if (wholeChunk && !settled)
         for (uint32_t i = 1; i < passes; ++i) agreeSectors(i);
 
     // The result goes to buffer 0: agreed sectors from the read that confirmed them. A
