@@ -5,3 +5,9 @@ if(EBUR128_LIBRARY AND TARGET loudness_bench)
   target_link_libraries(loudness_bench PRIVATE ${EBUR128_LIBRARY})
   target_compile_definitions(loudness_bench PRIVATE DSKR_HAVE_EBUR128=1)
 endif()
+
+# The command-line benchmark runs the built dskr-cli.
+if(TARGET cli_rip_bench)
+  target_compile_definitions(cli_rip_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(cli_rip_bench dskr-cli)
+endif()
