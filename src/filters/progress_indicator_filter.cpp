@@ -62,6 +62,10 @@ kyError kyProgressIndicatorFilter::Prepare() {
     return kyFailed(e) ? fail(e) : e;
 }
 
+const char* kyProgressIndicatorFilter::GetInterleavedFormat(uint32_t channels) {
+    return m_upstream ? m_upstream->GetInterleavedFormat(channels) : nullptr;
+}
+
 kyError kyProgressIndicatorFilter::RunInterleaved() {
     reset();
     kyError e = m_upstream ? m_upstream->RunInterleaved() : KYERR_SEQUENCE;

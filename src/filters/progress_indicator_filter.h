@@ -22,6 +22,9 @@ public:
 
     // Source side.
     kyError Prepare() override;
+    // Counting does not touch the samples, so the stream may pass as interleaved bytes:
+    // the request is forwarded upstream.
+    const char* GetInterleavedFormat(uint32_t channels) override;
     kyError RunInterleaved() override;
 
     // Sink side.

@@ -160,6 +160,9 @@ TEST(ProgressIndicatorFilter, InterleavedRunCountsAndReportsFailuresOnce) {
         src->setInterleaved("PCM 16-bit");
         auto* progress = new RecordingProgress;
         Chain chain(src, {progress});
+        // The filter offers what its source offers, so a writer can take the bytes unchanged.
+        EXPECT_STREQ(progress->GetInterleavedFormat(2), "PCM 16-bit");
+        EXPECT_EQ(progress->GetInterleavedFormat(1), nullptr);
         ASSERT_EQ(progress->RunInterleaved(), KY_OK);
         EXPECT_EQ(chain.sink->interleavedFrames, 3000u);
         EXPECT_EQ(progress->position(), 3000);
