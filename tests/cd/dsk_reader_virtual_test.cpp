@@ -67,7 +67,9 @@ protected:
     // the drive's settled first read falls on this range.
     kyError Read(uint32_t first, uint32_t end, uint32_t mode, bool interleaved,
                  std::vector<uint8_t>& out, bool reopen = false) {
-        if (reopen) EXPECT_TRUE(m_reader->OpenDrive(0));
+        if (reopen) {
+            EXPECT_TRUE(m_reader->OpenDrive(0));
+        }
         fake::Sink sink;
         sink.keepFloats = false;
         m_reader->SetReadMode(mode);
@@ -81,7 +83,9 @@ protected:
         } else {
             e = sink.Run();
             out = sink.SampleBytes();
-            if (kySucceeded(e)) EXPECT_EQ(sink.endOfStreams, 1u);
+            if (kySucceeded(e)) {
+                EXPECT_EQ(sink.endOfStreams, 1u);
+            }
         }
         m_reader->Disconnect();
         return e;
@@ -89,7 +93,9 @@ protected:
 
     std::vector<uint8_t> Image(uint32_t first, uint32_t end) const {
         std::vector<uint8_t> out(static_cast<size_t>(end - first) * kSector);
-        if (end > first) EXPECT_TRUE(m_image->ReadSectors(first, end - first, out.data()));
+        if (end > first) {
+            EXPECT_TRUE(m_image->ReadSectors(first, end - first, out.data()));
+        }
         return out;
     }
 
