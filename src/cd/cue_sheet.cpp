@@ -1,5 +1,6 @@
 // Loading a CUE sheet with its BINARY files into a disc model.
 #include "cd/disc_image_builder.h"
+#include "platform/file_io.h"
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -23,21 +24,13 @@ struct FileSource : kyDiscImage::Source {
     FileSource(int f, uint64_t b) : fd(f), bytes(b) {}
     ~FileSource() override { ::close(fd); }
     bool Read(uint64_t sector, uint32_t count, uint8_t* out) const override {
-        uint64_t offset = sector * kSectorBytes;
-        size_t want = size_t(count) * kSectorBytes;
-        while (want) {
-            // The last sector of a file that is not a whole number of sectors is padded.
-            if (offset >= bytes) {
-                std::memset(out, 0, want);
-                return true;
-            }
-            const ssize_t got = ::pread(fd, out, want, off_t(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            out += got;
-            offset += uint64_t(got);
-            want -= size_t(got);
-        }
+        const uint64_t offset = sector * kSectorBytes;
+        const size_t want = size_t(count) * kSectorBytes;
+        // The last sector of a file that is not a whole number of sectors is padded.
+        const size_t inFile =
+            offset >= bytes ? 0 : size_t(std::min<uint64_t>(want, bytes - offset));
+        if (inFile && !kyReadExactlyAt(fd, offset, out, inFile)) return false;
+        std::memset(out + inFile, 0, want - inFile);
         return true;
     }
 };

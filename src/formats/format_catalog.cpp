@@ -1,6 +1,7 @@
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
+#include "platform/file_io.h"
 #include <cctype>
 #include <cstring>
 #include <fcntl.h>
@@ -122,12 +123,7 @@ int32_t kyFormatCatalog::FindWriterFormat(const char* fileName) const {
 int32_t kyFormatCatalog::FindReaderFormat(const char* fileName, int fd) const {
     uint8_t head[KY_PROBE_BYTES] = {};
     if (fd >= 0) {
-        size_t got = 0;
-        while (got < sizeof head) {
-            ssize_t n = ::pread(fd, head + got, sizeof head - got, static_cast<off_t>(got));
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
+        kyReadUpTo(fd, 0, head, sizeof head); // a shorter file leaves zeros
         ::lseek(fd, 0, SEEK_SET);
     }
     std::string ext = ExtensionOf(fileName);

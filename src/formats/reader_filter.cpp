@@ -1,6 +1,7 @@
 #include "formats/reader_filter.h"
 #include "core/data_format.h"
 #include "formats/format_catalog.h"
+#include "platform/file_io.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -167,17 +168,7 @@ kyError kyReaderFilter::SeekFile(uint64_t offset) {
 }
 
 long kyReaderFilter::ReadSome(void* data, size_t size) {
-    if (m_fd < 0) return -1;
-    uint8_t* p = static_cast<uint8_t*>(data);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(m_fd, p + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
+    return static_cast<long>(kyReadUpTo(m_fd, kyCurrentPosition, data, size));
 }
 
 kyError kyReaderFilter::ReadExact(void* data, size_t size) {
@@ -186,14 +177,5 @@ kyError kyReaderFilter::ReadExact(void* data, size_t size) {
 }
 
 kyError kyReaderFilter::ReadAt(uint64_t offset, void* data, size_t size) {
-    if (m_fd < 0) return KYERR_READ_FILE;
-    uint8_t* p = static_cast<uint8_t*>(data);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(m_fd, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return KYERR_READ_FILE;
-        done += static_cast<size_t>(n);
-    }
-    return KY_OK;
+    return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
 }

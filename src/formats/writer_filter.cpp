@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "filters/quantizer_factory.h"
 #include "formats/format_catalog.h"
+#include "platform/file_io.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -246,14 +247,7 @@ kyError kyWriterFilter::SeekTo(uint64_t offset) {
 kyError kyWriterFilter::WriteAt(uint64_t offset, const void* data, size_t size) {
     if (m_fd < 0) return KYERR_WRITE_FILE;
     if (offset > m_fileSizeLimit || size > m_fileSizeLimit - offset) return KYERR_WRITE_FILE;
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(m_fd, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return KYERR_WRITE_FILE;
-        done += static_cast<size_t>(n);
-    }
+    if (!kyWriteAll(m_fd, offset, data, size)) return KYERR_WRITE_FILE;
     if (offset + size > m_fileEnd) m_fileEnd = offset + size;
     return KY_OK;
 }
@@ -266,14 +260,5 @@ kyError kyWriterFilter::WriteBytes(const void* data, size_t size) {
 }
 
 kyError kyWriterFilter::ReadAt(uint64_t offset, void* data, size_t size) {
-    if (m_fd < 0) return KYERR_READ_FILE;
-    uint8_t* p = static_cast<uint8_t*>(data);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(m_fd, p + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return KYERR_READ_FILE;
-        done += static_cast<size_t>(n);
-    }
-    return KY_OK;
+    return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
 }

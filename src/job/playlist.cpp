@@ -1,4 +1,5 @@
 #include "job/playlist.h"
+#include "platform/file_io.h"
 
 #include "job/output_naming.h"
 
@@ -33,15 +34,7 @@ bool kyPlaylist::create(const std::string& path) {
 void kyPlaylist::add(const std::string& name) {
     if (m_fd < 0) return;
     std::string line = name + "\r\n";
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(m_fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    kyWriteAll(m_fd, kyCurrentPosition, line.data(), line.size());
 }
 
 void kyPlaylist::finish(bool keep) {

@@ -1,4 +1,5 @@
 #include "platform/settings_store.h"
+#include "platform/file_io.h"
 
 #include "core/text.h"
 
@@ -385,19 +386,7 @@ std::string kySettingsStore::writeTemporary(const std::string& path) const {
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return {};
     std::string text = serialize();
-    const char* p = text.data();
-    size_t left = text.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    bool ok = kyWriteAll(fd, kyCurrentPosition, text.data(), text.size());
     // The data must be on disk before the rename makes it the store.
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
