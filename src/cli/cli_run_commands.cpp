@@ -14,6 +14,7 @@
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
 #include "job/batch_runner.h"
+#include "job/output_naming.h"
 #include "job/processing_stages.h"
 #include <algorithm>
 #include <cmath>
@@ -201,11 +202,7 @@ int commandConvert(const CliArguments& args) {
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     int32_t format = -1;
     if (args.has("--format")) {
-        for (int32_t i = 0; catalog.NextWriterFormat(i); ++i)
-            if (catalog.Entry(i)->displayName == settings.szFileFormat) {
-                format = i;
-                break;
-            }
+        format = findWriterFormatByName(settings.szFileFormat);
     } else {
         format = catalog.FindWriterFormat(out.c_str());
         if (format < 0)

@@ -1,6 +1,7 @@
 #include "cli/cli_settings.h"
 #include "filters/resampling_filter.h"
 #include "formats/format_catalog.h"
+#include "job/output_naming.h"
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -61,12 +62,7 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         s.szFileFormat = name;
     }
     if (auto v = args.get("--subformat")) {
-        int32_t index = -1;
-        for (int32_t i = 0; catalog.NextWriterFormat(i); ++i)
-            if (catalog.Entry(i)->displayName == s.szFileFormat) {
-                index = i;
-                break;
-            }
+        const int32_t index = findWriterFormatByName(s.szFileFormat);
         bool found = false;
         std::string name;
         for (int32_t k = 0; index >= 0 && catalog.GetWriterSubformat(index, k, name); ++k)
