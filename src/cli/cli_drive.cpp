@@ -33,7 +33,7 @@ bool openCliDisc(const CliArguments& args, int32_t defaultDrive, bool open, CliD
             std::string why;
             image = kyDiscImage::LoadCue(*path, why);
             if (!image) {
-                error = *path + ": " + why;
+                error = why; // names the sheet and the line
                 return false;
             }
         } else {
