@@ -26,6 +26,17 @@
 #include <unistd.h>
 
 namespace {
+// The stored settings, with what loading found out told on stderr.
+void loadStoredSettings(RipSettings& settings) {
+    SettingsLoadReport report;
+    loadSettings(settings, &report);
+    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    // A first start would open the help in the wizard; here a pointer to it will do.
+    if (report.openHelp)
+        std::fprintf(stderr,
+                     "Welcome to DskR 5. 'dskr-cli --help' lists every command and option.\n");
+}
+
 void onInterrupt(int) {
     TerminalFrontend::interrupted = true;
 }
@@ -80,9 +91,7 @@ int commandRip(const CliArguments& args) {
     if (!args.positional.empty())
         return usageError("'rip' takes no file names (use --image FILE.cue for a disc image)");
     RipSettings settings;
-    SettingsLoadReport report;
-    loadSettings(settings, &report);
-    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    loadStoredSettings(settings);
     OverwritePolicy policy =
         settings.bNoOverwritePrompt ? OverwritePolicy::Replace : OverwritePolicy::Ask;
     std::string error;
@@ -190,9 +199,7 @@ int commandConvert(const CliArguments& args) {
     const std::string& in = args.positional[0];
     const std::string& out = args.positional[1];
     RipSettings settings;
-    SettingsLoadReport report;
-    loadSettings(settings, &report);
-    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    loadStoredSettings(settings);
     // A conversion starts from the file's own layout: only the options given change it.
     settings.bResample = settings.bRemoveSilence = settings.bCutOff = false;
     OverwritePolicy policy = OverwritePolicy::Ask;

@@ -145,6 +145,14 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     auto image = kyDiscImage::Demo();
     EXPECT_EQ(t["leadout"].get<uint32_t>(), image->LeadOut());
 
+    CliRun drivesText = run({"drives", "--demo"});
+    ASSERT_EQ(drivesText.code, 0);
+    EXPECT_NE(drivesText.out.find("virtual0 <SPTI"), std::string::npos) << drivesText.out;
+    CliRun formatsText = run({"formats"});
+    ASSERT_EQ(formatsText.code, 0);
+    EXPECT_NE(formatsText.out.find("Microsoft wave format"), std::string::npos);
+    EXPECT_NE(formatsText.out.find("PCM 24-bit"), std::string::npos);
+
     CliRun text = run({"toc", "--demo"});
     ASSERT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
