@@ -86,21 +86,15 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
     }
     if (auto v = args.get("--pattern")) {
         std::array<int32_t, 10> pattern{};
-        size_t pos = 0, i = 0;
+        size_t count = 0, pos = 0;
         bool ok = true;
-        for (; i < 10 && ok; ++i) {
-            const size_t comma = v->find(',', pos);
-            ok = parseInteger(
-                v->substr(pos, comma == std::string::npos ? std::string::npos : comma - pos), 0, 9,
-                n);
-            pattern[i] = static_cast<int32_t>(n);
-            if (comma == std::string::npos) {
-                ++i;
-                break;
-            }
+        for (; ok && pos <= v->size(); ++count) {
+            const size_t comma = std::min(v->find(',', pos), v->size());
+            ok = count < pattern.size() && parseInteger(v->substr(pos, comma - pos), 0, 9, n);
+            if (ok) pattern[count] = static_cast<int32_t>(n);
             pos = comma + 1;
         }
-        if (!ok || i != 10 || std::count(v->begin(), v->end(), ',') != 9) {
+        if (!ok || count != pattern.size()) {
             error = "--pattern takes ten numbers P0,...,P9 (e.g. 0,1,5,2,5,5,2,3,0,0)";
             return false;
         }

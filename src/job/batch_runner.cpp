@@ -286,7 +286,6 @@ void kyBatchRunner::Run() {
         } else if (kySucceeded(e)) {
             ++m_result.fileIndex;
             ++m_result.successes;
-            m_result.files.push_back(path);
             // A file renamed at the prompt is listed where it really is.
             std::string line =
                 path.compare(0, outDir.size(), outDir) == 0 ? path.substr(outDir.size()) : path;

@@ -49,7 +49,6 @@ public:
         bool cancelled = false;
         bool ejected = false;
         double seconds = 0;             // elapsed time of the batch
-        std::vector<std::string> files; // output paths of the successes, in order
         std::string playlist;           // the playlist's path when one was kept
         std::vector<FileRecord> records; // every file the batch started, in order
     };
