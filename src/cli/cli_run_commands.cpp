@@ -134,7 +134,7 @@ int commandRip(const CliArguments& args) {
 
     const bool json = args.has("--json");
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-    TerminalFrontend frontend(stderr, interactive, false, policy);
+    TerminalFrontend frontend(stderr, interactive, policy);
     kyBatchRunner runner(settings, info, *disc.reader, frontend);
     {
         InterruptGuard guard;
@@ -278,7 +278,7 @@ int commandConvert(const CliArguments& args) {
     kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate);
 
     const bool interactive = isatty(STDERR_FILENO);
-    TerminalFrontend frontend(stderr, interactive, false, policy);
+    TerminalFrontend frontend(stderr, interactive, policy);
     auto* progress = new kyProgressIndicatorFilter();
     progress->setProgressHook([&frontend, progress](int32_t percent) {
         frontend.setFileProgress(percent);

@@ -14,11 +14,10 @@ int kySafeAnswer(const std::vector<kyPromptButton>& buttons) {
     return buttons.empty() ? kyAnswerNo : buttons.back().code;
 }
 
-TerminalFrontend::TerminalFrontend(FILE* out, bool interactive, bool quiet, OverwritePolicy policy)
-    : m_out(out), m_interactive(interactive), m_quiet(quiet), m_policy(policy) {}
+TerminalFrontend::TerminalFrontend(FILE* out, bool interactive, OverwritePolicy policy)
+    : m_out(out), m_interactive(interactive), m_policy(policy) {}
 
 void TerminalFrontend::line(const std::string& text) {
-    if (m_quiet) return;
     endBars();
     std::fprintf(m_out, "%s\n", text.c_str());
     std::fflush(m_out);
@@ -32,7 +31,7 @@ void TerminalFrontend::endBars() {
 }
 
 void TerminalFrontend::drawBars() {
-    if (m_quiet || !m_interactive) return;
+    if (!m_interactive) return;
     auto bar = [](int p) {
         const int width = 24;
         p = std::clamp(p, 0, 100);
@@ -138,7 +137,6 @@ bool TerminalFrontend::askFileName(const std::string& title, std::string& path) 
 }
 
 void TerminalFrontend::showError(kyError code, const std::string& caption) {
-    m_lastError = kyErrorMessage(code);
     endBars();
     std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
     std::fflush(m_out);

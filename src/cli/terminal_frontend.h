@@ -12,9 +12,8 @@ enum class OverwritePolicy { Ask, Replace, Skip };
 
 class TerminalFrontend : public kyBatchFrontend {
 public:
-    // Progress and labels go to `out` (stderr, so that stdout can carry JSON); `quiet`
-    // prints errors and prompts only.
-    TerminalFrontend(FILE* out, bool interactive, bool quiet, OverwritePolicy policy);
+    // Progress and labels go to `out` (stderr, so that stdout can carry JSON).
+    TerminalFrontend(FILE* out, bool interactive, OverwritePolicy policy);
 
     void setTrackLabel(const std::string& text) override;
     void setFileLabel(const std::string& text) override;
@@ -30,8 +29,6 @@ public:
     bool pumpEvents() override;
 
     const std::string& lastStatus() const { return m_status; }
-    const std::string& lastError() const { return m_lastError; }
-    void clearLastError() { m_lastError.clear(); }
 
     // Set from the SIGINT handler: the batch stops like a cancel.
     static std::atomic<bool> interrupted;
@@ -44,12 +41,11 @@ private:
 
     FILE* m_out;
     bool m_interactive;
-    bool m_quiet;
     OverwritePolicy m_policy;
     int m_file = -1;
     int m_batch = -1;
     bool m_barsShown = false;
-    std::string m_track, m_fileLabel, m_status, m_lastError;
+    std::string m_track, m_fileLabel, m_status;
 };
 
 // The answer a prompt takes when nobody can be asked: a "Skip" button, else "No", else
