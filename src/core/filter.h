@@ -170,6 +170,4 @@ public:
     void Remove();
 
     const char* filterName() const { return kySourceFilter::filterName(); }
-    kySinkFilter* downstream() const { return m_downstream; }
-    kySourceFilter* upstream() const { return m_upstream; }
 };
