@@ -31,7 +31,19 @@ const char* kUsage =
     "  --pattern P0,...,P9  --merge  --playlist  --resample RATE  --resampler CODE\n"
     "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
     "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
-    "  --overwrite ask|replace|skip  --eject  --save  --json\n";
+    "  --overwrite ask|replace|skip  --eject  --save  --json\n"
+    "\n"
+    "NORMALISATION (rip and convert):\n"
+    "  --normalize peak|rg|rg-iso|r128 | --no-normalize\n"
+    "                                  peak level, ReplayGain, ReplayGain ISO 226:2003,\n"
+    "                                  EBU R 128 loudness\n"
+    "  --target VALUE                  peak: dBFS (-1dBFS) or a factor (0.9x);\n"
+    "                                  ReplayGain: reference level in dB (89dB);\n"
+    "                                  R 128: LUFS (-23LUFS) or LU relative to it (-5LU)\n"
+    "  --meta | --modify               store the gains as metadata (samples untouched) or\n"
+    "                                  change the audio\n"
+    "  --album-gain | --no-album-gain  one ReplayGain for all files of the rip\n"
+    "  --never-clip | --allow-clip     never raise the peak above full scale\n";
 
 struct Command {
     std::vector<CliOptionSpec> options;
@@ -44,16 +56,35 @@ std::vector<CliOptionSpec> with(std::vector<CliOptionSpec> a, const std::vector<
 }
 
 const std::vector<CliOptionSpec> kRunOptions = {
-    {"--out", true},       {"--format", true},
-    {"--subformat", true}, {"--channels", true},
-    {"--pattern", true},   {"--merge", false},
-    {"--playlist", false}, {"--resample", true},
-    {"--resampler", true}, {"--remove-silence", false},
-    {"--cutoff", true},    {"--fade", false},
-    {"--no-fade", false},  {"--mode", true},
-    {"--speed", true},     {"--tracks", true},
-    {"--overwrite", true}, {"--eject", false},
-    {"--save", false},     {"--json", false},
+    {"--out", true},
+    {"--format", true},
+    {"--subformat", true},
+    {"--channels", true},
+    {"--pattern", true},
+    {"--merge", false},
+    {"--playlist", false},
+    {"--resample", true},
+    {"--resampler", true},
+    {"--remove-silence", false},
+    {"--cutoff", true},
+    {"--fade", false},
+    {"--no-fade", false},
+    {"--mode", true},
+    {"--speed", true},
+    {"--tracks", true},
+    {"--overwrite", true},
+    {"--eject", false},
+    {"--save", false},
+    {"--json", false},
+    {"--normalize", true},
+    {"--no-normalize", false},
+    {"--target", true},
+    {"--meta", false},
+    {"--modify", false},
+    {"--album-gain", false},
+    {"--no-album-gain", false},
+    {"--never-clip", false},
+    {"--allow-clip", false},
 };
 } // namespace
 

@@ -201,7 +201,7 @@ int commandConvert(const CliArguments& args) {
     RipSettings settings;
     loadStoredSettings(settings);
     // A conversion starts from the file's own layout: only the options given change it.
-    settings.bResample = settings.bRemoveSilence = settings.bCutOff = false;
+    settings.bResample = settings.bRemoveSilence = settings.bCutOff = settings.bNormalize = false;
     OverwritePolicy policy = OverwritePolicy::Ask;
     std::string error;
     if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
@@ -275,7 +275,13 @@ int commandConvert(const CliArguments& args) {
         std::filesystem::remove(temp, ec);
         return failure(out + ": " + kyErrorMessage(e));
     }
-    kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate);
+    kyProcessingStages stages;
+    e = kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate, stages);
+    if (kyFailed(e)) {
+        writer->DestroyChain();
+        std::filesystem::remove(temp, ec);
+        return failure(out + ": " + kyErrorMessage(e));
+    }
 
     const bool interactive = isatty(STDERR_FILENO);
     TerminalFrontend frontend(stderr, interactive, policy);
@@ -289,7 +295,21 @@ int commandConvert(const CliArguments& args) {
     frontend.setFileLabel(out);
     {
         InterruptGuard guard;
-        e = writer->Run();
+        e = KY_OK;
+        if (stages.normalize) {
+            frontend.setStatus("Analyzing " + in);
+            e = kyRunNormalizeAnalysis(*stages.normalize, *progress, *writer);
+            // One file is an album of its own: its album gain is its track gain.
+            if (kySucceeded(e) && kyAlbumNormalization(settings)) {
+                std::vector<kyGainAnalyzer*> analyzers(1, nullptr);
+                float gain = 0.0f;
+                e = stages.normalize->GetAnalyzer(analyzers[0]);
+                if (kySucceeded(e)) e = kyAlbumGain(analyzers, gain);
+                if (kySucceeded(e)) stages.normalize->SetAlbumGain(gain);
+            }
+            if (kySucceeded(e)) frontend.setStatus("Converting " + in);
+        }
+        if (kySucceeded(e)) e = writer->Run();
     }
     writer->DestroyChain(); // closes the file
     if (kySucceeded(e)) {

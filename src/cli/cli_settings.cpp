@@ -2,7 +2,11 @@
 #include "filters/resampling_filter.h"
 #include "formats/format_catalog.h"
 #include "job/output_naming.h"
+#include "job/processing_stages.h"
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -11,6 +15,81 @@ namespace {
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
+}
+} // namespace
+
+namespace {
+// A number and an optional unit after it ("-1", "-1dBFS", "-1 dBFS", "0.9x"), read the
+// same way in every locale. The unit comes back in lower case.
+bool splitTarget(const std::string& text, double& value, std::string& unit) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    while (begin < end && *begin == ' ') ++begin;
+    if (begin < end && *begin == '+') ++begin;
+    auto r = std::from_chars(begin, end, value);
+    if (r.ec != std::errc() || !std::isfinite(value)) return false;
+    const char* u = r.ptr;
+    while (u < end && *u == ' ') ++u;
+    unit = lower(std::string(u, end));
+    return true;
+}
+
+// The normalisation target for `type` in the unit its settings store: dBFS or a factor
+// for peak, dB for ReplayGain's reference, LU relative to -23 LUFS for R 128.
+bool parseTarget(const std::string& text, uint8_t type, float& target, bool& isDb,
+                 std::string& error) {
+    double v;
+    std::string unit;
+    if (splitTarget(text, v, unit)) {
+        if (type == KYNORM_PEAK) {
+            if ((unit.empty() || unit == "dbfs" || unit == "db") && v >= -96 && v <= 0) {
+                target = static_cast<float>(v);
+                isDb = true;
+                return true;
+            }
+            if (unit == "x" && v > 0 && v <= 1) {
+                target = static_cast<float>(v);
+                isDb = false;
+                return true;
+            }
+        } else if (type == KYNORM_REPLAYGAIN || type == KYNORM_REPLAYGAIN_ISO) {
+            if ((unit.empty() || unit == "db" || unit == "db(spl)" || unit == "dbspl") && v >= 60 &&
+                v <= 110) {
+                target = static_cast<float>(v);
+                isDb = true;
+                return true;
+            }
+        } else if (type == KYNORM_EBU_R128) {
+            // Loudness in LUFS, or a level relative to -23 LUFS in LU.
+            if ((unit.empty() || unit == "lufs") && v >= -70 && v <= 0) {
+                target = static_cast<float>(v + 23.0);
+                isDb = true;
+                return true;
+            }
+            if (unit == "lu" && v >= -47 && v <= 23) {
+                target = static_cast<float>(v);
+                isDb = true;
+                return true;
+            }
+        } else {
+            error = "--target needs --normalize peak, rg, rg-iso or r128";
+            return false;
+        }
+    }
+    switch (type) {
+    case KYNORM_PEAK:
+        error = "--target for peak takes a level in dBFS (-96 to 0, e.g. -1dBFS) or a factor "
+                "(e.g. 0.9x)";
+        break;
+    case KYNORM_EBU_R128:
+        error = "--target for r128 takes a loudness in LUFS (-70 to 0, e.g. -23LUFS) or a "
+                "level in LU relative to -23 LUFS (e.g. -5LU)";
+        break;
+    default:
+        error = "--target for ReplayGain takes the reference level in dB (60 to 110, e.g. 89dB)";
+        break;
+    }
+    return false;
 }
 } // namespace
 
@@ -168,5 +247,60 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         s.bNoOverwritePrompt = policy == OverwritePolicy::Replace;
     }
     if (args.has("--eject")) s.bEjectWhenDone = true;
+    return applyNormalizeOptions(args, s, error);
+}
+
+bool applyNormalizeOptions(const CliArguments& args, RipSettings& s, std::string& error) {
+    for (auto [yes, no] : {std::pair{"--normalize", "--no-normalize"},
+                           {"--meta", "--modify"},
+                           {"--album-gain", "--no-album-gain"},
+                           {"--never-clip", "--allow-clip"}})
+        if (args.has(yes) && args.has(no)) {
+            error = std::string("choose ") + yes + " or " + no;
+            return false;
+        }
+    if (auto v = args.get("--normalize")) {
+        static const std::map<std::string, uint8_t> types = {{"peak", KYNORM_PEAK},
+                                                             {"rg", KYNORM_REPLAYGAIN},
+                                                             {"rg-iso", KYNORM_REPLAYGAIN_ISO},
+                                                             {"r128", KYNORM_EBU_R128}};
+        auto it = types.find(lower(*v));
+        if (it == types.end()) {
+            error = "--normalize takes peak, rg, rg-iso or r128";
+            return false;
+        }
+        if (it->second != s.eNormalizeType) {
+            // Another type starts from its own target and mode, as in the options page.
+            s.bNormalizeUnitDB = true;
+            if (it->second == KYNORM_REPLAYGAIN || it->second == KYNORM_REPLAYGAIN_ISO) {
+                s.fNormalizeTarget = 89.0f;
+                s.bNormalizeMeta = true;
+            } else if (it->second == KYNORM_EBU_R128) {
+                s.fNormalizeTarget = 0.0f;
+            } else {
+                s.fNormalizeTarget = 0.0f;
+                s.bNormalizeMeta = false;
+            }
+        }
+        s.eNormalizeType = it->second;
+        s.bNormalize = true;
+    }
+    if (args.has("--no-normalize")) s.bNormalize = false;
+    if (auto v = args.get("--target")) {
+        bool isDb = true;
+        float target = 0;
+        if (!parseTarget(*v, s.eNormalizeType, target, isDb, error)) return false;
+        s.fNormalizeTarget = target;
+        s.bNormalizeUnitDB = isDb;
+    }
+    if (args.has("--meta")) s.bNormalizeMeta = true;
+    if (args.has("--modify")) s.bNormalizeMeta = false;
+    if (args.has("--album-gain")) s.bNormalizeAlbum = true;
+    if (args.has("--no-album-gain")) s.bNormalizeAlbum = false;
+    if (args.has("--never-clip")) s.bNormalizeNeverClip = true;
+    if (args.has("--allow-clip")) s.bNormalizeNeverClip = false;
+    if (args.has("--album-gain") && s.bNormalize && !kyAlbumNormalization(s))
+        std::fprintf(stderr, "dskr-cli: an album gain is a ReplayGain matter: peak and R 128 "
+                             "normalisation stay per file\n");
     return true;
 }

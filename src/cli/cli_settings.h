@@ -10,6 +10,11 @@
 bool applyRunOptions(const CliArguments& args, RipSettings& settings, OverwritePolicy& policy,
                      std::string& error);
 
+// The normalisation options alone (part of applyRunOptions): --normalize TYPE,
+// --no-normalize, --target VALUE[UNIT], --meta/--modify, --album-gain/--no-album-gain,
+// --never-clip/--allow-clip.
+bool applyNormalizeOptions(const CliArguments& args, RipSettings& settings, std::string& error);
+
 // The catalogue display name for what a user typed: a display name (any letter case) or a
 // short alias (wav, bwf, aiff, caf, flac, mp3, m4a, ...). Empty when nothing matches.
 std::string resolveFormatName(const std::string& text);

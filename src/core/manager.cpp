@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,12 +31,19 @@ kyError kyManager::CreateWriter(kyWriterFilter*& writer, const char* fileName,
 
 kyError kyManager::ConnectWithConversion(kySourceFilter* source, kyWriterFilter* writer,
                                          uint32_t channels, uint32_t sampleRate) {
+    if (!writer) return KYERR_INVALID_PARAMETER;
+    return ConnectWithConversion(source, writer, writer->entry(), channels, sampleRate);
+}
+
+kyError kyManager::ConnectWithConversion(kySourceFilter* source, kySinkFilter* writer,
+                                         const kyFormatEntry* entry, uint32_t channels,
+                                         uint32_t sampleRate) {
     if (!source || !writer) return KYERR_INVALID_PARAMETER;
     kyAudioFormat fmt{};
     kyError err = source->GetFormat(fmt);
     if (kyFailed(err)) return err;
     uint32_t minCh = 1, maxCh = 0xFFFFFFFFu;
-    if (const kyFormatEntry* e = writer->entry()) {
+    if (const kyFormatEntry* e = entry) {
         minCh = e->minChannels;
         maxCh = e->maxChannels;
     }
@@ -67,7 +75,8 @@ kyError kyManager::ConnectWithConversion(kySourceFilter* source, kyWriterFilter*
     return KY_OK;
 }
 
-std::string kyManager::TempFileName() {
+namespace {
+std::string tempDirectory() {
     std::string dir;
     const char* env = std::getenv("TMPDIR");
     struct stat st {};
@@ -79,7 +88,12 @@ std::string kyManager::TempFileName() {
         dir = ".";
     if (dir.back() != '/') dir += '/';
     if (dir.size() + 12 >= KY_MAX_PATH) dir = "./";
+    return dir;
+}
+} // namespace
 
+std::string kyManager::TempFileName() {
+    const std::string dir = tempDirectory();
     std::string name = dir + "kyXXXXXX.tmp";
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');
@@ -100,4 +114,23 @@ std::string kyManager::TempFileName() {
         if (::access(candidate.c_str(), F_OK) != 0) return candidate;
     }
     return {};
+}
+
+int kyManager::OpenTempFile() {
+    std::string name = tempDirectory() + "kyXXXXXX.tmp";
+    std::vector<char> buf(name.begin(), name.end());
+    buf.push_back('\0');
+    int fd = ::mkstemps(buf.data(), 4);
+    if (fd < 0) {
+        // The platform could not make one: a name of our own, created exclusively.
+        const std::string fallback = TempFileName();
+        if (fallback.empty()) return -1;
+        fd = ::open(fallback.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        buf.assign(fallback.begin(), fallback.end());
+        buf.push_back('\0');
+    }
+    ::unlink(buf.data());
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
 }

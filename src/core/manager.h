@@ -9,6 +9,8 @@
 class kySourceFilter;
 class kyReaderFilter;
 class kyWriterFilter;
+class kySinkFilter;
+struct kyFormatEntry;
 
 // Longest temporary file name the callers keep (characters, with the terminator).
 constexpr size_t KY_MAX_PATH = 260;
@@ -31,8 +33,17 @@ public:
     // linked and the caller still owns both.
     kyError ConnectWithConversion(kySourceFilter* source, kyWriterFilter* writer, uint32_t channels,
                                   uint32_t sampleRate);
+    // The same for a sink that stands in for a writer of `entry` made later (null: no
+    // channel limits).
+    kyError ConnectWithConversion(kySourceFilter* source, kySinkFilter* sink,
+                                  const kyFormatEntry* entry, uint32_t channels,
+                                  uint32_t sampleRate);
 
     // Makes and creates a unique empty file "ky??????.tmp" in the temporary directory and
     // returns its name; the caller removes it. Empty only when no name fits in KY_MAX_PATH.
     static std::string TempFileName();
+    // A temporary file for the caller's own use, opened read/write and already unlinked:
+    // it has no name, so nothing is left behind whatever becomes of the process, and its
+    // space is freed when the descriptor is closed. -1 when none can be made.
+    static int OpenTempFile();
 };

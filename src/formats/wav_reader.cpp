@@ -2,6 +2,7 @@
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
 #include "formats/codecs/ima_adpcm.h"
+#include "formats/codecs/mpeg_audio_decoder.h"
 #include "formats/codecs/ms_adpcm.h"
 #include "formats/format_catalog.h"
 #include "formats/wav_common.h"
@@ -9,8 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mpg123.h>
-#include <mutex>
 #include <new>
 
 using namespace wav;
@@ -46,13 +45,6 @@ bool gainOf(uint16_t word, uint32_t name, double& gain) {
     return true;
 }
 
-bool mpegInit() {
-    static bool ok = false;
-    static std::once_flag once;
-    std::call_once(once, [] { ok = mpg123_init() == MPG123_OK; });
-    return ok;
-}
-
 } // namespace
 
 wav_Reader::wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option)
@@ -60,9 +52,7 @@ wav_Reader::wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry,
     m_openResult = open();
 }
 
-wav_Reader::~wav_Reader() {
-    if (m_mpg) mpg123_delete(m_mpg);
-}
+wav_Reader::~wav_Reader() = default;
 
 kyReaderFilter* wav_Reader::Create(int fd, const char* fileName, const kyFormatEntry* entry,
                                    int32_t option) {
@@ -351,7 +341,7 @@ kyError wav_Reader::chooseDecoder() {
                                            : "MPEG audio";
         m_properties.setUtf8(2, name);
         if (m_channels > 2) return KYERR_CHANNEL_FORMAT;
-        if (!mpegInit()) return KYERR_MISSING_COMPONENT;
+        if (!kyMpegAudioDecoder::available()) return KYERR_MISSING_COMPONENT;
         m_format.blockFrames = kMpegFrames;
         return KY_OK;
     }
@@ -506,18 +496,9 @@ kyError wav_Reader::PrepareDecoder() {
     if (kyFailed(err)) return err;
     try {
         if (m_tag == TAG_MPEG) {
-            if (m_mpg) mpg123_delete(m_mpg);
-            int e = 0;
-            m_mpg = mpg123_new(nullptr, &e);
-            if (!m_mpg) return KYERR_OUT_OF_MEMORY;
-            mpg123_param(m_mpg, MPG123_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0);
-            mpg123_format_none(m_mpg);
-            const long* rates = nullptr;
-            size_t count = 0;
-            mpg123_rates(&rates, &count);
-            for (size_t i = 0; i < count; ++i)
-                mpg123_format(m_mpg, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-            if (mpg123_open_feed(m_mpg) != MPG123_OK) return KYERR_OUT_OF_MEMORY;
+            if (!m_mpeg) m_mpeg = std::make_unique<kyMpegAudioDecoder>();
+            err = m_mpeg->start(m_channels);
+            if (kyFailed(err)) return err;
             m_block.resize(kMpegFeed);
             if (kyFailed(m_decoded.allocate(m_channels, kMpegFrames * 4)))
                 return KYERR_OUT_OF_MEMORY;
@@ -538,44 +519,26 @@ kyError wav_Reader::PrepareDecoder() {
 }
 
 kyError wav_Reader::decodeMpeg() {
-    // Interleaved float output, at most m_decoded's capacity.
-    std::vector<float> pcm(size_t(kMpegFrames) * 4 * 2);
     for (;;) {
-        size_t done = 0;
-        int r = mpg123_read(m_mpg, reinterpret_cast<unsigned char*>(pcm.data()),
-                            pcm.size() * sizeof(float), &done);
-        if (done > 0) {
-            long rate = 0;
-            int ch = 0, enc = 0;
-            mpg123_getformat(m_mpg, &rate, &ch, &enc);
-            if (ch < 1) ch = 1;
-            uint32_t frames = static_cast<uint32_t>(done / sizeof(float) / ch);
-            frames = std::min(frames, m_decoded.frames());
-            for (uint32_t c = 0; c < m_channels; ++c) {
-                float* d = m_decoded.plane(c);
-                uint32_t sc = std::min<uint32_t>(c, static_cast<uint32_t>(ch) - 1);
-                for (uint32_t i = 0; i < frames; ++i) d[i] = pcm[size_t(i) * ch + sc];
-            }
+        uint32_t frames = 0;
+        kyError err = m_mpeg->read(m_decoded.planes(), m_decoded.frames(), frames);
+        if (kyFailed(err)) return err;
+        if (frames > 0) {
             m_decodedFrames = frames;
             m_decodedPos = 0;
             return KY_OK;
         }
-        if (r == MPG123_NEW_FORMAT || r == MPG123_OK) continue;
-        if (r == MPG123_NEED_MORE) {
-            if (m_dataLeft == 0) return KY_NOTHING_DONE;
-            size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
-            long got = ReadSome(m_block.data(), n);
-            if (got < 0) return KYERR_READ_FILE;
-            if (got == 0) {
-                m_dataLeft = 0;
-                return KY_NOTHING_DONE;
-            }
-            m_dataLeft -= static_cast<uint64_t>(got);
-            if (mpg123_feed(m_mpg, m_block.data(), static_cast<size_t>(got)) != MPG123_OK)
-                return KYERR_OUT_OF_MEMORY;
-            continue;
+        if (err == KY_NOTHING_DONE || m_dataLeft == 0) return KY_NOTHING_DONE;
+        size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
+        long got = ReadSome(m_block.data(), n);
+        if (got < 0) return KYERR_READ_FILE;
+        if (got == 0) {
+            m_dataLeft = 0;
+            return KY_NOTHING_DONE;
         }
-        return KY_NOTHING_DONE; // a stream the decoder cannot go on with ends here
+        m_dataLeft -= static_cast<uint64_t>(got);
+        err = m_mpeg->feed(m_block.data(), static_cast<size_t>(got));
+        if (kyFailed(err)) return err;
     }
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 class kySampleDecoder;
-struct mpg123_handle_struct;
+class kyMpegAudioDecoder;
 
 class wav_Reader : public kyReaderFilter {
 public:
@@ -60,7 +60,7 @@ private:
 
     // Compressed data.
     std::unique_ptr<kySampleDecoder> m_decoder;
-    mpg123_handle_struct* m_mpg = nullptr;
+    std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
     uint64_t m_dataLeft = 0;      // bytes not yet read
     std::vector<uint8_t> m_block; // one coded block
     kyPlaneBuffer m_decoded;      // frames of the last decoded block

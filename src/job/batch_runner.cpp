@@ -3,7 +3,9 @@
 #include "cd/dsk_reader.h"
 #include "core/manager.h"
 #include "core/text.h"
+#include "filters/normalize_filter.h"
 #include "filters/quantizer_factory.h"
+#include "formats/format_catalog.h"
 #include "formats/writer_filter.h"
 #include "job/batch_frontend.h"
 #include "job/our_progress_display.h"
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -32,6 +35,14 @@ std::string cutToUnits(const std::string& utf8, size_t units) {
 void removeFile(const std::string& path) {
     ::unlink(path.c_str());
 }
+
+// Where a writer will go once its file is created: the chain can be built and its first
+// pass run without touching the output file.
+class PendingWriter : public kySinkFilter2 {
+public:
+    PendingWriter() : kySinkFilter2("Pending writer") {}
+    kyError Write(float**, uint32_t) override { return KYERR_SEQUENCE; }
+};
 
 } // namespace
 
@@ -151,13 +162,33 @@ std::string kyBatchRunner::trackLabel(const Group& group) const {
 void kyBatchRunner::destroyChain(Chain& chain) {
     m_current = nullptr;
     m_source.Disconnect();
-    if (chain.writer) chain.writer->DestroyChain();
-    chain.writer = nullptr;
-    chain.progress = nullptr;
+    if (chain.end) chain.end->DestroyChain();
+    chain = Chain{};
+}
+
+kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
+    kyWriterFilter* writer = nullptr;
+    kyError e = kyManager::Instance().CreateWriter(writer, path.c_str(),
+                                                   m_settings.szDataFormat.c_str(), chain.format);
+    if (kyFailed(e) || !writer) {
+        if (writer) writer->DestroyChain();
+        reportError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
+        return KYERR_UNKNOWN;
+    }
+    chain.created = true;
+    if (chain.end) {
+        // Take the stand-in's place.
+        kySinkFilter* pending = chain.end;
+        if (kySourceFilter* up = pending->upstream()) up->Connect(writer);
+        pending->DestroyChain(); // unlinked by now: only itself
+    }
+    chain.writer = writer;
+    chain.end = writer;
+    return KY_OK;
 }
 
 kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fileIndex,
-                                  Chain& chain) {
+                                  Chain& chain, bool deferWriter) {
     std::string before = path;
     if (checkOverwrite(m_settings, path, m_frontend) == kyOverwriteDecision::Skip) return 1;
     if (path != before) m_frontend.setFileLabel(path);
@@ -168,40 +199,156 @@ kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fil
         return e;
     }
 
-    int32_t format = findWriterFormatByName(m_settings.szFileFormat);
-    if (format < 0) {
+    chain.format = findWriterFormatByName(m_settings.szFileFormat);
+    if (chain.format < 0) {
         reportError(KYERR_FILE_FORMAT, "Writing - DskR");
         return KYERR_FILE_FORMAT;
     }
-    kyWriterFilter* writer = nullptr;
-    e = kyManager::Instance().CreateWriter(writer, path.c_str(), m_settings.szDataFormat.c_str(),
-                                           format);
-    if (kyFailed(e) || !writer) {
-        if (writer) writer->DestroyChain();
-        reportError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
-        return KYERR_UNKNOWN;
+    if (deferWriter) {
+        chain.end = new PendingWriter;
+    } else {
+        e = createWriter(path, chain);
+        if (kyFailed(e)) return e;
     }
-    chain.created = true;
 
     uint32_t channels =
         m_settings.iOutChannels > 0 ? static_cast<uint32_t>(m_settings.iOutChannels) : 0;
-    e = kyManager::Instance().ConnectWithConversion(&m_source, writer, channels, 0);
+    e = kyManager::Instance().ConnectWithConversion(
+        &m_source, chain.end, kyFormatCatalog::Instance().Entry(chain.format), channels, 0);
+    kyProcessingStages stages;
+    if (kySucceeded(e))
+        e = kyInsertProcessingStages(m_source, *chain.end, m_settings, 44100, stages);
     if (kyFailed(e)) {
         reportError(e, "Writing - DskR");
         m_source.Disconnect();
-        writer->DestroyChain();
+        chain.end->DestroyChain();
+        chain.end = chain.writer = nullptr;
         return KYERR_UNKNOWN;
     }
-    chain.writer = writer;
-
-    kyInsertProcessingStages(m_source, *writer, m_settings, 44100);
+    chain.normalize = stages.normalize;
     chain.progress = new OurProgressDisplay(m_frontend, m_result.fileCount, [this] { Cancel(); });
     chain.progress->setFileIndex(fileIndex);
     m_source.InsertAfter(chain.progress);
-    // The normalize stage (peak level, ReplayGain, EBU R 128) goes here, directly above
-    // the writer, once it exists; with it the analysis pass runs before the writer's Run
-    // and album mode splits the batch into an analysis loop and a writing loop.
     return KY_OK;
+}
+
+void kyBatchRunner::setStatus(const char* format, int number) {
+    char status[128];
+    std::snprintf(status, sizeof status, format, number, m_result.fileCount);
+    m_frontend.setStatus(status);
+}
+
+kyBatchRunner::FileRecord kyBatchRunner::makeRecord(const Group& group, const std::string& path,
+                                                    kyError e) const {
+    FileRecord record{path, m_disc.tracks[group.first].number, m_disc.tracks[group.second].number,
+                      FileOutcome::Ok, KY_OK};
+    if (e == KYERR_CANCELLED) {
+        record.outcome = FileOutcome::Cancelled;
+    } else if (e == 1) {
+        record.outcome = FileOutcome::Skipped;
+    } else if (kyFailed(e)) {
+        record.outcome = FileOutcome::Failed;
+        // The code the user was shown says more than the chain's "Unknown error".
+        record.error = kyFailed(m_shownError) ? m_shownError : e;
+    }
+    return record;
+}
+
+void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
+                               kyPlaylist& playlist, const std::string& outDir) {
+    // One gain from every analysed file.
+    std::vector<kyGainAnalyzer*> analyzers;
+    for (AlbumEntry& entry : album) analyzers.push_back(std::exchange(entry.analyzer, nullptr));
+    float gain = 0.0f;
+    kyError e = kyAlbumGain(analyzers, gain);
+    if (kySucceeded(e)) {
+        for (AlbumEntry& entry : album)
+            if (entry.state == AlbumEntry::Analysed) entry.chain.normalize->SetAlbumGain(gain);
+    } else if (m_running) {
+        reportError(e, "Converting - DskR");
+        m_running = false;
+        m_result.cancelled = true;
+    }
+
+    // The second loop: the files are created and written, in the same order.
+    m_result.fileIndex = 0;
+    auto filesLeft = [&album](size_t after) {
+        for (size_t k = after + 1; k < album.size(); ++k)
+            if (album[k].state == AlbumEntry::Analysed) return true;
+        return false;
+    };
+    auto listed = [&outDir](const std::string& path) {
+        return path.compare(0, outDir.size(), outDir) == 0 ? path.substr(outDir.size()) : path;
+    };
+    for (size_t g = 0; g < groups.size() && m_running; ++g) {
+        AlbumEntry& entry = album[g];
+        if (entry.state == AlbumEntry::NotReached) break;
+        if (entry.state == AlbumEntry::Skipped) {
+            // The existing file stays and counts, as it does outside album mode.
+            ++m_result.fileIndex;
+            ++m_result.successes;
+            playlist.add(listed(entry.path));
+            continue;
+        }
+        if (entry.state == AlbumEntry::Failed) {
+            ++m_result.fileIndex;
+            continue;
+        }
+        const Group& group = groups[g];
+        Chain& chain = entry.chain;
+        setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
+        m_shownError = KY_OK;
+        e = prepareSource(group.first, group.second);
+        if (kyFailed(e)) {
+            reportError(e, "Initializing driver");
+        } else {
+            m_source.Connect(entry.head);
+            m_current = chain.progress;
+            chain.progress->setFileIndex(m_result.fileIndex);
+            m_frontend.setFileProgress(0);
+            m_frontend.setTrackLabel(trackLabel(group));
+            m_frontend.setFileLabel("");
+            e = createWriter(entry.path, chain);
+            if (kySucceeded(e)) {
+                m_frontend.setFileLabel(entry.path);
+                e = chain.writer->Run();
+                if (kyFailed(e) && e != KYERR_CANCELLED) reportError(e, "Converting - DskR");
+            }
+        }
+        const bool created = chain.created;
+        destroyChain(chain);
+        entry.state = AlbumEntry::Done;
+        m_result.records[entry.record] = makeRecord(group, entry.path, e);
+        if (e == KYERR_CANCELLED) {
+            if (created) removeFile(entry.path);
+            m_result.cancelled = true;
+        } else if (kySucceeded(e)) {
+            ++m_result.fileIndex;
+            ++m_result.successes;
+            playlist.add(listed(entry.path));
+        } else {
+            ++m_result.fileIndex;
+            if (created) removeFile(entry.path);
+            if (filesLeft(g)) {
+                int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
+                                            {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
+                m_running = answer == kyAnswerNo;
+            }
+        }
+        if (!m_running) m_result.cancelled = true;
+    }
+
+    // Clean-up: files the loop did not get to were never created; their chains and
+    // temporary files go now.
+    m_source.Disconnect();
+    for (AlbumEntry& entry : album) {
+        if (entry.state == AlbumEntry::Analysed) {
+            m_result.records[entry.record].outcome = FileOutcome::Cancelled;
+            if (entry.chain.end) entry.chain.end->DestroyChain();
+            entry.chain = Chain{};
+            entry.state = AlbumEntry::Done;
+        }
+    }
 }
 
 void kyBatchRunner::reportError(kyError code, const char* caption) {
@@ -241,6 +388,9 @@ void kyBatchRunner::Run() {
 
     m_frontend.setHighPriority(true);
 
+    const bool album = kyAlbumNormalization(m_settings);
+    std::vector<AlbumEntry> albumFiles(album ? groups.size() : 0);
+
     for (size_t g = 0; g < groups.size() && m_result.fileIndex < m_result.fileCount; ++g) {
         if (!m_running) break;
         const Group& group = groups[g];
@@ -250,51 +400,76 @@ void kyBatchRunner::Run() {
 
         m_frontend.setTrackLabel(trackLabel(group));
         m_frontend.setFileLabel(path);
-        char status[128];
-        std::snprintf(status, sizeof status, "- Reading and %s no %d out of %d -",
-                      m_settings.bNormalize ? "Analyzing" : "Converting", m_result.fileIndex + 1,
-                      m_result.fileCount);
-        m_frontend.setStatus(status);
+        setStatus(m_settings.bNormalize ? "- Reading and Analyzing no %d out of %d -"
+                                        : "- Reading and Converting no %d out of %d -",
+                  m_result.fileIndex + 1);
 
         Chain chain;
         m_shownError = KY_OK;
-        kyError e = buildChain(group, path, m_result.fileIndex, chain);
+        kyError e = buildChain(group, path, m_result.fileIndex, chain, album);
         if (e == KY_OK) {
             m_current = chain.progress;
             m_frontend.setFileProgress(0);
-            e = chain.writer->Run();
+            if (album) {
+                // The first pass only; the chain waits for the album's gain.
+                AlbumEntry& entry = albumFiles[g];
+                e = chain.normalize->GetAnalyzer(entry.analyzer);
+                // A cancel that came as the pass ended still stops this file.
+                if (kySucceeded(e) && !m_running) e = KYERR_CANCELLED;
+                if (kySucceeded(e)) {
+                    chain.progress->Remove();
+                    chain.end->InsertBefore(chain.progress);
+                    entry.head = m_source.downstream();
+                    m_source.Disconnect();
+                    m_current = nullptr;
+                    entry.state = AlbumEntry::Analysed;
+                    entry.chain = chain;
+                    entry.path = path;
+                    entry.record = m_result.records.size();
+                    m_result.records.push_back(makeRecord(group, path, KY_OK));
+                    ++m_result.fileIndex;
+                    continue;
+                }
+                if (entry.analyzer) entry.analyzer->Release();
+                entry.analyzer = nullptr;
+            } else {
+                if (chain.normalize) {
+                    e = kyRunNormalizeAnalysis(*chain.normalize, *chain.progress, *chain.end);
+                    if (kySucceeded(e) && !m_running) e = KYERR_CANCELLED;
+                    if (kySucceeded(e)) {
+                        chain.progress->setFileIndex(m_result.fileIndex);
+                        setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
+                    }
+                }
+                if (kySucceeded(e)) e = chain.writer->Run();
+            }
             if (kyFailed(e) && e != KYERR_CANCELLED) reportError(e, "Converting - DskR");
-            destroyChain(chain);
         }
+        const bool created = chain.created;
+        destroyChain(chain);
 
-        FileRecord record{path, m_disc.tracks[group.first].number,
-                          m_disc.tracks[group.second].number, FileOutcome::Ok, KY_OK};
-        if (e == KYERR_CANCELLED)
-            record.outcome = FileOutcome::Cancelled;
-        else if (e == 1)
-            record.outcome = FileOutcome::Skipped;
-        else if (kyFailed(e)) {
-            record.outcome = FileOutcome::Failed;
-            // The code the user was shown says more than the chain's "Unknown error".
-            record.error = kyFailed(m_shownError) ? m_shownError : e;
-        }
-        m_result.records.push_back(record);
+        m_result.records.push_back(makeRecord(group, path, e));
+        if (album) albumFiles[g].state = e == 1 ? AlbumEntry::Skipped : AlbumEntry::Failed;
 
         if (e == KYERR_CANCELLED) {
-            if (chain.created) removeFile(path);
+            if (created) removeFile(path);
             m_result.cancelled = true;
         } else if (kySucceeded(e)) {
             ++m_result.fileIndex;
-            ++m_result.successes;
-            // A file renamed at the prompt is listed where it really is.
-            std::string line =
-                path.compare(0, outDir.size(), outDir) == 0 ? path.substr(outDir.size()) : path;
-            playlist.add(line);
+            if (!album) {
+                ++m_result.successes;
+                // A file renamed at the prompt is listed where it really is.
+                playlist.add(path.compare(0, outDir.size(), outDir) == 0
+                                 ? path.substr(outDir.size())
+                                 : path);
+            } else {
+                albumFiles[g].path = path;
+            }
         } else {
             ++m_result.fileIndex;
             // Only a file this run created is removed; a file the run never got to
             // replace is left alone.
-            if (chain.created) removeFile(path);
+            if (created) removeFile(path);
             if (g + 1 < groups.size()) {
                 int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
                                             {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
@@ -303,6 +478,8 @@ void kyBatchRunner::Run() {
         }
         if (!m_running) m_result.cancelled = true;
     }
+
+    if (album) writeAlbum(groups, albumFiles, playlist, outDir);
 
     const bool cancelled = m_result.cancelled;
     m_frontend.setTrackLabel(cancelled ? "  Batch cancelled." : "  Done!");

@@ -5,8 +5,14 @@
 // playlist, the summary and the end-of-batch actions, all shown through a front end.
 //
 // Per file the chain is
-//   CD source → progress → silence removal → resampler → channel broker → trim → writer
-// with each processing stage present only when its setting asks for it.
+//   CD source → progress → silence removal → resampler → channel broker → trim →
+//   normalize → writer
+// with each processing stage present only when its setting asks for it. With
+// normalisation the file takes two passes: the disc is read into the normalize filter's
+// temporary file and measured, then the writer's run replays it (the progress filter
+// moves above the writer for that). With album normalisation every file is read and
+// measured first, one album gain is found, and the files are written in a second loop;
+// none is created before its audio is written.
 //
 // The runner works on the caller's thread; the front end's pumpEvents() (called after each
 // progress step) is where a cancel request arrives. Typical use:
@@ -25,6 +31,11 @@
 
 class kyBatchFrontend;
 class kyDskReader;
+class kyGainAnalyzer;
+class kyNormalizeFilter;
+class kyPlaylist;
+class kySinkFilter;
+class kySourceFilter;
 class kyWriterFilter;
 class OurProgressDisplay;
 
@@ -48,8 +59,8 @@ public:
         int successes = 0; // files written or skipped at the prompt
         bool cancelled = false;
         bool ejected = false;
-        double seconds = 0;             // elapsed time of the batch
-        std::string playlist;           // the playlist's path when one was kept
+        double seconds = 0;              // elapsed time of the batch
+        std::string playlist;            // the playlist's path when one was kept
         std::vector<FileRecord> records; // every file the batch started, in order
     };
 
@@ -85,14 +96,38 @@ public:
 private:
     struct Chain {
         kyWriterFilter* writer = nullptr;
+        // The chain's last sink: the writer, or a stand-in until the writer is made.
+        kySinkFilter* end = nullptr;
         OurProgressDisplay* progress = nullptr;
+        kyNormalizeFilter* normalize = nullptr;
+        int32_t format = -1;  // catalogue index of the writer
         bool created = false; // the writer created the output file
     };
-    // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown).
-    kyError buildChain(const Group& group, std::string& path, int fileIndex, Chain& chain);
+    // A file of an album batch between its two loops.
+    struct AlbumEntry {
+        enum State { NotReached, Analysed, Skipped, Failed, Done } state = NotReached;
+        Chain chain;
+        kySinkFilter* head = nullptr; // the filter the CD source feeds
+        kyGainAnalyzer* analyzer = nullptr;
+        std::string path;
+        size_t record = 0; // index into m_result.records
+    };
+
+    // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown). With
+    // `deferWriter` the chain ends in a stand-in, and no file is created yet.
+    kyError buildChain(const Group& group, std::string& path, int fileIndex, Chain& chain,
+                       bool deferWriter);
+    // Creates the output file and its writer, at the end of the chain: the one place where
+    // the batch creates files.
+    kyError createWriter(const std::string& path, Chain& chain);
     void destroyChain(Chain& chain);
     // Shows a failure once and remembers it for the file's record.
     void reportError(kyError code, const char* caption);
+    void setStatus(const char* format, int number);
+    FileRecord makeRecord(const Group& group, const std::string& path, kyError e) const;
+    // Second loop and clean-up of an album batch.
+    void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
+                    kyPlaylist& playlist, const std::string& outDir);
 
     RipSettings& m_settings;
     DiscInfo& m_disc;
