@@ -6,6 +6,10 @@ if(EBUR128_LIBRARY AND TARGET itu_bs1770_analyzer_test)
   target_link_libraries(itu_bs1770_analyzer_test PRIVATE ${EBUR128_LIBRARY})
   target_compile_definitions(itu_bs1770_analyzer_test PRIVATE DSKR_HAVE_EBUR128=1)
 endif()
+if(EBUR128_LIBRARY AND TARGET normalize_filter_test)
+  target_link_libraries(normalize_filter_test PRIVATE ${EBUR128_LIBRARY})
+  target_compile_definitions(normalize_filter_test PRIVATE DSKR_HAVE_EBUR128=1)
+endif()
 
 # The command-line tests run the built dskr-cli.
 if(TARGET dskr_cli_test)

@@ -1,4 +1,6 @@
 #include "core/text.h"
+#include <charconv>
+#include <cstring>
 
 namespace {
 const char16_t kCp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -8,14 +10,14 @@ const char16_t kCp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x
 
 // U+0100..U+017E to their base letters (and the few fixed exceptions).
 const unsigned char kLatinExtA[127] = {
-    0xC4, 0xE4, 'A', 'a', 'A', 'a', 'C', 'c', 'C', 'c', 'C', 'c', 'C', 'c', 'D', 'd',
-    0xD0, 'd',  'E', 'e', 'E', 'e', 'E', 'e', 'E', 'e', 'E', 'e', 'G', 'g', 'G', 'g',
-    'G',  'g',  'G', 'g', 'H', 'h', 'H', 'h', 'I', 'i', 'I', 'i', 'I', 'i', 'I', 'i',
-    'I',  'i',  'J', 'j', 'J', 'j', 'K', 'k', 'K', 'L', 'l', 'L', 'l', 'L', 'l', 'L',
+    0xC4, 0xE4, 'A', 'a', 'A', 'a', 'C', 'c', 'C', 'c', 'C', 'c', 'C',  'c',  'D', 'd',
+    0xD0, 'd',  'E', 'e', 'E', 'e', 'E', 'e', 'E', 'e', 'E', 'e', 'G',  'g',  'G', 'g',
+    'G',  'g',  'G', 'g', 'H', 'h', 'H', 'h', 'I', 'i', 'I', 'i', 'I',  'i',  'I', 'i',
+    'I',  'i',  'J', 'j', 'J', 'j', 'K', 'k', 'K', 'L', 'l', 'L', 'l',  'L',  'l', 'L',
     'l',  'L',  'l', 'N', 'n', 'N', 'n', 'N', 'n', 'n', 'N', 'n', 0xD6, 0xF6, 'O', 'o',
-    0xD5, 0xF5, 'A', 'a', 'R', 'r', 'R', 'r', 'R', 'r', 'S', 's', 'S', 's', 'S', 's',
-    'S',  's',  'T', 't', 'T', 't', 'T', 't', 'U', 'u', 'U', 'u', 'U', 'u', 'U', 'u',
-    'U',  'u',  'U', 'u', 'W', 'w', 'Y', 'y', 'Y', 'Z', 'z', 'Z', 'z', 'Z', 'z'};
+    0xD5, 0xF5, 'A', 'a', 'R', 'r', 'R', 'r', 'R', 'r', 'S', 's', 'S',  's',  'S', 's',
+    'S',  's',  'T', 't', 'T', 't', 'T', 't', 'U', 'u', 'U', 'u', 'U',  'u',  'U', 'u',
+    'U',  'u',  'U', 'u', 'W', 'w', 'Y', 'y', 'Y', 'Z', 'z', 'Z', 'z',  'Z',  'z'};
 
 // Decodes one UTF-8 sequence by its lead byte, without further checks.
 char32_t decodeUtf8(std::string_view s, size_t& i) {
@@ -69,19 +71,28 @@ char kyCodePointToSingleByte(char32_t c) {
     if (c <= 0xFF) return static_cast<char>(c);
     if (c >= 0x100 && c <= 0x17E) return static_cast<char>(kLatinExtA[c - 0x100]);
     switch (c) {
-    case 0x02C6: return '^';
+    case 0x02C6:
+        return '^';
     case 0x2018:
     case 0x2019:
-    case 0x201A: return '\'';
+    case 0x201A:
+        return '\'';
     case 0x201C:
     case 0x201D:
-    case 0x201E: return '"';
-    case 0x2022: return '*';
-    case 0x2026: return '.';
-    case 0x2039: return '<';
-    case 0x203A: return '>';
-    case 0x20AC: return 'E';
-    default: return '?';
+    case 0x201E:
+        return '"';
+    case 0x2022:
+        return '*';
+    case 0x2026:
+        return '.';
+    case 0x2039:
+        return '<';
+    case 0x203A:
+        return '>';
+    case 0x20AC:
+        return 'E';
+    default:
+        return '?';
     }
 }
 
@@ -134,14 +145,16 @@ std::u16string kyUtf8ToUtf16(std::string_view text) {
 std::string kyUtf16ToSingleByte(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) out.push_back(kyCodePointToSingleByte(decodeUtf16(text, i)));
+    for (size_t i = 0; i < text.size();)
+        out.push_back(kyCodePointToSingleByte(decodeUtf16(text, i)));
     return out;
 }
 
 std::string kyUtf8ToSingleByte(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) out.push_back(kyCodePointToSingleByte(decodeUtf8(text, i)));
+    for (size_t i = 0; i < text.size();)
+        out.push_back(kyCodePointToSingleByte(decodeUtf8(text, i)));
     return out;
 }
 
@@ -149,11 +162,16 @@ bool kyIsValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const uint8_t b = static_cast<uint8_t>(s[i]);
         int extra;
-        if (b < 0x80) extra = 0;
-        else if ((b & 0xE0) == 0xC0) extra = 1;
-        else if ((b & 0xF0) == 0xE0) extra = 2;
-        else if ((b & 0xF8) == 0xF0) extra = 3;
-        else return false;
+        if (b < 0x80)
+            extra = 0;
+        else if ((b & 0xE0) == 0xC0)
+            extra = 1;
+        else if ((b & 0xF0) == 0xE0)
+            extra = 2;
+        else if ((b & 0xF8) == 0xF0)
+            extra = 3;
+        else
+            return false;
         if (i + extra >= s.size() && extra > 0) return false;
         for (int k = 1; k <= extra; ++k)
             if ((static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80) return false;
@@ -166,4 +184,18 @@ bool kyIsAscii(std::string_view s) {
     for (char c : s)
         if (static_cast<uint8_t>(c) >= 0x80) return false;
     return true;
+}
+
+std::string kyFormatFixed(double value, int decimals) {
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
+}
+
+bool kyParseLeadingNumber(const char* text, double& value) {
+    if (!text) return false;
+    const char* end = text + std::strlen(text);
+    while (text < end && (*text == ' ' || *text == '\t')) ++text;
+    if (text < end && *text == '+') ++text;
+    return std::from_chars(text, end, value).ec == std::errc();
 }

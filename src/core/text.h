@@ -24,3 +24,11 @@ bool kyIsAscii(std::string_view text);
 
 // Appends the UTF-8 form of one code point.
 void kyAppendUtf8(std::string& out, char32_t cp);
+
+// Numbers in files, tags and logs are written and read the same in every locale (a German
+// desktop must not turn "-6.50 dB" into "-6,50 dB").
+// `value` with `decimals` digits after the point ("%.*f" in the C locale).
+std::string kyFormatFixed(double value, int decimals);
+// The number at the start of `text` (after blanks and an optional '+'), whatever follows
+// it ("-6.50 dB" gives -6.5). False when there is none.
+bool kyParseLeadingNumber(const char* text, double& value);

@@ -1,8 +1,8 @@
 #include "filters/normalize_filter.h"
+#include "core/text.h"
 #include "filters/itu_bs1770_analyzer.h"
 #include "filters/replaygain_analyzer.h"
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -14,9 +14,7 @@ constexpr uint32_t kMaxRecordBytes = 1u << 26;
 
 // Numbers in the answers are written the same whatever the locale: "-6.50 dB".
 std::string fixed(double v, int decimals, const char* unit) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::fixed, decimals);
-    std::string s(buf, r.ptr);
+    std::string s = kyFormatFixed(v, decimals);
     if (s == "-0.00") s = "0.00"; // a gain that rounds to nothing has no sign
     return unit ? s + unit : s;
 }

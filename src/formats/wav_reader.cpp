@@ -1,4 +1,5 @@
 #include "formats/wav_reader.h"
+#include "core/text.h"
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
 #include "formats/codecs/ima_adpcm.h"
@@ -32,9 +33,7 @@ std::string fixedText(const uint8_t* p, size_t max) {
 }
 
 std::string formatGain(double g) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%f dB", g);
-    return buf;
+    return kyFormatFixed(g, 6) + " dB";
 }
 
 // A ReplayGain word as a gain in dB, when its name code is `name` and it has an originator.
@@ -386,9 +385,7 @@ void wav_Reader::parseBext(const uint8_t* b, uint32_t n) {
     }
     uint64_t ref = get32(b + 338) | (uint64_t(get32(b + 342)) << 32);
     if (ref && m_rate) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.6f", double(ref) / m_rate);
-        m_properties.setA(30, buf);
+        m_properties.setA(30, kyFormatFixed(double(ref) / m_rate, 6).c_str());
     }
 }
 
@@ -425,9 +422,7 @@ void wav_Reader::parseRgad(const uint8_t* b, uint32_t n) {
     std::memcpy(&peak, b, 4);
     peak = std::fabs(peak);
     if (std::isfinite(peak) && peak != 1.0f) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%f", double(peak));
-        m_properties.setA(27, buf);
+        m_properties.setA(27, kyFormatFixed(double(peak), 6).c_str());
     }
     double g;
     if (gainOf(get16(b + 4), 1, g)) m_properties.setA(23, formatGain(g).c_str());
@@ -454,9 +449,9 @@ void wav_Reader::parseSmpl(const uint8_t* b, uint32_t n) {
         const uint8_t* l = b + 36;
         std::snprintf(buf, sizeof buf, "%u", get32(l + 8));
         m_properties.setA(18, buf);
-        std::snprintf(buf, sizeof buf, "%.2f",
-                      double(get32(l + 12)) + 1.0 + get32(l + 16) / 4294967296.0);
-        m_properties.setA(19, buf);
+        m_properties.setA(
+            19,
+            kyFormatFixed(double(get32(l + 12)) + 1.0 + get32(l + 16) / 4294967296.0, 2).c_str());
         m_properties.setA(20, get32(l + 4) == 1 ? "bid" : "fwd");
     }
 }

@@ -1,4 +1,5 @@
 #include "formats/wav_writer.h"
+#include "core/text.h"
 #include "filters/resampling_filter.h"
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
@@ -74,7 +75,7 @@ uint16_t gainWord(double gain, uint32_t name, uint32_t originator) {
 }
 
 bool parseDouble(const char* text, double& out) {
-    return text && std::sscanf(text, "%lf", &out) == 1;
+    return kyParseLeadingNumber(text, out);
 }
 bool parseInt(const char* text, int& out) {
     return text && std::sscanf(text, "%d", &out) == 1;
