@@ -2,19 +2,26 @@
 
 #include "cd/dsk_reader.h"
 #include "cd/virtual_drive.h"
+#include "filters/normalize_filter.h"
 #include "filters/quantizer_factory.h"
 #include "job/our_progress_display.h"
 #include "job/output_naming.h"
+#include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
 #include "support/file_text.h"
+#include "support/scoped_env.h"
 #include "support/scripted_frontend.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -507,4 +514,333 @@ TEST_F(BatchRunnerTest, LeadingSilenceIsRemoved) {
     ASSERT_GT(audio.size(), 0u);
     EXPECT_LE(audio.size() + size_t(44100) * 4, whole.size());
     EXPECT_TRUE(whole.compare(whole.size() - audio.size(), audio.size(), audio) == 0);
+}
+
+// ---- normalisation ------------------------------------------------------------------
+
+namespace {
+
+// A three-track image of noise whose tracks sit at the given levels (linear factors of
+// about -12 dBFS), so that an album's gain differs from each track's.
+std::string writeLevelledImage(const fs::path& dir, const std::vector<double>& levels) {
+    std::string bin(size_t(3) * kTrackSectors * kSector, '\0');
+    uint32_t x = 777;
+    const size_t perTrack = size_t(kTrackSectors) * kSector;
+    for (size_t i = 0; i + 1 < bin.size(); i += 2) {
+        x = x * 1664525u + 1013904223u;
+        const double v = double(static_cast<int16_t>((x >> 16) / 4)) * levels[i / perTrack];
+        const int16_t s = static_cast<int16_t>(std::lround(v));
+        std::memcpy(&bin[i], &s, 2);
+    }
+    std::ofstream(dir / "levels.bin", std::ios::binary) << bin;
+    std::ofstream(dir / "levels.cue") << "FILE \"levels.bin\" BINARY\n"
+                                         "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n"
+                                         "  TRACK 03 AUDIO\n    INDEX 01 00:06:00\n";
+    return (dir / "levels.cue").string();
+}
+
+std::vector<int16_t> samples16(const std::string& bytes) {
+    std::vector<int16_t> v(bytes.size() / 2);
+    std::memcpy(v.data(), bytes.data(), v.size() * 2);
+    return v;
+}
+
+// The gain (dB) that turns `in` into `out`, by least squares.
+double gainBetween(const std::string& in, const std::string& out) {
+    const auto a = samples16(in), b = samples16(out);
+    double ab = 0, aa = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        ab += double(a[i]) * b[i], aa += double(a[i]) * a[i];
+    return 20 * std::log10(ab / aa);
+}
+
+// metaflac's ReplayGain track gain of a 16-bit WAV file. metaflac leaves a file's last
+// complete 50 ms window out, so the copy it measures gets one window of silence first.
+std::optional<double> metaflacGain(const fs::path& wav, const fs::path& work) {
+    const std::string padded = (work / "padded.wav").string(), flac = (work / "m.flac").string();
+    if (!kytest::run("sox " + kytest::shellQuote(wav.string()) + " " + kytest::shellQuote(padded) +
+                     " pad 0 2205s") ||
+        !kytest::run("flac -s -f -o " + kytest::shellQuote(flac) + " " +
+                     kytest::shellQuote(padded)) ||
+        !kytest::run("metaflac --add-replay-gain " + kytest::shellQuote(flac)))
+        return std::nullopt;
+    const std::string tag =
+        kytest::capture("metaflac --show-tag=REPLAYGAIN_TRACK_GAIN " + kytest::shellQuote(flac));
+    const size_t eq = tag.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    return std::stod(tag.substr(eq + 1));
+}
+
+// The "rgad" chunk's radio and audiophile words, or zeros.
+std::pair<uint16_t, uint16_t> rgadWords(const fs::path& p) {
+    const std::string f = kytest::readText(p);
+    const size_t at = f.find("rgad");
+    if (at == std::string::npos || at + 16 > f.size()) return {0, 0};
+    uint16_t radio, audiophile;
+    std::memcpy(&radio, f.data() + at + 12, 2);
+    std::memcpy(&audiophile, f.data() + at + 14, 2);
+    return {radio, audiophile};
+}
+
+size_t statusIndex(const ScriptedFrontend& fe, const std::string& text) {
+    auto it = std::find(fe.statuses.begin(), fe.statuses.end(), text);
+    return it == fe.statuses.end() ? SIZE_MAX : size_t(it - fe.statuses.begin());
+}
+
+// Sectors the drive was asked to read with READ CD since the log was last cleared.
+uint32_t sectorsRead(const kyVirtualDevice& device) {
+    uint32_t n = 0;
+    for (const auto& cdb : device.CommandLog())
+        if (!cdb.empty() && cdb[0] == 0xBE && cdb.size() >= 9)
+            n += (uint32_t(cdb[6]) << 16) | (uint32_t(cdb[7]) << 8) | cdb[8];
+    return n;
+}
+
+int wavFilesIn(const fs::path& dir) {
+    int n = 0;
+    for (auto& e : fs::recursive_directory_iterator(dir))
+        n += e.path().extension() == ".wav" || e.path().extension() == ".m3u";
+    return n;
+}
+
+} // namespace
+
+class NormalizeBatchTest : public BatchRunnerTest {
+protected:
+    void SetUp() override {
+        BatchRunnerTest::SetUp();
+        m_temp = m_tmp / "temp";
+        fs::create_directories(m_temp);
+        setenv("TMPDIR", m_temp.c_str(), 1);
+        settings.bNormalize = true;
+        settings.eNormalizeType = KYNORM_REPLAYGAIN;
+        settings.fNormalizeTarget = 89.0f;
+        settings.bNormalizeMeta = false;
+    }
+    void TearDown() override {
+        // Whatever happened, no temporary file is left.
+        EXPECT_TRUE(fs::is_empty(m_temp));
+        BatchRunnerTest::TearDown();
+    }
+    void insertLevels(const std::vector<double>& levels = {1.0, 0.5, 0.2}) {
+        std::string error;
+        auto image = kyDiscImage::LoadCue(writeLevelledImage(m_tmp, levels), error);
+        ASSERT_TRUE(image) << error;
+        insert(std::shared_ptr<kyDiscImage>(std::move(image)));
+        disc.artist = "Band";
+        disc.title = "Live";
+        const char* names[] = {"One", "Two", "Three"};
+        for (size_t i = 0; i < disc.tracks.size() && i < 3; ++i) disc.tracks[i].name = names[i];
+        m_device->ClearCommandLog();
+    }
+    fs::path out(int track) const {
+        const char* names[] = {"", "01 - One", "02 - Two", "03 - Three"};
+        return file(std::string("Band/Live/") + names[track] + ".wav");
+    }
+    kytest::ScopedEnv m_env{"TMPDIR"};
+    fs::path m_temp;
+};
+
+// Normal mode: each file is read and analysed, then written from the temporary file; the
+// written file's ReplayGain, as metaflac measures it, is the target's.
+TEST_F(NormalizeBatchTest, ModifyAudioReachesTheTargetFileByFile) {
+    insertLevels();
+    run();
+    ASSERT_EQ(runner->result().successes, 3);
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        const size_t analysing = statusIndex(fe, "- Reading and Analyzing no " + n + " out of 3 -");
+        const size_t converting = statusIndex(fe, "- Converting no " + n + " out of 3 -");
+        ASSERT_NE(analysing, SIZE_MAX) << i;
+        EXPECT_EQ(converting, analysing + 1) << i;
+    }
+    EXPECT_EQ(sectorsRead(*m_device), 3 * kTrackSectors); // each track read once
+    if (!kytest::haveTool("metaflac") || !kytest::haveTool("flac") || !kytest::haveTool("sox"))
+        GTEST_SKIP() << "metaflac, flac or sox is not installed";
+    for (int i = 1; i <= 3; ++i) {
+        auto gain = metaflacGain(out(i), m_tmp);
+        ASSERT_TRUE(gain) << i;
+        EXPECT_NEAR(*gain, 0.0, 0.05) << i;
+    }
+}
+
+// "Store Meta data": the samples are the disc's, bit for bit, and the gains reach the
+// writer's "rgad" chunk; album mode stores one album gain in every file.
+TEST_F(NormalizeBatchTest, StoreMetaKeepsTheDiscAndStoresTheGains) {
+    insertLevels();
+    settings.bNormalizeMeta = true;
+    settings.bNormalizeAlbum = true;
+    run();
+    ASSERT_EQ(runner->result().successes, 3);
+    EXPECT_EQ(sectorsRead(*m_device), 3 * kTrackSectors);
+    uint16_t album = 0;
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_TRUE(wavData(out(i)) == imageAudio(uint32_t(i), uint32_t(i))) << i;
+        auto [radio, audiophile] = rgadWords(out(i));
+        EXPECT_EQ(radio >> 13, 1) << i;
+        EXPECT_EQ(audiophile >> 13, 2) << i;
+        if (i == 1) album = audiophile;
+        EXPECT_EQ(audiophile, album) << i;                 // one album gain
+        EXPECT_NE(radio & 0x3FF, audiophile & 0x3FF) << i; // tracks at their own levels
+    }
+}
+
+// Album mode: every track is read once and analysed, then all are written with the same
+// gain, in a second loop that creates the files.
+TEST_F(NormalizeBatchTest, AlbumModeAppliesOneGainToEveryFile) {
+    insertLevels();
+    settings.bNormalizeAlbum = true;
+    settings.bCreatePlaylist = true;
+    fs::path created;
+    fe.onPump = [&] {
+        // No file exists before the second loop writes it.
+        if (fe.status.find("Analyzing") != std::string::npos) {
+            EXPECT_EQ(wavFilesIn(m_out), 1); // the playlist
+        }
+        return true;
+    };
+    run();
+    ASSERT_EQ(runner->result().successes, 3);
+    EXPECT_EQ(sectorsRead(*m_device), 3 * kTrackSectors);
+    EXPECT_LT(statusIndex(fe, "- Reading and Analyzing no 3 out of 3 -"),
+              statusIndex(fe, "- Converting no 1 out of 3 -"));
+    EXPECT_LT(statusIndex(fe, "- Converting no 1 out of 3 -"),
+              statusIndex(fe, "- Converting no 3 out of 3 -"));
+    EXPECT_EQ(fe.status.rfind("Successfully completed 3 out of 3 files", 0), 0u) << fe.status;
+    std::vector<double> gains;
+    for (int i = 1; i <= 3; ++i)
+        gains.push_back(gainBetween(imageAudio(uint32_t(i), uint32_t(i)), wavData(out(i))));
+    EXPECT_NEAR(gains[1], gains[0], 0.01);
+    EXPECT_NEAR(gains[2], gains[0], 0.01);
+    EXPECT_EQ(kytest::readText(m_out / "Band - Live.m3u"),
+              "Band/Live/01 - One.wav\r\nBand/Live/02 - Two.wav\r\nBand/Live/03 - Three.wav\r\n");
+}
+
+// Peak and R 128 normalisation are per file even with the album switch on: each file is
+// analysed and written before the next is read.
+TEST_F(NormalizeBatchTest, AlbumSwitchOnlyAppliesToReplayGain) {
+    insertLevels();
+    settings.bNormalizeAlbum = true;
+    settings.eNormalizeType = KYNORM_PEAK;
+    settings.fNormalizeTarget = -1.0f;
+    run();
+    ASSERT_EQ(runner->result().successes, 3);
+    EXPECT_EQ(statusIndex(fe, "- Converting no 1 out of 3 -") + 1,
+              statusIndex(fe, "- Reading and Analyzing no 2 out of 3 -"));
+    for (int i = 1; i <= 3; ++i) {
+        int peak = 0;
+        for (int16_t v : samples16(wavData(out(i)))) peak = std::max(peak, std::abs(int(v)));
+        EXPECT_NEAR(20 * std::log10(peak / 32768.0), -1.0, 0.01) << i;
+    }
+}
+
+// A cancel or a full disk in either loop of an album batch leaves no partial file and no
+// temporary file (TearDown checks the temporary folder), and an existing file the batch
+// was allowed to replace is untouched until its new audio is written.
+TEST_F(NormalizeBatchTest, AlbumFailuresLeaveNothingBehind) {
+    insertLevels();
+    settings.bNormalizeAlbum = true;
+    settings.bNoOverwritePrompt = true;
+    fs::create_directories(out(1).parent_path());
+    std::ofstream(out(1)) << "the old file";
+
+    // Cancelled in the first loop.
+    fe.onPump = [&] {
+        if (fe.status == "- Reading and Analyzing no 2 out of 3 -" && fe.fileProgress >= 30)
+            runner->Cancel();
+        return true;
+    };
+    run();
+    EXPECT_TRUE(runner->result().cancelled);
+    EXPECT_EQ(runner->result().successes, 0);
+    EXPECT_EQ(kytest::readText(out(1)), "the old file");
+    EXPECT_FALSE(fs::exists(out(2)));
+    EXPECT_EQ(fe.status.rfind("Cancelled after 0 files", 0), 0u) << fe.status;
+    EXPECT_TRUE(fs::is_empty(m_temp));
+
+    // Cancelled in the second loop, while the second file is written.
+    fe = ScriptedFrontend{};
+    fe.onPump = [&] {
+        if (fe.status == "- Converting no 2 out of 3 -" && fe.fileProgress >= 30) runner->Cancel();
+        return true;
+    };
+    run();
+    EXPECT_TRUE(runner->result().cancelled);
+    EXPECT_EQ(runner->result().successes, 1);
+    EXPECT_GT(wavData(out(1)).size(), 0u);
+    EXPECT_FALSE(fs::exists(out(2)));
+    EXPECT_FALSE(fs::exists(out(3)));
+    ASSERT_EQ(runner->result().records.size(), 3u);
+    EXPECT_EQ(runner->result().records[1].outcome, kyBatchRunner::FileOutcome::Cancelled);
+    EXPECT_TRUE(fs::is_empty(m_temp));
+
+    // A full disk, first in the temporary files (first loop), then in the output files
+    // (second loop: float output is twice the size of the disc's 16-bit audio).
+    fs::remove_all(m_out / "Band");
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    for (auto [limit, subformat] :
+         {std::pair<rlim_t, const char*>{400000, "PCM 16-bit"}, {800000, "Float 32-bit"}}) {
+        rlimit small = old;
+        small.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        settings.szDataFormat = subformat;
+        fe = ScriptedFrontend{};
+        fe.answers = {kyAnswerNo, kyAnswerNo}; // go on after each failure
+        run();
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(runner->result().successes, 0) << subformat;
+        ASSERT_EQ(fe.errors.size(), 3u) << subformat;
+        for (auto& [code, caption] : fe.errors) {
+            EXPECT_EQ(code, KYERR_WRITE_FILE) << subformat;
+            EXPECT_EQ(caption, "Converting - DskR");
+        }
+        EXPECT_EQ(fe.prompts.size(), 2u); // not after the last file
+        EXPECT_EQ(wavFilesIn(m_out), 0) << subformat;
+        EXPECT_TRUE(fs::is_empty(m_temp));
+    }
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+// Stored settings the stages cannot use are refused before anything is read or created;
+// a cut-off beyond any stream's length keeps the whole track.
+TEST_F(NormalizeBatchTest, StageSettingsAreCheckedFirst) {
+    insertLevels();
+    settings.bNormalize = false;
+    for (auto& row : disc.tracks) row.selected = false;
+    disc.tracks[0].selected = true;
+    struct Case {
+        bool resample;
+        uint32_t rate;
+        bool cut;
+        int32_t cutOff;
+        kyError expected;
+    } cases[] = {{true, 0xFFFFFFF0u, false, 0, KYERR_INVALID_PARAMETER},
+                 {true, 0, false, 0, KYERR_INVALID_PARAMETER},
+                 {false, 48000, true, -5, KYERR_INVALID_PARAMETER},
+                 {false, 48000, true, 0, KYERR_INVALID_PARAMETER},
+                 {true, 48000, true, 100000, KY_OK}}; // 4.8e9 frames: past any 32-bit length
+    for (const Case& c : cases) {
+        settings.bResample = c.resample;
+        settings.dwNewSampleRate = c.rate;
+        settings.bCutOff = c.cut;
+        settings.iCutOffLength = c.cutOff;
+        fe = ScriptedFrontend{};
+        m_device->ClearCommandLog();
+        run();
+        if (c.expected == KY_OK) {
+            EXPECT_EQ(runner->result().successes, 1);
+            EXPECT_EQ(wavFormat(out(1)).second, 48000u);
+            EXPECT_NEAR(double(wavData(out(1)).size()) / 4, kTrackSectors * 588 * 48000.0 / 44100,
+                        2);
+        } else {
+            ASSERT_EQ(fe.errors.size(), 1u) << c.rate << " " << c.cutOff;
+            EXPECT_EQ(fe.errors[0].first, c.expected);
+            EXPECT_EQ(fe.errors[0].second, "Writing - DskR");
+            EXPECT_EQ(sectorsRead(*m_device), 0u);
+            EXPECT_FALSE(fs::exists(out(1)));
+        }
+    }
 }
