@@ -362,3 +362,87 @@ TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.err.find("missing.wav"), std::string::npos);
 }
+
+// The normalisation options: each type with its unit, the opposites, and what rip and
+// convert make of them.
+TEST_F(CliTest, NormalisationOptions) {
+    struct Bad {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Bad bad[] = {
+        {{"rip", "--demo", "--normalize", "loud"}, "--normalize takes peak, rg, rg-iso or r128"},
+        {{"rip", "--demo", "--normalize", "peak", "--target", "3dBFS"}, "--target for peak"},
+        {{"rip", "--demo", "--normalize", "peak", "--target", "1.5x"}, "--target for peak"},
+        {{"rip", "--demo", "--normalize", "rg", "--target", "-1dBFS"}, "--target for ReplayGain"},
+        {{"rip", "--demo", "--normalize", "r128", "--target", "-90LUFS"}, "--target for r128"},
+        {{"rip", "--demo", "--normalize", "r128", "--target", "loud"}, "--target for r128"},
+        {{"rip", "--demo", "--meta", "--modify"}, "choose --meta or --modify"},
+        {{"rip", "--demo", "--normalize", "rg", "--no-normalize"}, "choose --normalize or"},
+        {{"rip", "--demo", "--album-gain", "--no-album-gain"}, "choose --album-gain"},
+        {{"convert", "a.wav", "b.wav", "--never-clip", "--allow-clip"}, "choose --never-clip"},
+    };
+    for (const auto& c : bad) {
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.code, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    CliRun help = run({"--help"});
+    EXPECT_NE(help.out.find("--normalize peak|rg|rg-iso|r128"), std::string::npos);
+
+    // Peak to -1 dBFS as a factor of the stored setting, kept with --save.
+    const fs::path out = dir / "norm";
+    CliRun r = run({"rip", "--demo", "--out", out.string(), "--tracks", "1-2", "--normalize",
+                    "peak", "--target", "0.5x", "--album-gain", "--save", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("peak and R 128 normalisation stay per file"), std::string::npos);
+    EXPECT_NE(r.err.find("- Converting no 2 out of 2 -"), std::string::npos) << r.err;
+    std::vector<fs::path> wavs;
+    for (auto& e : fs::recursive_directory_iterator(out))
+        if (e.path().extension() == ".wav") wavs.push_back(e.path());
+    ASSERT_EQ(wavs.size(), 2u);
+    for (const auto& w : wavs) {
+        const std::vector<uint8_t> pcm = wavData(w);
+        int peak = 0;
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+            int16_t v;
+            std::memcpy(&v, &pcm[i], 2);
+            peak = std::max(peak, std::abs(int(v)));
+        }
+        // The written samples are dithered: a step or two either way.
+        EXPECT_NEAR(peak, 16384, 3) << w;
+    }
+    const std::string store = slurp(dir / "config" / "Velmora" / "DskR 5" / "settings.reg");
+    EXPECT_NE(store.find("\"bNormalize\"=hex:01"), std::string::npos) << store;
+    EXPECT_NE(store.find("\"eNormalizeType\"=hex:01"), std::string::npos);
+    EXPECT_NE(store.find("\"bNormalizeUnitDB\"=hex:00"), std::string::npos);
+    EXPECT_NE(store.find("\"bNormalizeAlbum\"=hex:01"), std::string::npos);
+
+    // convert: EBU R 128 to -20 LUFS, measured by analyze; a conversion only normalises
+    // when asked to, whatever is stored.
+    const fs::path loud = dir / "loud.wav", plain = dir / "plain.wav";
+    r = run({"convert", wavs[0].string(), loud.string(), "--normalize", "r128", "--target",
+             "-20LUFS", "--modify", "--subformat", "Float 32-bit", "--format", "wav"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(run({"convert", wavs[0].string(), plain.string()}).code, 0);
+    EXPECT_TRUE(wavData(plain) == wavData(wavs[0]));
+    CliRun a = run({"analyze", loud.string(), "--json"});
+    ASSERT_EQ(a.code, 0) << a.err;
+    json j = json::parse(a.out);
+    EXPECT_NEAR(j["files"][0]["loudness_lufs"].get<double>(), -20.0, 0.1);
+
+    // ReplayGain as metadata with the album gain: the samples stay, "rgad" carries both.
+    const fs::path meta = dir / "meta.wav";
+    r = run({"convert", wavs[1].string(), meta.string(), "--normalize", "rg-iso", "--meta",
+             "--album-gain", "--target", "89dB"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(wavData(meta) == wavData(wavs[1]));
+    const std::string f = slurp(meta);
+    const size_t at = f.find("rgad");
+    ASSERT_NE(at, std::string::npos);
+    uint16_t radio, audiophile;
+    std::memcpy(&radio, f.data() + at + 12, 2);
+    std::memcpy(&audiophile, f.data() + at + 14, 2);
+    EXPECT_EQ(radio & 0x3FF, audiophile & 0x3FF); // one file: the album is the track
+    EXPECT_EQ(audiophile >> 13, 2);
+}
