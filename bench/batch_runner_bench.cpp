@@ -6,9 +6,9 @@
 #include "app/rip_settings.h"
 #include "cd/dsk_reader.h"
 #include "cd/virtual_drive.h"
-#include "job/batch_frontend.h"
 #include "job/batch_runner.h"
 #include "metadata/disc_info.h"
+#include "quiet_frontend.h"
 
 #include <chrono>
 #include <cstdio>
@@ -19,25 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Shows nothing and answers every prompt with its first button.
-class QuietFrontend : public kyBatchFrontend {
-public:
-    void setTrackLabel(const std::string&) override {}
-    void setFileLabel(const std::string&) override {}
-    void setStatus(const std::string&) override {}
-    void setFileProgress(int) override {}
-    void setBatchProgress(int) override {}
-    void setTitle(const std::string&) override {}
-    void setBusy(bool) override {}
-    int ask(const std::string&, const std::string&, const std::vector<kyPromptButton>& b) override {
-        return b.empty() ? 0 : b.front().code;
-    }
-    bool askFileName(const std::string&, std::string&) override { return false; }
-    void showError(kyError code, const std::string& caption) override {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
-    }
-};
 
 double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
