@@ -3,12 +3,8 @@
 // turning the same BIN file into one WAV file: the cost of the file work alone.
 //
 //   batch_runner_bench [minutes] [rounds]     (defaults: 10 minutes, best of 3)
-#include "app/rip_settings.h"
-#include "cd/dsk_reader.h"
-#include "cd/virtual_drive.h"
+#include "bench_batch.h"
 #include "job/batch_runner.h"
-#include "metadata/disc_info.h"
-#include "quiet_frontend.h"
 
 #include <chrono>
 #include <cstdio>
@@ -32,27 +28,10 @@ int main(int argc, char** argv) {
     std::string tmpl = (fs::temp_directory_path() / "batch_bench_XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) return 1;
     const fs::path dir = tmpl;
-    std::string error;
-    const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
-    if (cue.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
-    if (!image || kyAddVirtualDrive(image, "", error) < 0) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    kyDskReader reader;
     RipSettings settings;
-    for (uint32_t i = 0; i < reader.DriveCount(); ++i)
-        if (reader.DriveRecord(i)->devicePath == "virtual0") settings.iDevice = int32_t(i);
-    if (!reader.OpenDrive(uint32_t(settings.iDevice))) return 1;
     DiscInfo disc;
-    disc.makeRows(reader.Toc());
-    settings.szOutDir = (dir / "out").string() + "/";
-    settings.bNoOverwritePrompt = true;
-    settings.bEjectWhenDone = false;
+    auto reader = openBenchDisc(dir, minutes, settings, disc);
+    if (!reader) return 1;
     const double audioSeconds = minutes * 60.0;
 
     std::printf("batch runner: %u min image, %zu tracks, to WAV (best of %d; shared machine)\n",
@@ -62,7 +41,7 @@ int main(int argc, char** argv) {
         double best = 1e30;
         for (int r = 0; r < rounds; ++r) {
             QuietFrontend fe;
-            kyBatchRunner runner(settings, disc, reader, fe);
+            kyBatchRunner runner(settings, disc, *reader, fe);
             auto t0 = std::chrono::steady_clock::now();
             runner.Run();
             best = std::min(best, seconds(t0));

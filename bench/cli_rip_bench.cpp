@@ -15,12 +15,15 @@ namespace {
 double timeCommand(const std::string& command) {
     const auto start = std::chrono::steady_clock::now();
     const int rc = std::system(command.c_str());
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (rc != 0) std::fprintf(stderr, "command failed (%d): %s\n", rc, command.c_str());
     return rc == 0 ? s : -1;
 }
 
-std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+std::string quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +62,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("74-minute CUE/BIN to WAV, wall time, best of %d\n", runs);
-    const char* names[] = {"dskr-cli rip --mode burst", "cd-paranoia -B -d", "cd-paranoia -Z -B -d"};
+    const char* names[] = {"dskr-cli rip --mode burst", "cd-paranoia -B -d",
+                           "cd-paranoia -Z -B -d"};
     for (int i = 0; i < 3; ++i)
         if (best[i] < 1e29)
             std::printf("  %-28s %7.2f s  %7.0fx realtime\n", names[i], best[i], seconds / best[i]);

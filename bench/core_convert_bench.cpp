@@ -32,8 +32,8 @@ void floatToPcm16(benchmark::State& state) {
     std::uniform_real_distribution<float> d(-1.0f, 1.0f);
     for (uint32_t i = 0; i < kFrames; ++i) planes.plane(0)[i] = d(rng), planes.plane(1)[i] = d(rng);
     for (auto _ : state) {
-        PlanarToInterleaved(raw.data(), planes.planes(), nullptr, 2, 0, kFrames, "PCM 16-bit", false,
-                            false);
+        PlanarToInterleaved(raw.data(), planes.planes(), nullptr, 2, 0, kFrames, "PCM 16-bit",
+                            false, false);
         benchmark::DoNotOptimize(raw.data());
         benchmark::ClobberMemory();
     }

@@ -2,17 +2,14 @@
 // default, a full disc), every track to a 16-bit WAV file, as × realtime, with the most
 // temporary disk space the normalize filters held at once. Rows: no normalisation (the
 // baseline), ReplayGain "Modify Audio" file by file and as an album, and ReplayGain
-// "Store Meta data" (the disc's samples stored unchanged).
+// "Store Meta data" (the disc's samples stored unchanged). Wall-clock and processor time
+// both, as the machine may be shared.
 //
 //   normalize_bench [minutes] [rounds]     (defaults: 74 minutes, best of 1)
-#include "app/rip_settings.h"
-#include "cd/dsk_reader.h"
-#include "cd/virtual_drive.h"
+#include "bench_batch.h"
 #include "filters/normalize_filter.h"
 #include "job/batch_runner.h"
-#include "metadata/disc_info.h"
 #include "platform/temp_file.h"
-#include "quiet_frontend.h"
 
 #include <chrono>
 #include <cstdio>
@@ -28,26 +25,10 @@ int main(int argc, char** argv) {
     std::string tmpl = (fs::temp_directory_path() / "normalize_bench_XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) return 1;
     const fs::path dir = tmpl;
-    std::string error;
-    const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
-    auto image =
-        cue.empty() ? nullptr : std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
-    if (!image || kyAddVirtualDrive(image, "", error) < 0) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    kyDskReader reader;
     RipSettings settings;
-    for (uint32_t i = 0; i < reader.DriveCount(); ++i)
-        if (reader.DriveRecord(i)->devicePath == "virtual0") settings.iDevice = int32_t(i);
-    if (!reader.OpenDrive(uint32_t(settings.iDevice))) return 1;
     DiscInfo disc;
-    disc.makeRows(reader.Toc());
-    settings.szOutDir = (dir / "out").string() + "/";
-    settings.bNoOverwritePrompt = true;
-    settings.bEjectWhenDone = false;
-    settings.eNormalizeType = KYNORM_REPLAYGAIN;
-    settings.fNormalizeTarget = 89.0f;
+    auto reader = openBenchDisc(dir, minutes, settings, disc);
+    if (!reader) return 1;
     const double audioSeconds = minutes * 60.0;
 
     std::printf("normalisation: %u min image, %zu tracks, to 16-bit WAV (best of %d; shared "
@@ -64,21 +45,24 @@ int main(int argc, char** argv) {
         settings.bNormalize = row.normalize;
         settings.bNormalizeMeta = row.meta;
         settings.bNormalizeAlbum = row.album;
-        double best = 1e30;
+        double best = 1e30, bestCpu = 1e30;
         uint64_t peak = 0;
         for (int r = 0; r < rounds; ++r) {
             QuietFrontend fe;
-            kyBatchRunner runner(settings, disc, reader, fe);
+            kyBatchRunner runner(settings, disc, *reader, fe);
             kyTempFile::resetPeak();
             auto t0 = std::chrono::steady_clock::now();
+            const double cpu0 = processSeconds();
             runner.Run();
             best = std::min(
                 best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+            bestCpu = std::min(bestCpu, processSeconds() - cpu0);
             peak = std::max(peak, kyTempFile::peakBytesInUse());
             if (runner.result().successes != runner.result().fileCount) return 1;
         }
-        std::printf("  %-30s %8.3f s  %7.1f x realtime  temporary files at most %7.1f MB\n",
-                    row.name, best, audioSeconds / best, peak / 1e6);
+        std::printf("  %-30s %8.3f s %7.1f x realtime (processor: %6.1f x)  temporary files "
+                    "at most %6.1f MB\n",
+                    row.name, best, audioSeconds / best, audioSeconds / bestCpu, peak / 1e6);
     }
     std::error_code ec;
     fs::remove_all(dir, ec);

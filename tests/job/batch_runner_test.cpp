@@ -56,15 +56,17 @@ std::pair<uint16_t, uint32_t> wavFormat(const fs::path& p) {
     return {channels, rate};
 }
 
-// A three-track CUE/BIN image of noise-like audio (every sector differs, so a misplaced
-// read cannot go unnoticed).
-std::string writeImage(const fs::path& dir) {
+// A three-track CUE/BIN image of noise-like audio at about -12 dBFS (every sector differs,
+// so a misplaced read cannot go unnoticed), each track scaled by its entry of `levels`.
+std::string writeImage(const fs::path& dir, const std::vector<double>& levels = {1.0, 1.0, 1.0}) {
     std::string bin(size_t(3) * kTrackSectors * kSector, '\0');
     uint32_t x = 12345;
+    const size_t perTrack = size_t(kTrackSectors) * kSector;
     for (size_t i = 0; i + 1 < bin.size(); i += 2) {
         x = x * 1664525u + 1013904223u;
-        int16_t v = static_cast<int16_t>((x >> 16) / 4); // about -12 dB
-        std::memcpy(&bin[i], &v, 2);
+        const double v = double(static_cast<int16_t>((x >> 16) / 4)) * levels[i / perTrack];
+        const int16_t s = static_cast<int16_t>(std::lround(v));
+        std::memcpy(&bin[i], &s, 2);
     }
     std::ofstream(dir / "disc.bin", std::ios::binary) << bin;
     std::ofstream(dir / "disc.cue") << "FILE \"disc.bin\" BINARY\n"
@@ -520,26 +522,6 @@ TEST_F(BatchRunnerTest, LeadingSilenceIsRemoved) {
 
 namespace {
 
-// A three-track image of noise whose tracks sit at the given levels (linear factors of
-// about -12 dBFS), so that an album's gain differs from each track's.
-std::string writeLevelledImage(const fs::path& dir, const std::vector<double>& levels) {
-    std::string bin(size_t(3) * kTrackSectors * kSector, '\0');
-    uint32_t x = 777;
-    const size_t perTrack = size_t(kTrackSectors) * kSector;
-    for (size_t i = 0; i + 1 < bin.size(); i += 2) {
-        x = x * 1664525u + 1013904223u;
-        const double v = double(static_cast<int16_t>((x >> 16) / 4)) * levels[i / perTrack];
-        const int16_t s = static_cast<int16_t>(std::lround(v));
-        std::memcpy(&bin[i], &s, 2);
-    }
-    std::ofstream(dir / "levels.bin", std::ios::binary) << bin;
-    std::ofstream(dir / "levels.cue") << "FILE \"levels.bin\" BINARY\n"
-                                         "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                                         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n"
-                                         "  TRACK 03 AUDIO\n    INDEX 01 00:06:00\n";
-    return (dir / "levels.cue").string();
-}
-
 std::vector<int16_t> samples16(const std::string& bytes) {
     std::vector<int16_t> v(bytes.size() / 2);
     std::memcpy(v.data(), bytes.data(), v.size() * 2);
@@ -625,7 +607,7 @@ protected:
     }
     void insertLevels(const std::vector<double>& levels = {1.0, 0.5, 0.2}) {
         std::string error;
-        auto image = kyDiscImage::LoadCue(writeLevelledImage(m_tmp, levels), error);
+        auto image = kyDiscImage::LoadCue(writeImage(m_tmp, levels), error);
         ASSERT_TRUE(image) << error;
         insert(std::shared_ptr<kyDiscImage>(std::move(image)));
         disc.artist = "Band";

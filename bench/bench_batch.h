@@ -1,0 +1,67 @@
+#pragma once
+// What the batch benchmarks share: a front end that shows nothing, answers every prompt
+// with its first button and reports failures on stderr; and a generated test disc in a
+// virtual drive, opened, with its rows and settings for writing into a scratch folder.
+#include "app/rip_settings.h"
+#include "cd/dsk_reader.h"
+#include "cd/virtual_drive.h"
+#include "job/batch_frontend.h"
+#include "metadata/disc_info.h"
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+class QuietFrontend : public kyBatchFrontend {
+public:
+    void setTrackLabel(const std::string&) override {}
+    void setFileLabel(const std::string&) override {}
+    void setStatus(const std::string&) override {}
+    void setFileProgress(int) override {}
+    void setBatchProgress(int) override {}
+    void setTitle(const std::string&) override {}
+    void setBusy(bool) override {}
+    int ask(const std::string&, const std::string&, const std::vector<kyPromptButton>& b) override {
+        return b.empty() ? 0 : b.front().code;
+    }
+    bool askFileName(const std::string&, std::string&) override { return false; }
+    void showError(kyError code, const std::string& caption) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    }
+};
+
+// A reader with a disc of `minutes` in virtual drive 0, opened; `settings` write into
+// `dir`/out. Null with a message on stderr.
+inline std::unique_ptr<kyDskReader> openBenchDisc(const std::filesystem::path& dir,
+                                                  uint32_t minutes, RipSettings& settings,
+                                                  DiscInfo& disc) {
+    std::string error;
+    const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
+    auto image =
+        cue.empty() ? nullptr : std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
+    if (!image || kyAddVirtualDrive(image, "", error) < 0) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return nullptr;
+    }
+    auto reader = std::make_unique<kyDskReader>();
+    for (uint32_t i = 0; i < reader->DriveCount(); ++i)
+        if (reader->DriveRecord(i)->devicePath == "virtual0") settings.iDevice = int32_t(i);
+    if (!reader->OpenDrive(uint32_t(settings.iDevice))) {
+        std::fprintf(stderr, "the virtual drive does not open\n");
+        return nullptr;
+    }
+    disc.makeRows(reader->Toc());
+    settings.szOutDir = (dir / "out").string() + "/";
+    settings.bNoOverwritePrompt = true;
+    settings.bEjectWhenDone = false;
+    return reader;
+}
+
+// Processor time (user and system) of the process so far, in seconds.
+inline double processSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
