@@ -1,5 +1,6 @@
 #include "filters/interleaved_decoder.h"
 #include "core/data_format.h"
+#include "core/filter.h"
 #include <algorithm>
 #include <cstring>
 
@@ -32,6 +33,16 @@ bool kyAcceptedInterleavedFormat(const char* id, uint32_t& bytesPerSample) {
             return true;
         }
     return false;
+}
+
+const char* kyOfferAcceptedFormat(kySourceFilter* upstream, uint32_t channels,
+                                  std::string& offered) {
+    offered.clear();
+    const char* id = upstream ? upstream->GetInterleavedFormat(channels) : nullptr;
+    uint32_t bytesPerSample = 0;
+    if (!kyAcceptedInterleavedFormat(id, bytesPerSample)) return nullptr;
+    offered = id;
+    return offered.c_str();
 }
 
 kyError kyInterleavedDecoder::start(const char* idText, uint32_t channels, uint32_t blockFrames) {

@@ -15,6 +15,14 @@
 // 0 for a compressed (variable) one.
 bool kyAcceptedInterleavedFormat(const char* id, uint32_t& bytesPerSample);
 
+class kySourceFilter;
+
+// What a filter that takes these formats offers downstream: `upstream`'s interleaved
+// format for `channels` when it is accepted, kept in `offered` (cleared otherwise); null
+// when there is none.
+const char* kyOfferAcceptedFormat(kySourceFilter* upstream, uint32_t channels,
+                                  std::string& offered);
+
 class kyInterleavedDecoder {
 public:
     // Receives each planar block; a failure stops the decoding and is returned.

@@ -341,13 +341,12 @@ kyError kyNormalizeFilter::Process() {
 }
 
 const char* kyNormalizeFilter::GetInterleavedFormat(uint32_t channels) {
-    m_offered.clear();
-    if (!m_settings.storeMeta || !m_upstream) return nullptr;
-    const char* id = m_upstream->GetInterleavedFormat(channels);
-    uint32_t bytesPerSample = 0;
-    if (!kyAcceptedInterleavedFormat(id, bytesPerSample)) return nullptr;
-    m_offered = id;
-    return m_offered.c_str();
+    // Only untouched samples may pass as the source delivered them.
+    if (!m_settings.storeMeta) {
+        m_offered.clear();
+        return nullptr;
+    }
+    return kyOfferAcceptedFormat(m_upstream, channels, m_offered);
 }
 
 kyError kyNormalizeFilter::RunInterleaved() {

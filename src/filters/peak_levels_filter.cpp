@@ -35,12 +35,7 @@ kyError kyPeakLevelsFilter::Prepare() {
 }
 
 const char* kyPeakLevelsFilter::GetInterleavedFormat(uint32_t channels) {
-    m_offered.clear();
-    const char* id = m_upstream ? m_upstream->GetInterleavedFormat(channels) : nullptr;
-    uint32_t bytesPerSample = 0;
-    if (!kyAcceptedInterleavedFormat(id, bytesPerSample)) return nullptr;
-    m_offered = id;
-    return m_offered.c_str();
+    return kyOfferAcceptedFormat(m_upstream, channels, m_offered);
 }
 
 kyError kyPeakLevelsFilter::RunInterleaved() {
