@@ -537,3 +537,47 @@ TEST(NormalizeFilter, GainsReachTheWriterInEveryLocale) {
     EXPECT_EQ((audiophile >> 9) & 1, 1);
     if (!german) GTEST_SKIP() << "no German locale could be made: checked in the C locale only";
 }
+
+// Peak normalisation into a float WAV file: 0 dBFS makes the loudest sample exactly 1.0,
+// -1 dBFS lands within 0.001 dB; sox reads the file back as we wrote it.
+TEST(NormalizeFilter, PeakLevelInAFloatWavFile) {
+    kytest::ScratchDir dir;
+    const Planes music = scaled(noise(2, 44100, 12), 0.37f);
+    for (float target : {0.0f, -1.0f}) {
+        auto* source = new kytest::MemorySource(music, 44100);
+        auto* normalize = new kyNormalizeFilter(settingsFor(KYNORM_PEAK, false, target));
+        kyWriterFilter* writer = nullptr;
+        const std::string path = dir.path("peak.wav");
+        ASSERT_EQ(
+            kyManager::Instance().CreateWriter(writer, path.c_str(), "Float 32-bit",
+                                               kytest::catalogIndex("Microsoft wave format", true)),
+            KY_OK);
+        source->Connect(writer);
+        writer->InsertBefore(normalize);
+        ASSERT_EQ(writer->Run(), KY_OK);
+        writer->DestroyChain();
+        kytest::WavFormat f;
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(kytest::parseWav(kytest::readFile(path), f, data));
+        ASSERT_EQ(f.tag, 3);
+        float peak = 0;
+        for (size_t i = 0; i + 4 <= data.size(); i += 4) {
+            float v;
+            std::memcpy(&v, &data[i], 4);
+            peak = std::max(peak, std::fabs(v));
+        }
+        if (target == 0.0f)
+            EXPECT_EQ(peak, 1.0f);
+        else
+            EXPECT_NEAR(20 * std::log10(peak), -1.0, 0.001);
+        if (kytest::haveTool("sox")) {
+            const std::string stat =
+                kytest::capture("sox " + kytest::shellQuote(path) + " -n stat");
+            const size_t hi = stat.find("Maximum amplitude:"), lo = stat.find("Minimum amplitude:");
+            ASSERT_TRUE(hi != std::string::npos && lo != std::string::npos) << stat;
+            const double theirs = std::max(std::fabs(std::stod(stat.substr(hi + 18))),
+                                           std::fabs(std::stod(stat.substr(lo + 18))));
+            EXPECT_NEAR(theirs, peak, 1e-6);
+        }
+    }
+}
