@@ -7,3 +7,7 @@ target_link_libraries(dskr_core PUBLIC ${GSM_LIBRARY})
 # MPEG audio decoding in the WAV reader (libmpg123, linked)
 pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 target_link_libraries(dskr_core PUBLIC PkgConfig::MPG123)
+
+# HTTP for the disc databases (libcurl, linked)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)

@@ -180,6 +180,10 @@ bool kyIsValidUtf8(std::string_view s) {
     return true;
 }
 
+std::string kyUtf8OrSingleByte(std::string_view text) {
+    return kyIsValidUtf8(text) ? std::string(text) : kySingleByteToUtf8(text);
+}
+
 bool kyIsAscii(std::string_view s) {
     for (char c : s)
         if (static_cast<uint8_t>(c) >= 0x80) return false;

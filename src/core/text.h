@@ -21,6 +21,9 @@ std::string kyUtf8ToSingleByte(std::string_view text);
 // Well-formed by lead and continuation bytes, every sequence ending inside `text`.
 bool kyIsValidUtf8(std::string_view text);
 bool kyIsAscii(std::string_view text);
+// 8-bit text of unknown encoding as UTF-8: kept when it is valid UTF-8, else read as
+// Windows-1252.
+std::string kyUtf8OrSingleByte(std::string_view text);
 
 // Appends the UTF-8 form of one code point.
 void kyAppendUtf8(std::string& out, char32_t cp);

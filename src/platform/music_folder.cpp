@@ -1,4 +1,5 @@
 #include "platform/music_folder.h"
+#include "platform/user_folders.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -49,12 +50,7 @@ std::string kyParseUserDirsMusic(std::string_view text, std::string_view home) {
 std::string kyUserMusicFolder() {
     const char* homeEnv = std::getenv("HOME");
     std::string home = homeEnv ? homeEnv : "";
-    std::string config;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        config = xdg;
-    else if (!home.empty())
-        config = home + "/.config";
+    const std::string config = kyUserConfigFolder();
     if (!config.empty()) {
         std::ifstream in(config + "/user-dirs.dirs", std::ios::binary);
         if (in) {

@@ -1,5 +1,6 @@
 #include "platform/settings_store.h"
 #include "platform/file_io.h"
+#include "platform/user_folders.h"
 
 #include "core/text.h"
 
@@ -125,17 +126,9 @@ std::string asUtf8(std::string text) {
 } // namespace
 
 std::string kySettingsStore::defaultPath() {
-    std::string base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || !home[0]) return {};
-        base = std::string(home) + "/.config";
-    }
-    if (base.back() != '/') base += '/';
-    return base + "Velmora/DskR 5/settings.reg";
+    const std::string config = kyUserConfigFolder();
+    if (config.empty()) return {};
+    return config + "/Velmora/DskR 5/settings.reg";
 }
 
 kySettingsStore::Value& kySettingsStore::slot(std::string_view name) {
