@@ -189,8 +189,9 @@ std::string freedbHelloTail(std::string_view email, std::string_view identity) {
 bool postRequest(FreedbClient& client, const std::string& path, const std::string& body,
                  const std::vector<std::string>* extraHeaders, std::string& answer, size_t limit) {
     answer.clear();
-    if (client.email().empty()) {
-        client.setFailure(FreedbFailure::NoEmail, kNoEmail);
+    if (freedbHelloTail(client.email(), client.identity).empty()) {
+        client.setFailure(FreedbFailure::NoEmail,
+                          client.email().empty() ? kNoEmail : "Invalid email address!");
         return false;
     }
     kyHttpRequest request;
@@ -236,16 +237,13 @@ bool postRequest(FreedbClient& client, const std::string& path, const std::strin
 }
 
 namespace {
-// A cddb.cgi command with the hello that every command carries.
+// A cddb.cgi command with the hello that every command carries (postRequest refuses an
+// address the hello cannot be made of).
 bool sendCommand(FreedbClient& client, const std::string& command, size_t limit,
                  std::string& answer) {
-    const std::string tail = freedbHelloTail(client.email(), client.identity);
-    if (tail.empty()) {
-        client.setFailure(FreedbFailure::NoEmail,
-                          client.email().empty() ? kNoEmail : "Invalid email address!");
-        return false;
-    }
-    return postRequest(client, kFreedbCommandPath, command + tail, nullptr, answer, limit);
+    return postRequest(client, kFreedbCommandPath,
+                       command + freedbHelloTail(client.email(), client.identity), nullptr, answer,
+                       limit);
 }
 } // namespace
 

@@ -84,7 +84,8 @@ private:
 
 // Sends `body` (a CR LF is added) by POST to `path` on the client's server, with the
 // extra header lines ("Name: value") after the fixed ones; the answer's body in `answer`.
-// An answer longer than `limit` bytes, an HTTP error status or an empty answer fails.
+// An answer longer than `limit` bytes, an HTTP error status or an empty answer fails;
+// without a usable e-mail address (user@host) nothing is sent.
 bool postRequest(FreedbClient& client, const std::string& path, const std::string& body,
                  const std::vector<std::string>* extraHeaders, std::string& answer, size_t limit);
 
