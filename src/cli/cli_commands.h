@@ -15,6 +15,8 @@ int commandToc(const CliArguments& args);
 int commandRip(const CliArguments& args);
 int commandConvert(const CliArguments& args);
 int commandAnalyze(const CliArguments& args);
+int commandLookup(const CliArguments& args);
+int commandSubmit(const CliArguments& args);
 
 // Prints "dskr-cli: <message>" and a hint to stderr; returns kExitUsage.
 int usageError(const std::string& message);

@@ -2,6 +2,7 @@
 // desktop wizard and reads the same settings store.
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
+#include "cli/cli_lookup.h"
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -18,6 +19,9 @@ const char* kUsage =
     "  rip [DRIVE] [OPTIONS]           rip the selected tracks to files\n"
     "  convert IN OUT [OPTIONS]        convert one audio file to another\n"
     "  analyze FILE... [--json]        peak, ReplayGain and EBU R 128 loudness of files\n"
+    "  lookup [DRIVE] [--json]         the disc's names from gnudb (--match N chooses)\n"
+    "  submit [DRIVE] --category NAME  send the disc's names to gnudb (--names FILE,\n"
+    "                                  else the last look-up; --yes skips the question)\n"
     "\n"
     "DRIVE:\n"
     "  --drive N                       drive number N (see 'drives')\n"
@@ -32,6 +36,8 @@ const char* kUsage =
     "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
     "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
     "  --overwrite ask|replace|skip  --eject  --save  --json\n"
+    "  --lookup | --no-lookup          names from gnudb (on when an e-mail address is set)\n"
+    "  --match N                       the Nth of several matching discs\n"
     "\n"
     "NORMALISATION (rip and convert):\n"
     "  --normalize peak|rg|rg-iso|r128 | --no-normalize\n"
@@ -43,7 +49,11 @@ const char* kUsage =
     "  --meta | --modify               store the gains as metadata (samples untouched) or\n"
     "                                  change the audio\n"
     "  --album-gain | --no-album-gain  one ReplayGain for all files of the rip\n"
-    "  --never-clip | --allow-clip     never raise the peak above full scale\n";
+    "  --never-clip | --allow-clip     never raise the peak above full scale\n"
+    "\n"
+    "GNUDB (lookup, submit, rip):\n"
+    "  --email ADDRESS                 your address, which gnudb requires (it is stored)\n"
+    "  --server URL  --proxy URL | --no-proxy  --timeout SECONDS (default 30)\n";
 
 struct Command {
     std::vector<CliOptionSpec> options;
@@ -112,9 +122,18 @@ int main(int argc, char** argv) {
         {"drives", {with({{"--json", false}}, kDriveOptions), commandDrives}},
         {"formats", {{{"--json", false}}, commandFormats}},
         {"toc", {with({{"--json", false}}, kDriveOptions), commandToc}},
-        {"rip", {with(kRunOptions, kDriveOptions), commandRip}},
+        {"rip", {with(with(kRunOptions, kDriveOptions), kRipLookupOptions), commandRip}},
         {"convert", {kRunOptions, commandConvert}},
         {"analyze", {{{"--json", false}}, commandAnalyze}},
+        {"lookup",
+         {with(with({{"--json", false}, {"--match", true}, {"--save", false}}, kDriveOptions),
+               kFreedbOptions),
+          commandLookup}},
+        {"submit",
+         {with(with({{"--json", false}, {"--category", true}, {"--names", true}, {"--yes", false}},
+                    kDriveOptions),
+               kFreedbOptions),
+          commandSubmit}},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return usageError(std::string("unknown command '") + argv[1] + "'");

@@ -2,6 +2,7 @@
 #include "cd/virtual_drive.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
+#include "cli/cli_lookup.h"
 #include "cli/cli_settings.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_frontend.h"
@@ -26,38 +27,6 @@
 #include <unistd.h>
 
 namespace {
-// The stored settings, with what loading found out told on stderr.
-void loadStoredSettings(RipSettings& settings) {
-    SettingsLoadReport report;
-    loadSettings(settings, &report);
-    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
-    // A first start would open the help in the wizard; here a pointer to it will do.
-    if (report.openHelp)
-        std::fprintf(stderr,
-                     "Welcome to DskR 5. 'dskr-cli --help' lists every command and option.\n");
-}
-
-void onInterrupt(int) {
-    TerminalFrontend::interrupted = true;
-}
-
-// Ctrl-C asks the batch to stop at its next block; a second one ends the program at once.
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        TerminalFrontend::interrupted = false;
-        struct sigaction sa {};
-        sa.sa_handler = onInterrupt;
-        sa.sa_flags = SA_RESETHAND;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_old);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &m_old, nullptr); }
-
-private:
-    struct sigaction m_old {};
-};
-
 // The demo disc comes with names of its own.
 void applyDemoRecord(const kyDiscImage& image, DiscInfo& info) {
     const auto& record = image.Record();
@@ -96,6 +65,8 @@ int commandRip(const CliArguments& args) {
         settings.bNoOverwritePrompt ? OverwritePolicy::Replace : OverwritePolicy::Ask;
     std::string error;
     if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
+    CliFreedbRun freedb;
+    if (!applyFreedbOptions(args, settings, freedb, error)) return usageError(error);
     std::vector<int> wanted;
     if (auto t = args.get("--tracks"); t && !parseTrackList(*t, wanted))
         return usageError("--tracks takes track numbers and ranges such as 1,3-5");
@@ -108,6 +79,11 @@ int commandRip(const CliArguments& args) {
     DiscInfo info;
     info.makeRows(disc.reader->Toc());
     if (disc.image) applyDemoRecord(*disc.image, info);
+    if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo, info, error);
+        code != kExitOk)
+        return code == kExitUsage       ? usageError(error)
+               : code == kExitCancelled ? code
+                                        : failure(error);
     if (!wanted.empty()) {
         for (auto& row : info.tracks) row.selected = false;
         for (int t : wanted) {

@@ -93,6 +93,16 @@ bool parseTarget(const std::string& text, uint8_t type, float& target, bool& isD
 }
 } // namespace
 
+void loadStoredSettings(RipSettings& settings) {
+    SettingsLoadReport report;
+    loadSettings(settings, &report);
+    if (!report.message.empty()) std::fprintf(stderr, "dskr-cli: %s\n", report.message.c_str());
+    // A first start would open the help in the wizard; here a pointer to it will do.
+    if (report.openHelp)
+        std::fprintf(stderr,
+                     "Welcome to DskR 5. 'dskr-cli --help' lists every command and option.\n");
+}
+
 std::string resolveFormatName(const std::string& text) {
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     const std::string want = lower(text);

@@ -5,6 +5,9 @@
 #include "cli/terminal_frontend.h"
 #include <string>
 
+// The stored settings, with what loading found out told on stderr.
+void loadStoredSettings(RipSettings& settings);
+
 // Applies the options to `settings`. False with a usage message when an option's value is
 // not one the setting takes.
 bool applyRunOptions(const CliArguments& args, RipSettings& settings, OverwritePolicy& policy,

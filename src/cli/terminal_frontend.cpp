@@ -145,3 +145,22 @@ void TerminalFrontend::showError(kyError code, const std::string& caption) {
 bool TerminalFrontend::pumpEvents() {
     return !interrupted.load();
 }
+
+namespace {
+void onInterrupt(int) {
+    TerminalFrontend::interrupted = true;
+}
+} // namespace
+
+InterruptGuard::InterruptGuard() {
+    TerminalFrontend::interrupted = false;
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &m_old);
+}
+
+InterruptGuard::~InterruptGuard() {
+    sigaction(SIGINT, &m_old, nullptr);
+}

@@ -5,6 +5,7 @@
 // abort the batch), saying so.
 #include "job/batch_frontend.h"
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -51,3 +52,16 @@ private:
 // The answer a prompt takes when nobody can be asked: a "Skip" button, else "No", else
 // the last button.
 int kySafeAnswer(const std::vector<kyPromptButton>& buttons);
+
+// Ctrl-C while it lives asks the work to stop (TerminalFrontend::interrupted); a second one
+// ends the program at once.
+class InterruptGuard {
+public:
+    InterruptGuard();
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction m_old {};
+};

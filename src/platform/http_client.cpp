@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -260,12 +261,15 @@ kyHttpResponse kyHttpPerform(const kyHttpRequest& request) {
     case CURLE_COULDNT_RESOLVE_PROXY:
         fail(response, kyHttpError::Resolve, "cannot find the proxy " + hostOf(request.proxy));
         break;
-    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_CONNECT: {
+        long osError = 0;
+        curl_easy_getinfo(e, CURLINFO_OS_ERRNO, &osError);
         fail(response, kyHttpError::Connect,
              "cannot connect to " +
-                 (request.proxy.empty() ? host : "the proxy " + hostOf(request.proxy)) + " (" +
-                 detail + ")");
+                 (request.proxy.empty() ? host : "the proxy " + hostOf(request.proxy)) + ": " +
+                 (osError ? std::strerror(static_cast<int>(osError)) : detail));
         break;
+    }
     case CURLE_OPERATION_TIMEDOUT: {
         curl_off_t connected = 0;
         curl_easy_getinfo(e, CURLINFO_CONNECT_TIME_T, &connected);
