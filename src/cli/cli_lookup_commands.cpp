@@ -40,12 +40,6 @@ bool interactive() {
     return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
 }
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
 std::string trimmed(const std::string& s) {
     const size_t a = s.find_first_not_of(" \t\r\n");
     const size_t b = s.find_last_not_of(" \t\r\n");
@@ -76,7 +70,7 @@ std::pair<std::string, std::string> splitTitleLine(const std::string& line) {
 // its own artist.
 std::pair<std::string, std::string> trackArtistAndTitle(const DiscInfo& info,
                                                         const TrackEntry& row) {
-    const std::string artist = lower(info.artist);
+    const std::string artist = kyLowerAscii(info.artist);
     const size_t sep = row.name.find(" / ");
     if ((artist == "various" || artist == "various artists") && sep != std::string::npos)
         return {row.name.substr(0, sep), row.name.substr(sep + 3)};
@@ -448,7 +442,7 @@ int commandSubmit(const CliArguments& args) {
     if (!applyFreedbOptions(args, settings, run, error)) return usageError(error);
     int category = -1;
     if (auto c = args.get("--category")) {
-        category = categoryIndex(lower(*c));
+        category = categoryIndex(kyLowerAscii(*c));
         if (category < 0) {
             std::string names;
             for (int i = 0; i < kCategoryCount; ++i)
@@ -501,7 +495,7 @@ int commandSubmit(const CliArguments& args) {
         std::fflush(stderr);
         std::string answer;
         if (!std::getline(std::cin, answer) ||
-            (lower(trimmed(answer)) != "y" && lower(trimmed(answer)) != "yes"))
+            (kyLowerAscii(trimmed(answer)) != "y" && kyLowerAscii(trimmed(answer)) != "yes"))
             return kExitOk;
     }
 

@@ -180,6 +180,28 @@ bool kyIsValidUtf8(std::string_view s) {
     return true;
 }
 
+std::string kyLowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool kyEqualsNoCaseAscii(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && kyStartsWithNoCaseAscii(a, b);
+}
+
+bool kyStartsWithNoCaseAscii(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char x = text[i], y = prefix[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 std::string kyUtf8OrSingleByte(std::string_view text) {
     return kyIsValidUtf8(text) ? std::string(text) : kySingleByteToUtf8(text);
 }

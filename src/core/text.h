@@ -25,6 +25,11 @@ bool kyIsAscii(std::string_view text);
 // Windows-1252.
 std::string kyUtf8OrSingleByte(std::string_view text);
 
+// ASCII letter case only, whatever the locale: for names in files and protocols.
+std::string kyLowerAscii(std::string_view text);
+bool kyEqualsNoCaseAscii(std::string_view a, std::string_view b);
+bool kyStartsWithNoCaseAscii(std::string_view text, std::string_view prefix);
+
 // Appends the UTF-8 form of one code point.
 void kyAppendUtf8(std::string& out, char32_t cp);
 

@@ -17,17 +17,6 @@ constexpr size_t kQueryAnswerBytes = 65536;
 constexpr size_t kReadAnswerBytes = 65536;
 constexpr size_t kSitesAnswerBytes = 32768;
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
-    return true;
-}
-
 bool isHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -93,6 +82,16 @@ std::string refused(const Answer& a) {
     return "the server answered \"" + printable(a.status) + "\"";
 }
 
+// An answer of code 210 whose list ends with its "." line.
+bool splitList(std::string_view text, Answer& a, std::string& error) {
+    if (!splitAnswer(text, a, error)) return false;
+    if (a.code != 210) {
+        error = refused(a);
+        return false;
+    }
+    return requireEnd(a, error);
+}
+
 bool siteChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '/' || c == '~' || c == '-';
@@ -148,9 +147,9 @@ bool freedbServerUrl(std::string_view server, std::string& url, std::string& err
     while (!server.empty() && server.front() == ' ') server.remove_prefix(1);
     while (!server.empty() && server.back() == ' ') server.remove_suffix(1);
     std::string scheme = "http://";
-    if (startsWithNoCase(server, "http://")) {
+    if (kyStartsWithNoCaseAscii(server, "http://")) {
         server.remove_prefix(7);
-    } else if (startsWithNoCase(server, "https://")) {
+    } else if (kyStartsWithNoCaseAscii(server, "https://")) {
         scheme = "https://";
         server.remove_prefix(8);
     } else if (server.find("://") != std::string_view::npos) {
@@ -254,7 +253,7 @@ bool parseMatchLine(std::string_view line, FreedbMatch& match) {
     if (space == std::string_view::npos || space == 0) return false;
     int category = categoryIndex("misc");
     for (int i = 0; i < kCategoryCount; ++i)
-        if (startsWithNoCase(line, categoryName(i))) {
+        if (kyStartsWithNoCaseAscii(line, categoryName(i))) {
             category = i;
             break;
         }
@@ -263,8 +262,7 @@ bool parseMatchLine(std::string_view line, FreedbMatch& match) {
     const size_t idStart = pos;
     while (pos < line.size() && pos - idStart < 8 && isHex(line[pos])) ++pos;
     if (pos == idStart || pos >= line.size() || line[pos] != ' ') return false;
-    match.discId.assign(line.substr(idStart, pos - idStart));
-    for (char& c : match.discId) c = lowerAscii(c);
+    match.discId = kyLowerAscii(line.substr(idStart, pos - idStart));
     match.category = category;
     skipSpaces(line, pos);
     match.title = kyUtf8OrSingleByte(line.substr(pos));
@@ -328,12 +326,7 @@ bool queryDisc(FreedbClient& client, const kyDiscToc& toc, std::vector<FreedbMat
 bool parseReadAnswer(std::string_view text, const FreedbMatch& match, DiscInfo& info,
                      std::string& error) {
     Answer a;
-    if (!splitAnswer(text, a, error)) return false;
-    if (a.code != 210) {
-        error = refused(a);
-        return false;
-    }
-    if (!requireEnd(a, error)) return false;
+    if (!splitList(text, a, error)) return false;
     std::string record;
     for (std::string_view line : a.lines) {
         record.append(line);
@@ -387,7 +380,7 @@ bool parseSiteLine(std::string_view line, FreedbSite& site) {
     s.longitude = siteField(line, pos, 15);
     skipSpaces(line, pos);
     s.description = cutUtf8(kyUtf8OrSingleByte(line.substr(std::min(pos, line.size()))), 80);
-    s.http = protocol.size() == 4 && startsWithNoCase(protocol, "http");
+    s.http = kyEqualsNoCaseAscii(protocol, "http");
     uint32_t n = 0;
     auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), n);
     s.port = ec == std::errc() ? n : 0;
@@ -399,12 +392,7 @@ bool parseSiteLine(std::string_view line, FreedbSite& site) {
 bool parseSitesAnswer(std::string_view text, std::vector<FreedbSite>& sites, std::string& error) {
     sites.clear();
     Answer a;
-    if (!splitAnswer(text, a, error)) return false;
-    if (a.code != 210) {
-        error = refused(a);
-        return false;
-    }
-    if (!requireEnd(a, error)) return false;
+    if (!splitList(text, a, error)) return false;
     for (size_t i = 0; i < a.lines.size() && i < kMaxListLines; ++i) {
         FreedbSite s;
         if (parseSiteLine(a.lines[i], s)) sites.push_back(std::move(s));

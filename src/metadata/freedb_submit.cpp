@@ -1,5 +1,7 @@
 #include "metadata/freedb_submit.h"
 
+#include "core/text.h"
+
 #include "metadata/freedb_disc_id.h"
 #include "metadata/xmcd.h"
 
@@ -8,24 +10,13 @@
 namespace {
 constexpr size_t kSubmitAnswerBytes = 32768;
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // A row still carrying the name it was made with, or none.
 bool unnamed(const TrackEntry& row) {
     if (row.name.empty()) return true;
     const int32_t n = row.number < 0 ? 0 : row.number;
     const std::string digits = std::to_string(n / 10 % 10) + std::to_string(n % 10);
-    return equalsNoCase(row.name, (row.data ? "Data " : "Track ") + digits) ||
-           equalsNoCase(row.name, "Track" + digits);
+    return kyEqualsNoCaseAscii(row.name, (row.data ? "Data " : "Track ") + digits) ||
+           kyEqualsNoCaseAscii(row.name, "Track" + digits);
 }
 } // namespace
 
@@ -41,10 +32,10 @@ std::string submitConfirmation(const DiscInfo& info) {
 }
 
 std::string submitCheck(const DiscInfo& info) {
-    if (info.artist.empty() || equalsNoCase(info.artist, "New artist"))
+    if (info.artist.empty() || kyEqualsNoCaseAscii(info.artist, "New artist"))
         return "Please enter the artist name before submitting a disc!\n\n(for 'collection' "
                "type discs - type in 'Various')";
-    if (info.title.empty() || equalsNoCase(info.title, "New album"))
+    if (info.title.empty() || kyEqualsNoCaseAscii(info.title, "New album"))
         return "Please enter the album name before submitting a disc!";
     const char* category = categoryName(info.category);
     if (!category || !*category) return "Please select a category before submitting a disc!";

@@ -14,23 +14,6 @@ namespace {
 constexpr size_t kLineBytes = 252;
 constexpr size_t kMaxTitleIndex = 100;
 
-char upperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (upperAscii(text[i]) != upperAscii(prefix[i])) return false;
-    return true;
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = upperAscii(c);
-    return out;
-}
-
 // The leading decimal number after any spaces; 0 when there is none.
 int32_t leadingNumber(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -39,7 +22,7 @@ int32_t leadingNumber(std::string_view s) {
     return ec == std::errc() ? n : 0;
 }
 
-// "TTITLE12" -> 12 for the prefix "TTITLE"; -1 unless only digits follow.
+// "ttitle12" -> 12 for the prefix "ttitle"; -1 unless only digits follow.
 long indexAfter(std::string_view key, size_t prefix) {
     std::string_view digits = key.substr(prefix);
     if (digits.empty() || digits.size() > 6) return -1;
@@ -56,7 +39,7 @@ std::string decodeValue(std::string_view raw) {
 
 bool discInfoFromXmcd(std::string_view text, DiscInfo& info, std::string& error) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    if (!startsWithNoCase(text, "# xmcd")) {
+    if (!kyStartsWithNoCaseAscii(text, "# xmcd")) {
         error = "not an xmcd record (it must begin with \"# xmcd\")";
         return false;
     }
@@ -75,32 +58,33 @@ bool discInfoFromXmcd(std::string_view text, DiscInfo& info, std::string& error)
             continue;
         }
         if (!line.empty() && line.front() == '#') {
-            if (startsWithNoCase(line, "# Revision: ")) revision = leadingNumber(line.substr(12));
+            if (kyStartsWithNoCaseAscii(line, "# Revision: "))
+                revision = leadingNumber(line.substr(12));
             continue;
         }
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        std::string key = upper(line.substr(0, eq));
+        std::string key = kyLowerAscii(line.substr(0, eq));
         while (!key.empty() && key.back() == ' ') key.pop_back();
         const std::string_view value = line.substr(eq + 1);
-        if (key.rfind("TTITLE", 0) == 0) {
+        if (key.rfind("ttitle", 0) == 0) {
             if (long n = indexAfter(key, 6); n >= 0) titles[n].append(value);
-        } else if (key.rfind("EXTT", 0) == 0) {
+        } else if (key.rfind("extt", 0) == 0) {
             if (long n = indexAfter(key, 4); n >= 0) extended[n].append(value);
-        } else if (key == "DISCID" || key == "DTITLE" || key == "DYEAR" || key == "DGENRE" ||
-                   key == "EXTD") {
+        } else if (key == "discid" || key == "dtitle" || key == "dyear" || key == "dgenre" ||
+                   key == "extd") {
             values[key].append(value);
         }
     }
 
     info.revision = revision;
-    if (auto it = values.find("DISCID"); it != values.end()) {
+    if (auto it = values.find("discid"); it != values.end()) {
         // Several ids may be listed, comma-separated: the first is this disc's.
         std::string id = it->second.substr(0, it->second.find(','));
         while (!id.empty() && id.front() == ' ') id.erase(0, 1);
         info.discId = id.substr(0, 10);
     }
-    if (auto it = values.find("DTITLE"); it != values.end()) {
+    if (auto it = values.find("dtitle"); it != values.end()) {
         const std::string title = decodeValue(it->second);
         const size_t sep = title.find(" / ");
         if (sep == std::string::npos) {
@@ -110,9 +94,9 @@ bool discInfoFromXmcd(std::string_view text, DiscInfo& info, std::string& error)
             info.title = title.substr(sep + 3);
         }
     }
-    if (auto it = values.find("DYEAR"); it != values.end()) info.year = leadingNumber(it->second);
-    if (auto it = values.find("DGENRE"); it != values.end()) info.genre = decodeValue(it->second);
-    if (auto it = values.find("EXTD"); it != values.end()) info.extended = decodeValue(it->second);
+    if (auto it = values.find("dyear"); it != values.end()) info.year = leadingNumber(it->second);
+    if (auto it = values.find("dgenre"); it != values.end()) info.genre = decodeValue(it->second);
+    if (auto it = values.find("extd"); it != values.end()) info.extended = decodeValue(it->second);
     const long rows = static_cast<long>(info.tracks.size());
     for (const auto& [n, raw] : titles)
         if (n < rows && n < static_cast<long>(kMaxTitleIndex))
@@ -132,7 +116,7 @@ std::vector<uint32_t> xmcdFrameOffsets(std::string_view text) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() != '#') break;
         if (!inList) {
-            inList = startsWithNoCase(line, "# Track frame offsets:");
+            inList = kyStartsWithNoCaseAscii(line, "# Track frame offsets:");
             continue;
         }
         line.remove_prefix(1);

@@ -1,5 +1,7 @@
 #include "platform/http_client.h"
 
+#include "core/text.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -12,21 +14,6 @@ namespace {
 
 // How long one wait for the sockets lasts before the caller's tick function is asked again.
 constexpr int kTickMs = 50;
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -88,7 +75,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     const size_t n = size * count;
     t->received += n;
     std::string_view line(data, n);
-    if (startsWithNoCase(line, "HTTP/")) {
+    if (kyStartsWithNoCaseAscii(line, "HTTP/")) {
         // A new status line: an interim or redirected answer's headers are forgotten.
         t->response->headers.clear();
     } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
@@ -115,14 +102,15 @@ kyHttpTimeouts kyHttpTimeouts::Total(long totalMs) {
 
 std::string kyHttpResponse::header(std::string_view name) const {
     for (const auto& [n, v] : headers)
-        if (equalsNoCase(n, name)) return v;
+        if (kyEqualsNoCaseAscii(n, name)) return v;
     return {};
 }
 
 kyHttpResponse kyHttpPerform(const kyHttpRequest& request) {
     kyHttpResponse response;
     const std::string host = hostOf(request.url);
-    if (!startsWithNoCase(request.url, "http://") && !startsWithNoCase(request.url, "https://")) {
+    if (!kyStartsWithNoCaseAscii(request.url, "http://") &&
+        !kyStartsWithNoCaseAscii(request.url, "https://")) {
         fail(response, kyHttpError::BadRequest,
              "not an http:// or https:// address: " + request.url);
         return response;
@@ -184,7 +172,7 @@ kyHttpResponse kyHttpPerform(const kyHttpRequest& request) {
             curl_slist_free_all(list);
             return response;
         }
-        expectGiven |= startsWithNoCase(h, "Expect:");
+        expectGiven |= kyStartsWithNoCaseAscii(h, "Expect:");
         list = curl_slist_append(list, h.c_str());
     }
     // Many small servers do not know "100 Continue": send the body straight away.

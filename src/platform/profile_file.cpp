@@ -1,5 +1,7 @@
 #include "platform/profile_file.h"
 
+#include "core/text.h"
+
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -8,17 +10,6 @@
 namespace {
 // A cdplayer.ini of many thousand discs stays well below this.
 constexpr off_t kMaxFileBytes = 64 << 20;
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -68,7 +59,7 @@ void kyProfileFile::parse(std::string_view text) {
 
 const kyProfileFile::Section* kyProfileFile::find(std::string_view section) const {
     for (const Section& s : m_sections)
-        if (sameName(s.name, section)) return &s;
+        if (kyEqualsNoCaseAscii(s.name, section)) return &s;
     return nullptr;
 }
 
@@ -77,7 +68,7 @@ const kyProfileFile::Entry* kyProfileFile::find(std::string_view section,
     const Section* s = find(section);
     if (!s) return nullptr;
     for (const Entry& e : s->entries)
-        if (sameName(e.key, key)) return &e;
+        if (kyEqualsNoCaseAscii(e.key, key)) return &e;
     return nullptr;
 }
 

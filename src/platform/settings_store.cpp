@@ -20,17 +20,6 @@ constexpr std::string_view kKeyLine = "[HKEY_CURRENT_USER\\Software\\Velmora\\Ds
 // A settings file is a few kilobytes; anything far larger is not ours.
 constexpr size_t kMaxFileSize = 1 << 20;
 
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -133,14 +122,14 @@ std::string kySettingsStore::defaultPath() {
 
 kySettingsStore::Value& kySettingsStore::slot(std::string_view name) {
     for (auto& [n, v] : m_values)
-        if (sameName(n, name)) return v;
+        if (kyEqualsNoCaseAscii(n, name)) return v;
     m_values.emplace_back(std::string(name), Value{});
     return m_values.back().second;
 }
 
 const kySettingsStore::Value* kySettingsStore::find(std::string_view name) const {
     for (const auto& [n, v] : m_values)
-        if (sameName(n, name)) return &v;
+        if (kyEqualsNoCaseAscii(n, name)) return &v;
     return nullptr;
 }
 
@@ -169,7 +158,7 @@ void kySettingsStore::setBinary(std::string_view name, const void* data, size_t 
 
 void kySettingsStore::remove(std::string_view name) {
     for (auto it = m_values.begin(); it != m_values.end(); ++it)
-        if (sameName(it->first, name)) {
+        if (kyEqualsNoCaseAscii(it->first, name)) {
             m_values.erase(it);
             return;
         }

@@ -9,7 +9,9 @@
 #include "support/file_text.h"
 #include "support/scoped_env.h"
 
+#include "support/test_discs.h"
 #include <filesystem>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,18 +21,6 @@ using kytest::LocalHttpServer;
 using Outcome = DiscLookupResult::Outcome;
 
 namespace {
-
-kyDiscToc twoTrackToc() {
-    kyDiscToc toc;
-    toc.firstTrack = 1;
-    toc.lastTrack = 2;
-    toc.entries[1].start = 0;
-    toc.entries[1].length = 15000;
-    toc.entries[2].start = 15000;
-    toc.entries[2].length = 15000;
-    toc.entries[3].start = 30000;
-    return toc;
-}
 
 std::string record(const std::string& artist) {
     return "# xmcd\n# Revision: 2\nDTITLE=" + artist + " / Album\nTTITLE0=One\nTTITLE1=Two\n";
@@ -42,7 +32,7 @@ protected:
     FakeCddbServer cddb;
     std::string server, proxy, email = "ann@example.org";
     FreedbClient client{server, proxy, email};
-    kyDiscToc toc = twoTrackToc();
+    kyDiscToc toc = kytest::twoTrackToc();
     DiscInfo info;
     fs::path dir;
 

@@ -6,25 +6,15 @@
 #include "support/fake_cddb_server.h"
 #include "support/scoped_env.h"
 
+#include "support/test_discs.h"
 #include <chrono>
+
 #include <gtest/gtest.h>
 
 using kytest::FakeCddbServer;
 using kytest::LocalHttpServer;
 
 namespace {
-
-kyDiscToc twoTrackToc() {
-    kyDiscToc toc;
-    toc.firstTrack = 1;
-    toc.lastTrack = 2;
-    toc.entries[1].start = 0;
-    toc.entries[1].length = 15000;
-    toc.entries[2].start = 15000;
-    toc.entries[2].length = 15000;
-    toc.entries[3].start = 30000;
-    return toc;
-}
 
 const char* const kRecord = "# xmcd\r\n#\r\n# Revision: 3\r\n#\r\nDISCID=06019002\r\n"
                             "DTITLE=The Artist / The Album\r\nDYEAR=1999\r\nDGENRE=Rock\r\n"
@@ -36,7 +26,7 @@ protected:
     FakeCddbServer cddb;
     std::string server, proxy, email = "ann@example.org";
     FreedbClient client{server, proxy, email};
-    kyDiscToc toc = twoTrackToc();
+    kyDiscToc toc = kytest::twoTrackToc();
 
     void SetUp() override {
         for (const char* v : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(v);
@@ -155,7 +145,7 @@ TEST(FreedbAnswers, ReadAnswers) {
     };
     for (const Case& c : cases) {
         DiscInfo info;
-        info.makeRows(twoTrackToc());
+        info.makeRows(kytest::twoTrackToc());
         std::string error;
         EXPECT_EQ(parseReadAnswer(c.answer, match, info, error), c.ok) << c.answer;
         if (c.ok) {

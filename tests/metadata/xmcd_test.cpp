@@ -2,33 +2,12 @@
 // writing them (escapes, safe wrapping of long values) and reading back what was written.
 #include "metadata/xmcd.h"
 
+#include "support/test_discs.h"
+
 #include <gtest/gtest.h>
 #include <random>
 
 namespace {
-
-kyDiscToc twoTrackToc() {
-    kyDiscToc toc;
-    toc.firstTrack = 1;
-    toc.lastTrack = 2;
-    toc.entries[1].start = 0;
-    toc.entries[1].length = 15000;
-    toc.entries[2].start = 15000;
-    toc.entries[2].length = 15000;
-    toc.entries[3].start = 30000;
-    return toc;
-}
-
-kyDiscToc tocOf(uint32_t tracks) {
-    kyDiscToc toc;
-    toc.firstTrack = 1;
-    toc.lastTrack = tracks;
-    for (uint32_t t = 1; t <= tracks + 1; ++t) {
-        toc.entries[t].start = (t - 1) * 20000;
-        toc.entries[t].length = t <= tracks ? 20000 : 0;
-    }
-    return toc;
-}
 
 DiscInfo rowsFor(const kyDiscToc& toc) {
     DiscInfo info;
@@ -37,7 +16,7 @@ DiscInfo rowsFor(const kyDiscToc& toc) {
 }
 
 DiscInfo parse(const std::string& body, uint32_t tracks = 12) {
-    DiscInfo info = rowsFor(tocOf(tracks));
+    DiscInfo info = rowsFor(kytest::evenToc(tracks));
     std::string error;
     EXPECT_TRUE(discInfoFromXmcd("# xmcd\n" + body, info, error)) << error;
     return info;
@@ -118,7 +97,7 @@ TEST(XmcdRead, KeysCommentsAndTrackIndices) {
     EXPECT_EQ(info.tracks[1].extended, "About two");
 
     // Without a revision comment the record is revision 0; fields it lacks stay.
-    DiscInfo kept = rowsFor(tocOf(2));
+    DiscInfo kept = rowsFor(kytest::evenToc(2));
     kept.genre = "kept";
     kept.revision = -1;
     std::string error;
@@ -127,7 +106,7 @@ TEST(XmcdRead, KeysCommentsAndTrackIndices) {
     EXPECT_EQ(kept.genre, "kept");
     EXPECT_EQ(kept.tracks[0].name, "x");
 
-    DiscInfo untouched = rowsFor(tocOf(2));
+    DiscInfo untouched = rowsFor(kytest::evenToc(2));
     EXPECT_FALSE(discInfoFromXmcd("210 rock 12345678\nTTITLE0=x\n", untouched, error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(untouched.tracks[0].name, "Track 01");
@@ -158,7 +137,7 @@ TEST(XmcdRead, EscapesAndCharactersSurviveLineBreaks) {
 }
 
 TEST(XmcdWrite, RecordOfATwoTrackDisc) {
-    kyDiscToc toc = twoTrackToc();
+    kyDiscToc toc = kytest::twoTrackToc();
     DiscInfo info = rowsFor(toc);
     info.artist = "Artist";
     info.title = "Album";
@@ -243,7 +222,7 @@ TEST(XmcdRoundTrip, LongMultibyteValuesComeBackEqual) {
     };
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
-        const kyDiscToc toc = tocOf(1 + round % 15);
+        const kyDiscToc toc = kytest::evenToc(1 + round % 15);
         DiscInfo written = rowsFor(toc);
         written.artist = text(1000);
         // The first " / " of DTITLE ends the artist.

@@ -1,5 +1,7 @@
 #include "support/local_http_server.h"
 
+#include "core/text.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -11,12 +13,6 @@
 
 namespace kytest {
 namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
 
 std::string trim(const std::string& s) {
     const size_t a = s.find_first_not_of(" \t");
@@ -36,13 +32,13 @@ bool waitFor(int fd, int stop, short events) {
 
 std::string LocalHttpServer::Request::header(const std::string& name) const {
     for (const auto& [n, v] : headers)
-        if (lower(n) == lower(name)) return v;
+        if (kyEqualsNoCaseAscii(n, name)) return v;
     return {};
 }
 
 bool LocalHttpServer::Request::hasHeader(const std::string& name) const {
     for (const auto& h : headers)
-        if (lower(h.first) == lower(name)) return true;
+        if (kyEqualsNoCaseAscii(h.first, name)) return true;
     return false;
 }
 
