@@ -212,6 +212,13 @@ void printRecord(const DiscInfo& info, const std::string& source) {
         std::printf("  %3d  %s\n", row.number, row.name.c_str());
 }
 
+// The stored settings with this run's freedb options applied; false with a usage message.
+bool loadFreedbRun(const CliArguments& args, RipSettings& settings, CliFreedbRun& run,
+                   std::string& error) {
+    loadStoredSettings(settings);
+    return applyFreedbOptions(args, settings, run, error);
+}
+
 bool openDisc(const CliArguments& args, const RipSettings& settings, CliDisc& disc, int& code) {
     std::string error;
     bool usage;
@@ -355,10 +362,9 @@ int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreed
 int commandLookup(const CliArguments& args) {
     if (!args.positional.empty()) return usageError("'lookup' takes no file names");
     RipSettings settings;
-    loadStoredSettings(settings);
     CliFreedbRun run;
     std::string error;
-    if (!applyFreedbOptions(args, settings, run, error)) return usageError(error);
+    if (!loadFreedbRun(args, settings, run, error)) return usageError(error);
     long n;
     if (auto m = args.get("--match"); m && !parseInteger(*m, 1, 1000, n))
         return usageError("--match takes the number of a match (1, 2, ...)");
@@ -436,10 +442,9 @@ int commandLookup(const CliArguments& args) {
 int commandSubmit(const CliArguments& args) {
     if (!args.positional.empty()) return usageError("'submit' takes no file names (see --names)");
     RipSettings settings;
-    loadStoredSettings(settings);
     CliFreedbRun run;
     std::string error;
-    if (!applyFreedbOptions(args, settings, run, error)) return usageError(error);
+    if (!loadFreedbRun(args, settings, run, error)) return usageError(error);
     int category = -1;
     if (auto c = args.get("--category")) {
         category = categoryIndex(kyLowerAscii(*c));

@@ -31,6 +31,15 @@ long indexAfter(std::string_view key, size_t prefix) {
     return ec == std::errc() && end == digits.data() + digits.size() ? n : -1;
 }
 
+// The first line of `text` without its LF or CR LF; `text` moves past it.
+std::string_view nextLine(std::string_view& text) {
+    const size_t eol = text.find('\n');
+    std::string_view line = text.substr(0, eol);
+    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
 std::string decodeValue(std::string_view raw) {
     return xmcdUnescape(kyUtf8OrSingleByte(raw));
 }
@@ -49,10 +58,7 @@ bool discInfoFromXmcd(std::string_view text, DiscInfo& info, std::string& error)
     int32_t revision = 0;
     bool first = true;
     while (!text.empty()) {
-        const size_t eol = text.find('\n');
-        std::string_view line = text.substr(0, eol);
-        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view line = nextLine(text);
         if (first) {
             first = false;
             continue;
@@ -110,10 +116,7 @@ std::vector<uint32_t> xmcdFrameOffsets(std::string_view text) {
     std::vector<uint32_t> offsets;
     bool inList = false;
     while (!text.empty()) {
-        const size_t eol = text.find('\n');
-        std::string_view line = text.substr(0, eol);
-        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string_view line = nextLine(text);
         if (line.empty() || line.front() != '#') break;
         if (!inList) {
             inList = kyStartsWithNoCaseAscii(line, "# Track frame offsets:");

@@ -29,8 +29,8 @@ const char* const kRecord = "# xmcd\n#\n# Revision: 3\n#\nDISCID=08000802\n"
 
 class CliLookupTest : public ::testing::Test {
 protected:
-    kytest::ScopedEnv env{"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME",    "http_proxy",
-                          "HTTP_PROXY",      "no_proxy",       "NO_PROXY"};
+    kytest::ScopedEnv env{"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"};
+    kytest::NoProxyEnvironment noProxy;
     FakeCddbServer cddb;
     fs::path dir, cue;
 
@@ -42,7 +42,6 @@ protected:
         setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
         setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
         setenv("HOME", dir.c_str(), 1);
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(v);
         // Two 4-second tracks of quiet noise.
         std::string bin(600 * 2352, '\0');
         for (size_t i = 0; i < bin.size(); i += 2) bin[i] = static_cast<char>(i * 7 % 13);

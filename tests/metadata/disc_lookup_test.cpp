@@ -26,20 +26,12 @@ std::string record(const std::string& artist) {
     return "# xmcd\n# Revision: 2\nDTITLE=" + artist + " / Album\nTTITLE0=One\nTTITLE1=Two\n";
 }
 
-class DiscLookupTest : public ::testing::Test {
+class DiscLookupTest : public kytest::CddbClientTest {
 protected:
-    kytest::ScopedEnv env{"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"};
-    FakeCddbServer cddb;
-    std::string server, proxy, email = "ann@example.org";
-    FreedbClient client{server, proxy, email};
-    kyDiscToc toc = kytest::twoTrackToc();
     DiscInfo info;
     fs::path dir;
 
     void SetUp() override {
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(v);
-        server = cddb.url();
-        client.timeouts = kyHttpTimeouts::Total(3000);
         char tmpl[] = "/tmp/dskr-lookup-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;

@@ -20,19 +20,8 @@ const char* const kRecord = "# xmcd\r\n#\r\n# Revision: 3\r\n#\r\nDISCID=0601900
                             "DTITLE=The Artist / The Album\r\nDYEAR=1999\r\nDGENRE=Rock\r\n"
                             "TTITLE0=Opening\r\nTTITLE1=Closing\r\nEXTD=\r\nPLAYORDER=\r\n";
 
-class FreedbClientTest : public ::testing::Test {
+class FreedbClientTest : public kytest::CddbClientTest {
 protected:
-    kytest::ScopedEnv env{"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"};
-    FakeCddbServer cddb;
-    std::string server, proxy, email = "ann@example.org";
-    FreedbClient client{server, proxy, email};
-    kyDiscToc toc = kytest::twoTrackToc();
-
-    void SetUp() override {
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(v);
-        server = cddb.url();
-        client.timeouts = kyHttpTimeouts::Total(5000);
-    }
     DiscInfo rows() const {
         DiscInfo info;
         info.makeRows(toc);

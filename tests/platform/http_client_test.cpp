@@ -20,14 +20,7 @@ namespace {
 
 class HttpClientTest : public ::testing::Test {
 protected:
-    // A proxy from the environment would take the test's requests elsewhere.
-    kytest::ScopedEnv env{"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                          "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
-    void SetUp() override {
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                              "ALL_PROXY", "no_proxy", "NO_PROXY"})
-            unsetenv(v);
-    }
+    kytest::NoProxyEnvironment noProxy;
 };
 
 kyHttpRequest shortRequest(const std::string& url) {
@@ -153,15 +146,9 @@ TEST_F(HttpClientTest, FailuresEndInClearErrorsWithinTheirLimits) {
 
 TEST_F(HttpClientTest, RefusedUnreachableAndMalformedAddresses) {
     // A port nobody listens on: take one from the system and close it again.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    const std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+    uint16_t port = 0;
+    close(kytest::loopbackSocket(-1, port));
+    const std::string closed = "http://127.0.0.1:" + std::to_string(port) + "/";
 
     kyHttpResponse a = kyHttpPerform(shortRequest(closed));
     EXPECT_EQ(a.error, kyHttpError::Connect) << a.message;

@@ -2,7 +2,11 @@
 // A CDDB server over HTTP for tests, on the local HTTP server: it answers "cddb query",
 // "cddb read", "sites" and submissions from what the test puts into it, and keeps every
 // request for the test to look at.
+#include "metadata/freedb_client.h"
 #include "support/local_http_server.h"
+#include "support/test_discs.h"
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <mutex>
@@ -36,6 +40,18 @@ public:
 private:
     LocalHttpServer::Reply answer(const LocalHttpServer::Request& request);
     LocalHttpServer m_server;
+};
+
+// A gnudb client of a fake server, on the two-track disc, with short time-outs.
+class CddbClientTest : public ::testing::Test {
+protected:
+    NoProxyEnvironment noProxy;
+    FakeCddbServer cddb;
+    std::string server = cddb.url(), proxy, email = "ann@example.org";
+    FreedbClient client{server, proxy, email};
+    kyDiscToc toc = twoTrackToc();
+
+    CddbClientTest() { client.timeouts = kyHttpTimeouts::Total(3000); }
 };
 
 } // namespace kytest

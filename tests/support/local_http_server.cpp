@@ -42,18 +42,25 @@ bool LocalHttpServer::Request::hasHeader(const std::string& name) const {
     return false;
 }
 
-LocalHttpServer::LocalHttpServer(Handler handler) : m_handler(std::move(handler)) {
-    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+int loopbackSocket(int backlog, uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(m_listen, 8);
     socklen_t len = sizeof addr;
-    getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        (backlog >= 0 && listen(fd, backlog) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+LocalHttpServer::LocalHttpServer(Handler handler) : m_handler(std::move(handler)) {
+    m_listen = loopbackSocket(8, m_port);
     if (pipe2(m_stop, O_CLOEXEC) != 0) m_stop[0] = m_stop[1] = -1;
     m_thread = std::thread([this] { serve(); });
 }

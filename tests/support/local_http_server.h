@@ -2,6 +2,8 @@
 // A small HTTP server on 127.0.0.1 for tests that talk to a database: it reads each
 // request whole, keeps it for the test to look at, and answers what the test's handler
 // says — a well-formed answer, garbage, half an answer, or nothing at all.
+#include "support/scoped_env.h"
+
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -11,6 +13,26 @@
 #include <vector>
 
 namespace kytest {
+
+// The environment's proxy settings put aside while it lives: they would take a test's
+// requests elsewhere.
+class NoProxyEnvironment {
+public:
+    NoProxyEnvironment() {
+        for (const char* v : kNames) ::unsetenv(v);
+    }
+
+private:
+    static constexpr const char* kNames[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                             "HTTPS_PROXY", "all_proxy",  "ALL_PROXY",
+                                             "no_proxy",    "NO_PROXY"};
+    ScopedEnv m_saved{kNames[0], kNames[1], kNames[2], kNames[3],
+                      kNames[4], kNames[5], kNames[6], kNames[7]};
+};
+
+// A TCP socket bound to 127.0.0.1 on a free port (in `port`), listening with `backlog`
+// unless that is negative. -1 on failure.
+int loopbackSocket(int backlog, uint16_t& port);
 
 class LocalHttpServer {
 public:
