@@ -84,3 +84,23 @@ DiscLookupResult lookUpDisc(FreedbClient& client, const kyDiscToc& toc, DiscInfo
     r.source = "gnudb";
     return r;
 }
+
+std::vector<std::string> serverChoices(const std::vector<FreedbSite>& sites) {
+    std::vector<std::string> choices;
+    for (const FreedbSite& s : sites)
+        if (s.http && s.port == 80 && s.path == kFreedbCommandPath)
+            choices.push_back(s.description.empty() ? s.host
+                                                    : s.host + "   <" + s.description + ">");
+    return choices;
+}
+
+std::string serverOfChoice(std::string_view entry) {
+    entry = entry.substr(0, entry.find('<'));
+    while (!entry.empty() && entry.back() == ' ') entry.remove_suffix(1);
+    return std::string(entry);
+}
+
+std::string emailFieldError(std::string_view email) {
+    return !email.empty() && email.find('@') == std::string_view::npos ? "Invalid email address!"
+                                                                       : "";
+}

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const char* kLookupCaption = "freedb look-up - DskR";
@@ -66,6 +67,15 @@ struct DiscLookupResult {
 // Otherwise `info` is cleared and refilled with one row per track, then named.
 DiscLookupResult lookUpDisc(FreedbClient& client, const kyDiscToc& toc, DiscInfo& info,
                             const DiscLookupOptions& options);
+
+// The freedb options dialog: the servers offered (sites that answer HTTP on port 80 at
+// /~cddb/cddb.cgi, as "host   <description>"), the server an entry stands for (the text
+// up to "<", without trailing spaces), and the check of the e-mail field ("Invalid email
+// address!" for a non-empty text without "@", else empty).
+inline constexpr const char* kOptionsCaption = "freedb options - DskR";
+std::vector<std::string> serverChoices(const std::vector<FreedbSite>& sites);
+std::string serverOfChoice(std::string_view entry);
+std::string emailFieldError(std::string_view email);
 
 // How often a look-up tries again while the drive reports ready but its table of contents
 // cannot be read yet (a disc still spinning up): a bounded number of times, so that a disc

@@ -7,6 +7,7 @@
 #include "support/scoped_env.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -314,4 +315,40 @@ TEST_F(CliLookupTest, ProxyAndUsageErrors) {
         r = run(args);
         EXPECT_EQ(r.code, 2) << args[1] << " " << r.err;
     }
+}
+
+// On a terminal the address, the disc among several and the go-ahead for a submission are
+// asked for.
+TEST_F(CliLookupTest, OnATerminalItAsks) {
+    if (std::system("command -v script > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "script (bsdutils) is not installed";
+    cddb.queryAnswer = "211 close matches\r\nrock 08000802 Looked Up / The Album\r\n"
+                       "jazz 08000802 Other Band / Other Album\r\n.\r\n";
+    cddb.records["jazz 08000802"] = "# xmcd\n# Revision: 1\nDTITLE=Other Band / Other Album\n"
+                                    "TTITLE0=a\nTTITLE1=b\n";
+    // Typed answers go through a pseudo-terminal, where dskr-cli sees a user.
+    auto typed = [&](const std::string& answers, const std::string& args) {
+        return kytest::runProgram("/bin/sh",
+                                  {"-c", "printf '" + answers + "' | script -qec \"" + kCli + " " +
+                                             args + " --image " + cue.string() + " --server " +
+                                             cddb.url() + "\" /dev/null"},
+                                  dir.string());
+    };
+    auto r = typed("ann@example.org\\n2\\n", "lookup");
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("Your e-mail address"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("'near matches'"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("   2  <jazz> : Other Band / Other Album"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("names (gnudb, jazz, revision 1)"), std::string::npos) << r.out;
+    EXPECT_NE(settingsText().find("\"szDBEmail\"=\"ann@example.org\""), std::string::npos);
+
+    const size_t before = cddb.requests().size();
+    r = typed("n\\n", "submit");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("as an update of the disc in the freedb database."), std::string::npos);
+    EXPECT_EQ(cddb.requests().size(), before);
+    r = typed("y\\n", "submit");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("Disc successfully submitted."), std::string::npos) << r.out;
+    EXPECT_NE(cddb.requests().back().body.find("# Revision: 2"), std::string::npos);
 }

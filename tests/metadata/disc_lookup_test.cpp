@@ -196,12 +196,28 @@ TEST_F(DiscLookupTest, CancelledAndAddresslessLookUps) {
     EXPECT_NE(r.detail.find("e-mail"), std::string::npos);
 }
 
-TEST(DiscLookupTexts, ChoiceListAndRetries) {
+TEST(DiscLookupTexts, ChoiceListOptionsAndRetries) {
     EXPECT_EQ(choiceLine(FreedbMatch{"06019002", categoryIndex("newage"), "A / B"}),
               "<newage> : A / B");
     EXPECT_NE(std::string(choicePrompt(true)).find("More than one matching disc"),
               std::string::npos);
     EXPECT_NE(std::string(choicePrompt(false)).find("'near matches'"), std::string::npos);
+
+    const std::vector<FreedbSite> sites = {
+        {"gnudb.gnudb.org", true, 80, "/~cddb/cddb.cgi", "N0", "W0", "Random gnudb server"},
+        {"plain.example", true, 80, "/~cddb/cddb.cgi", "", "", ""},
+        {"other.example", true, 8080, "/~cddb/cddb.cgi", "", "", "wrong port"},
+        {"cddbp.example", false, 80, "/~cddb/cddb.cgi", "", "", "not HTTP"},
+        {"path.example", true, 80, "/cddb.cgi", "", "", "wrong path"},
+    };
+    const auto choices = serverChoices(sites);
+    ASSERT_EQ(choices, (std::vector<std::string>{"gnudb.gnudb.org   <Random gnudb server>",
+                                                 "plain.example"}));
+    EXPECT_EQ(serverOfChoice(choices[0]), "gnudb.gnudb.org");
+    EXPECT_EQ(serverOfChoice("typed.example  "), "typed.example");
+    EXPECT_EQ(emailFieldError("ann"), "Invalid email address!");
+    EXPECT_EQ(emailFieldError(""), "");
+    EXPECT_EQ(emailFieldError("ann@example.org"), "");
 
     LookupRetry retry(3);
     EXPECT_FALSE(retry.again(false)); // a drive that is not ready ends it at once
