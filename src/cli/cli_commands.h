@@ -17,6 +17,7 @@ int commandConvert(const CliArguments& args);
 int commandAnalyze(const CliArguments& args);
 int commandLookup(const CliArguments& args);
 int commandSubmit(const CliArguments& args);
+int commandInfo(const CliArguments& args);
 
 // Prints "dskr-cli: <message>" and a hint to stderr; returns kExitUsage.
 int usageError(const std::string& message);

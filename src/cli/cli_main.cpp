@@ -22,6 +22,7 @@ const char* kUsage =
     "  lookup [DRIVE] [--json]         the disc's names from gnudb (--match N chooses)\n"
     "  submit [DRIVE] --category NAME  send the disc's names to gnudb (--names FILE,\n"
     "                                  else the last look-up; --yes skips the question)\n"
+    "  info FILE... [--json]           format, length and tags of audio files\n"
     "\n"
     "DRIVE:\n"
     "  --drive N                       drive number N (see 'drives')\n"
@@ -134,6 +135,7 @@ int main(int argc, char** argv) {
                     kDriveOptions),
                kFreedbOptions),
           commandSubmit}},
+        {"info", {{{"--json", false}, {"--help", false}}, commandInfo}},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return usageError(std::string("unknown command '") + argv[1] + "'");

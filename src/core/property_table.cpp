@@ -12,7 +12,49 @@ size_t lengthOf(const char16_t* text, int32_t len) {
     while (text[n]) ++n;
     return n;
 }
+
+struct SlotName {
+    uint32_t slot;
+    const char* name;
+};
+const SlotName kSlotNames[] = {
+    {0, "file_name"},
+    {1, "format"},
+    {2, "subformat"},
+    {3, "title"},
+    {4, "subtitle"},
+    {5, "artist"},
+    {6, "composer"},
+    {7, "performer"},
+    {8, "conductor"},
+    {9, "publisher"},
+    {10, "engineer"},
+    {11, "album"},
+    {12, "track_number"},
+    {13, "genre"},
+    {14, "year"},
+    {15, "comment"},
+    {16, "copyright"},
+    {17, "url"},
+    {18, "loop_start"},
+    {19, "loop_end"},
+    {20, "loop_mode"},
+    {21, "midi_note"},
+    {22, "fine_tune_cents"},
+    {23, "replaygain_track_gain"},
+    {24, "replaygain_album_gain"},
+    {25, "loudness"},
+    {27, "replaygain_track_peak"},
+    {28, "isrc"},
+    {30, "time_reference"},
+};
 } // namespace
+
+std::string kyPropertyName(uint32_t slot) {
+    for (const SlotName& n : kSlotNames)
+        if (n.slot == slot) return n.name;
+    return "property_" + std::to_string(slot);
+}
 
 void kyPropertyTable::clear(uint32_t slot) {
     if (slot < m_slots.size()) m_slots[slot] = Slot{};

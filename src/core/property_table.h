@@ -14,6 +14,7 @@ enum kyPropertySlot : uint32_t {
     KYPROP_SUBTITLE = 4,
     KYPROP_ARTIST = 5,
     KYPROP_COMPOSER = 6,
+    KYPROP_PERFORMER = 7,
     KYPROP_CONDUCTOR = 8,
     KYPROP_PUBLISHER = 9,
     KYPROP_ALBUM = 11,
@@ -32,6 +33,10 @@ enum kyPropertySlot : uint32_t {
 
 constexpr uint32_t KY_SOURCE_PROPERTY_SLOTS = 31;
 constexpr uint32_t KY_WRITER_PROPERTY_SLOTS = 3;
+
+// A short lower-case name of a slot for people and for JSON ("title", "track_number",
+// "replaygain_track_gain"); "property_N" for a slot without a fixed meaning.
+std::string kyPropertyName(uint32_t slot);
 
 class kyPropertyTable {
 public:

@@ -6,6 +6,7 @@
 #include "formats/codecs/mpeg_audio_decoder.h"
 #include "formats/codecs/ms_adpcm.h"
 #include "formats/format_catalog.h"
+#include "formats/tags/replay_gain.h"
 #include "formats/wav_common.h"
 #include <algorithm>
 #include <cmath>
@@ -30,18 +31,6 @@ std::string fixedText(const uint8_t* p, size_t max) {
     size_t n = 0;
     while (n < max && p[n]) ++n;
     return std::string(reinterpret_cast<const char*>(p), n);
-}
-
-std::string formatGain(double g) {
-    return kyFormatFixed(g, 6) + " dB";
-}
-
-// A ReplayGain word as a gain in dB, when its name code is `name` and it has an originator.
-bool gainOf(uint16_t word, uint32_t name, double& gain) {
-    if ((word >> 13) != name || ((word >> 10) & 7) == 0) return false;
-    gain = (word & 0x1FF) * 0.1;
-    if (word & 0x200) gain = -gain;
-    return true;
 }
 
 } // namespace
@@ -420,13 +409,10 @@ void wav_Reader::parseRgad(const uint8_t* b, uint32_t n) {
     if (n < 8) return;
     float peak;
     std::memcpy(&peak, b, 4);
-    peak = std::fabs(peak);
-    if (std::isfinite(peak) && peak != 1.0f) {
-        m_properties.setA(27, kyFormatFixed(double(peak), 6).c_str());
-    }
-    double g;
-    if (gainOf(get16(b + 4), 1, g)) m_properties.setA(23, formatGain(g).c_str());
-    if (gainOf(get16(b + 6), 2, g)) m_properties.setA(24, formatGain(g).c_str());
+    const kyRgadTexts rg = kyDecodeRgad(peak, get16(b + 4), get16(b + 6));
+    if (rg.peak) m_properties.setUtf8(27, *rg.peak);
+    if (rg.trackGain) m_properties.setUtf8(23, *rg.trackGain);
+    if (rg.albumGain) m_properties.setUtf8(24, *rg.albumGain);
 }
 
 void wav_Reader::parseSmpl(const uint8_t* b, uint32_t n) {

@@ -67,6 +67,13 @@ const char16_t* kyWriterFilter::GetPropertyW(uint32_t slot) {
     return m_upstream ? m_upstream->GetPropertyW(slot) : nullptr;
 }
 
+kyPropertyTable kyWriterFilter::TagProperties() {
+    kyPropertyTable props;
+    for (uint32_t slot = KY_WRITER_PROPERTY_SLOTS; slot < props.size(); ++slot)
+        if (const char* text = GetPropertyUtf8(slot)) props.setUtf8(slot, text);
+    return props;
+}
+
 kyError kyWriterFilter::FetchStreamFormat() {
     if (m_haveStream) return KY_OK;
     if (!m_upstream) return KYERR_SEQUENCE;

@@ -32,6 +32,9 @@ public:
     virtual const char* GetPropertyA(uint32_t slot);
     virtual const char* GetPropertyUtf8(uint32_t slot);
     virtual const char16_t* GetPropertyW(uint32_t slot);
+    // A copy of the metadata properties (slots 3 and up) the connected source answers with,
+    // for the tag writers.
+    kyPropertyTable TagProperties();
 
     // Encoder hooks for writers that compress (used when convert is off).
     virtual kyError EncoderStart() { return KY_OK; }

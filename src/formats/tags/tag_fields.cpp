@@ -1,0 +1,92 @@
+#include "formats/tags/tag_fields.h"
+#include "core/property_table.h"
+#include <iterator>
+
+namespace {
+
+const kyTagField kId3v2[] = {
+    {"TALB", KYPROP_ALBUM, true},        {"TCOM", KYPROP_COMPOSER, true},
+    {"TCON", KYPROP_GENRE, true},        {"TCOP", KYPROP_COPYRIGHT, true},
+    {"TIT2", KYPROP_TITLE, true},        {"TIT3", KYPROP_SUBTITLE, true},
+    {"TPE1", KYPROP_ARTIST, true},       {"TPE2", KYPROP_PERFORMER, true},
+    {"TPE3", KYPROP_CONDUCTOR, true},    {"TPUB", KYPROP_PUBLISHER, true},
+    {"TRCK", KYPROP_TRACK_NUMBER, true}, {"TSRC", KYPROP_ISRC, true},
+    {"TYER", KYPROP_YEAR, true},         {"COMM", KYPROP_COMMENT, true},
+    {"TDRC", KYPROP_YEAR, false},
+};
+
+const kyTagField kId3v2UserText[] = {
+    {"replaygain_track_gain", KYPROP_TRACK_GAIN, true},
+    {"replaygain_album_gain", KYPROP_ALBUM_GAIN, true},
+    {"replaygain_track_peak", KYPROP_PEAK, true},
+};
+
+const kyTagField kApe[] = {
+    {"Title", KYPROP_TITLE, true},
+    {"Subtitle", KYPROP_SUBTITLE, true},
+    {"Artist", KYPROP_ARTIST, true},
+    {"Album", KYPROP_ALBUM, true},
+    {"Publisher", KYPROP_PUBLISHER, true},
+    {"Conductor", KYPROP_CONDUCTOR, true},
+    {"Track", KYPROP_TRACK_NUMBER, true},
+    {"Composer", KYPROP_COMPOSER, true},
+    {"Comment", KYPROP_COMMENT, true},
+    {"Copyright", KYPROP_COPYRIGHT, true},
+    {"Catalog", KYPROP_ISRC, false},
+    {"Year", KYPROP_YEAR, true},
+    {"Genre", KYPROP_GENRE, true},
+    {"ISRC", KYPROP_ISRC, true},
+    {"File URL", KYPROP_URL, true},
+    {"Artist URL", KYPROP_URL, false},
+    {"Publisher URL", KYPROP_URL, false},
+    {"Peak Level", KYPROP_PEAK, true},
+    {"Replay Gain (radio)", KYPROP_TRACK_GAIN, true},
+    {"Replay Gain (album)", KYPROP_ALBUM_GAIN, true},
+    {"REPLAYGAIN_TRACK_PEAK", KYPROP_PEAK, false},
+    {"REPLAYGAIN_TRACK_GAIN", KYPROP_TRACK_GAIN, false},
+    {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, false},
+};
+
+const kyId3v22Alias kId3v22[] = {
+    {"TAL", "TALB"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"},
+    {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
+    {"TP3", "TPE3"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRK", "TRCK"},
+    {"TYE", "TYER"}, {"COM", "COMM"}, {"TXX", "TXXX"}, {"WXX", "WXXX"},
+};
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalKeys(std::string_view a, std::string_view b, bool ignoreCase) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ignoreCase ? lower(a[i]) != lower(b[i]) : a[i] != b[i]) return false;
+    return true;
+}
+
+} // namespace
+
+std::span<const kyTagField> kyId3v2Fields() {
+    return kId3v2;
+}
+std::span<const kyTagField> kyId3v2UserTextFields() {
+    return kId3v2UserText;
+}
+std::span<const kyTagField> kyApeTagFields() {
+    return kApe;
+}
+std::span<const kyId3v22Alias> kyId3v22Aliases() {
+    return kId3v22;
+}
+
+const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_view key,
+                                 bool ignoreCase) {
+    for (const kyTagField& f : table)
+        if (equalKeys(f.key, key, ignoreCase)) return &f;
+    return nullptr;
+}
+
+bool kyIsReplayGainSlot(uint32_t slot) {
+    return slot == KYPROP_TRACK_GAIN || slot == KYPROP_ALBUM_GAIN || slot == KYPROP_PEAK;
+}

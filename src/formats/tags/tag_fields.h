@@ -1,0 +1,36 @@
+#pragma once
+// Which field of each tag kind carries which property slot. Writers walk a table in order
+// and write the fields marked `written`; readers look a field up by its key and set its
+// slot. Every tag kind (ID3v2, APE, and the comment blocks of other containers) keeps its
+// table here, so no format repeats one.
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+struct kyTagField {
+    const char* key; // the tag's own name: frame id, item key, description
+    uint32_t slot;
+    bool written; // false: only recognised when reading
+};
+
+// ID3v2.3 text frames and COMM, in writing order; TDRC (ID3v2.4) is read only.
+std::span<const kyTagField> kyId3v2Fields();
+// ID3v2 user text frames (TXXX), by description (compared case-insensitively).
+std::span<const kyTagField> kyId3v2UserTextFields();
+// APE tag items, in writing order (keys compared case-insensitively).
+std::span<const kyTagField> kyApeTagFields();
+
+// ID3v2.2's three-character frame ids and the ID3v2.3 id each stands for.
+struct kyId3v22Alias {
+    const char* v22;
+    const char* v23;
+};
+std::span<const kyId3v22Alias> kyId3v22Aliases();
+
+// The entry of `table` whose key equals `key`, or null.
+const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_view key,
+                                 bool ignoreCase = false);
+
+// Slots 23 (track gain), 24 (album gain) and 27 (track peak): the ReplayGain fields a
+// caller may leave out of a tag.
+bool kyIsReplayGainSlot(uint32_t slot);
