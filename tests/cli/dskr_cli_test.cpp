@@ -1,10 +1,11 @@
 // dskr-cli run as a user runs it: each command's text and JSON, rips of the demo disc and
-// of a CUE/BIN image, convert, analyze, usage errors and Ctrl-C.
+// of a CUE/BIN image, convert, analyze, info, usage errors and Ctrl-C.
 #include "cd/virtual_drive.h"
 #include "filters/itu_bs1770_analyzer.h"
 #include "filters/replaygain_analyzer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
+#include "support/file_text.h"
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -445,4 +446,71 @@ TEST_F(CliTest, NormalisationOptions) {
     std::memcpy(&audiophile, f.data() + at + 14, 2);
     EXPECT_EQ(radio & 0x3FF, audiophile & 0x3FF); // one file: the album is the track
     EXPECT_EQ(audiophile >> 13, 2);
+}
+
+TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
+    // A second of 16-bit stereo at 44100 Hz with INFO items and a ReplayGain chunk.
+    auto chunk = [](const char* id, std::string body) {
+        std::string c(id, 4);
+        const uint32_t n = static_cast<uint32_t>(body.size());
+        c += std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + body;
+        if (n & 1) c += '\0';
+        return c;
+    };
+    std::string fmt = {1, 0, 2, 0};
+    for (uint32_t v : {44100u, 44100u * 4})
+        fmt += std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    fmt += std::string{4, 0, 16, 0};
+    const std::string info =
+        "INFO" + chunk("INAM", std::string("Caf\xE9 au lait") + '\0') +
+        chunk("IART", std::string("Artist") + '\0') + chunk("ICRD", std::string("1999") + '\0') +
+        chunk("IGNR", std::string("Jazz") + '\0') + chunk("ITRK", std::string("7") + '\0');
+    const std::string rgad =
+        std::string("\0\0\x80\x3F", 4) + std::string("\x3F\x2E\0\0", 4); // -6.3 dB
+    const std::string body = "WAVE" + chunk("fmt ", fmt) + chunk("rgad", rgad) +
+                             chunk("data", std::string(44100 * 4, '\0')) + chunk("LIST", info);
+    const fs::path wav = dir / "tagged.wav";
+    kytest::writeText(wav, chunk("RIFF", body));
+
+    CliRun text = run({"info", wav.string()});
+    ASSERT_EQ(text.code, 0) << text.err;
+    for (const char* line :
+         {"  format                 Microsoft wave format\n",
+          "  subformat              PCM 16-bit\n", "  channels               2\n",
+          "  rate                   44100 Hz\n",
+          "  length                 44100 frames (0:01.000)\n",
+          "  title                  Café au lait\n", "  track number           7\n",
+          "  replaygain track gain  -6.300000 dB\n"})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << text.out;
+
+    // JSON, with a file that cannot be read: it gets an error and the exit code is 1.
+    const fs::path missing = dir / "missing.mp3";
+    CliRun j = run({"info", "--json", wav.string(), missing.string()});
+    EXPECT_EQ(j.code, 1);
+    const json files = json::parse(j.out)["files"];
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0]["path"], wav.string());
+    EXPECT_EQ(files[0]["format"], "Microsoft wave format");
+    EXPECT_EQ(files[0]["subformat"], "PCM 16-bit");
+    EXPECT_EQ(files[0]["channels"], 2);
+    EXPECT_EQ(files[0]["rate"], 44100);
+    EXPECT_EQ(files[0]["frames"], 44100);
+    EXPECT_DOUBLE_EQ(files[0]["seconds"].get<double>(), 1.0);
+    EXPECT_EQ(files[0]["properties"], json({{"title", "Café au lait"},
+                                            {"artist", "Artist"},
+                                            {"year", "1999"},
+                                            {"genre", "Jazz"},
+                                            {"track_number", "7"},
+                                            {"replaygain_track_gain", "-6.300000 dB"}}));
+    EXPECT_EQ(files[1], json({{"path", missing.string()}, {"error", "Couldn't open file"}}));
+
+    CliRun both = run({"info", missing.string(), wav.string()});
+    EXPECT_EQ(both.code, 1);
+    EXPECT_NE(both.err.find("missing.mp3: Couldn't open file"), std::string::npos) << both.err;
+    EXPECT_NE(both.out.find("Café au lait"), std::string::npos);
+
+    EXPECT_EQ(run({"info"}).code, 2);
+    CliRun help = run({"info", "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
 }

@@ -3,6 +3,7 @@
 // ID3v1.1 layout (a track number in the last byte of the comment); read in both layouts.
 #include "core/error.h"
 #include "core/property_table.h"
+#include "platform/file_io.h"
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -5,6 +5,7 @@
 // frames and RGAD.
 #include "core/error.h"
 #include "core/property_table.h"
+#include "platform/file_io.h"
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -90,7 +90,9 @@ void addUrlFrame(FrameList& frames, kyPropertyTable& props) {
     if (!url || !*url) return;
     std::vector<uint8_t> data{kLatin1};
     appendText(data, std::string_view("URL", 4)); // with its NUL
-    appendText(data, std::string_view(url, std::strlen(url) + 1));
+    // The URL ends the frame and has no terminator: readers would keep it as part of the
+    // address.
+    appendText(data, url);
     frames.add("WXXX", data);
 }
 

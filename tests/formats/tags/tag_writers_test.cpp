@@ -136,7 +136,7 @@ TEST(Id3v2Writer, FramesInTableOrderWithCommentUrlAndReplayGain) {
     EXPECT_EQ(frames.find("COMM")->second,
               Bytes{0} + bytesOf("eng") + Bytes{0} + bytesOf("Nice") + Bytes{0});
     EXPECT_EQ(frames.find("WXXX")->second,
-              Bytes{0} + bytesOf("URL") + Bytes{0} + bytesOf("http://example.org/") + Bytes{0});
+              Bytes{0} + bytesOf("URL") + Bytes{0} + bytesOf("http://example.org/"));
     // Peak 0.5 as a big-endian float, then the radio and audiophile words.
     EXPECT_EQ(frames.find("RGAD")->second, (Bytes{0x3F, 0x00, 0x00, 0x00, 0x2E, 0x3F, 0x4E, 0x46}));
     // The ReplayGain text frames are Latin-1 (encoding 0), which ID3v2.3 knows.
