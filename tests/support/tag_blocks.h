@@ -1,7 +1,9 @@
 #pragma once
 // Hand-built tag blocks and MPEG audio for the tag tests: ID3v2 frames and tags in each
 // version's layout, unsynchronisation, APE items, and silent MPEG-1 layer III frames.
+#include "core/property_table.h"
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +11,12 @@
 namespace kytest {
 
 using Bytes = std::vector<uint8_t>;
+
+// Property texts by slot.
+using Texts = std::map<uint32_t, std::string>;
+inline void setTexts(kyPropertyTable& props, const Texts& texts) {
+    for (const auto& [slot, text] : texts) props.setUtf8(slot, text);
+}
 
 inline Bytes bytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());

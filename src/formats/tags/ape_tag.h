@@ -28,6 +28,6 @@ struct kyApeTagInfo {
 // Reads the 32 bytes of a footer; false when they are not one.
 bool kyApeTagFooter(const uint8_t* footer, size_t size, kyApeTagInfo& info);
 
-// Parses a whole tag (as long as its footer says, ending with the footer) and sets the
-// properties its text items carry; false when the block is not an APE tag.
+// Parses a tag that ends with its footer (the header before the items may be missing) and
+// sets the properties its text items carry; false when the block is not an APE tag.
 bool kyParseApeTag(const uint8_t* data, size_t size, kyPropertyTable& props);

@@ -58,10 +58,13 @@ bool kyApeTagFooter(const uint8_t* f, size_t size, kyApeTagInfo& info) {
 bool kyParseApeTag(const uint8_t* data, size_t size, kyPropertyTable& props) {
     kyApeTagInfo info;
     if (size < KY_APE_FOOTER_SIZE ||
-        !kyApeTagFooter(data + size - KY_APE_FOOTER_SIZE, KY_APE_FOOTER_SIZE, info) ||
-        info.size > size)
+        !kyApeTagFooter(data + size - KY_APE_FOOTER_SIZE, KY_APE_FOOTER_SIZE, info))
         return false;
-    const uint8_t* p = data + size - info.size + (info.hasHeader ? KY_APE_FOOTER_SIZE : 0);
+    // The items end at the footer and start where its size says; the header before them, when
+    // there is one, is not needed to read them.
+    const size_t itemsAndFooter = info.size - (info.hasHeader ? KY_APE_FOOTER_SIZE : 0);
+    if (itemsAndFooter > size) return false;
+    const uint8_t* p = data + size - itemsAndFooter;
     const uint8_t* end = data + size - KY_APE_FOOTER_SIZE;
     const bool textOnly = info.version >= 2000;
     // Written keys win over the ones only recognised when reading, whatever the order.

@@ -188,7 +188,7 @@ TEST_F(TagInterop, DskrId3TagsReadByMutagenEyed3AndId3lib) {
         {KYPROP_PEAK, "0.988831"},
         {KYPROP_ISRC, "USRC17607839"},
     };
-    for (const auto& [slot, t] : given) props.setUtf8(slot, t);
+    setTexts(props, given);
     const std::string path = dir.path("dskr.mp3");
     const int fd = ::open(path.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -309,43 +309,28 @@ TEST_F(TagInterop, DskrId3TagsReadByMutagenEyed3AndId3lib) {
 }
 
 TEST_F(TagInterop, DskrApeTagReadByMutagen) {
-    kyPropertyTable props;
-    const std::map<std::string, std::string> items = {
-        {"Title", kJapanese},
-        {"Subtitle", "Live"},
-        {"Artist", "Café Ensemble"},
-        {"Album", "Album"},
-        {"Publisher", "Label"},
-        {"Conductor", "Conductor"},
-        {"Track", "3"},
-        {"Composer", "Dvořák"},
-        {"Comment", kComment},
-        {"Copyright", "(c) 1999"},
-        {"Year", "1999"},
-        {"Genre", "Rock"},
-        {"ISRC", "USRC17607839"},
-        {"File URL", "http://example.org/"},
-        {"Peak Level", "0.988831"},
-        {"Replay Gain (radio)", "-6.50 dB"},
-        {"Replay Gain (album)", "-7.25 dB"},
+    // Each item the writer writes, and the property it carries.
+    const std::map<std::string, std::pair<uint32_t, std::string>> items = {
+        {"Title", {KYPROP_TITLE, kJapanese}},
+        {"Subtitle", {KYPROP_SUBTITLE, "Live"}},
+        {"Artist", {KYPROP_ARTIST, "Café Ensemble"}},
+        {"Album", {KYPROP_ALBUM, "Album"}},
+        {"Publisher", {KYPROP_PUBLISHER, "Label"}},
+        {"Conductor", {KYPROP_CONDUCTOR, "Conductor"}},
+        {"Track", {KYPROP_TRACK_NUMBER, "3"}},
+        {"Composer", {KYPROP_COMPOSER, "Dvořák"}},
+        {"Comment", {KYPROP_COMMENT, kComment}},
+        {"Copyright", {KYPROP_COPYRIGHT, "(c) 1999"}},
+        {"Year", {KYPROP_YEAR, "1999"}},
+        {"Genre", {KYPROP_GENRE, "Rock"}},
+        {"ISRC", {KYPROP_ISRC, "USRC17607839"}},
+        {"File URL", {KYPROP_URL, "http://example.org/"}},
+        {"Peak Level", {KYPROP_PEAK, "0.988831"}},
+        {"Replay Gain (radio)", {KYPROP_TRACK_GAIN, "-6.50 dB"}},
+        {"Replay Gain (album)", {KYPROP_ALBUM_GAIN, "-7.25 dB"}},
     };
-    props.setUtf8(KYPROP_TITLE, kJapanese);
-    props.setUtf8(KYPROP_SUBTITLE, "Live");
-    props.setUtf8(KYPROP_ARTIST, "Café Ensemble");
-    props.setUtf8(KYPROP_ALBUM, "Album");
-    props.setUtf8(KYPROP_PUBLISHER, "Label");
-    props.setUtf8(KYPROP_CONDUCTOR, "Conductor");
-    props.setUtf8(KYPROP_TRACK_NUMBER, "3");
-    props.setUtf8(KYPROP_COMPOSER, "Dvořák");
-    props.setUtf8(KYPROP_COMMENT, kComment);
-    props.setUtf8(KYPROP_COPYRIGHT, "(c) 1999");
-    props.setUtf8(KYPROP_YEAR, "1999");
-    props.setUtf8(KYPROP_GENRE, "Rock");
-    props.setUtf8(KYPROP_ISRC, "USRC17607839");
-    props.setUtf8(KYPROP_URL, "http://example.org/");
-    props.setUtf8(KYPROP_PEAK, "0.988831");
-    props.setUtf8(KYPROP_TRACK_GAIN, "-6.50 dB");
-    props.setUtf8(KYPROP_ALBUM_GAIN, "-7.25 dB");
+    kyPropertyTable props;
+    for (const auto& [key, item] : items) props.setUtf8(item.first, item.second);
     const std::string path = dir.path("dskr-ape.mp3");
     ASSERT_TRUE(writeFile(path, audio));
     const int fd = ::open(path.c_str(), O_RDWR);
@@ -355,10 +340,10 @@ TEST_F(TagInterop, DskrApeTagReadByMutagen) {
     const json r = readWithTools(dir, {path})[path];
     ASSERT_TRUE(r["ape"].is_object());
     EXPECT_EQ(r["ape"].size(), items.size());
-    for (const auto& [key, value] : items) {
+    for (const auto& [key, item] : items) {
         SCOPED_TRACE(key);
         // One value each, without a stray empty one.
-        EXPECT_EQ(r["ape"][key]["values"], json::array({value}));
+        EXPECT_EQ(r["ape"][key]["values"], json::array({item.second}));
     }
     const DskrRead back = readWithDskr(path);
     EXPECT_EQ(back.audio, audio);

@@ -17,7 +17,7 @@ using namespace kytest;
 
 namespace {
 
-using Expected = std::map<uint32_t, std::string>;
+using Expected = Texts;
 
 // Every property slot that holds text, as UTF-8.
 Expected propertiesOf(kyPropertyTable& props) {
@@ -32,6 +32,14 @@ Expected parseId3v2(const Bytes& tag) {
     EXPECT_TRUE(kyParseId3v2Tag(tag.data(), tag.size(), props));
     return propertiesOf(props);
 }
+
+// A block, whether the parser takes it, and what it finds in it.
+struct ParseCase {
+    const char* name;
+    Bytes tag;
+    bool parsed;
+    Expected expected;
+};
 
 struct Scan {
     kyError result;
@@ -120,7 +128,7 @@ TEST(Id3v2Reader, RoundTripThroughTheWriter) {
         {KYPROP_PEAK, "0.988831"},
         {KYPROP_ISRC, "USRC17607839"},
     };
-    for (const auto& [slot, text] : given) props.setUtf8(slot, text);
+    setTexts(props, given);
     EXPECT_EQ(parseId3v2(kyBuildId3v2Tag(props, {64})), given);
 }
 
@@ -246,12 +254,7 @@ TEST(Id3v2Reader, FrameFlagsAndTheReplayGainFrames) {
 
 TEST(Id3v2Reader, DamagedTagsAreReadOnlyAsFarAsTheyHold) {
     const Bytes good = latin1Frame(3, "TIT2", "Good");
-    struct Case {
-        const char* name;
-        Bytes tag;
-        bool parsed;
-        Expected expected;
-    } cases[] = {
+    const ParseCase cases[] = {
         {"size with a top bit set",
          bytesOf("ID3") + Bytes{3, 0, 0, 0, 0, 0x80, 0} + good,
          false,
@@ -320,7 +323,7 @@ TEST(Id3v2Reader, DamagedTagsAreReadOnlyAsFarAsTheyHold) {
          true,
          {{KYPROP_TITLE, "Good"}}},
     };
-    for (const Case& c : cases) {
+    for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.name);
         kyPropertyTable props;
         EXPECT_EQ(kyParseId3v2Tag(c.tag.data(), c.tag.size(), props), c.parsed);
@@ -386,12 +389,7 @@ TEST(Id3v1Reader, BothLayouts) {
 }
 
 TEST(ApeTagReader, VersionsItemsAndDamage) {
-    struct Case {
-        const char* name;
-        Bytes tag;
-        bool parsed;
-        Expected expected;
-    } cases[] = {
+    const ParseCase cases[] = {
         {"APEv2 with every kind of item",
          apeTag(2000, {apeItem("TITLE", bytesOf("Title")),
                        apeItem("Artist", bytesOf(std::string_view("A\0B", 3))),
@@ -437,7 +435,7 @@ TEST(ApeTagReader, VersionsItemsAndDamage) {
         {"size beyond the block", apeHeader(2000, 4000, 1, 0), false, {}},
         {"no footer", bytesOf("APETAGEY") + Bytes(24, 0), false, {}},
     };
-    for (const Case& c : cases) {
+    for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.name);
         kyPropertyTable props;
         EXPECT_EQ(kyParseApeTag(c.tag.data(), c.tag.size(), props), c.parsed);
@@ -448,22 +446,21 @@ TEST(ApeTagReader, VersionsItemsAndDamage) {
     const Expected given = {{KYPROP_TITLE, "日本語"},  {KYPROP_ARTIST, "Artist"},
                             {KYPROP_URL, "http://x/"}, {KYPROP_TRACK_GAIN, "-6.50 dB"},
                             {KYPROP_PEAK, "0.9"},      {KYPROP_ISRC, "ISRC1"}};
-    for (const auto& [slot, text] : given) props.setUtf8(slot, text);
+    setTexts(props, given);
     const Bytes tag = kyBuildApeTag(props);
     kyPropertyTable back;
     ASSERT_TRUE(kyParseApeTag(tag.data(), tag.size(), back));
     EXPECT_EQ(propertiesOf(back), given);
 }
 
-TEST(FileTags, WhereTheTagsSitAndWhichWins) {
+TEST(FileTags, WhereTheTagsSitWhichWinsAndWhatIsNotATag) {
     const Bytes audio = mpegFrames(3);
     kyPropertyTable v2props, apeProps, v1props;
     v2props.setUtf8(KYPROP_TITLE, "From ID3v2");
-    apeProps.setUtf8(KYPROP_TITLE, "From APE");
-    apeProps.setUtf8(KYPROP_ALBUM, "Album from APE");
-    v1props.setUtf8(KYPROP_TITLE, "From ID3v1");
-    v1props.setUtf8(KYPROP_ALBUM, "Album from ID3v1");
-    v1props.setUtf8(KYPROP_GENRE, "Jazz");
+    setTexts(apeProps, {{KYPROP_TITLE, "From APE"}, {KYPROP_ALBUM, "Album from APE"}});
+    setTexts(
+        v1props,
+        {{KYPROP_TITLE, "From ID3v1"}, {KYPROP_ALBUM, "Album from ID3v1"}, {KYPROP_GENRE, "Jazz"}});
     const Bytes v2 = kyBuildId3v2Tag(v2props, {100});
     const Bytes ape = kyBuildApeTag(apeProps);
     const Bytes v1 = id3v1Of(v1props);
@@ -473,8 +470,24 @@ TEST(FileTags, WhereTheTagsSitAndWhichWins) {
     Bytes appended = id3Tag(4, 0x10, latin1Frame(4, "TALB", "Appended album"));
     appended = appended + id3Footer(appended);
 
+    // Damaged blocks: they stay part of the audio.
+    Bytes tooLong = v2;
+    tooLong[6] = 0x01; // the size runs past the end of the file
+    Bytes apeNoHeader = ape;
+    apeNoHeader.erase(apeNoHeader.begin(), apeNoHeader.begin() + 32); // footer still says header
+    Bytes badDigits = lyrics;
+    badDigits[badDigits.size() - 10] = 'x';
+    Bytes noBegin = lyrics;
+    noBegin[0] = 'X';
+    const Bytes hugeLyrics = bytesOf("999999LYRICS200");
+    const Bytes footerOnly = id3Footer(appended);
+
     const Expected all = {
         {KYPROP_TITLE, "From ID3v2"}, {KYPROP_ALBUM, "Album from APE"}, {KYPROP_GENRE, "Jazz"}};
+    const Expected fromV1 = {
+        {KYPROP_TITLE, "From ID3v1"}, {KYPROP_ALBUM, "Album from ID3v1"}, {KYPROP_GENRE, "Jazz"}};
+    const uint32_t allKinds = KY_TAG_ID3V2 | KY_TAG_APE | KY_TAG_LYRICS3 | KY_TAG_ID3V1;
+    const size_t a = audio.size();
     struct Case {
         const char* name;
         Bytes file;
@@ -483,25 +496,18 @@ TEST(FileTags, WhereTheTagsSitAndWhichWins) {
         Expected expected;
     } cases[] = {
         {"ID3v2, audio, APE, Lyrics3 v2, ID3v1", v2 + audio + ape + lyrics + v1, v2.size(),
-         v2.size() + audio.size(), KY_TAG_ID3V2 | KY_TAG_APE | KY_TAG_LYRICS3 | KY_TAG_ID3V1, all},
-        {"Lyrics3 v2 before the APE tag", v2 + audio + lyrics + ape + v1, v2.size(),
-         v2.size() + audio.size(), KY_TAG_ID3V2 | KY_TAG_APE | KY_TAG_LYRICS3 | KY_TAG_ID3V1, all},
-        {"Lyrics3 v1",
-         audio + lyricsV1 + v1,
-         0,
-         audio.size(),
-         KY_TAG_LYRICS3 | KY_TAG_ID3V1,
-         {{KYPROP_TITLE, "From ID3v1"},
-          {KYPROP_ALBUM, "Album from ID3v1"},
-          {KYPROP_GENRE, "Jazz"}}},
-        {"Lyrics3 v2 without ID3v1", audio + lyrics, 0, audio.size(), KY_TAG_LYRICS3, {}},
+         v2.size() + a, allKinds, all},
+        {"Lyrics3 v2 before the APE tag", v2 + audio + lyrics + ape + v1, v2.size(), v2.size() + a,
+         allKinds, all},
+        {"Lyrics3 v1", audio + lyricsV1 + v1, 0, a, KY_TAG_LYRICS3 | KY_TAG_ID3V1, fromV1},
+        {"Lyrics3 v2 without ID3v1", audio + lyrics, 0, a, KY_TAG_LYRICS3, {}},
         {"two ID3v2 tags in front, one appended",
          v2 + v2 + audio + appended,
          2 * v2.size(),
-         2 * v2.size() + audio.size(),
+         2 * v2.size() + a,
          KY_TAG_ID3V2,
          {{KYPROP_TITLE, "From ID3v2"}, {KYPROP_ALBUM, "Appended album"}}},
-        {"no tags", audio, 0, audio.size(), 0, {}},
+        {"no tags", audio, 0, a, 0, {}},
         {"nothing but tags",
          v2 + v1,
          v2.size(),
@@ -511,6 +517,18 @@ TEST(FileTags, WhereTheTagsSitAndWhichWins) {
           {KYPROP_ALBUM, "Album from ID3v1"},
           {KYPROP_GENRE, "Jazz"}}},
         {"empty file", {}, 0, 0, 0, {}},
+        {"ID3v2 longer than the file", tooLong + audio, 0, tooLong.size() + a, 0, {}},
+        {"APE header announced but missing",
+         audio + apeNoHeader,
+         0,
+         a,
+         KY_TAG_APE,
+         {{KYPROP_TITLE, "From APE"}, {KYPROP_ALBUM, "Album from APE"}}},
+        {"Lyrics3 size not digits", audio + badDigits, 0, a + badDigits.size(), 0, {}},
+        {"Lyrics3 without its beginning", audio + noBegin, 0, a + noBegin.size(), 0, {}},
+        {"Lyrics3 size past the file", audio + hugeLyrics, 0, a + hugeLyrics.size(), 0, {}},
+        {"ID3v2 footer without its tag", audio + footerOnly, 0, a + footerOnly.size(), 0, {}},
+        {"ID3v1 alone is too short", Bytes{'T', 'A', 'G'}, 0, 3, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -520,47 +538,6 @@ TEST(FileTags, WhereTheTagsSitAndWhichWins) {
         EXPECT_EQ(s.layout.audioEnd, c.end);
         EXPECT_EQ(s.layout.found, c.found);
         EXPECT_EQ(s.properties, c.expected);
-    }
-}
-
-TEST(FileTags, DamagedBlocksStayAudio) {
-    const Bytes audio = mpegFrames(2);
-    kyPropertyTable props;
-    props.setUtf8(KYPROP_TITLE, "T");
-    const Bytes v2 = kyBuildId3v2Tag(props);
-    Bytes tooLong = v2;
-    tooLong[6] = 0x01; // the size runs past the end of the file
-    Bytes apeNoHeader = kyBuildApeTag(props);
-    apeNoHeader.erase(apeNoHeader.begin(), apeNoHeader.begin() + 32); // footer still says header
-    Bytes badDigits = lyrics3v2("x");
-    badDigits[badDigits.size() - 10] = 'x';
-    Bytes noBegin = lyrics3v2("x");
-    noBegin[0] = 'X';
-    Bytes hugeLyrics = bytesOf("999999LYRICS200");
-    Bytes footerOnly = id3Footer(id3Tag(4, 0x10, latin1Frame(4, "TALB", "x")));
-
-    struct Case {
-        const char* name;
-        Bytes file;
-        uint64_t start, end;
-        uint32_t found;
-    } cases[] = {
-        {"ID3v2 longer than the file", tooLong + audio, 0, tooLong.size() + audio.size(), 0},
-        {"APE header announced but missing", audio + apeNoHeader, 0, audio.size(), KY_TAG_APE},
-        {"Lyrics3 size not digits", audio + badDigits, 0, audio.size() + badDigits.size(), 0},
-        {"Lyrics3 without its beginning", audio + noBegin, 0, audio.size() + noBegin.size(), 0},
-        {"Lyrics3 size past the file", audio + hugeLyrics, 0, audio.size() + hugeLyrics.size(), 0},
-        {"ID3v2 footer without its tag", audio + footerOnly, 0, audio.size() + footerOnly.size(),
-         0},
-        {"ID3v1 alone is too short", Bytes{'T', 'A', 'G'}, 0, 3, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Scan s = scan(c.file);
-        EXPECT_EQ(s.result, KY_OK);
-        EXPECT_EQ(s.layout.audioStart, c.start);
-        EXPECT_EQ(s.layout.audioEnd, c.end);
-        EXPECT_EQ(s.layout.found, c.found);
     }
 
     // A read that fails is an error, not a missing tag.

@@ -109,24 +109,26 @@ TEST(Id3v2Writer, TextEncodingsFitTheVersion) {
 
 TEST(Id3v2Writer, FramesInTableOrderWithCommentUrlAndReplayGain) {
     kyPropertyTable props;
-    props.setUtf8(KYPROP_TITLE, "Title");
-    props.setUtf8(KYPROP_SUBTITLE, "Sub");
-    props.setUtf8(KYPROP_ARTIST, "Artist");
-    props.setUtf8(KYPROP_COMPOSER, "Composer");
-    props.setUtf8(KYPROP_PERFORMER, "Band");
-    props.setUtf8(KYPROP_CONDUCTOR, "Conductor");
-    props.setUtf8(KYPROP_PUBLISHER, "Label");
-    props.setUtf8(KYPROP_ALBUM, "Album");
-    props.setUtf8(KYPROP_TRACK_NUMBER, "3/12");
-    props.setUtf8(KYPROP_GENRE, "Rock");
-    props.setUtf8(KYPROP_YEAR, "1999");
-    props.setUtf8(KYPROP_COMMENT, "Nice");
-    props.setUtf8(KYPROP_COPYRIGHT, "(c) 1999");
-    props.setUtf8(KYPROP_URL, "http://example.org/");
-    props.setUtf8(KYPROP_TRACK_GAIN, "-6.25 dB");
-    props.setUtf8(KYPROP_ALBUM_GAIN, "-7.00 dB");
-    props.setUtf8(KYPROP_PEAK, "0.500000");
-    props.setUtf8(KYPROP_ISRC, "USRC17607839");
+    setTexts(props, {
+                        {KYPROP_TITLE, "Title"},
+                        {KYPROP_SUBTITLE, "Sub"},
+                        {KYPROP_ARTIST, "Artist"},
+                        {KYPROP_COMPOSER, "Composer"},
+                        {KYPROP_PERFORMER, "Band"},
+                        {KYPROP_CONDUCTOR, "Conductor"},
+                        {KYPROP_PUBLISHER, "Label"},
+                        {KYPROP_ALBUM, "Album"},
+                        {KYPROP_TRACK_NUMBER, "3/12"},
+                        {KYPROP_GENRE, "Rock"},
+                        {KYPROP_YEAR, "1999"},
+                        {KYPROP_COMMENT, "Nice"},
+                        {KYPROP_COPYRIGHT, "(c) 1999"},
+                        {KYPROP_URL, "http://example.org/"},
+                        {KYPROP_TRACK_GAIN, "-6.25 dB"},
+                        {KYPROP_ALBUM_GAIN, "-7.00 dB"},
+                        {KYPROP_PEAK, "0.500000"},
+                        {KYPROP_ISRC, "USRC17607839"},
+                    });
     const Bytes tag = kyBuildId3v2Tag(props);
     EXPECT_EQ(frameOrder(tag),
               (std::vector<std::string>{"TALB", "TCOM", "TCON", "TCOP", "TIT2", "TIT3", "TPE1",
@@ -233,13 +235,15 @@ TEST(ReplayGainWords, SignValueAndNames) {
 
 TEST(Id3v1Writer, LayoutAndConditions) {
     kyPropertyTable props;
-    props.setUtf8(KYPROP_TITLE, "A title that is longer than thirty characters");
-    props.setUtf8(KYPROP_ARTIST, "Artist");
-    props.setUtf8(KYPROP_ALBUM, "Album");
-    props.setUtf8(KYPROP_YEAR, "1995-06-01");
-    props.setUtf8(KYPROP_COMMENT, "A comment that is longer than 28 characters");
-    props.setUtf8(KYPROP_TRACK_NUMBER, "7/12");
-    props.setUtf8(KYPROP_GENRE, "Hard Rock");
+    setTexts(props, {
+                        {KYPROP_TITLE, "A title that is longer than thirty characters"},
+                        {KYPROP_ARTIST, "Artist"},
+                        {KYPROP_ALBUM, "Album"},
+                        {KYPROP_YEAR, "1995-06-01"},
+                        {KYPROP_COMMENT, "A comment that is longer than 28 characters"},
+                        {KYPROP_TRACK_NUMBER, "7/12"},
+                        {KYPROP_GENRE, "Hard Rock"},
+                    });
     auto tag = kyBuildId3v1Tag(props);
     ASSERT_TRUE(tag);
     const std::string t(tag->begin(), tag->end());
@@ -305,11 +309,13 @@ TEST(ApeTagWriter, OneItemAndTheWholeLayout) {
               apeHeader(2000, 48, 1, 0xA0000000u) + item + apeHeader(2000, 48, 1, 0x80000000u));
 
     props.setW(KYPROP_ARTIST, u"日本");
-    props.setUtf8(KYPROP_TRACK_NUMBER, "3");
-    props.setUtf8(KYPROP_URL, "http://example.org/");
-    props.setUtf8(KYPROP_TRACK_GAIN, "-6.50 dB");
-    props.setUtf8(KYPROP_ALBUM_GAIN, "-7.00 dB");
-    props.setUtf8(KYPROP_PEAK, "0.9");
+    setTexts(props, {
+                        {KYPROP_TRACK_NUMBER, "3"},
+                        {KYPROP_URL, "http://example.org/"},
+                        {KYPROP_TRACK_GAIN, "-6.50 dB"},
+                        {KYPROP_ALBUM_GAIN, "-7.00 dB"},
+                        {KYPROP_PEAK, "0.9"},
+                    });
     auto keys = [](const Bytes& t) {
         std::vector<std::string> k;
         for (size_t pos = 32; pos + 8 < t.size() - 32;) {
