@@ -23,14 +23,17 @@ const kyDataFormatInfo kFormats[] = {
 
 inline int32_t loadInt(const uint8_t* p, uint32_t bytes) {
     switch (bytes) {
-    case 1: return static_cast<int8_t>(p[0]);
+    case 1:
+        return static_cast<int8_t>(p[0]);
     case 2: {
         int16_t v;
         std::memcpy(&v, p, 2);
         return v;
     }
-    case 3: return static_cast<int32_t>((uint32_t(p[0]) << 8) | (uint32_t(p[1]) << 16) |
-                                        (uint32_t(p[2]) << 24)) >> 8;
+    case 3:
+        return static_cast<int32_t>((uint32_t(p[0]) << 8) | (uint32_t(p[1]) << 16) |
+                                    (uint32_t(p[2]) << 24)) >>
+               8;
     default: {
         int32_t v;
         std::memcpy(&v, p, 4);
@@ -41,7 +44,9 @@ inline int32_t loadInt(const uint8_t* p, uint32_t bytes) {
 
 inline void storeInt(uint8_t* p, uint32_t bytes, int32_t v) {
     switch (bytes) {
-    case 1: p[0] = static_cast<uint8_t>(v); break;
+    case 1:
+        p[0] = static_cast<uint8_t>(v);
+        break;
     case 2: {
         int16_t s = static_cast<int16_t>(v);
         std::memcpy(p, &s, 2);
@@ -52,7 +57,9 @@ inline void storeInt(uint8_t* p, uint32_t bytes, int32_t v) {
         p[1] = static_cast<uint8_t>(v >> 8);
         p[2] = static_cast<uint8_t>(v >> 16);
         break;
-    default: std::memcpy(p, &v, 4); break;
+    default:
+        std::memcpy(p, &v, 4);
+        break;
     }
 }
 
@@ -164,6 +171,17 @@ const kyDataFormatInfo* kyFindDataFormat(const char* id) {
     return nullptr;
 }
 
+const char* kyPcmIdForBits(uint32_t bits) {
+    if (bits == 0) return nullptr;
+    if (bits <= 8) return "PCM 8-bit";
+    if (bits <= 12) return "PCM 12-bit (16)";
+    if (bits <= 16) return "PCM 16-bit";
+    if (bits <= 20) return "PCM 20-bit (24)";
+    if (bits <= 24) return "PCM 24-bit";
+    if (bits <= 32) return "PCM 32-bit";
+    return nullptr;
+}
+
 bool kyDataFormatEquals(const char* a, const char* b) {
     if (!a || !b) return a == b;
     return std::strcmp(a, b) == 0;
@@ -179,19 +197,29 @@ void kySignFlip(void* buf, size_t elements, uint32_t size) {
     uint8_t* p = static_cast<uint8_t*>(buf);
     size_t top;
     switch (size) {
-    case 1: top = 0; break;
-    case 2: top = 1; break;
-    case 3: top = 2; break;
-    case 4: top = 3; break;
-    case 8: top = 7; break;
-    default: return;
+    case 1:
+        top = 0;
+        break;
+    case 2:
+        top = 1;
+        break;
+    case 3:
+        top = 2;
+        break;
+    case 4:
+        top = 3;
+        break;
+    case 8:
+        top = 7;
+        break;
+    default:
+        return;
     }
     for (size_t i = 0; i < elements; ++i, p += size) p[top] ^= 0x80;
 }
 
-kyError InterleavedToPlanar(float* const* planes, void* srcv, uint32_t channels,
-                            uint32_t first, uint32_t frames, const char* id, bool signFlip,
-                            bool byteSwap) {
+kyError InterleavedToPlanar(float* const* planes, void* srcv, uint32_t channels, uint32_t first,
+                            uint32_t frames, const char* id, bool signFlip, bool byteSwap) {
     if (!planes || !srcv) return KYERR_INVALID_PARAMETER;
     const kyDataFormatInfo* f = kyFindDataFormat(id);
     if (!f) return KYERR_DATA_FORMAT;
@@ -208,10 +236,18 @@ kyError InterleavedToPlanar(float* const* planes, void* srcv, uint32_t channels,
         const uint32_t shift = containerBits - f->bits;
         const float scale = 1.0f / static_cast<float>(1ull << (f->bits - 1));
         switch (f->bytes) {
-        case 1: intToPlanar<1>(planes, src, channels, first, frames, shift, scale); break;
-        case 2: pcm16ToPlanar(planes, src, channels, first, frames, shift, scale); break;
-        case 3: intToPlanar<3>(planes, src, channels, first, frames, shift, scale); break;
-        default: intToPlanar<4>(planes, src, channels, first, frames, shift, scale); break;
+        case 1:
+            intToPlanar<1>(planes, src, channels, first, frames, shift, scale);
+            break;
+        case 2:
+            pcm16ToPlanar(planes, src, channels, first, frames, shift, scale);
+            break;
+        case 3:
+            intToPlanar<3>(planes, src, channels, first, frames, shift, scale);
+            break;
+        default:
+            intToPlanar<4>(planes, src, channels, first, frames, shift, scale);
+            break;
         }
         return KY_OK;
     }
@@ -268,10 +304,18 @@ kyError PlanarToInterleaved(void* dstv, float* const* planes, kyQuantizer* q, ui
             break;
         }
         switch (f->bytes) {
-        case 1: planarToInt<1>(dst, planes, q, channels, first, frames, f->bits, shift); break;
-        case 2: planarToInt<2>(dst, planes, q, channels, first, frames, f->bits, shift); break;
-        case 3: planarToInt<3>(dst, planes, q, channels, first, frames, f->bits, shift); break;
-        default: planarToInt<4>(dst, planes, q, channels, first, frames, f->bits, shift); break;
+        case 1:
+            planarToInt<1>(dst, planes, q, channels, first, frames, f->bits, shift);
+            break;
+        case 2:
+            planarToInt<2>(dst, planes, q, channels, first, frames, f->bits, shift);
+            break;
+        case 3:
+            planarToInt<3>(dst, planes, q, channels, first, frames, f->bits, shift);
+            break;
+        default:
+            planarToInt<4>(dst, planes, q, channels, first, frames, f->bits, shift);
+            break;
         }
         break;
     }

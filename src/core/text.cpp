@@ -218,10 +218,23 @@ std::string kyFormatFixed(double value, int decimals) {
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
 }
 
+namespace {
+// Where the number of a property text starts: after blanks and an optional '+'.
+const char* leadingNumber(const char* text, const char* end) {
+    while (text < end && (*text == ' ' || *text == '\t')) ++text;
+    if (text < end && *text == '+') ++text;
+    return text;
+}
+} // namespace
+
 bool kyParseLeadingNumber(const char* text, double& value) {
     if (!text) return false;
     const char* end = text + std::strlen(text);
-    while (text < end && (*text == ' ' || *text == '\t')) ++text;
-    if (text < end && *text == '+') ++text;
-    return std::from_chars(text, end, value).ec == std::errc();
+    return std::from_chars(leadingNumber(text, end), end, value).ec == std::errc();
+}
+
+bool kyParseLeadingInteger(const char* text, int& value) {
+    if (!text) return false;
+    const char* end = text + std::strlen(text);
+    return std::from_chars(leadingNumber(text, end), end, value).ec == std::errc();
 }

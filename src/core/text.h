@@ -40,3 +40,5 @@ std::string kyFormatFixed(double value, int decimals);
 // The number at the start of `text` (after blanks and an optional '+'), whatever follows
 // it ("-6.50 dB" gives -6.5). False when there is none.
 bool kyParseLeadingNumber(const char* text, double& value);
+// The same for a whole number ("60", "-25 cents"); text after it is ignored.
+bool kyParseLeadingInteger(const char* text, int& value);

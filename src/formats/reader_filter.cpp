@@ -4,6 +4,7 @@
 #include "platform/file_io.h"
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -47,6 +48,12 @@ kyError kyReaderFilter::GetFormat(kyAudioFormat& format) {
     return kySourceFilter2::GetFormat(format);
 }
 
+bool kyReaderFilter::RateFromDouble(double value, uint32_t& rate) {
+    if (!std::isfinite(value) || value < 0.5 || value >= 4294967295.5) return false;
+    rate = static_cast<uint32_t>(std::llround(value));
+    return true;
+}
+
 const char* kyReaderFilter::GetInterleavedFormat(uint32_t channels) {
     if (kyFailed(m_openResult) || !IsRawPcm() || channels != m_format.channels) return nullptr;
     return m_properties.getUtf8(2);
@@ -57,7 +64,8 @@ uint32_t kyReaderFilter::Seek(uint32_t frame) {
     if (m_format.lengthFrames != KY_NO_LENGTH && frame > m_format.lengthFrames)
         frame = m_format.lengthFrames;
     m_startFrame = frame;
-    m_startOffset = uint64_t(frame) * (m_bits / 8) * m_format.channels;
+    // Raw PCM starts reading later; compressed data is decoded from its start and skipped.
+    m_startOffset = IsRawPcm() ? uint64_t(frame) * (m_bits / 8) * m_format.channels : 0;
     m_prepared = false;
     return frame;
 }
@@ -107,8 +115,85 @@ void kyReaderFilter::LimitBlockFrames() {
         m_format.blockFrames = static_cast<uint32_t>(std::min<uint64_t>(most, 8192));
 }
 
+kyError kyReaderFilter::PrepareDecoder() {
+    if (IsRawPcm() || !m_decoder) return KY_OK;
+    m_dataLeft = m_dataBytes;
+    m_decodedFrames = m_decodedPos = 0;
+    m_skip = m_leadingFrames + m_startFrame;
+    kyError err = SeekFile(m_dataOffset);
+    if (kyFailed(err)) return err;
+    // Fresh codec state for a stream decoded from its start.
+    err = m_decoder->start(m_codecBits, m_format.channels, m_codecBlockAlign);
+    if (kyFailed(err)) return err;
+    const uint32_t blockBytes = m_decoder->bytesPerBlock();
+    const uint32_t most = m_decoder->maxFrames(blockBytes);
+    if (blockBytes == 0 || most == 0 || most > (1u << 24)) return KYERR_CORRUPT;
+    // Several blocks per read: small blocks (a few bytes for G.72x) would otherwise cost a
+    // read each.
+    const uint32_t blocks = std::max<uint32_t>(1, (64u << 10) / blockBytes);
+    try {
+        m_block.resize(size_t(blocks) * blockBytes);
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    if (kyFailed(m_decoded.allocate(m_format.channels, blocks * most))) return KYERR_OUT_OF_MEMORY;
+    return KY_OK;
+}
+
+kyError kyReaderFilter::RefillDecoded() {
+    m_decodedFrames = m_decodedPos = 0;
+    if (!m_decoder) return KY_NOTHING_DONE;
+    const size_t blockBytes = m_decoder->bytesPerBlock();
+    while (m_dataLeft > 0) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
+        long got = ReadSome(m_block.data(), n);
+        if (got < 0) return KYERR_READ_FILE;
+        if (got == 0) {
+            m_dataLeft = 0;
+            break;
+        }
+        m_dataLeft -= static_cast<uint64_t>(got);
+        uint32_t total = 0;
+        for (size_t at = 0; at < static_cast<size_t>(got); at += blockBytes) {
+            uint32_t frames = 0;
+            kyError err = m_decoder->decode(m_block.data() + at,
+                                            std::min(blockBytes, static_cast<size_t>(got) - at),
+                                            m_decoded.planes(), total, &frames);
+            if (kyFailed(err)) return err;
+            total += frames;
+        }
+        if (total) {
+            m_decodedFrames = std::min(total, m_decoded.frames());
+            return KY_OK;
+        }
+    }
+    return KY_NOTHING_DONE;
+}
+
 kyError kyReaderFilter::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
     got = 0;
+    if (!IsRawPcm()) {
+        while (got < frames) {
+            if (m_decodedPos >= m_decodedFrames) {
+                kyError err = RefillDecoded();
+                if (kyFailed(err)) return err;
+                if (err == KY_NOTHING_DONE) break;
+            }
+            uint32_t n = m_decodedFrames - m_decodedPos;
+            if (m_skip) {
+                uint32_t s = std::min(n, m_skip);
+                m_skip -= s;
+                m_decodedPos += s;
+                continue;
+            }
+            n = std::min(n, frames - got);
+            for (uint32_t c = 0; c < m_format.channels; ++c)
+                std::memcpy(planes[c] + got, m_decoded.plane(c) + m_decodedPos, n * sizeof(float));
+            m_decodedPos += n;
+            got += n;
+        }
+        return KY_OK;
+    }
     size_t bytes = size_t(frames) * m_bytesPerFrame;
     if (bytes > m_readBuffer.size()) return KYERR_UNKNOWN;
     kyError err = ReadExact(m_readBuffer.data(), bytes);

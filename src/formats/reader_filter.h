@@ -1,10 +1,13 @@
 #pragma once
-// Base of every file reader: the file, the catalogue entry, the identity properties and
-// the plain PCM path (read a block, convert it to float planes, push it downstream).
-// Readers of compressed data override the decode hooks.
+// Base of every file reader: the file, the catalogue entry, the identity properties, the
+// plain PCM path (read a block, convert it to float planes, push it downstream) and the
+// block-codec path (feed a sample decoder from the data and hand out its frames). Readers
+// of other compressed data override the decode hooks.
 #include "core/filter.h"
 #include "core/sample_block.h"
+#include "formats/codecs/sample_codec.h"
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,12 +36,17 @@ public:
     const kyFormatEntry* entry() const { return m_entry; }
 
 protected:
-    // Decode hooks. The base reads raw PCM of the subformat in property 2.
-    // Called from Prepare after the file position is set to the first frame to deliver.
-    virtual kyError PrepareDecoder() { return KY_OK; }
+    // Decode hooks. The base reads raw PCM of the subformat in property 2, or decodes with
+    // m_decoder when a reader set one.
+    // Called from Prepare (raw PCM: after the file position is set to the first frame to
+    // deliver).
+    virtual kyError PrepareDecoder();
     // Fills up to `frames` frames of `planes` from offset 0; `got` < frames only at the
     // end of the data.
     virtual kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got);
+    // Compressed data: decodes the next frames into m_decoded (m_decodedFrames of them);
+    // KY_NOTHING_DONE at the end of the data. The base feeds m_decoder.
+    virtual kyError RefillDecoded();
     // True when the frames are raw PCM the base converts (seek by byte offset, interleaved
     // run).
     virtual bool IsRawPcm() const { return m_rawPcm; }
@@ -56,6 +64,10 @@ protected:
     // readers call it once their format is known.
     void LimitBlockFrames();
     static constexpr uint64_t kMaxBlockBytes = 4u << 20;
+
+    // A sample rate stored as a floating-point number, rounded to whole hertz: false for
+    // zero, negative, non-finite or out-of-range values.
+    static bool RateFromDouble(double value, uint32_t& rate);
 
     // Sets the subformat property (2) and, for a raw id the core converts, the sample
     // width. Returns false for an id without a raw form.
@@ -79,4 +91,17 @@ protected:
     kyPlaneBuffer m_planes;
     uint32_t m_remaining = 0;
     bool m_prepared = false;
+
+    // Compressed data. A reader of a block codec sets m_decoder (with the bit count and
+    // block size to restart it with); seeking then decodes from the start and skips.
+    std::unique_ptr<kySampleDecoder> m_decoder;
+    uint32_t m_codecBits = 4;
+    uint32_t m_codecBlockAlign = 0;
+    uint32_t m_leadingFrames = 0; // decoded frames that precede the stream (priming)
+    uint64_t m_dataLeft = 0;      // bytes not yet read
+    std::vector<uint8_t> m_block; // coded bytes read at a time
+    kyPlaneBuffer m_decoded;      // frames of the last refill
+    uint32_t m_decodedFrames = 0;
+    uint32_t m_decodedPos = 0;
+    uint32_t m_skip = 0; // frames still to drop before the first one delivered
 };

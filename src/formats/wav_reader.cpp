@@ -1,4 +1,5 @@
 #include "formats/wav_reader.h"
+#include "core/data_format.h"
 #include "core/text.h"
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
@@ -235,21 +236,9 @@ kyError wav_Reader::chooseDecoder() {
     switch (tag) {
     case TAG_PCM:
         if (bits == 0) return KYERR_CORRUPT;
-        if (bits <= 8) {
-            id = "PCM 8-bit";
-            m_signFlip = true;
-        } else if (bits <= 12)
-            id = "PCM 12-bit (16)";
-        else if (bits <= 16)
-            id = "PCM 16-bit";
-        else if (bits <= 20)
-            id = "PCM 20-bit (24)";
-        else if (bits <= 24)
-            id = "PCM 24-bit";
-        else if (bits <= 32)
-            id = "PCM 32-bit";
-        else
-            return KYERR_DATA_FORMAT;
+        id = kyPcmIdForBits(bits);
+        if (!id) return KYERR_DATA_FORMAT;
+        m_signFlip = bits <= 8; // unsigned bytes
         break;
     case TAG_FLOAT:
         if (bits == 0 || bits > 64) return KYERR_DATA_FORMAT;
@@ -347,6 +336,7 @@ kyError wav_Reader::chooseDecoder() {
         return KYERR_COMPRESSION;
     }
     m_codecBits = codecBits;
+    m_codecBlockAlign = m_blockAlign;
     kyError err = m_decoder->start(codecBits, m_channels, m_blockAlign);
     if (kyFailed(err)) {
         m_decoder.reset();
@@ -459,47 +449,28 @@ bool wav_Reader::GetMarker(uint32_t index, uint32_t& frame, std::string& name) {
     return true;
 }
 
-uint32_t wav_Reader::Seek(uint32_t frame) {
-    if (IsRawPcm()) return kyReaderFilter::Seek(frame);
-    if (kyFailed(m_openResult)) return 0;
-    if (frame > m_format.lengthFrames) frame = m_format.lengthFrames;
-    m_startFrame = frame;
-    m_prepared = false;
-    return frame;
-}
-
 kyError wav_Reader::PrepareDecoder() {
-    if (IsRawPcm()) return KY_OK;
+    if (m_tag != TAG_MPEG) return kyReaderFilter::PrepareDecoder();
     m_dataLeft = m_dataBytes;
     m_decodedFrames = m_decodedPos = 0;
-    m_skip = m_startFrame; // compressed data is decoded from the start and skipped
+    m_skip = m_startFrame; // decoded from the start and skipped
     kyError err = SeekFile(m_dataOffset);
     if (kyFailed(err)) return err;
     try {
-        if (m_tag == TAG_MPEG) {
-            if (!m_mpeg) m_mpeg = std::make_unique<kyMpegAudioDecoder>();
-            err = m_mpeg->start(m_channels);
-            if (kyFailed(err)) return err;
-            m_block.resize(kMpegFeed);
-            if (kyFailed(m_decoded.allocate(m_channels, kMpegFrames * 4)))
-                return KYERR_OUT_OF_MEMORY;
-        } else {
-            uint32_t chunk = m_decoder->bytesPerBlock();
-            m_block.resize(chunk);
-            uint32_t most = m_decoder->maxFrames(chunk);
-            if (most == 0 || most > (1u << 24)) return KYERR_CORRUPT;
-            if (kyFailed(m_decoded.allocate(m_channels, most))) return KYERR_OUT_OF_MEMORY;
-            // Fresh codec state for a stream decoded from its start.
-            err = m_decoder->start(m_codecBits, m_channels, m_blockAlign);
-            if (kyFailed(err)) return err;
-        }
+        if (!m_mpeg) m_mpeg = std::make_unique<kyMpegAudioDecoder>();
+        err = m_mpeg->start(m_channels);
+        if (kyFailed(err)) return err;
+        m_block.resize(kMpegFeed);
+        if (kyFailed(m_decoded.allocate(m_channels, kMpegFrames * 4))) return KYERR_OUT_OF_MEMORY;
     } catch (const std::bad_alloc&) {
         return KYERR_OUT_OF_MEMORY;
     }
     return KY_OK;
 }
 
-kyError wav_Reader::decodeMpeg() {
+kyError wav_Reader::RefillDecoded() {
+    if (m_tag != TAG_MPEG) return kyReaderFilter::RefillDecoded();
+    m_decodedFrames = m_decodedPos = 0;
     for (;;) {
         uint32_t frames = 0;
         kyError err = m_mpeg->read(m_decoded.planes(), m_decoded.frames(), frames);
@@ -521,53 +492,4 @@ kyError wav_Reader::decodeMpeg() {
         err = m_mpeg->feed(m_block.data(), static_cast<size_t>(got));
         if (kyFailed(err)) return err;
     }
-}
-
-kyError wav_Reader::refill() {
-    m_decodedFrames = m_decodedPos = 0;
-    if (m_tag == TAG_MPEG) return decodeMpeg();
-    while (m_dataLeft > 0) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
-        long got = ReadSome(m_block.data(), n);
-        if (got < 0) return KYERR_READ_FILE;
-        if (got == 0) {
-            m_dataLeft = 0;
-            break;
-        }
-        m_dataLeft -= static_cast<uint64_t>(got);
-        uint32_t frames = 0;
-        kyError err = m_decoder->decode(m_block.data(), static_cast<size_t>(got),
-                                        m_decoded.planes(), 0, &frames);
-        if (kyFailed(err)) return err;
-        if (frames) {
-            m_decodedFrames = std::min(frames, m_decoded.frames());
-            return KY_OK;
-        }
-    }
-    return KY_NOTHING_DONE;
-}
-
-kyError wav_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
-    if (IsRawPcm()) return kyReaderFilter::DecodeFrames(planes, frames, got);
-    got = 0;
-    while (got < frames) {
-        if (m_decodedPos >= m_decodedFrames) {
-            kyError err = refill();
-            if (kyFailed(err)) return err;
-            if (err == KY_NOTHING_DONE) break;
-        }
-        uint32_t n = m_decodedFrames - m_decodedPos;
-        if (m_skip) {
-            uint32_t s = std::min(n, m_skip);
-            m_skip -= s;
-            m_decodedPos += s;
-            continue;
-        }
-        n = std::min(n, frames - got);
-        for (uint32_t c = 0; c < m_channels; ++c)
-            std::memcpy(planes[c] + got, m_decoded.plane(c) + m_decodedPos, n * sizeof(float));
-        m_decodedPos += n;
-        got += n;
-    }
-    return KY_OK;
 }

@@ -1,13 +1,12 @@
 #pragma once
 // wav_Reader: RIFF/WAVE and RF64 files, with their metadata chunks (bext, cart, rgad,
-// smpl, cue/labl, INFO). PCM, float and G.711 are read by the base; ADPCM, G.72x, GSM and
-// MPEG audio are decoded here.
+// smpl, cue/labl, INFO). PCM, float and G.711 are read by the base, and so are the block
+// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio is decoded here.
 #include "formats/reader_filter.h"
 #include <memory>
 #include <string>
 #include <vector>
 
-class kySampleDecoder;
 class kyMpegAudioDecoder;
 
 class wav_Reader : public kyReaderFilter {
@@ -15,7 +14,6 @@ public:
     wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option);
     ~wav_Reader() override;
 
-    uint32_t Seek(uint32_t frame) override;
     bool GetMarker(uint32_t index, uint32_t& frame, std::string& name) override;
 
     uint16_t formatTag() const { return m_tag; }
@@ -25,7 +23,7 @@ public:
 
 protected:
     kyError PrepareDecoder() override;
-    kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got) override;
+    kyError RefillDecoded() override;
 
 private:
     struct CuePoint {
@@ -42,8 +40,6 @@ private:
     void parseRgad(const uint8_t* b, uint32_t size);
     void parseSmpl(const uint8_t* b, uint32_t size);
     void parseCue(const uint8_t* b, uint32_t size);
-    kyError refill();
-    kyError decodeMpeg();
 
     uint16_t m_tag = 0;
     uint16_t m_subTag = 0;
@@ -52,19 +48,11 @@ private:
     uint32_t m_bitsPerSample = 0;
     uint32_t m_blockAlign = 0;
     uint32_t m_validBits = 0;
-    uint32_t m_codecBits = 4;
     uint64_t m_sampleCount = 0; // from "fact" (0: none)
     bool m_haveFmt = false;
     bool m_haveData = false;
     std::vector<CuePoint> m_cues;
 
-    // Compressed data.
-    std::unique_ptr<kySampleDecoder> m_decoder;
+    // MPEG audio (the block codecs are the base's).
     std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
-    uint64_t m_dataLeft = 0;      // bytes not yet read
-    std::vector<uint8_t> m_block; // one coded block
-    kyPlaneBuffer m_decoded;      // frames of the last decoded block
-    uint32_t m_decodedFrames = 0;
-    uint32_t m_decodedPos = 0;
-    uint32_t m_skip = 0; // frames still to drop after a seek
 };

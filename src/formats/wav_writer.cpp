@@ -74,13 +74,6 @@ uint16_t gainWord(double gain, uint32_t name, uint32_t originator) {
     return static_cast<uint16_t>((name << 13) | (originator << 10) | (sign << 9) | v);
 }
 
-bool parseDouble(const char* text, double& out) {
-    return kyParseLeadingNumber(text, out);
-}
-bool parseInt(const char* text, int& out) {
-    return text && std::sscanf(text, "%d", &out) == 1;
-}
-
 } // namespace
 
 wav_Writer::wav_Writer(int fd, const char* fileName, const char* subformat,
@@ -117,7 +110,7 @@ kyError wav_Writer::chooseFormat() {
     uint32_t rate = m_stream.sampleRate;
     m_fileChannels = channels;
     m_encodeRate = 0;
-    m_codecBits = 0;
+    m_encoderBits = 4;
     m_encoder.reset();
     m_signFlip = false;
     m_byteSwap = false;
@@ -177,7 +170,7 @@ kyError wav_Writer::chooseFormat() {
         if (name != g.name) continue;
         m_tag = g.tag;
         m_fileChannels = 1;
-        m_codecBits = g.bits;
+        m_encoderBits = g.bits;
         m_encoder = std::make_unique<kyG72xEncoder>();
         m_bitsPerSample = g.bits;
         m_blockAlign = g.bits * 16;
@@ -253,7 +246,7 @@ std::vector<uint8_t> wav_Writer::bextChunk() {
         putText(b.data() + 330, t, 8);
     }
     double seconds = 0;
-    if (parseDouble(GetPropertyA(30), seconds) && seconds > 0) {
+    if (kyParseLeadingNumber(GetPropertyA(30), seconds) && seconds > 0) {
         double product = std::trunc(seconds * m_stream.sampleRate + 0.5);
         uint64_t whole = product >= 1.8e19 ? 0 : static_cast<uint64_t>(product);
         uint32_t low = static_cast<uint32_t>(whole);
@@ -279,18 +272,18 @@ std::vector<uint8_t> wav_Writer::bextChunk() {
 
 bool wav_Writer::samplerChunk(std::vector<uint8_t>& b) {
     int note = 0, cents = 0;
-    bool haveNote = parseInt(GetPropertyA(21), note);
+    bool haveNote = kyParseLeadingInteger(GetPropertyA(21), note);
     double loopStart = 0, loopEnd = 0;
     const char* mode = GetPropertyA(20);
-    bool haveLoop = mode && parseDouble(GetPropertyA(19), loopEnd) && loopEnd > 0;
+    bool haveLoop = mode && kyParseLeadingNumber(GetPropertyA(19), loopEnd) && loopEnd > 0;
     if (!(haveNote && note >= 0) && !haveLoop) return false;
-    parseDouble(GetPropertyA(18), loopStart);
+    kyParseLeadingNumber(GetPropertyA(18), loopStart);
     b.assign(36 + (haveLoop ? 24 : 0), 0);
     uint32_t rate = m_stream.sampleRate ? m_stream.sampleRate : 1;
     put32(&b[8], static_cast<uint32_t>(1000000000.0 / rate));
     uint32_t unity = haveNote ? static_cast<uint32_t>(note) : 60;
     uint32_t fraction = 0;
-    if (haveNote && parseInt(GetPropertyA(22), cents)) {
+    if (haveNote && kyParseLeadingInteger(GetPropertyA(22), cents)) {
         if (cents < 0) {
             unity += 1;
             cents += 100;
@@ -411,15 +404,15 @@ kyError wav_Writer::writeHeader() {
         if (kyFailed(err)) return err;
     }
     double trackGain = 0;
-    if (parseDouble(GetPropertyA(23), trackGain)) {
+    if (kyParseLeadingNumber(GetPropertyA(23), trackGain)) {
         std::vector<uint8_t> rg(8);
         double peak = 1.0;
-        parseDouble(GetPropertyA(27), peak);
+        kyParseLeadingNumber(GetPropertyA(27), peak);
         float pk = static_cast<float>(peak);
         std::memcpy(rg.data(), &pk, 4); // little-endian host
         uint16_t radio = gainWord(trackGain, 1, 3);
         double albumGain = 0;
-        uint16_t audiophile = parseDouble(GetPropertyA(24), albumGain)
+        uint16_t audiophile = kyParseLeadingNumber(GetPropertyA(24), albumGain)
                                   ? gainWord(albumGain, 2, 3)
                                   : static_cast<uint16_t>((2u << 13) | (radio & 0x3FF));
         put16(&rg[4], radio);
@@ -479,6 +472,7 @@ kyError wav_Writer::Run() {
     if (kyFailed(err)) return err;
     err = chooseFormat();
     if (kyFailed(err)) return err;
+    m_encoderChannels = m_fileChannels;
     if (m_encodeRate && m_encodeRate != m_stream.sampleRate) {
         auto* r = new (std::nothrow) kyResamplingFilter(m_encodeRate, KYRESAMPLE_FIR_NORMAL);
         if (!r) return KYERR_OUT_OF_MEMORY;
@@ -493,51 +487,23 @@ kyError wav_Writer::Run() {
     return err;
 }
 
-kyError wav_Writer::EncoderStart() {
-    if (!m_encoder) return KYERR_DATA_FORMAT;
-    uint32_t bits = m_codecBits ? m_codecBits : 4;
-    kyError err = m_encoder->start(bits, m_fileChannels);
-    if (kyFailed(err)) return err;
-    m_out.clear();
-    return KY_OK;
-}
-
 kyError wav_Writer::Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
                            uint32_t& consumed, uint32_t& remaining) {
-    if (!m_encoder) return KYERR_UNKNOWN;
-    m_out.clear();
-    const float* const* src = planes;
-    const float* mono[2] = {nullptr, nullptr};
-    if (m_fileChannels == 1 && m_stream.channels >= 2) {
-        // Mono codecs get the first two channels averaged.
-        try {
-            if (m_mono.size() < remaining) m_mono.resize(remaining);
-        } catch (const std::bad_alloc&) {
-            return KYERR_OUT_OF_MEMORY;
-        }
-        for (uint32_t i = 0; i < remaining; ++i)
-            m_mono[i] = (planes[0][consumed + i] + planes[1][consumed + i]) * 0.5f;
-        mono[0] = m_mono.data();
-        src = mono;
-        kyError err = m_encoder->encode(src, 0, remaining, m_out);
-        if (kyFailed(err)) return err;
-    } else {
-        kyError err = m_encoder->encode(src, consumed, remaining, m_out);
-        if (kyFailed(err)) return err;
+    if (!(m_encoder && m_fileChannels == 1 && m_stream.channels >= 2))
+        return kyWriterFilter::Encode(out, outBytes, planes, consumed, remaining);
+    try {
+        if (m_mono.size() < remaining) m_mono.resize(remaining);
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
     }
-    consumed += remaining;
-    remaining = 0;
-    out = m_out.data();
-    outBytes = static_cast<uint32_t>(m_out.size());
-    return KY_OK;
-}
-
-kyError wav_Writer::EncoderFlush() {
-    if (!m_encoder) return KY_OK;
-    m_out.clear();
-    kyError err = m_encoder->flush(m_out);
+    for (uint32_t i = 0; i < remaining; ++i)
+        m_mono[i] = (planes[0][consumed + i] + planes[1][consumed + i]) * 0.5f;
+    float* mono[2] = {m_mono.data(), nullptr};
+    uint32_t from = 0;
+    kyError err = kyWriterFilter::Encode(out, outBytes, mono, from, remaining);
     if (kyFailed(err)) return err;
-    return m_out.empty() ? KY_OK : WriteBytes(m_out.data(), m_out.size());
+    consumed += from;
+    return KY_OK;
 }
 
 kyError wav_Writer::finish() {

@@ -10,7 +10,6 @@
 
 class kyFormatCatalog;
 class kyMorphFilter;
-class kySampleEncoder;
 class kyReaderFilter;
 
 class wav_Writer : public kyWriterFilter {
@@ -20,10 +19,9 @@ public:
 
     kyError Run() override;
 
-    kyError EncoderStart() override;
+    // Mono codecs get the first two channels averaged; the base drives the encoder.
     kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes, uint32_t& consumed,
                    uint32_t& remaining) override;
-    kyError EncoderFlush() override;
 
     static kyWriterFilter* Create(int fd, const char* fileName, const char* subformat,
                                   const kyFormatEntry* entry);
@@ -46,14 +44,11 @@ private:
     uint32_t m_bitsPerSample = 0;
     uint32_t m_blockAlign = 0;
     uint32_t m_bytesPerSecond = 0;
-    uint32_t m_codecBits = 0;
     bool m_mpegLayer2 = false;
     uint32_t m_mpegBitRate = 0; // bit/s; 0 until known
     std::vector<uint8_t> m_fmt;
     uint64_t m_fmtOffset = 0, m_factOffset = 0, m_mextOffset = 0, m_dataOffset = 0;
     bool m_hasFact = false, m_hasMext = false;
-    std::unique_ptr<kySampleEncoder> m_encoder;
-    std::vector<uint8_t> m_out;
     std::vector<float> m_mono; // the first two channels averaged for mono codecs
     std::vector<kyMorphFilter*> m_inserted;
 };

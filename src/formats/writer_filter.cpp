@@ -228,6 +228,34 @@ kyError kyWriterFilter::Write(float** planes, uint32_t frames) {
     return KY_OK;
 }
 
+kyError kyWriterFilter::EncoderStart() {
+    if (!m_encoder) return KY_OK;
+    m_encoded.clear();
+    return m_encoder->start(m_encoderBits,
+                            m_encoderChannels ? m_encoderChannels : m_stream.channels);
+}
+
+kyError kyWriterFilter::Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
+                               uint32_t& consumed, uint32_t& remaining) {
+    if (!m_encoder) return KYERR_UNKNOWN;
+    m_encoded.clear();
+    kyError err = m_encoder->encode(planes, consumed, remaining, m_encoded);
+    if (kyFailed(err)) return err;
+    consumed += remaining;
+    remaining = 0;
+    out = m_encoded.data();
+    outBytes = static_cast<uint32_t>(m_encoded.size());
+    return KY_OK;
+}
+
+kyError kyWriterFilter::EncoderFlush() {
+    if (!m_encoder) return KY_OK;
+    m_encoded.clear();
+    kyError err = m_encoder->flush(m_encoded);
+    if (kyFailed(err)) return err;
+    return m_encoded.empty() ? KY_OK : WriteBytes(m_encoded.data(), m_encoded.size());
+}
+
 kyError kyWriterFilter::WriteInterleaved(const void* bytes, uint32_t byteCount, uint32_t frames) {
     if (byteCount == 0) return KY_OK;
     if (m_convert && (m_signFlip || m_byteSwap) && m_bytesPerSample) {

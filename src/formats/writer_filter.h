@@ -5,6 +5,7 @@
 #include "core/filter.h"
 #include "core/property_table.h"
 #include "core/quantizer.h"
+#include "formats/codecs/sample_codec.h"
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -36,15 +37,15 @@ public:
     // for the tag writers.
     kyPropertyTable TagProperties();
 
-    // Encoder hooks for writers that compress (used when convert is off).
-    virtual kyError EncoderStart() { return KY_OK; }
+    // Encoder hooks for writers that compress (used when convert is off). A writer whose
+    // codec is a block encoder sets m_encoder and leaves these to drive it; without one
+    // they do nothing, and Encode fails.
+    virtual kyError EncoderStart();
     // Consumes frames of `planes` from `consumed` on (advancing it and lowering
     // `remaining`); may hand back one block of output bytes to write.
     virtual kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
-                           uint32_t& consumed, uint32_t& remaining) {
-        return KYERR_UNKNOWN;
-    }
-    virtual kyError EncoderFlush() { return KY_OK; }
+                           uint32_t& consumed, uint32_t& remaining);
+    virtual kyError EncoderFlush();
 
     const kyFormatEntry* entry() const { return m_entry; }
     // The data subformat (slot 2) as chosen by construction or negotiation.
@@ -91,6 +92,13 @@ protected:
     bool m_signFlip = false;
     uint32_t m_samplesPerBlock = 0;
     uint32_t m_bytesPerSample = 0;
+
+    // The block encoder of a compressing writer, started with this bit count and channel
+    // count (0: the stream's); m_encoded holds the bytes of its last call.
+    std::unique_ptr<kySampleEncoder> m_encoder;
+    uint32_t m_encoderBits = 4;
+    uint32_t m_encoderChannels = 0;
+    std::vector<uint8_t> m_encoded;
 
 private:
     uint64_t m_position = 0;
