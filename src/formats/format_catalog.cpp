@@ -12,6 +12,8 @@
 // matters among entries that compare equal): AAC, AIFF, Monkey's Audio, BWF, CAF, FLAC,
 // iTunes MPEG-4, QuickTime, MPEG layer II, MPEG layer III, MPEG-4, Musepack, Ogg Vorbis,
 // Shorten, WAV, WavPack. The WAV module registers BWF and WAV.
+void aiff_RegisterFormats(kyFormatCatalog& catalog);
+void caf_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
 
 int kyCompareNoCase(const std::string& a, const std::string& b) {
@@ -45,7 +47,11 @@ bool extensionMatches(const std::string& pattern, const std::string& ext) {
 kyFormatCatalog& kyFormatCatalog::Instance() {
     static kyFormatCatalog catalog;
     static std::once_flag once;
-    std::call_once(once, [] { wav_RegisterFormats(catalog); });
+    std::call_once(once, [] {
+        aiff_RegisterFormats(catalog);
+        caf_RegisterFormats(catalog);
+        wav_RegisterFormats(catalog);
+    });
     return catalog;
 }
 
