@@ -1,6 +1,5 @@
 // Every WAV subformat written by wav_Writer and read back by wav_Reader, and the files
 // checked with independent tools (ffprobe, ffmpeg, sox).
-#include "core/g711.h"
 #include "core/quantizer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
@@ -8,6 +7,7 @@
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
+#include "support/format_round_trip.h"
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -25,56 +25,13 @@ int32_t wavWriterIndex() {
 using kytest::CollectSink;
 
 kyError writeFile(const std::string& path, const char* subformat,
-                  std::vector<std::vector<float>> planes, uint32_t rate, int32_t index = -1) {
-    kyWriterFilter* w = nullptr;
-    kyError err =
-        cat().CreateWriter(w, path.c_str(), subformat, index == -1 ? wavWriterIndex() : index);
-    if (kyFailed(err)) return err;
-    auto* src = new kytest::MemorySource(std::move(planes), rate, 1000);
-    src->Connect(w);
-    err = w->Run();
-    w->DestroyChain();
-    return err;
+                  std::vector<std::vector<float>> planes, uint32_t rate) {
+    return kytest::writeThroughCatalog(path, wavWriterIndex(), subformat, std::move(planes), rate);
 }
 
-// Reads a whole file through the catalogue with detection.
-kyError readFile(const std::string& path, std::vector<std::vector<float>>& out, kyAudioFormat& fmt,
-                 std::string* subformat = nullptr) {
-    kyReaderFilter* r = nullptr;
-    kyError err = cat().OpenReader(r, path.c_str(), -2);
-    if (kyFailed(err)) return err;
-    r->GetFormat(fmt);
-    if (subformat) *subformat = r->GetPropertyUtf8(2) ? r->GetPropertyUtf8(2) : "";
-    auto* sink = new CollectSink(fmt.channels);
-    r->Connect(sink);
-    err = sink->Run();
-    out = sink->data;
-    sink->DestroyChain();
-    return err;
-}
-
-double snr(const std::vector<float>& ref, const std::vector<float>& test, size_t skip) {
-    double s = 0, n = 0;
-    for (size_t i = skip; i < std::min(ref.size(), test.size()); ++i) {
-        s += double(ref[i]) * ref[i];
-        n += double(ref[i] - test[i]) * (ref[i] - test[i]);
-    }
-    return n == 0 ? 200.0 : 10 * std::log10(s / n);
-}
-
-// What a lossless subformat stores for x.
-float expected(const std::string& sub, float x) {
-    auto pcm = [&](uint32_t bits) {
-        return static_cast<float>(kyRoundSample(x, bits) / std::ldexp(1.0, int(bits) - 1));
-    };
-    if (sub == "PCM 8-bit") return pcm(8);
-    if (sub == "PCM 16-bit") return pcm(16);
-    if (sub == "PCM 24-bit") return pcm(24);
-    if (sub == "PCM 32-bit") return pcm(32);
-    if (sub == "mu-Law") return kyMuLawToLinear(kyLinearToMuLaw(kyRoundSample(x, 16))) / 32768.0f;
-    if (sub == "A-Law") return kyALawToLinear(kyLinearToALaw(kyRoundSample(x, 16))) / 32768.0f;
-    return x; // float
-}
+using kytest::readThroughCatalog;
+using kytest::snrDb;
+using kytest::storedValue;
 
 struct Case {
     const char* subformat;
@@ -107,13 +64,6 @@ void PrintTo(const Case& c, std::ostream* os) {
     *os << c.subformat;
 }
 
-std::string probe(const std::string& path, const char* entries) {
-    std::string cmd =
-        "ffprobe -v error -select_streams a:0 -show_entries stream=" + std::string(entries) +
-        " -of default=nw=1 " + kytest::shellQuote(path);
-    return kytest::capture(cmd);
-}
-
 } // namespace
 
 class WavRoundTrip : public ::testing::TestWithParam<Case> {};
@@ -131,7 +81,7 @@ TEST_P(WavRoundTrip, WritesReadsAndDecodesElsewhere) {
         std::vector<std::vector<float>> out;
         kyAudioFormat fmt{};
         std::string sub;
-        ASSERT_EQ(readFile(path, out, fmt, &sub), KY_OK);
+        ASSERT_EQ(readThroughCatalog(path, out, fmt, &sub), KY_OK);
         EXPECT_EQ(sub, c.subformat);
         EXPECT_EQ(fmt.sampleRate, c.rate);
         uint32_t fileCh = std::string(c.subformat) == "MS ADPCM 4-bit" ? std::min(ch, 2u) : ch;
@@ -142,16 +92,16 @@ TEST_P(WavRoundTrip, WritesReadsAndDecodesElsewhere) {
             ASSERT_EQ(out[k].size(), frames);
             if (c.lossless) {
                 for (uint32_t i = 0; i < frames; ++i)
-                    ASSERT_EQ(out[k][i], expected(c.subformat, in[k][i])) << "frame " << i;
+                    ASSERT_EQ(out[k][i], storedValue(c.subformat, in[k][i])) << "frame " << i;
             } else {
-                EXPECT_GT(snr(in[k], out[k], 16), c.minSnr) << "channel " << k;
+                EXPECT_GT(snrDb(in[k], out[k], 16), c.minSnr) << "channel " << k;
             }
         }
 
         if (!c.ffCodec || !kytest::haveTool("ffprobe")) continue;
         // ffmpeg's IMA ADPCM decoder takes at most two channels.
         if (fileCh > c.ffMaxChannels) continue;
-        std::string info = probe(path, "codec_name,channels,sample_rate");
+        std::string info = kytest::probeStream(path, "codec_name,channels,sample_rate");
         EXPECT_NE(info.find("codec_name=" + std::string(c.ffCodec)), std::string::npos) << info;
         EXPECT_NE(info.find("channels=" + std::to_string(fileCh)), std::string::npos) << info;
         EXPECT_NE(info.find("sample_rate=" + std::to_string(c.rate)), std::string::npos) << info;
@@ -169,7 +119,7 @@ TEST_P(WavRoundTrip, WritesReadsAndDecodesElsewhere) {
                 worst = std::max(worst, std::abs(ours - ff[size_t(i) * fileCh + k]));
             }
             // Decoders of the lossy codecs may round their reconstruction differently.
-            if (!c.lossless) EXPECT_GT(snr(out[k], theirs, 0), 30.0);
+            if (!c.lossless) EXPECT_GT(snrDb(out[k], theirs, 0), 30.0);
         }
         // PCM, float and G.711 agree to the last 16-bit step.
         if (c.lossless) EXPECT_LE(worst, 1);
