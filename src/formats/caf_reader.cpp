@@ -160,6 +160,7 @@ kyError caf_Reader::chooseDecoder() {
                  : bits == 64 && container == 8 ? "Float 64-bit"
                                                 : nullptr;
         } else {
+            if (bits == 0) return KYERR_CORRUPT;
             id = kyPcmIdForBits(bits);
             if (id && kyFindDataFormat(id)->bytes != container)
                 id = container == 4 && bits > 16 && bits <= 24

@@ -18,6 +18,8 @@ public:
     void setInterleaved(std::string id, std::vector<uint8_t> bytes, uint32_t bytesPerFrame);
     // Announces a length other than the planes' (0x7FFFFFFF: unbounded).
     void setAnnouncedLength(uint32_t frames) { m_format.lengthFrames = frames; }
+    // Speaker positions other than the default of the channel count.
+    void setChannelMask(uint32_t mask) { m_format.channelMask = mask; }
 
     kyError Prepare() override;
     kyError Process() override;
