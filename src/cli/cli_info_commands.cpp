@@ -5,6 +5,7 @@
 #include "formats/format_catalog.h"
 #include "metadata/disc_info.h"
 #include "metadata/freedb_disc_id.h"
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -66,6 +67,10 @@ int commandFormats(const CliArguments& args) {
     JsonWriter json;
     const bool asJson = args.has("--json");
     if (asJson) json.beginObject().key("formats").beginArray();
+    // Names in one column, as wide as the longest.
+    int width = 0;
+    for (int32_t index = 0; catalog.NextWriterFormat(index); ++index)
+        width = std::max(width, static_cast<int>(catalog.Entry(index)->displayName.size()));
     for (int32_t index = 0; catalog.NextWriterFormat(index); ++index) {
         const kyFormatEntry* e = catalog.Entry(index);
         std::vector<std::string> subformats;
@@ -89,7 +94,7 @@ int commandFormats(const CliArguments& args) {
             for (const auto& s : subformats) json.value(s);
             json.endArray().endObject();
         } else {
-            std::printf("%-40s .%-5s %u-%u channels\n", e->displayName.c_str(),
+            std::printf("%-*s .%-5s %u-%u channels\n", width, e->displayName.c_str(),
                         e->extension.c_str(), e->minChannels, e->maxChannels);
             for (const auto& s : subformats) std::printf("    %s\n", s.c_str());
         }

@@ -111,6 +111,9 @@ std::string resolveFormatName(const std::string& text) {
         {"wav", "Microsoft wave format"},
         {"wave", "Microsoft wave format"},
         {"bwf", "Broadcast wave format (EBU BWF)"},
+        {"aiff-c", "Audio interchange file format - Compressed"},
+        {"caf-be", "Apple CoreAudio format (big-endian)"},
+        {"caf-le", "Apple CoreAudio format (little-endian)"},
     };
     std::string byAlias;
     if (auto it = aliases.find(want); it != aliases.end()) byAlias = it->second;

@@ -1,6 +1,7 @@
 // dskr-cli run as a user runs it: each command's text and JSON, rips of the demo disc and
 // of a CUE/BIN image, convert, analyze, info, usage errors and Ctrl-C.
 #include "cd/virtual_drive.h"
+#include "core/quantizer.h"
 #include "filters/itu_bs1770_analyzer.h"
 #include "filters/replaygain_analyzer.h"
 #include "formats/format_catalog.h"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <string>
@@ -106,6 +108,34 @@ protected:
             pos += 8 + size + (size & 1);
         }
         return {};
+    }
+
+    // The samples of any file our readers take, as 16-bit little-endian bytes (as a CD
+    // track holds them).
+    static std::vector<uint8_t> pcm16(const fs::path& p) {
+        kyReaderFilter* reader = nullptr;
+        if (kyFailed(kyFormatCatalog::Instance().OpenReader(reader, p.c_str(), -2))) return {};
+        kyAudioFormat fmt{};
+        reader->GetFormat(fmt);
+        struct Keep : kySinkFilter2 {
+            std::vector<uint8_t> bytes;
+            Keep() : kySinkFilter2("keep") {}
+            kyError Write(float** planes, uint32_t frames) override {
+                for (uint32_t i = 0; i < frames; ++i)
+                    for (uint32_t c = 0; planes[c]; ++c) {
+                        const int32_t v = kyRoundSample(planes[c][i], 16);
+                        bytes.push_back(static_cast<uint8_t>(v));
+                        bytes.push_back(static_cast<uint8_t>(v >> 8));
+                    }
+                return KY_OK;
+            }
+        };
+        auto* keep = new Keep;
+        reader->Connect(keep);
+        kyError err = keep->Run();
+        std::vector<uint8_t> out = std::move(keep->bytes);
+        keep->DestroyChain();
+        return kyFailed(err) ? std::vector<uint8_t>{} : out;
     }
 
     static std::vector<uint8_t> imageTrack(const kyDiscImage& image, uint32_t track) {
@@ -513,4 +543,73 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
     CliRun help = run({"info", "--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
+}
+
+TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
+    auto image = kyDiscImage::Demo();
+    const std::vector<uint8_t> track = imageTrack(*image, 2);
+    // A rip to each Apple format is the disc's audio.
+    struct Rip {
+        const char* format;
+        const char* extension;
+        const char* display;
+    } rips[] = {
+        {"aiff", ".aiff", "Audio interchange file format"},
+        {"aifc", ".aifc", "Audio interchange file format - Compressed"},
+        {"caf", ".caf", "Apple CoreAudio format"},
+        {"caf-le", ".caf", "Apple CoreAudio format"},
+    };
+    std::map<std::string, fs::path> ripped;
+    for (const Rip& r : rips) {
+        SCOPED_TRACE(r.format);
+        const fs::path out = dir / r.format;
+        CliRun run1 = this->run({"rip", "--demo", "--out", out.string(), "--tracks", "2",
+                                 "--format", r.format, "--json"});
+        ASSERT_EQ(run1.code, 0) << run1.err;
+        const fs::path p = json::parse(run1.out)["files"][0]["path"].get<std::string>();
+        EXPECT_EQ(p.extension(), r.extension);
+        EXPECT_EQ(pcm16(p), track);
+        kyReaderFilter* reader = nullptr;
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, p.c_str(), -2), KY_OK);
+        EXPECT_STREQ(reader->GetPropertyA(1), r.display);
+        EXPECT_STREQ(reader->GetPropertyA(2), "PCM 16-bit");
+        reader->DestroyChain();
+        ripped[r.format] = p;
+    }
+
+    // Conversions in every direction between WAV, AIFF and CAF keep every sample, at 16
+    // and at 24 bits.
+    const fs::path wav = dir / "start.wav";
+    ASSERT_EQ(this->run({"convert", ripped["aiff"].string(), wav.string()}).code, 0);
+    EXPECT_EQ(wavData(wav), track);
+    struct Step {
+        const char* from;
+        const char* to;
+        std::vector<std::string> options;
+    } steps[] = {
+        {"start.wav", "a.aiff", {}},
+        {"a.aiff", "b.caf", {}},
+        {"b.caf", "c.wav", {}},
+        {"c.wav", "d.caf", {"--format", "caf-le"}},
+        {"d.caf", "e.aiff", {}},
+        {"e.aiff", "f.wav", {}},
+        {"f.wav", "g.aifc", {"--subformat", "PCM 24-bit"}},
+        {"g.aifc", "h.caf", {}},
+        {"h.caf", "i.aif", {"--subformat", "PCM 16-bit"}},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(std::string(st.from) + " to " + st.to);
+        std::vector<std::string> args = {"convert", (dir / st.from).string(),
+                                         (dir / st.to).string()};
+        args.insert(args.end(), st.options.begin(), st.options.end());
+        CliRun r = this->run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(pcm16(dir / st.to), track);
+    }
+    // The automatic choice keeps the 24-bit samples 24-bit.
+    kyReaderFilter* reader = nullptr;
+    ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, (dir / "h.caf").c_str(), -2), KY_OK);
+    EXPECT_STREQ(reader->GetPropertyA(2), "PCM 24-bit");
+    reader->DestroyChain();
+    EXPECT_EQ(wavData(dir / "f.wav"), track);
 }
