@@ -57,13 +57,7 @@ kyError caf_Reader::open() {
                    (be::isFourCC(h, "desc") || be::isFourCC(h, "pakt") || be::isFourCC(h, "chan") ||
                     be::isFourCC(h, "info"))) {
             std::vector<uint8_t> body;
-            try {
-                body.resize(static_cast<size_t>(avail));
-            } catch (const std::bad_alloc&) {
-                return KYERR_OUT_OF_MEMORY;
-            }
-            if (avail && kyFailed(ReadAt(bodyStart, body.data(), body.size())))
-                return KYERR_READ_FILE;
+            if (kyError err = ReadBody(bodyStart, avail, body); kyFailed(err)) return err;
             const uint8_t* b = body.data();
             const uint32_t n = static_cast<uint32_t>(body.size());
             if (be::isFourCC(h, "desc")) {

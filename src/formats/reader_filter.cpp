@@ -264,3 +264,12 @@ kyError kyReaderFilter::ReadExact(void* data, size_t size) {
 kyError kyReaderFilter::ReadAt(uint64_t offset, void* data, size_t size) {
     return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
 }
+
+kyError kyReaderFilter::ReadBody(uint64_t offset, uint64_t size, std::vector<uint8_t>& body) {
+    try {
+        body.resize(static_cast<size_t>(size));
+    } catch (const std::exception&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
+    return size ? ReadAt(offset, body.data(), body.size()) : KY_OK;
+}

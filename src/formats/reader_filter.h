@@ -57,6 +57,8 @@ protected:
     // Reads up to `size` bytes; returns the count read, or -1 on an error.
     long ReadSome(void* data, size_t size);
     kyError ReadAt(uint64_t offset, void* data, size_t size);
+    // A chunk body read whole: "Out of memory" when it cannot be held.
+    kyError ReadBody(uint64_t offset, uint64_t size, std::vector<uint8_t>& body);
     kyError SeekFile(uint64_t offset);
     uint64_t FileSize() const { return m_fileSize; }
 

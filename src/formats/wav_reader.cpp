@@ -108,13 +108,7 @@ kyError wav_Reader::open() {
             (h[0] == 'I' && std::any_of(std::begin(kInfoItems), std::end(kInfoItems),
                                         [&](const InfoItem& it) { return isFourCC(h, it.id); }));
         if (wanted && avail <= kMaxMetadataChunk) {
-            try {
-                body.resize(static_cast<size_t>(avail));
-            } catch (const std::bad_alloc&) {
-                return KYERR_OUT_OF_MEMORY;
-            }
-            if (avail && kyFailed(ReadAt(bodyStart, body.data(), body.size())))
-                return KYERR_READ_FILE;
+            if (kyError err = ReadBody(bodyStart, avail, body); kyFailed(err)) return err;
             const uint8_t* b = body.data();
             const uint32_t n = static_cast<uint32_t>(body.size());
             if (isFourCC(h, "fmt ")) {

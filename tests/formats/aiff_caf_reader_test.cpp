@@ -469,18 +469,10 @@ TEST(AiffCafReaders, FilesOtherToolsWrote) {
     // One source for every tool: a stereo 16-bit WAV of music-like test signal.
     const uint32_t frames = 4000;
     const std::string src = dir.path("src.wav");
-    {
-        std::vector<int16_t> s = kytest::testSignal(frames, 2, 44100);
-        Bytes data(s.size() * 2);
-        std::memcpy(data.data(), s.data(), data.size());
-        kytest::WavFormat f;
-        f.channels = 2;
-        f.rate = 44100;
-        f.bits = 16;
-        f.blockAlign = 4;
-        f.bytesPerSecond = 176400;
-        ASSERT_TRUE(kytest::writeFile(src, kytest::makeWav(f, data)));
-    }
+    ASSERT_EQ(kytest::writeThroughCatalog(
+                  src, kytest::catalogIndex("Microsoft wave format", true), "PCM 16-bit",
+                  kytest::toPlanes(kytest::testSignal(frames, 2, 44100), 2), 44100),
+              KY_OK);
     struct Case {
         const char* name;
         const char* command; // {in} and {out} are replaced

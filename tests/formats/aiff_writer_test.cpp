@@ -5,6 +5,7 @@
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
+#include "support/chunk_list.h"
 #include "support/codec_test_files.h"
 #include "support/format_round_trip.h"
 #include <cmath>
@@ -16,47 +17,24 @@ namespace {
 const char* const kAiff = "Audio interchange file format";
 const char* const kAifc = "Audio interchange file format - Compressed";
 
-struct Chunk {
-    std::string id;
-    uint32_t size;
-    std::vector<uint8_t> body;
-};
+using kytest::Chunk;
 
-// The chunks of a FORM file in order; the FORM size, chunk bounds and pad bytes are checked.
+// The chunks of a FORM file; the FORM header and size are checked too.
 std::vector<Chunk> chunks(const std::vector<uint8_t>& f, const char* formType = "AIFF") {
-    std::vector<Chunk> out;
     EXPECT_GE(f.size(), 12u);
-    if (f.size() < 12) return out;
+    if (f.size() < 12) return {};
     EXPECT_EQ(std::memcmp(f.data(), "FORM", 4), 0);
     EXPECT_EQ(be::get32(&f[4]), f.size() - 8) << "FORM size";
     EXPECT_EQ(std::memcmp(&f[8], formType, 4), 0);
-    size_t pos = 12;
-    while (pos + 8 <= f.size()) {
-        Chunk c;
-        c.id.assign(reinterpret_cast<const char*>(&f[pos]), 4);
-        c.size = be::get32(&f[pos + 4]);
-        EXPECT_LE(pos + 8 + c.size, f.size()) << c.id;
-        c.body.assign(f.begin() + pos + 8, f.begin() + std::min(f.size(), pos + 8 + c.size));
-        if (c.size & 1) {
-            EXPECT_EQ(f[pos + 8 + c.size], 0) << "pad byte after " << c.id;
-        }
-        pos += 8 + c.size + (c.size & 1);
-        out.push_back(std::move(c));
-    }
-    EXPECT_EQ(pos, f.size()) << "chunks end at the end of the file";
-    return out;
+    return kytest::parseChunks(f, kytest::ChunkLayout::Form);
 }
 
 const Chunk* find(const std::vector<Chunk>& cs, const std::string& id) {
-    for (const Chunk& c : cs)
-        if (c.id == id) return &c;
-    return nullptr;
+    return kytest::findChunk(cs, id);
 }
 
 std::vector<std::string> ids(const std::vector<Chunk>& cs) {
-    std::vector<std::string> v;
-    for (const Chunk& c : cs) v.push_back(c.id);
-    return v;
+    return kytest::chunkIds(cs);
 }
 
 kyError write(const std::string& path, const char* entry, const char* sub, kySourceFilter* src) {

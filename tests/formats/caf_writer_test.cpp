@@ -5,6 +5,7 @@
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
+#include "support/chunk_list.h"
 #include "support/codec_test_files.h"
 #include "support/format_round_trip.h"
 #include <cstring>
@@ -15,45 +16,24 @@ namespace {
 const char* const kBig = "Apple CoreAudio format (big-endian)";
 const char* const kLittle = "Apple CoreAudio format (little-endian)";
 
-struct Chunk {
-    std::string id;
-    uint64_t size;
-    std::vector<uint8_t> body;
-};
+using kytest::Chunk;
 
-// The chunks of a CAF file in order; the file header and the chunk bounds are checked.
+// The chunks of a CAF file; the file header is checked too.
 std::vector<Chunk> chunks(const std::vector<uint8_t>& f) {
-    std::vector<Chunk> out;
     EXPECT_GE(f.size(), 8u);
-    if (f.size() < 8) return out;
+    if (f.size() < 8) return {};
     EXPECT_EQ(std::memcmp(f.data(), "caff", 4), 0);
     EXPECT_EQ(be::get16(&f[4]), 1); // version
     EXPECT_EQ(be::get16(&f[6]), 0); // flags
-    size_t pos = 8;
-    while (pos + 12 <= f.size()) {
-        Chunk c;
-        c.id.assign(reinterpret_cast<const char*>(&f[pos]), 4);
-        c.size = be::get64(&f[pos + 4]);
-        EXPECT_LE(pos + 12 + c.size, f.size()) << c.id;
-        if (pos + 12 + c.size > f.size()) break;
-        c.body.assign(f.begin() + pos + 12, f.begin() + pos + 12 + c.size);
-        pos += 12 + c.size;
-        out.push_back(std::move(c));
-    }
-    EXPECT_EQ(pos, f.size()) << "chunks end at the end of the file";
-    return out;
+    return kytest::parseChunks(f, kytest::ChunkLayout::Caf);
 }
 
 const Chunk* find(const std::vector<Chunk>& cs, const std::string& id) {
-    for (const Chunk& c : cs)
-        if (c.id == id) return &c;
-    return nullptr;
+    return kytest::findChunk(cs, id);
 }
 
 std::vector<std::string> ids(const std::vector<Chunk>& cs) {
-    std::vector<std::string> v;
-    for (const Chunk& c : cs) v.push_back(c.id);
-    return v;
+    return kytest::chunkIds(cs);
 }
 
 kyError write(const std::string& path, const char* entry, const char* sub, kySourceFilter* src,

@@ -4,6 +4,7 @@
 #include "formats/wav_common.h"
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
+#include "support/chunk_list.h"
 #include "support/codec_test_files.h"
 #include <cstdio>
 #include <cstring>
@@ -22,44 +23,23 @@ int32_t entryIndex(const char* display, bool writer) {
 const char* const kWav = "Microsoft wave format";
 const char* const kBwf = "Broadcast wave format (EBU BWF)";
 
-struct Chunk {
-    std::string id; // "LIST" items are named "LIST/INFO", "LIST/adtl"
-    uint32_t size;
-    std::vector<uint8_t> body;
-};
+using kytest::Chunk;
 
 // Top-level chunks of a RIFF/WAVE file, in order; sizes and pad bytes are checked.
 std::vector<Chunk> chunks(const std::vector<uint8_t>& f) {
-    std::vector<Chunk> out;
     EXPECT_GE(f.size(), 12u);
+    if (f.size() < 12) return {};
     EXPECT_EQ(std::memcmp(f.data(), "RIFF", 4), 0);
     EXPECT_EQ(wav::get32(&f[4]), f.size() - 8) << "RIFF size";
-    size_t pos = 12;
-    while (pos + 8 <= f.size()) {
-        Chunk c;
-        c.id.assign(reinterpret_cast<const char*>(&f[pos]), 4);
-        c.size = wav::get32(&f[pos + 4]);
-        EXPECT_LE(pos + 8 + c.size, f.size()) << c.id;
-        c.body.assign(f.begin() + pos + 8, f.begin() + std::min(f.size(), pos + 8 + c.size));
-        if (c.id == "LIST" && c.body.size() >= 4)
-            c.id += "/" + std::string(reinterpret_cast<const char*>(c.body.data()), 4);
-        pos += 8 + c.size + (c.size & 1);
-        out.push_back(std::move(c));
-    }
-    EXPECT_EQ(pos, f.size()) << "chunks end at the end of the file";
-    return out;
+    return kytest::parseChunks(f, kytest::ChunkLayout::Riff);
 }
 
 const Chunk* find(const std::vector<Chunk>& cs, const std::string& id) {
-    for (const Chunk& c : cs)
-        if (c.id == id) return &c;
-    return nullptr;
+    return kytest::findChunk(cs, id);
 }
 
 std::vector<std::string> ids(const std::vector<Chunk>& cs) {
-    std::vector<std::string> v;
-    for (const Chunk& c : cs) v.push_back(c.id);
-    return v;
+    return kytest::chunkIds(cs);
 }
 
 // INFO items (id -> text with its NUL, pad bytes checked).
