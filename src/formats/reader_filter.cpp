@@ -129,8 +129,10 @@ kyError kyReaderFilter::PrepareDecoder() {
     const uint32_t most = m_decoder->maxFrames(blockBytes);
     if (blockBytes == 0 || most == 0 || most > (1u << 24)) return KYERR_CORRUPT;
     // Several blocks per read: small blocks (a few bytes for G.72x) would otherwise cost a
-    // read each.
-    const uint32_t blocks = std::max<uint32_t>(1, (64u << 10) / blockBytes);
+    // read each. No more than the data holds, though.
+    const uint64_t dataBlocks = (m_dataBytes + blockBytes - 1) / blockBytes;
+    const uint32_t blocks = static_cast<uint32_t>(
+        std::clamp<uint64_t>(dataBlocks, 1, std::max<uint32_t>(1, (64u << 10) / blockBytes)));
     try {
         m_block.resize(size_t(blocks) * blockBytes);
     } catch (const std::bad_alloc&) {
