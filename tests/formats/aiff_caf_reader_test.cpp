@@ -462,7 +462,45 @@ TEST(CafReader, PacketTableAndChannelLayouts) {
     }
 }
 
-TEST(AiffCafReaders, FilesOtherToolsWrote) {
+struct ToolFile {
+    const char* name;
+    const char* command; // {in} and {out} are replaced
+    const char* subformat;
+    bool ima;
+};
+
+const ToolFile kToolFiles[] = {
+    {"sox.aiff", "sox {in} {out}", "PCM 16-bit", false},
+    {"sox24.aiff", "sox {in} -b 24 {out}", "PCM 24-bit", false},
+    {"sox8.aiff", "sox {in} -b 8 {out}", "PCM 8-bit", false},
+    {"sox.aifc", "sox {in} {out}", "PCM 16-bit", false},
+    {"sox.caf", "sox {in} {out}", "PCM 16-bit", false},
+    {"soxulaw.caf", "sox {in} -e u-law {out}", "mu-Law", false},
+    {"soxfloat.caf", "sox {in} -e floating-point -b 32 {out}", "Float 32-bit", false},
+    {"ff.aiff", "ffmpeg -v error -i {in} -y {out}", "PCM 16-bit", false},
+    {"ff24.aiff", "ffmpeg -v error -i {in} -c:a pcm_s24be -y {out}", "PCM 24-bit", false},
+    {"ffsowt.aifc", "ffmpeg -v error -i {in} -c:a pcm_s16le -y {out}", "PCM 16-bit", false},
+    {"fff32.aifc", "ffmpeg -v error -i {in} -c:a pcm_f32be -y {out}", "Float 32-bit", false},
+    {"fff64.aifc", "ffmpeg -v error -i {in} -c:a pcm_f64be -y {out}", "Float 64-bit", false},
+    {"ffulaw.aifc", "ffmpeg -v error -i {in} -c:a pcm_mulaw -y {out}", "mu-Law", false},
+    {"ffalaw.aifc", "ffmpeg -v error -i {in} -c:a pcm_alaw -y {out}", "A-Law", false},
+    {"ffima4.aifc", "ffmpeg -v error -i {in} -c:a adpcm_ima_qt -y {out}", "IMA ADPCM 4-bit", true},
+    {"ff.caf", "ffmpeg -v error -i {in} -y {out}", "PCM 16-bit", false},
+    {"ffbe24.caf", "ffmpeg -v error -i {in} -c:a pcm_s24be -y {out}", "PCM 24-bit", false},
+    {"fff32.caf", "ffmpeg -v error -i {in} -c:a pcm_f32le -y {out}", "Float 32-bit", false},
+    {"ffalaw.caf", "ffmpeg -v error -i {in} -c:a pcm_alaw -y {out}", "A-Law", false},
+    {"ffima4.caf", "ffmpeg -v error -i {in} -c:a adpcm_ima_qt -y {out}", "IMA ADPCM 4-bit", true},
+    {"ff51.caf",
+     "ffmpeg -v error -i {in} -af \"pan=5.1|c0=c0|c1=c1|c2=c0|c3=c1|c4=c0|c5=c1\" -y {out}",
+     "PCM 16-bit", false},
+};
+
+// Files sox and ffmpeg wrote, one test per tool and container so that they run side by
+// side: the name prefix of the files it takes and their extension.
+class FilesOtherToolsWrote : public ::testing::TestWithParam<std::pair<const char*, const char*>> {
+};
+
+TEST_P(FilesOtherToolsWrote, ReadAsTheToolsDecodeThem) {
     if (!kytest::haveTool("ffmpeg") || !kytest::haveTool("sox"))
         GTEST_SKIP() << "ffmpeg and sox are needed";
     kytest::ScratchDir dir;
@@ -473,39 +511,10 @@ TEST(AiffCafReaders, FilesOtherToolsWrote) {
                   src, kytest::catalogIndex("Microsoft wave format", true), "PCM 16-bit",
                   kytest::toPlanes(kytest::testSignal(frames, 2, 44100), 2), 44100),
               KY_OK);
-    struct Case {
-        const char* name;
-        const char* command; // {in} and {out} are replaced
-        const char* subformat;
-        bool ima;
-    } cases[] = {
-        {"sox.aiff", "sox {in} {out}", "PCM 16-bit", false},
-        {"sox24.aiff", "sox {in} -b 24 {out}", "PCM 24-bit", false},
-        {"sox8.aiff", "sox {in} -b 8 {out}", "PCM 8-bit", false},
-        {"sox.aifc", "sox {in} {out}", "PCM 16-bit", false},
-        {"sox.caf", "sox {in} {out}", "PCM 16-bit", false},
-        {"soxulaw.caf", "sox {in} -e u-law {out}", "mu-Law", false},
-        {"soxfloat.caf", "sox {in} -e floating-point -b 32 {out}", "Float 32-bit", false},
-        {"ff.aiff", "ffmpeg -v error -i {in} -y {out}", "PCM 16-bit", false},
-        {"ff24.aiff", "ffmpeg -v error -i {in} -c:a pcm_s24be -y {out}", "PCM 24-bit", false},
-        {"ffsowt.aifc", "ffmpeg -v error -i {in} -c:a pcm_s16le -y {out}", "PCM 16-bit", false},
-        {"fff32.aifc", "ffmpeg -v error -i {in} -c:a pcm_f32be -y {out}", "Float 32-bit", false},
-        {"fff64.aifc", "ffmpeg -v error -i {in} -c:a pcm_f64be -y {out}", "Float 64-bit", false},
-        {"ffulaw.aifc", "ffmpeg -v error -i {in} -c:a pcm_mulaw -y {out}", "mu-Law", false},
-        {"ffalaw.aifc", "ffmpeg -v error -i {in} -c:a pcm_alaw -y {out}", "A-Law", false},
-        {"ffima4.aifc", "ffmpeg -v error -i {in} -c:a adpcm_ima_qt -y {out}", "IMA ADPCM 4-bit",
-         true},
-        {"ff.caf", "ffmpeg -v error -i {in} -y {out}", "PCM 16-bit", false},
-        {"ffbe24.caf", "ffmpeg -v error -i {in} -c:a pcm_s24be -y {out}", "PCM 24-bit", false},
-        {"fff32.caf", "ffmpeg -v error -i {in} -c:a pcm_f32le -y {out}", "Float 32-bit", false},
-        {"ffalaw.caf", "ffmpeg -v error -i {in} -c:a pcm_alaw -y {out}", "A-Law", false},
-        {"ffima4.caf", "ffmpeg -v error -i {in} -c:a adpcm_ima_qt -y {out}", "IMA ADPCM 4-bit",
-         true},
-        {"ff51.caf",
-         "ffmpeg -v error -i {in} -af \"pan=5.1|c0=c0|c1=c1|c2=c0|c3=c1|c4=c0|c5=c1\" -y {out}",
-         "PCM 16-bit", false},
-    };
-    for (const Case& c : cases) {
+    const std::string prefix = GetParam().first, extension = GetParam().second;
+    for (const ToolFile& c : kToolFiles) {
+        const std::string name = c.name;
+        if (name.rfind(prefix, 0) != 0 || name.find(extension) == std::string::npos) continue;
         SCOPED_TRACE(c.name);
         const std::string out = dir.path(c.name);
         std::string cmd = c.command;
@@ -536,3 +545,9 @@ TEST(AiffCafReaders, FilesOtherToolsWrote) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    AiffCafReaders, FilesOtherToolsWrote,
+    ::testing::Values(std::make_pair("sox", ".aif"), std::make_pair("sox", ".caf"),
+                      std::make_pair("ff", ".aif"), std::make_pair("ff", ".caf")),
+    [](const auto& i) { return std::string(i.param.first) + (i.param.second + 1); });
