@@ -2,6 +2,7 @@
 #include "core/data_format.h"
 #include "formats/aiff_common.h"
 #include "formats/codecs/ima_adpcm.h"
+#include "formats/tags/id3v2.h"
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -69,7 +70,8 @@ kyError aiff_Reader::open() {
 
         const bool text = std::any_of(std::begin(kTextChunks), std::end(kTextChunks),
                                       [&](const TextChunk& t) { return be::isFourCC(h, t.id); });
-        const bool wanted = text || be::isFourCC(h, "COMM") || be::isFourCC(h, "MARK") ||
+        const bool id3 = be::isFourCC(h, "ID3 ") || be::isFourCC(h, "id3 ");
+        const bool wanted = text || id3 || be::isFourCC(h, "COMM") || be::isFourCC(h, "MARK") ||
                             be::isFourCC(h, "INST") || be::isFourCC(h, "COMT");
         if (wanted && avail <= kMaxMetadataChunk) {
             std::vector<uint8_t> body;
@@ -91,6 +93,9 @@ kyError aiff_Reader::open() {
                 }
             } else if (be::isFourCC(h, "COMT")) {
                 parseComments(b, n);
+            } else if (id3) {
+                // Tag editors and other rippers keep their metadata in an ID3v2 tag.
+                kyParseId3v2Tag(b, n, m_properties);
             } else {
                 for (const TextChunk& t : kTextChunks) {
                     if (!be::isFourCC(h, t.id)) continue;

@@ -1,7 +1,8 @@
 #pragma once
 // aiff_Reader: AIFF and AIFF-C files. Integer PCM of either byte order, float and G.711
 // are read by the base; "ima4" packets are decoded by the base's block-codec path. The
-// text chunks, markers and the instrument chunk become properties and markers.
+// text chunks, an ID3v2 tag, markers and the instrument chunk become properties and
+// markers.
 #include "formats/reader_filter.h"
 #include <string>
 #include <vector>

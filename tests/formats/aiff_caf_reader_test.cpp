@@ -551,3 +551,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::make_pair("sox", ".aif"), std::make_pair("sox", ".caf"),
                       std::make_pair("ff", ".aif"), std::make_pair("ff", ".caf")),
     [](const auto& i) { return std::string(i.param.first) + (i.param.second + 1); });
+
+TEST(AiffReader, TakesTheId3TagOtherRippersWrite) {
+    if (!kytest::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    kytest::ScratchDir dir;
+    const std::string p = dir.path("tagged.aiff");
+    ASSERT_TRUE(kytest::run("ffmpeg -v error -f lavfi -i sine=duration=0.1:sample_rate=44100 "
+                            "-write_id3v2 1 -metadata title='Harbour Lights' -metadata "
+                            "artist='The Velmora Ensemble' -metadata album='Demo' -y " +
+                            kytest::shellQuote(p)));
+    kyReaderFilter* r = nullptr;
+    ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(r, p.c_str(), -2), KY_OK);
+    EXPECT_STREQ(r->GetPropertyUtf8(3), "Harbour Lights");
+    EXPECT_STREQ(r->GetPropertyUtf8(5), "The Velmora Ensemble");
+    EXPECT_STREQ(r->GetPropertyUtf8(11), "Demo");
+    delete r;
+}
