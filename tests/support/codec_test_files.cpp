@@ -50,12 +50,13 @@ uint64_t get64be(const uint8_t* p) {
     return (uint64_t(get32be(p)) << 32) | get32be(p + 4);
 }
 
-bool decodeWith(const std::string& command, const std::string& rawPath, std::vector<int16_t>& out) {
+template <typename T>
+bool decodeWith(const std::string& command, const std::string& rawPath, std::vector<T>& out) {
     if (!run(command)) return false;
     std::vector<uint8_t> raw = readFile(rawPath);
     std::remove(rawPath.c_str());
-    out.resize(raw.size() / 2);
-    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    out.resize(raw.size() / sizeof(T));
+    std::memcpy(out.data(), raw.data(), out.size() * sizeof(T));
     return true;
 }
 
@@ -105,6 +106,13 @@ bool ffmpegDecode(const std::string& file, const std::string& inputArgs, uint32_
     std::string raw = file + ".ffmpeg.raw";
     return decodeWith("ffmpeg -nostdin -v error -y " + inputArgs + " -i " + shellQuote(file) +
                           " -f s16le -ac " + std::to_string(channels) + " " + shellQuote(raw),
+                      raw, out);
+}
+
+bool ffmpegDecode(const std::string& file, uint32_t channels, std::vector<double>& out) {
+    std::string raw = file + ".ffmpeg.raw";
+    return decodeWith("ffmpeg -nostdin -v error -y -i " + shellQuote(file) + " -f f64le -ac " +
+                          std::to_string(channels) + " " + shellQuote(raw),
                       raw, out);
 }
 

@@ -36,6 +36,8 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 bool ffmpegDecode(const std::string& file, const std::string& inputArgs, uint32_t channels,
                   std::vector<int16_t>& out);
 bool soxDecode(const std::string& file, std::vector<int16_t>& out);
+// ffmpeg's decode as doubles: integer PCM, float and G.711 exactly, without a rounding step.
+bool ffmpegDecode(const std::string& file, uint32_t channels, std::vector<double>& out);
 
 // A RIFF/WAVE file: "fmt " (16-byte common part, then cbSize and `extra` unless the tag
 // is 1), "fact" when factFrames is not 0, then "data".
