@@ -9,19 +9,6 @@
 
 using namespace aiff;
 
-namespace {
-
-// Metadata bodies are read whole; anything larger is not metadata we keep.
-constexpr uint32_t kMaxMetadataChunk = 1u << 20;
-
-std::string textOf(const uint8_t* p, size_t max) {
-    size_t n = 0;
-    while (n < max && p[n]) ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
-}
-
-} // namespace
-
 aiff_Reader::aiff_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option)
     : kyReaderFilter(fd, fileName, entry, option) {
     m_openResult = open();
@@ -99,7 +86,7 @@ kyError aiff_Reader::open() {
             } else {
                 for (const TextChunk& t : kTextChunks) {
                     if (!be::isFourCC(h, t.id)) continue;
-                    std::string s = textOf(b, n);
+                    std::string s = FixedText(b, n);
                     if (!s.empty()) m_properties.setA(t.property, s.c_str());
                     if (t.property == 15) m_haveAnno = true;
                 }
@@ -145,14 +132,7 @@ kyError aiff_Reader::parseComm(const uint8_t* b, uint32_t n) {
 
 kyError aiff_Reader::chooseDecoder() {
     const Compression* c = FindCompression(m_type); // "NONE" for plain AIFF
-    if (!c) {
-        // Unknown types are named by their four characters.
-        std::string type(reinterpret_cast<const char*>(m_type), 4);
-        for (char& ch : type)
-            if (ch < 32 || ch > 126) ch = '?';
-        m_properties.setUtf8(2, type);
-        return KYERR_COMPRESSION;
-    }
+    if (!c) return RefuseCoding(m_type);
     const char* id = c->subformat;
     if (!id) {
         if (m_sampleSize == 0) return KYERR_CORRUPT;
@@ -189,7 +169,7 @@ void aiff_Reader::parseMarkers(const uint8_t* b, uint32_t n) {
         const uint32_t len = b[pos + 6];
         const uint32_t nameEnd = pos + 7 + len;
         if (nameEnd > n) break;
-        m.name = textOf(b + pos + 7, len);
+        m.name = FixedText(b + pos + 7, len);
         m_markers.push_back(std::move(m));
         pos = nameEnd + ((1 + len) & 1); // counted strings are padded to an even length
     }
@@ -218,7 +198,7 @@ void aiff_Reader::parseComments(const uint8_t* b, uint32_t n) {
     // The first comment stands for the file when there is no annotation.
     if (m_haveAnno || n < 2 + 8 || be::get16(b) == 0) return;
     const uint32_t len = be::get16(b + 2 + 6);
-    std::string s = textOf(b + 10, std::min<uint32_t>(len, n - 10));
+    std::string s = FixedText(b + 10, std::min<uint32_t>(len, n - 10));
     if (!s.empty()) m_properties.setA(15, s.c_str());
 }
 

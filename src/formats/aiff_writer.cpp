@@ -48,11 +48,7 @@ kyError aiff_Writer::chooseFormat() {
     if (!m_compression) return KYERR_DATA_FORMAT;
     const uint32_t channels = m_stream.channels;
     if (m_compression->subformat && std::strcmp(m_compression->subformat, "IMA ADPCM 4-bit") == 0) {
-        m_encoder = std::make_unique<kyImaAdpcmEncoder>(kyImaLayout::Ima4);
-        m_encoderBits = 4;
-        m_encoderChannels = channels;
-        // Refused here (too many channels), before anything is written.
-        kyError err = m_encoder->start(m_encoderBits, channels);
+        kyError err = UseEncoder(std::make_unique<kyImaAdpcmEncoder>(kyImaLayout::Ima4), 4);
         if (kyFailed(err)) return err;
         m_sampleSize = m_compression->sampleSize;
         m_unitBytes = kIma4Bytes * channels;

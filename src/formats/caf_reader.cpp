@@ -12,8 +12,6 @@ using namespace caf;
 
 namespace {
 
-// Metadata bodies are read whole; anything larger is not metadata we keep.
-constexpr uint64_t kMaxMetadataChunk = 1u << 20;
 // More channels than any layout names: refused rather than allocated.
 constexpr uint32_t kMaxChannels = 65535;
 
@@ -134,14 +132,7 @@ kyError caf_Reader::parseDesc(const uint8_t* b) {
 kyError caf_Reader::chooseDecoder() {
     const uint32_t channels = m_format.channels;
     const FormatId* f = FindFormatId(m_formatId);
-    if (!f) {
-        // Unknown formats are named by their four characters.
-        std::string id(reinterpret_cast<const char*>(m_formatId), 4);
-        for (char& ch : id)
-            if (ch < 32 || ch > 126) ch = '?';
-        m_properties.setUtf8(2, id);
-        return KYERR_COMPRESSION;
-    }
+    if (!f) return RefuseCoding(m_formatId);
     const char* id = f->subformat;
     if (!id) {
         // "lpcm": the container is the packet's share of each channel.

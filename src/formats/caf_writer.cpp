@@ -32,11 +32,7 @@ kyError caf_Writer::chooseFormat() {
     const std::string name = sub ? sub : "";
     const uint32_t channels = m_stream.channels;
     if (name == "IMA ADPCM 4-bit") {
-        m_encoder = std::make_unique<kyImaAdpcmEncoder>(kyImaLayout::Ima4);
-        m_encoderBits = 4;
-        m_encoderChannels = channels;
-        // Refused here (too many channels), before anything is written.
-        kyError err = m_encoder->start(m_encoderBits, channels);
+        kyError err = UseEncoder(std::make_unique<kyImaAdpcmEncoder>(kyImaLayout::Ima4), 4);
         if (kyFailed(err)) return err;
         std::memcpy(m_formatId, "ima4", 4);
         m_formatFlags = 0;

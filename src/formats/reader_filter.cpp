@@ -54,6 +54,20 @@ bool kyReaderFilter::RateFromDouble(double value, uint32_t& rate) {
     return true;
 }
 
+std::string kyReaderFilter::FixedText(const uint8_t* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n]) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+kyError kyReaderFilter::RefuseCoding(const uint8_t* fourCC) {
+    std::string name(reinterpret_cast<const char*>(fourCC), 4);
+    for (char& ch : name)
+        if (ch < 32 || ch > 126) ch = '?';
+    m_properties.setUtf8(2, name);
+    return KYERR_COMPRESSION;
+}
+
 const char* kyReaderFilter::GetInterleavedFormat(uint32_t channels) {
     if (kyFailed(m_openResult) || !IsRawPcm() || channels != m_format.channels) return nullptr;
     return m_properties.getUtf8(2);

@@ -66,6 +66,14 @@ protected:
     // readers call it once their format is known.
     void LimitBlockFrames();
     static constexpr uint64_t kMaxBlockBytes = 4u << 20;
+    // Metadata chunks are read whole; anything larger is not metadata we keep.
+    static constexpr uint64_t kMaxMetadataChunk = 1u << 20;
+
+    // The text of a fixed-size field: up to its first NUL, at most `max` bytes.
+    static std::string FixedText(const uint8_t* p, size_t max);
+    // Names an encoding the reader does not decode by its four characters (unprintable
+    // ones as '?') in the subformat property, and returns "Unsupported compression type".
+    kyError RefuseCoding(const uint8_t* fourCC);
 
     // A sample rate stored as a floating-point number, rounded to whole hertz: false for
     // zero, negative, non-finite or out-of-range values.

@@ -19,20 +19,12 @@ using namespace wav;
 
 namespace {
 
-// Metadata bodies are read whole; anything larger is not metadata we keep.
-constexpr uint32_t kMaxMetadataChunk = 1u << 20;
 // Bytes of MPEG data fed to the decoder at a time.
 constexpr size_t kMpegFeed = 16384;
 constexpr uint32_t kMpegFrames = 1152;
 
 const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-std::string fixedText(const uint8_t* p, size_t max) {
-    size_t n = 0;
-    while (n < max && p[n]) ++n;
-    return std::string(reinterpret_cast<const char*>(p), n);
-}
 
 } // namespace
 
@@ -137,7 +129,7 @@ kyError wav_Reader::open() {
                 if (n >= 4) {
                     uint32_t id = get32(b);
                     for (CuePoint& c : m_cues)
-                        if (c.id == id) c.label = fixedText(b + 4, n - 4);
+                        if (c.id == id) c.label = FixedText(b + 4, n - 4);
                 }
             } else if (isFourCC(h, "smpl")) {
                 parseSmpl(b, n);
@@ -150,7 +142,7 @@ kyError wav_Reader::open() {
             } else {
                 for (const InfoItem& it : kInfoItems)
                     if (isFourCC(h, it.id)) {
-                        std::string text = fixedText(b, n);
+                        std::string text = FixedText(b, n);
                         if (!text.empty()) m_properties.setA(it.property, text.c_str());
                         break;
                     }
@@ -343,15 +335,15 @@ kyError wav_Reader::chooseDecoder() {
 
 void wav_Reader::parseBext(const uint8_t* b, uint32_t n) {
     if (n < 602) return;
-    std::string s = fixedText(b, 256);
+    std::string s = FixedText(b, 256);
     if (!s.empty()) m_properties.setA(15, s.c_str());
-    s = fixedText(b + 256, 32);
+    s = FixedText(b + 256, 32);
     if (!s.empty()) m_properties.setA(9, s.c_str());
-    s = fixedText(b + 288, 32);
+    s = FixedText(b + 288, 32);
     if (!s.empty()) m_properties.setA(28, s.c_str());
-    std::string date = fixedText(b + 320, 10);
+    std::string date = FixedText(b + 320, 10);
     std::replace(date.begin(), date.end(), ':', '-');
-    std::string time = fixedText(b + 330, 8);
+    std::string time = FixedText(b + 330, 8);
     if (!date.empty()) {
         if (!time.empty()) date += ", " + time;
         m_properties.setA(14, date.c_str());
@@ -369,23 +361,23 @@ void wav_Reader::parseCart(const uint8_t* b, uint32_t n) {
         uint32_t offset, size, property;
     } kFields[] = {{4, 64, 3}, {68, 64, 5}, {132, 64, 4}, {196, 64, 9}, {260, 64, 28}};
     for (const auto& f : kFields) {
-        std::string s = fixedText(b + f.offset, f.size);
+        std::string s = FixedText(b + f.offset, f.size);
         if (!s.empty()) m_properties.setA(f.property, s.c_str());
     }
-    std::string version = fixedText(b, 4);
+    std::string version = FixedText(b, 4);
     // After the fixed fields: the user-defined text at 616, the level reference and post
     // timers, reserved bytes, then from 1024 the URL (1024 bytes) and the tag text.
     constexpr uint32_t kUserDefined = 616, kUrl = 1024, kTagText = 2048;
     if (version >= "0101" && n >= kTagText) {
-        std::string url = fixedText(b + kUrl, 1024);
+        std::string url = FixedText(b + kUrl, 1024);
         if (!url.empty()) m_properties.setA(17, url.c_str());
-        std::string tag = fixedText(b + kTagText, n - kTagText);
+        std::string tag = FixedText(b + kTagText, n - kTagText);
         if (!tag.empty()) {
             m_properties.setA(15, tag.c_str());
             return;
         }
     }
-    std::string user = fixedText(b + kUserDefined, 64);
+    std::string user = FixedText(b + kUserDefined, 64);
     if (!user.empty()) m_properties.setA(15, user.c_str());
 }
 

@@ -228,6 +228,13 @@ kyError kyWriterFilter::Write(float** planes, uint32_t frames) {
     return KY_OK;
 }
 
+kyError kyWriterFilter::UseEncoder(std::unique_ptr<kySampleEncoder> encoder, uint32_t bits) {
+    m_encoder = std::move(encoder);
+    m_encoderBits = bits;
+    m_encoderChannels = m_stream.channels;
+    return m_encoder->start(bits, m_stream.channels);
+}
+
 kyError kyWriterFilter::EncoderStart() {
     if (!m_encoder) return KY_OK;
     m_encoded.clear();

@@ -99,6 +99,9 @@ protected:
     uint32_t m_encoderBits = 4;
     uint32_t m_encoderChannels = 0;
     std::vector<uint8_t> m_encoded;
+    // Takes `encoder` as m_encoder and tries it on the stream's channels, so that a count
+    // it refuses fails before anything is written.
+    kyError UseEncoder(std::unique_ptr<kySampleEncoder> encoder, uint32_t bits);
 
 private:
     uint64_t m_position = 0;
