@@ -11,3 +11,7 @@ target_link_libraries(dskr_core PUBLIC PkgConfig::MPG123)
 # HTTP for the disc databases (libcurl, linked)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
+
+# CRC-32 of ripped audio (zlib, linked)
+find_package(ZLIB REQUIRED)
+target_link_libraries(dskr_core PUBLIC ZLIB::ZLIB)

@@ -1,5 +1,6 @@
 #include "cd/dsk_reader.h"
 
+#include "cd/cd_sector.h"
 #include "cd/dsk_reader_mode_aspi.h"
 #include "cd/dsk_reader_mode_cdrr.h"
 #include "cd/dsk_reader_mode_spti.h"
@@ -10,53 +11,50 @@
 #include <new>
 #include <thread>
 
+using kycd::IsFeatureless;
+using kycd::SampleAt;
+using kycd::SameSector;
+using kycd::SectorOf;
+using kycd::SetSample;
+
 namespace {
 
 constexpr uint32_t kMaxTransfer = 65536;
 // Sectors re-read before each chunk so that it can be realigned on the last one delivered.
 constexpr uint32_t kBackSectors = 3;
 constexpr uint32_t kReadAttempts = 1000;
+// A sector that failed a whole read's attempts is looked for with this many per sector.
+constexpr uint32_t kIsolateAttempts = 4;
 // A drive that is still spinning up gets 1000 x 100 ms on the first read after opening.
 constexpr std::chrono::milliseconds kSpinUpPause{100};
-// Offsets the realignment tries, nearest first: d sectors later than expected.
+// Offsets the realignment tries, nearest first: d sectors earlier than asked for.
 constexpr int32_t kRealignOrder[] = {0, 1, -1, 2, -2, 3, 4, 5, 6, 7, 8, 9};
-// A read whose data does not follow on from the last sector delivered (or follows on at
-// several places with different data after them) is read again up to this many times
+// A read whose data does not follow on from the anchor is read again up to this many times
 // before the best match is taken.
 constexpr uint32_t kRealignRereads = 8;
 // Above this score the splice is not exact and gets smoothed over three frames.
 constexpr int64_t kSmoothAbove = 10;
-constexpr uint32_t kSamplesPerSector = KY_SECTOR_FRAMES * 2;
+// An anchor this far before the next sector to read (digital silence in between, the gap
+// to the range before) is still read back to: six seconds.
+constexpr uint32_t kReachBack = 450;
+// Anchors kept from earlier runs on the same disc.
+constexpr size_t kKeptAnchors = 64;
+// Recent anchors of the run: when the newest matches at several places, an older one may not.
+constexpr size_t kRecentAnchors = 3;
+// A copy of the anchor with at least this many of its 1176 samples right still places a
+// read, when no other place comes close (fewer than kNoMatch).
+constexpr uint32_t kDamagedMatch = 882;
+constexpr uint32_t kNoMatch = 294;
+// A short chunk (the end of a range) is read at least this far, so that a drive landing
+// early still shows it.
+constexpr uint32_t kAhead = 12;
+// Placing one read by another tries landings this far either way.
+constexpr int32_t kPlaceSearch = 12;
+constexpr uint32_t kSamplesPerSector = kycd::kSectorSamples;
 
-int16_t sampleAt(const uint8_t* sector, uint32_t index) {
-    int16_t v;
-    std::memcpy(&v, sector + index * 2, 2);
-    return v;
-}
-
-void setSample(uint8_t* sector, uint32_t index, int16_t v) {
-    std::memcpy(sector + index * 2, &v, 2);
-}
-
-// Sum of absolute differences of two sectors' 16-bit samples. Stops early once the sum
-// reaches `bound` (when not negative): such a position cannot win any more.
-int64_t sectorDistance(const uint8_t* a, const uint8_t* b, int64_t bound) {
-    constexpr uint32_t kStep = KY_SECTOR_FRAMES / 4;
-    int64_t sum = 0;
-    for (uint32_t i = 0; i < kSamplesPerSector; i += kStep) {
-        for (uint32_t k = i; k < i + kStep; ++k)
-            sum += std::abs(static_cast<int32_t>(sampleAt(a, k)) -
-                            static_cast<int32_t>(sampleAt(b, k)));
-        if (bound >= 0 && sum >= bound) break;
-    }
-    return sum;
-}
-
-// True when every frame of a sector is the same (digital silence, a constant offset).
-bool isFeatureless(const uint8_t* sector) {
-    for (uint32_t f = 1; f < KY_SECTOR_FRAMES; ++f)
-        if (std::memcmp(sector, sector + f * 4, 4) != 0) return false;
-    return true;
+// Sectors [first, end) of a buffer that begins at `bufferLba`.
+inline int64_t floorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
 } // namespace
@@ -178,6 +176,7 @@ bool kyDskReader::OpenDrive(uint32_t number) {
     m_largestTransfer = std::min(largest, kMaxTransfer);
     m_maxSpeed = maxSpeed;
     m_firstRead = true;
+    ForgetReadHistory();
     SetTrackRange(m_toc.firstTrack, m_toc.lastTrack);
     return true;
 }
@@ -186,6 +185,17 @@ void kyDskReader::CloseDrive() {
     if (m_open) m_open->Close();
     m_open = nullptr;
     m_openNumber = -1;
+    ForgetReadHistory();
+}
+
+void kyDskReader::ForgetReadHistory() {
+    // Another disc may be in the drive, or the drive may have lost its place: nothing read
+    // before can anchor a read any more.
+    m_kept.clear();
+    m_anchors.clear();
+    m_bad.clear();
+    m_requestValid = false;
+    m_streamKnown = false;
 }
 
 bool kyDskReader::IsReady() {
@@ -194,6 +204,7 @@ bool kyDskReader::IsReady() {
 
 bool kyDskReader::ToggleTray() {
     if (!m_open) return false;
+    ForgetReadHistory();
     if (m_open->IsReady()) {
         m_open->LockMedium(false);
         m_open->StopAudio();
@@ -260,6 +271,18 @@ bool kyDskReader::RangeHasPreEmphasis() const {
     return false;
 }
 
+void kyDskReader::SetReadOffset(int32_t samples) {
+    m_readOffset = std::clamp<int32_t>(samples, -5880, 5880);
+}
+
+void kyDskReader::AddAudioTap(kyCdAudioTap* tap) {
+    if (tap && std::find(m_taps.begin(), m_taps.end(), tap) == m_taps.end()) m_taps.push_back(tap);
+}
+
+void kyDskReader::RemoveAudioTap(kyCdAudioTap* tap) {
+    std::erase(m_taps, tap);
+}
+
 void kyDskReader::SetReadMode(uint32_t mode) {
     m_jitterCorrection = mode != KY_READ_BURST;
     m_verify = mode == KY_READ_SCRATCH;
@@ -281,6 +304,20 @@ uint32_t kyDskReader::Seek(uint32_t frame) {
     return m_seekOffset * KY_SECTOR_FRAMES;
 }
 
+// ---- the drive side of a run --------------------------------------------------------
+
+const uint8_t* kyDskReader::Pass::at(int64_t lba) const {
+    const int64_t i = lba - (static_cast<int64_t>(start) + offset);
+    if (!data || i < 0 || i >= static_cast<int64_t>(sectors)) return nullptr;
+    return SectorOf(data, i);
+}
+
+uint32_t kyDskReader::Pass::from(int64_t lba) const {
+    const int64_t i = lba - (static_cast<int64_t>(start) + offset);
+    if (!data || i < 0 || i >= static_cast<int64_t>(sectors)) return 0;
+    return static_cast<uint32_t>(sectors - i);
+}
+
 kyError kyDskReader::openForReading() {
     if (!m_open) return kyFailed(m_constructionResult) ? m_constructionResult : KYERR_SEQUENCE;
     if (!m_downstream) return KYERR_SEQUENCE;
@@ -288,18 +325,22 @@ kyError kyDskReader::openForReading() {
     // A drive that claims less than a sector per transfer still reads one at a time.
     m_chunk = std::max<uint32_t>(m_largestTransfer / KY_SECTOR_BYTES, 1);
     // With jitter correction a read is the chunk's new sectors plus the back-read.
-    const uint32_t target =
-        m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
-    m_bufferSectors = m_jitterCorrection ? target + kBackSectors : target;
+    m_target = m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
+    // Buffer 0 also takes reads back to a distant anchor and the lead of a continued stream.
+    const uint32_t first =
+        m_jitterCorrection ? kReachBack + kBackSectors + m_target + m_chunk : m_target;
     try {
-        m_stash.assign(
-            m_jitterCorrection ? static_cast<size_t>(m_bufferSectors) * KY_SECTOR_BYTES : 0, 0);
-        m_agreedBy.assign(m_verify ? m_bufferSectors : 0, 0);
         for (uint32_t i = 0; i < kPasses; ++i) {
-            std::vector<uint8_t>().swap(m_buffers[i]);
-            if (i == 0 || m_verify)
-                m_buffers[i].resize(static_cast<size_t>(m_bufferSectors) * KY_SECTOR_BYTES);
+            // Scratch correction reads every chunk back to the anchor several times.
+            const uint32_t sectors = i == 0 || m_verify ? first : 0;
+            if (m_buffers[i].size() != static_cast<size_t>(sectors) * KY_SECTOR_BYTES) {
+                std::vector<uint8_t>().swap(m_buffers[i]);
+                m_buffers[i].resize(static_cast<size_t>(sectors) * KY_SECTOR_BYTES);
+            }
         }
+        m_discBuffer.resize(static_cast<size_t>(m_chunk) * KY_SECTOR_BYTES);
+        m_silence.assign(KY_SECTOR_BYTES, 0);
+        m_carry.assign(KY_SECTOR_BYTES, 0);
     } catch (const std::bad_alloc&) {
         for (auto& b : m_buffers) std::vector<uint8_t>().swap(b);
         return KYERR_OUT_OF_MEMORY;
@@ -309,9 +350,69 @@ kyError kyDskReader::openForReading() {
     m_open->SetReadSpeed(m_speed);
 
     m_current = m_rangeStart + m_seekOffset;
+    m_report = kyReadReport{};
+    m_failedDrive.reset();
+
+    // The read offset in whole sectors (rounded down) and the frames left over.
+    m_offsetSectors = static_cast<int32_t>(floorDiv(m_readOffset, KY_SECTOR_FRAMES));
+    m_offsetSamples = static_cast<uint32_t>(m_readOffset - m_offsetSectors * int32_t(KY_SECTOR_FRAMES));
+
+    // What the drive can read around the range: the run of audio tracks it lies in. Drive
+    // sectors outside it are never asked for; the samples they would give are silence.
+    m_readFloor = m_current;
+    m_readCeiling = std::max(m_current, m_rangeEnd);
+    const uint32_t lastTrack = std::min<uint32_t>(m_toc.lastTrack, 99);
+    auto trackOf = [&](uint32_t sector) -> uint32_t {
+        for (uint32_t t = m_toc.firstTrack; t <= lastTrack; ++t) {
+            const kyTocEntry& e = m_toc.entries[t];
+            if (sector >= e.start && sector < e.start + e.length) return t;
+        }
+        return 0;
+    };
+    if (uint32_t t = trackOf(m_current); t && !m_toc.entries[t].data) {
+        while (t > m_toc.firstTrack && !m_toc.entries[t - 1].data) --t;
+        m_readFloor = t == m_toc.firstTrack ? 0 : m_toc.entries[t].start;
+    }
+    const uint32_t lastSector = m_rangeEnd > m_current ? m_rangeEnd - 1 : m_current;
+    if (uint32_t t = trackOf(lastSector); t && !m_toc.entries[t].data) {
+        while (t < lastTrack && !m_toc.entries[t + 1].data &&
+               m_toc.entries[t + 1].start == m_toc.entries[t].start + m_toc.entries[t].length)
+            ++t;
+        m_readCeiling = std::max(m_readCeiling, m_toc.entries[t].start + m_toc.entries[t].length);
+    }
+    const int64_t wantFirst = static_cast<int64_t>(m_current) + m_offsetSectors;
+    const int64_t wantEnd = static_cast<int64_t>(std::max(m_current, m_rangeEnd)) +
+                            m_offsetSectors + (m_offsetSamples ? 1 : 0);
+    m_next = static_cast<uint32_t>(std::clamp<int64_t>(wantFirst, m_readFloor, m_readCeiling));
+    m_driveEnd = static_cast<uint32_t>(std::clamp<int64_t>(wantEnd, m_next, m_readCeiling));
+    m_pending = Chunk{};
+    m_lead = Lead{};
+    m_leadIndex = 0;
+
+    // A confirmed anchor of the run before goes to the kept ones; one of them close enough
+    // before this range ties its start to the disc.
+    m_anchors.clear();
+    m_trusted = true;
     m_havePrevious = false;
-    m_streamValid = false;
+    // A stream is only followed within a run: between runs the drive may pause and lose it.
+    m_streamKnown = false;
+    m_guess.reset();
+    if (m_jitterCorrection) {
+        // The closest anchor before the start, a confirmed one if there is any. One whose
+        // place was only guessed is used when the start cannot be confirmed either, so
+        // that the ranges at least join seamlessly.
+        const Anchor* best = nullptr;
+        const Anchor* guess = nullptr;
+        for (const Anchor& a : m_kept) {
+            if (a.lba >= m_next || m_next - a.lba - 1 > kReachBack || a.lba < floorFor(m_next)) continue;
+            const Anchor*& slot = a.trusted ? best : guess;
+            if (!slot || a.lba > slot->lba) slot = &a;
+        }
+        if (best) m_anchors.push_back(*best);
+        else if (guess) m_guess = *guess;
+    }
     m_firstRead = true;
+    for (kyCdAudioTap* tap : m_taps) tap->RunStarted(m_current, std::max(m_current, m_rangeEnd));
     return KY_OK;
 }
 
@@ -324,249 +425,571 @@ kyError kyDskReader::Prepare() {
     return KY_OK;
 }
 
-kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors) {
-    // Never ask the drive for more than it transfers at once.
-    while (sectors > 0) {
-        const uint32_t n = std::min(sectors, m_chunk);
-        kyError e = KYERR_READ_FILE;
-        for (uint32_t attempt = 0; attempt < kReadAttempts; ++attempt) {
-            e = m_open->ReadAudio(buffer, lba, n);
-            if (kySucceeded(e) || e != KYERR_READ_FILE) break;
-            if (m_firstRead)
-                pause(kSpinUpPause);
-            else
-                std::this_thread::yield();
+uint32_t kyDskReader::floorFor(uint32_t x) const {
+    auto it = m_bad.lower_bound(x);
+    if (it == m_bad.begin()) return m_readFloor;
+    return std::max(m_readFloor, *std::prev(it) + 1);
+}
+
+uint32_t kyDskReader::ceilingFor(uint32_t x) const {
+    auto it = m_bad.lower_bound(x);
+    return it == m_bad.end() ? m_readCeiling : std::min(m_readCeiling, *it);
+}
+
+uint32_t kyDskReader::discSector(int64_t driveSector) const {
+    const int64_t x = driveSector - m_offsetSectors;
+    const int64_t last = std::max<int64_t>(m_rangeStart, static_cast<int64_t>(m_rangeEnd) - 1);
+    return static_cast<uint32_t>(std::clamp<int64_t>(x, m_rangeStart, last));
+}
+
+void kyDskReader::markSuspect(uint32_t first, uint32_t last) {
+    // A drive sector feeds the disc sector it is shifted to and, with frames left over,
+    // the one before.
+    const int64_t a = static_cast<int64_t>(first) - m_offsetSectors - (m_offsetSamples ? 1 : 0);
+    const int64_t b = static_cast<int64_t>(last) - m_offsetSectors;
+    const int64_t lo = std::max<int64_t>(a, m_rangeStart);
+    const int64_t hi = std::min<int64_t>(b, static_cast<int64_t>(m_rangeEnd) - 1);
+    if (lo <= hi) m_report.addSuspect(static_cast<uint32_t>(lo), static_cast<uint32_t>(hi));
+}
+
+kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors,
+                                     uint32_t attempts) {
+    kyError e = KYERR_READ_FILE;
+    for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
+        // Never ask the drive for more than it transfers at once. After a failure the whole
+        // request is read again, so that all of it comes from one landing of the drive.
+        e = KY_OK;
+        for (uint32_t done = 0; done < sectors && kySucceeded(e);) {
+            const uint32_t n = std::min(sectors - done, m_chunk);
+            e = m_open->ReadAudio(SectorOf(buffer, done), lba + done, n);
+            done += n;
         }
-        if (kyFailed(e)) return e;
-        buffer += static_cast<size_t>(n) * KY_SECTOR_BYTES;
-        lba += n;
-        sectors -= n;
+        if (kySucceeded(e) || e != KYERR_READ_FILE) break;
+        if (m_firstRead)
+            pause(kSpinUpPause);
+        else
+            std::this_thread::yield();
     }
+    return e;
+}
+
+uint32_t kyDskReader::isolateFailure(uint32_t start, uint32_t sectors) {
+    uint8_t one[KY_SECTOR_BYTES];
+    for (uint32_t i = 0; i < sectors; ++i)
+        if (readWithRetries(one, start + i, 1, kIsolateAttempts) == KYERR_READ_FILE)
+            return start + i;
+    // It reads now, after failing every attempt: name the first sector of the range the
+    // request held.
+    return std::clamp(m_next, start, start + sectors - 1);
+}
+
+kyError kyDskReader::readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors) {
+    kyError e = readWithRetries(buffer, start, sectors, kReadAttempts);
+    m_firstRead = false;
+    if (kyFailed(e)) {
+        // The drive has lost its place.
+        m_requestValid = false;
+        m_streamKnown = false;
+        if (e == KYERR_READ_FILE) m_failedDrive = isolateFailure(start, sectors);
+    }
+    return e;
+}
+
+kyError kyDskReader::handleReadFailure(kyError e) {
+    if (e != KYERR_READ_FILE || !m_failedDrive) return e;
+    const uint32_t f = *m_failedDrive;
+    m_failedDrive.reset();
+    const bool inRange = f >= m_next && f < m_driveEnd;
+    if (inRange) m_report.failedSector = discSector(f);
+    // A sector read around the range (to align on) is simply read around; one of the range
+    // fails the run unless the user asked to go on.
+    if (isBad(f) || (inRange && !m_continueOnReadError)) return e;
+    m_bad.insert(f);
+    if (inRange) m_report.failedSector.reset();
     return KY_OK;
 }
 
-kyError kyDskReader::readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
-                                 bool stream, bool anchorless) {
-    // What this chunk may deliver: nothing at or past the range end.
-    const uint32_t limit = m_rangeEnd - position;
-    if (stream) {
-        // Picks up where the drive's previous read ended, which is where the data already
-        // delivered ended: no seek, so nothing to realign.
-        kyError e = readWithRetries(buffer, m_streamLba, count);
-        if (kyFailed(e)) return e;
-        count = std::min(count, limit);
-        return KY_OK;
-    }
-
-    // Only a sector delivered in this run can anchor the realignment.
-    const uint32_t back = (m_jitterCorrection && m_havePrevious && !anchorless)
-                              ? std::min(position - m_rangeStart, kBackSectors)
-                              : 0;
-    const uint32_t total = count + back;
-    if (back == 0) {
-        kyError e = readWithRetries(buffer, position, total);
-        if (kyFailed(e)) return e;
-        count = std::min(count, limit);
-        return KY_OK;
-    }
-
-    Match match;
-    bool stashed = false;
-    for (uint32_t reread = 0;; ++reread) {
-        kyError e = readWithRetries(buffer, position - back, total);
-        if (kyFailed(e)) return e;
-        match = realign(buffer, back, total, limit);
-        if (reread >= kRealignRereads) break;
-        if (match.score != 0) continue; // read again: this one does not follow on
-        if (!match.ambiguous) break;
-        // The last sector delivered is found at several places with different data after
-        // them (digital silence, a loop): which one is right only shows when two reads
-        // land alike.
-        const size_t bytes = static_cast<size_t>(match.sectors) * KY_SECTOR_BYTES;
-        const uint8_t* data = buffer + static_cast<size_t>(match.p + 1) * KY_SECTOR_BYTES;
-        if (stashed && m_stashSectors == match.sectors &&
-            std::memcmp(m_stash.data(), data, bytes) == 0)
-            break;
-        std::memcpy(m_stash.data(), data, bytes);
-        m_stashSectors = match.sectors;
-        stashed = true;
-    }
-
-    // Everything after the match follows the last sector delivered: it is `position`.
-    const uint32_t drop = static_cast<uint32_t>(match.p) + 1;
-    count = std::min(total - drop, limit);
-    std::memmove(buffer, buffer + static_cast<size_t>(drop) * KY_SECTOR_BYTES,
-                 static_cast<size_t>(count) * KY_SECTOR_BYTES);
-    if (smooth && match.score > kSmoothAbove) {
-        const int32_t prev[2] = {sampleAt(m_previous, kSamplesPerSector - 2),
-                                 sampleAt(m_previous, kSamplesPerSector - 1)};
-        for (uint32_t ch = 0; ch < 2; ++ch) {
-            const int32_t p = prev[ch];
-            const int32_t f0 = sampleAt(buffer, 0 + ch);
-            const int32_t f1 = sampleAt(buffer, 2 + ch);
-            const int32_t f2 = sampleAt(buffer, 4 + ch);
-            setSample(buffer, 0 + ch, static_cast<int16_t>((3 * p + f0) / 4));
-            setSample(buffer, 2 + ch, static_cast<int16_t>((f1 + p) / 2));
-            setSample(buffer, 4 + ch, static_cast<int16_t>((p + 3 * f2) / 4));
-        }
-    }
-    return KY_OK;
+void kyDskReader::noteRead(uint32_t start, uint32_t sectors, bool placed, int32_t offset) {
+    m_requestValid = true;
+    m_requestEnd = start + sectors;
+    m_streamKnown = placed;
+    m_streamOffset = offset;
 }
 
-kyDskReader::Match kyDskReader::realign(const uint8_t* buffer, uint32_t back, uint32_t total,
-                                        uint32_t limit) const {
-    // Where does the last sector delivered sit in the new data? p = back - 1 + d.
-    auto at = [&](int32_t p) { return buffer + static_cast<size_t>(p) * KY_SECTOR_BYTES; };
+bool kyDskReader::streamUsable(uint32_t x, uint32_t count) const {
+    if (!m_requestValid || !m_streamKnown) return false;
+    const int64_t next = static_cast<int64_t>(m_requestEnd) + m_streamOffset;
+    if (next > x || x - next > m_chunk) return false;
+    const int64_t end = static_cast<int64_t>(m_requestEnd) + (x - next) + count;
+    return m_requestEnd >= floorFor(x) && end <= ceilingFor(x);
+}
+
+const kyDskReader::Anchor* kyDskReader::usableAnchor(uint32_t x, size_t skip) const {
+    const uint32_t floor = floorFor(x);
+    for (auto it = m_anchors.rbegin(); it != m_anchors.rend(); ++it) {
+        if (it->lba >= x || x - it->lba - 1 > kReachBack || it->lba < floor) continue;
+        if (skip-- == 0) return &*it;
+    }
+    return nullptr;
+}
+
+void kyDskReader::keepAnchor(const Anchor& anchor) {
+    for (Anchor& a : m_kept)
+        if (a.lba == anchor.lba) {
+            if (anchor.trusted || !a.trusted) a = anchor;
+            return;
+        }
+    if (m_kept.size() >= kKeptAnchors) m_kept.erase(m_kept.begin());
+    m_kept.push_back(anchor);
+}
+
+void kyDskReader::delivered(const uint8_t* data, uint32_t x, uint32_t sectors, bool placed,
+                            const std::vector<uint8_t>* unsure) {
+    if (sectors == 0) return;
+    if (!placed || !m_trusted) markSuspect(x, x + sectors - 1);
+    if (unsure)
+        for (uint32_t i = 0; i < sectors && i < unsure->size(); ++i)
+            if ((*unsure)[i]) markSuspect(x + i, x + i);
+    std::memcpy(m_previous, SectorOf(data, sectors - 1), KY_SECTOR_BYTES);
+    m_havePrevious = true;
+    if (!placed || !m_jitterCorrection) return;
+    // The new anchor: the last distinctive sector that has no twin in the chunk (inside a
+    // loop every sector would match at several places).
+    for (int64_t i = sectors - 1; i >= 0; --i) {
+        const uint8_t* s = SectorOf(data, i);
+        if (IsFeatureless(s) || (unsure && i < static_cast<int64_t>(unsure->size()) && (*unsure)[i]))
+            continue;
+        bool twin = false;
+        for (int64_t j = 0; j < sectors && !twin; ++j) twin = j != i && SameSector(s, SectorOf(data, j));
+        if (twin) continue;
+        if (!m_anchors.empty() && m_anchors.back().lba >= x + i) break;
+        if (m_anchors.size() >= kRecentAnchors) m_anchors.erase(m_anchors.begin());
+        m_anchors.push_back(Anchor{x + static_cast<uint32_t>(i), std::vector<uint8_t>(s, s + KY_SECTOR_BYTES)});
+        break;
+    }
+    // The run's last anchor may start the next range on this disc.
+    if (!m_anchors.empty() && x + sectors >= m_driveEnd) {
+        Anchor last = m_anchors.back();
+        last.trusted = m_trusted;
+        keepAnchor(last);
+    }
+}
+
+kyDskReader::Match kyDskReader::realign(const Pass& pass, const Anchor& anchor, uint32_t x) const {
+    // Where is the anchor in the read? At `base` if the drive landed where asked, at
+    // base + d if it landed d sectors early.
+    const int64_t base = static_cast<int64_t>(anchor.lba) - pass.start;
+    const int64_t need = static_cast<int64_t>(x) - anchor.lba; // from the anchor to x
+    auto valid = [&](int64_t p) { return p >= 0 && p + need < static_cast<int64_t>(pass.sectors); };
     Match best;
     size_t bestIndex = 0;
     for (size_t i = 0; i < std::size(kRealignOrder); ++i) {
-        const int32_t p = static_cast<int32_t>(back) - 1 + kRealignOrder[i];
-        // Positions before the buffer, or with nothing after them, are no candidates.
-        if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) continue;
-        const int64_t score = sectorDistance(m_previous, at(p), best.p < 0 ? -1 : best.score);
+        const int64_t p = base + kRealignOrder[i];
+        if (!valid(p)) continue;
+        const int64_t score =
+            kycd::SectorDistance(anchor.data.data(), SectorOf(pass.data, p), best.p < 0 ? -1 : best.score);
         if (best.p < 0 || score < best.score) {
-            best.p = p;
+            best.p = static_cast<int32_t>(p);
             best.score = score;
             bestIndex = i;
         }
         if (score == 0) break;
     }
-    best.sectors = std::min(total - static_cast<uint32_t>(best.p) - 1, limit);
-    if (best.score != 0) return best;
-
-    // Another exact match further on that would deliver different data makes this one
-    // a guess.
+    if (best.p >= 0 && best.score != 0) {
+        // The anchor's copy in this read may be damaged (a scratch): most of its samples
+        // still equal at one place and at no other ties the read down all the same.
+        const uint32_t here = kycd::EqualSamples(anchor.data.data(), SectorOf(pass.data, best.p));
+        bool alone = here >= kDamagedMatch;
+        for (size_t i = 0; i < std::size(kRealignOrder) && alone; ++i) {
+            const int64_t p = base + kRealignOrder[i];
+            if (p != best.p && valid(p))
+                alone = kycd::EqualSamples(anchor.data.data(), SectorOf(pass.data, p)) < kNoMatch;
+        }
+        best.damaged = alone;
+    }
+    if (best.p < 0 || best.score != 0) return best;
+    // Another exact match that would deliver different data makes this one a guess.
+    const int64_t have = pass.sectors - (best.p + need);
     for (size_t i = bestIndex + 1; i < std::size(kRealignOrder) && !best.ambiguous; ++i) {
-        const int32_t p = static_cast<int32_t>(back) - 1 + kRealignOrder[i];
-        if (p < 0 || static_cast<uint32_t>(p) + 1 >= total) continue;
-        if (std::memcmp(m_previous, at(p), KY_SECTOR_BYTES) != 0) continue;
-        const uint32_t other = std::min(total - static_cast<uint32_t>(p) - 1, limit);
-        best.ambiguous =
-            other != best.sectors || std::memcmp(at(best.p + 1), at(p + 1),
-                                                 static_cast<size_t>(other) * KY_SECTOR_BYTES) != 0;
+        const int64_t p = base + kRealignOrder[i];
+        if (!valid(p) || !SameSector(anchor.data.data(), SectorOf(pass.data, p))) continue;
+        const int64_t other = pass.sectors - (p + need);
+        const int64_t n = std::min(have, other);
+        best.ambiguous = std::memcmp(SectorOf(pass.data, best.p + need), SectorOf(pass.data, p + need),
+                                     static_cast<size_t>(n) * KY_SECTOR_BYTES) != 0;
     }
     return best;
 }
 
-kyError kyDskReader::readChunk(Chunk& chunk) {
-    chunk = Chunk{};
-    if (m_current >= m_rangeEnd) return KY_OK;
-    const uint32_t target = m_jitterCorrection ? m_bufferSectors - kBackSectors : m_bufferSectors;
-    const uint32_t count = std::min(target, m_rangeEnd - m_current);
-    // Digital silence looks the same wherever the drive lands, so it cannot anchor a
-    // realignment. After it a single read goes on from where the drive stopped instead of
-    // seeking back; repeated reads (which must seek) rely on their agreement alone.
-    const bool anchorless = m_jitterCorrection && m_havePrevious && isFeatureless(m_previous);
-    const bool stream = anchorless && m_streamValid && !m_verify;
-    const uint32_t end = (stream ? m_streamLba : m_current) + count;
+bool kyDskReader::placeBy(Pass& pass, const Pass& reference) const {
+    std::vector<bool> distinct(pass.sectors);
+    for (uint32_t j = 0; j < pass.sectors; ++j) distinct[j] = !IsFeatureless(SectorOf(pass.data, j));
+    int32_t bestOffset = 0;
+    uint32_t best = 0, second = 0;
+    for (int32_t o = -kPlaceSearch; o <= kPlaceSearch; ++o) {
+        uint32_t matches = 0;
+        for (uint32_t j = 0; j < pass.sectors; ++j) {
+            if (!distinct[j]) continue;
+            const uint8_t* ref = reference.at(static_cast<int64_t>(pass.start) + o + j);
+            if (!ref) continue;
+            // Either copy may be damaged: most samples alike is a match.
+            const uint8_t* own = SectorOf(pass.data, j);
+            if (SameSector(ref, own) || kycd::EqualSamples(ref, own) >= kDamagedMatch) ++matches;
+        }
+        if (matches > best) {
+            second = best;
+            best = matches;
+            bestOffset = o;
+        } else if (matches > second) {
+            second = matches;
+        }
+    }
+    if (best == 0 || best == second) return false;
+    pass.placed = true;
+    pass.offset = bestOffset;
+    return true;
+}
 
-    m_open->LockMedium(true);
-    kyError e = KY_OK;
-    if (!m_verify) {
-        uint32_t n = count;
-        e = readSectors(m_buffers[0].data(), m_current, n, true, stream, false);
-        m_firstRead = false;
-        if (kySucceeded(e)) chunk = Chunk{m_buffers[0].data(), n};
-    } else {
-        e = readVerified(count, anchorless, chunk);
+kyError kyDskReader::readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass,
+                                bool rereads) {
+    uint8_t* buffer = m_buffers[bufferIndex].data();
+    const uint32_t capacity =
+        static_cast<uint32_t>(m_buffers[bufferIndex].size() / KY_SECTOR_BYTES);
+    size_t skip = 0;
+    const Anchor* anchor = usableAnchor(x);
+    // Every read goes back to the anchor and is realigned on it, through silence or a loop
+    // since the anchor if need be (a drive may land off even where it reads on). Only far
+    // from any anchor does the read simply continue the drive's previous one.
+    if (!anchor && streamUsable(x, count)) {
+        const int64_t next = static_cast<int64_t>(m_requestEnd) + m_streamOffset;
+        const uint32_t lead = static_cast<uint32_t>(x - next);
+        const uint32_t n = std::min(lead + count, capacity);
+        const uint32_t start = m_requestEnd;
+        kyError e = readDrive(buffer, start, n);
+        if (kyFailed(e)) return e;
+        pass = Pass{buffer, start, n, true, m_streamOffset, 0};
+        noteRead(start, n, true, m_streamOffset);
+        return KY_OK;
     }
-    m_open->LockMedium(false);
-    if (kyFailed(e)) {
-        chunk = Chunk{};
-        return e;
+    if (!anchor) {
+        // Nothing to tie the read to (the caller confirms starts first): read it as it comes.
+        kyError e = readDrive(buffer, x, count);
+        if (kyFailed(e)) return e;
+        pass = Pass{buffer, x, count, false, 0, 0};
+        noteRead(x, count, false, 0);
+        return KY_OK;
     }
+    for (uint32_t reread = 0;; ++reread) {
+        const uint32_t start =
+            std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0);
+        const uint32_t n = std::min({x - start + std::max(count, kAhead), capacity, ceilingFor(x) - start});
+        kyError e = readDrive(buffer, start, n);
+        if (kyFailed(e)) return e;
+        if (reread > 0) ++m_report.rereads;
+        Pass p{buffer, start, n, false, 0, 0};
+        const Match m = realign(p, *anchor, x);
+        const int64_t base = static_cast<int64_t>(anchor->lba) - start;
+        if (m.p >= 0 && (m.score == 0 || m.damaged) && !m.ambiguous) {
+            p.placed = true;
+            p.offset = static_cast<int32_t>(base - m.p);
+            pass = p;
+            noteRead(start, n, true, p.offset);
+            return KY_OK;
+        }
+        if (m.ambiguous) {
+            // The anchor matches at several places (a loop): an older one may not.
+            if (const Anchor* older = usableAnchor(x, skip + 1)) {
+                ++skip;
+                anchor = older;
+                continue;
+            }
+        }
+        // At the end of what can be read a drive landing early never shows the last
+        // sectors: only its other landings can, so they get more tries.
+        const bool atEnd = start + n >= ceilingFor(x);
+        if (!rereads || reread >= (atEnd || m.p < 0 ? 4 * kRealignRereads : kRealignRereads)) {
+            // The best guess: where the anchor came closest, else where it was asked for.
+            p.score = m.p >= 0 ? m.score : 0;
+            p.offset = m.p >= 0 ? static_cast<int32_t>(base - m.p) : 0;
+            if (p.from(x) == 0) p.offset = 0;
+            pass = p;
+            noteRead(start, n, false, 0);
+            // An anchor that lines up nowhere may itself have been read damaged: the reads
+            // after this one go back to the one before it, or confirm their start afresh.
+            if (rereads) {
+                const uint32_t lba = anchor->lba;
+                std::erase_if(m_anchors, [lba](const Anchor& a) { return a.lba == lba; });
+            }
+            return KY_OK;
+        }
+    }
+}
 
-    // Every read of this chunk ended at `end`; the data delivered ends with the last of them.
-    m_streamLba = end;
-    m_streamValid = true;
-    if (m_jitterCorrection && chunk.sectors > 0) {
-        std::memcpy(m_previous,
-                    chunk.data + static_cast<size_t>(chunk.sectors - 1) * KY_SECTOR_BYTES,
-                    KY_SECTOR_BYTES);
-        m_havePrevious = true;
-    }
+kyError kyDskReader::readBurst(uint32_t x, uint32_t count, Chunk& chunk) {
+    kyError e = readDrive(m_buffers[0].data(), x, count);
+    if (kyFailed(e)) return e;
+    noteRead(x, count, false, 0);
+    chunk = Chunk{m_buffers[0].data(), count};
+    m_next = x + count;
+    delivered(chunk.data, x, count, true);
     return KY_OK;
 }
 
-kyError kyDskReader::readVerified(uint32_t count, bool anchorless, Chunk& chunk) {
-    // Each sector is taken from the first two reads that agree on it; reading stops when
-    // every sector has such a pair, after eight reads at most. Reads that were not
-    // realigned (the first chunk of a range, or after digital silence) must agree over the
-    // whole chunk instead: two reads that landed differently still agree on the silent
-    // sectors they both show.
-    const bool wholeChunk = anchorless || !m_jitterCorrection || !m_havePrevious;
-    constexpr uint8_t kOpen = 0xFF;
-    std::fill(m_agreedBy.begin(), m_agreedBy.end(), kOpen);
-    auto sector = [&](uint32_t pass, uint32_t s) {
-        return m_buffers[pass].data() + static_cast<size_t>(s) * KY_SECTOR_BYTES;
-    };
-    uint32_t n = 0; // sectors every read so far holds
-    // Confirms what read i confirms of sectors 0..n-1; true when all are confirmed.
-    auto agreeSectors = [&](uint32_t i) {
-        bool all = true;
-        for (uint32_t s = 0; s < n; ++s) {
-            for (uint32_t j = 0; j < i && m_agreedBy[s] == kOpen; ++j)
-                if (std::memcmp(sector(j, s), sector(i, s), KY_SECTOR_BYTES) == 0)
-                    m_agreedBy[s] = static_cast<uint8_t>(i);
-            if (m_agreedBy[s] == kOpen) all = false;
+kyError kyDskReader::readJitter(uint32_t x, uint32_t count, Chunk& chunk) {
+    Pass pass;
+    kyError e = readPlaced(0, x, count, pass, true);
+    if (kyFailed(e)) return e;
+    const uint32_t n = std::min(pass.from(x), m_driveEnd - x);
+    uint8_t* data = const_cast<uint8_t*>(pass.at(x));
+    if (!pass.placed && pass.score > kSmoothAbove && m_havePrevious) {
+        // An inexact splice: blend the first three frames with the last one delivered.
+        const int32_t prev[2] = {SampleAt(m_previous, kSamplesPerSector - 2),
+                                 SampleAt(m_previous, kSamplesPerSector - 1)};
+        for (uint32_t ch = 0; ch < 2; ++ch) {
+            const int32_t p = prev[ch];
+            const int32_t f0 = SampleAt(data, 0 + ch);
+            const int32_t f1 = SampleAt(data, 2 + ch);
+            const int32_t f2 = SampleAt(data, 4 + ch);
+            SetSample(data, 0 + ch, static_cast<int16_t>((3 * p + f0) / 4));
+            SetSample(data, 2 + ch, static_cast<int16_t>((f1 + p) / 2));
+            SetSample(data, 4 + ch, static_cast<int16_t>((p + 3 * f2) / 4));
         }
-        return all;
-    };
-    uint32_t passes = 0;
-    bool settled = false;
-    for (uint32_t i = 0; i < kPasses && !settled; ++i) {
-        uint32_t got = count;
-        // Smoothing would make reads differ from the disc, and two reads smoothed alike
-        // would confirm samples that were never on it.
-        kyError e = readSectors(m_buffers[i].data(), m_current, got, false, false, anchorless);
-        m_firstRead = false;
-        if (kyFailed(e)) return e;
-        passes = i + 1;
-        n = i == 0 ? got : std::min(n, got);
-        if (i == 0) continue;
-        if (!wholeChunk) {
-            settled = agreeSectors(i);
-            continue;
-        }
-        for (uint32_t j = 0; j < i && !settled; ++j)
-            if (std::memcmp(sector(j, 0), sector(i, 0), static_cast<size_t>(n) * KY_SECTOR_BYTES) ==
-                0) {
-                std::fill(m_agreedBy.begin(), m_agreedBy.begin() + n, static_cast<uint8_t>(i));
-                settled = true;
-            }
     }
-    if (wholeChunk && !settled)
-        for (uint32_t i = 1; i < passes; ++i) agreeSectors(i);
+    chunk = Chunk{data, n};
+    m_next = x + n;
+    delivered(data, x, n, pass.placed);
+    return KY_OK;
+}
 
-    // The result goes to buffer 0: agreed sectors from the read that confirmed them. A
-    // sector no two reads agree on (after eight reads) is pieced together sample by
-    // sample the same way, and a sample no two reads agree on is the average of all
-    // reads, truncated toward zero.
-    for (uint32_t s = 0; s < n; ++s) {
-        if (m_agreedBy[s] != kOpen) {
-            if (m_agreedBy[s] != 0)
-                std::memcpy(sector(0, s), sector(m_agreedBy[s], s), KY_SECTOR_BYTES);
-            continue;
+kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
+    Pass passes[kPasses];
+    kyError e = readPlaced(0, x, count, passes[0], true);
+    if (kyFailed(e)) return e;
+    if (!passes[0].placed) {
+        // Nothing lines up with what came before: the best guess, reported.
+        const uint32_t n = std::min(passes[0].from(x), m_driveEnd - x);
+        chunk = Chunk{const_cast<uint8_t*>(passes[0].at(x)), n};
+        m_next = x + n;
+        delivered(chunk.data, x, n, false);
+        return KY_OK;
+    }
+    // Each sector is taken once two reads agree on it, one of them placed on the disc
+    // (an unplaced read that shows the same data can only have read the same sector, or
+    // an identical one). Reads after the first re-read the sectors before the chunk and
+    // are placed on the anchor or on what they share with the first.
+    const uint32_t n = std::min({passes[0].from(x), count, m_driveEnd - x});
+    uint8_t* out = const_cast<uint8_t*>(passes[0].at(x));
+    std::vector<uint8_t> agreed(n, 0);
+    auto value = [&](const Pass& p, uint32_t lba) -> const uint8_t* {
+        if (p.placed) return p.at(lba);
+        const int64_t i = static_cast<int64_t>(lba) - p.start;
+        return i >= 0 && i < p.sectors ? SectorOf(p.data, i) : nullptr;
+    };
+    uint32_t used = 1;
+    bool settled = false;
+    const uint32_t capacity = static_cast<uint32_t>(m_buffers[1].size() / KY_SECTOR_BYTES);
+    uint32_t slack = 0; // reads landed this much early: read that much further
+    for (uint32_t i = 1; i < kPasses && !settled; ++i) {
+        // Back to the anchor, however far (silence in between), else the usual back-read.
+        const Anchor* anchor = usableAnchor(x);
+        const uint32_t back = std::min(kBackSectors, x - floorFor(x));
+        const uint32_t start =
+            anchor ? std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0)
+                   : x - back;
+        const uint32_t sectors = std::min(
+            {x - start + std::max(count + slack, kAhead), ceilingFor(x) - start, capacity});
+        e = readDrive(m_buffers[i].data(), start, sectors);
+        if (kyFailed(e)) return e;
+        ++m_report.rereads;
+        Pass p{m_buffers[i].data(), start, sectors, false, 0, 0};
+        if (anchor) {
+            const Match m = realign(p, *anchor, x);
+            if (m.p >= 0 && (m.score == 0 || m.damaged) && !m.ambiguous) {
+                p.placed = true;
+                p.offset = static_cast<int32_t>(static_cast<int64_t>(anchor->lba) - start - m.p);
+            }
         }
-        for (uint32_t k = 0; k < kSamplesPerSector; ++k) {
+        if (!p.placed) placeBy(p, passes[0]);
+        if (p.placed && p.offset < 0) slack = std::max<uint32_t>(slack, static_cast<uint32_t>(-p.offset));
+        noteRead(start, sectors, p.placed, p.offset);
+        passes[i] = p;
+        used = i + 1;
+        settled = true;
+        for (uint32_t k = 0; k < n; ++k) {
+            if (agreed[k]) continue;
+            const uint32_t lba = x + k;
+            const uint8_t* vi = value(p, lba);
+            for (uint32_t j = 0; j < i && vi && !agreed[k]; ++j) {
+                if (!p.placed && !passes[j].placed) continue;
+                const uint8_t* vj = value(passes[j], lba);
+                if (!vj || !SameSector(vi, vj)) continue;
+                agreed[k] = 1;
+                uint8_t* dst = SectorOf(out, k);
+                if (dst != vi) std::memcpy(dst, vi, KY_SECTOR_BYTES);
+            }
+            if (!agreed[k]) settled = false;
+        }
+    }
+
+    // What is still open after eight reads: sample by sample, the value most placed reads
+    // show when two or more show it, else their average truncated toward zero.
+    std::vector<uint8_t> unsure(n, 0);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (agreed[k]) continue;
+        const uint32_t lba = x + k;
+        const uint8_t* values[kPasses];
+        uint32_t m = 0;
+        for (uint32_t i = 0; i < used; ++i)
+            if (passes[i].placed)
+                if (const uint8_t* v = passes[i].at(lba)) values[m++] = v;
+        bool sure = m >= 2;
+        int16_t result[kSamplesPerSector];
+        for (uint32_t s = 0; s < kSamplesPerSector; ++s) {
             int16_t v[kPasses];
             int32_t sum = 0;
-            for (uint32_t i = 0; i < passes; ++i) {
-                v[i] = sampleAt(sector(i, s), k);
+            for (uint32_t i = 0; i < m; ++i) {
+                v[i] = SampleAt(values[i], s);
                 sum += v[i];
             }
-            int32_t value = static_cast<int32_t>(static_cast<float>(sum) * 0.125f);
-            bool agreed = false;
-            for (uint32_t i = 1; i < passes && !agreed; ++i)
-                for (uint32_t j = 0; j < i && !agreed; ++j)
-                    if (v[i] == v[j]) {
-                        value = v[i];
-                        agreed = true;
-                    }
-            setSample(sector(0, s), k, static_cast<int16_t>(std::clamp(value, -32768, 32767)));
+            uint32_t bestCount = 0, nextCount = 0;
+            int16_t bestValue = 0;
+            for (uint32_t i = 0; i < m; ++i) {
+                uint32_t c = 0;
+                for (uint32_t j = 0; j < m; ++j) c += v[j] == v[i];
+                if (c > bestCount) {
+                    if (bestCount > 0 && v[i] != bestValue) nextCount = bestCount;
+                    bestCount = c;
+                    bestValue = v[i];
+                } else if (v[i] != bestValue && c > nextCount) {
+                    nextCount = c;
+                }
+            }
+            if (bestCount >= 2 && bestCount > nextCount) {
+                result[s] = bestValue;
+            } else {
+                result[s] = static_cast<int16_t>(std::clamp(m ? sum / static_cast<int32_t>(m) : 0, -32768, 32767));
+                sure = false;
+            }
         }
+        std::memcpy(SectorOf(out, k), result, KY_SECTOR_BYTES);
+        unsure[k] = !sure;
     }
-    chunk = Chunk{m_buffers[0].data(), n};
+    chunk = Chunk{out, n};
+    m_next = x + n;
+    delivered(out, x, n, true, &unsure);
+    return KY_OK;
+}
+
+kyError kyDskReader::readChunk(Chunk& chunk) {
+    chunk = Chunk{};
+    for (uint32_t guard = 0; guard < 100000; ++guard) {
+        if (m_leadIndex < m_lead.sectors()) {
+            // Sectors decided while confirming the start.
+            const uint32_t x = m_next;
+            const uint32_t n = std::min(m_lead.sectors() - m_leadIndex, m_driveEnd - x);
+            uint8_t* data = SectorOf(m_lead.data.data(), m_leadIndex);
+            std::vector<uint8_t> unsure(n);
+            for (uint32_t i = 0; i < n; ++i) unsure[i] = !m_lead.sure[m_leadIndex + i];
+            m_leadIndex += n;
+            chunk = Chunk{data, n};
+            m_next = x + n;
+            delivered(data, x, n, true, &unsure);
+            if (n == 0) continue;
+            return KY_OK;
+        }
+        m_lead = Lead{};
+        m_leadIndex = 0;
+        if (m_next >= m_driveEnd) return KY_OK;
+        const uint32_t x = m_next;
+        if (isBad(x)) {
+            // A sector that never read, in a run that goes on: silence, reported.
+            m_report.filled.push_back(discSector(x));
+            markSuspect(x, x);
+            chunk = Chunk{m_silence.data(), 1};
+            m_next = x + 1;
+            delivered(chunk.data, x, 1, true);
+            return KY_OK;
+        }
+        const uint32_t count = std::min({m_target, m_driveEnd - x, ceilingFor(x) - x});
+        m_open->LockMedium(true);
+        kyError e = KY_OK;
+        if (!m_jitterCorrection) {
+            e = readBurst(x, count, chunk);
+        } else if (!usableAnchor(x) && !streamUsable(x, count)) {
+            // Nothing confirmed lies before x: find out where the drive reads there, then
+            // go on from the anchor or the sectors that found.
+            e = confirmStart(x, m_lead);
+        } else {
+            e = m_verify ? readScratch(x, count, chunk) : readJitter(x, count, chunk);
+        }
+        m_open->LockMedium(false);
+        if (kyFailed(e)) {
+            chunk = Chunk{};
+            e = handleReadFailure(e);
+            if (kyFailed(e)) return e;
+            continue; // read again around the failing sector
+        }
+        if (chunk.sectors > 0) return KY_OK;
+    }
+    return KYERR_READ_FILE;
+}
+
+// ---- the disc side: the read offset, the taps, the sink ------------------------------
+
+kyError kyDskReader::nextSectors(Chunk& chunk) {
+    chunk = Chunk{};
+    if (m_current >= m_rangeEnd) return KY_OK;
+    // Without an offset and inside the readable audio, drive sectors are disc sectors.
+    if (m_readOffset == 0 && m_current >= m_readFloor && m_rangeEnd <= m_readCeiling)
+        return readChunk(chunk);
+
+    // Drive sector d in order: read ones from the chunks, silence outside what is readable.
+    auto driveSector = [&](int64_t d, const uint8_t*& out) -> kyError {
+        if (d < m_readFloor || d >= m_readCeiling || d < 0) {
+            out = m_silence.data();
+            return KY_OK;
+        }
+        for (;;) {
+            const int64_t i = d - static_cast<int64_t>(m_pendingLba);
+            if (m_pending.data && i >= 0 && i < m_pending.sectors) {
+                out = SectorOf(m_pending.data, i);
+                return KY_OK;
+            }
+            if (d < m_next || m_next >= m_driveEnd) {
+                out = m_silence.data(); // not part of what this run reads
+                return KY_OK;
+            }
+            m_pendingLba = m_next;
+            kyError e = readChunk(m_pending);
+            if (kyFailed(e)) return e;
+            if (m_pending.sectors == 0) {
+                out = m_silence.data();
+                return KY_OK;
+            }
+        }
+    };
+    const uint32_t room = static_cast<uint32_t>(m_discBuffer.size() / KY_SECTOR_BYTES);
+    const size_t split = static_cast<size_t>(m_offsetSamples) * 4;
+    uint32_t n = 0;
+    for (; n < room && m_current + n < m_rangeEnd; ++n) {
+        const int64_t d = static_cast<int64_t>(m_current) + n + m_offsetSectors;
+        uint8_t* dst = SectorOf(m_discBuffer.data(), n);
+        const uint8_t* a = nullptr;
+        kyError e = driveSector(d, a);
+        if (kyFailed(e)) return e;
+        if (split == 0) {
+            std::memcpy(dst, a, KY_SECTOR_BYTES);
+            continue;
+        }
+        // The disc sector is the end of drive sector d and the start of d + 1. The first
+        // part is copied before d + 1 is read, which may reuse the buffer d was in.
+        std::memcpy(dst, a + split, KY_SECTOR_BYTES - split);
+        const uint8_t* b = nullptr;
+        e = driveSector(d + 1, b);
+        if (kyFailed(e)) return e;
+        std::memcpy(dst + KY_SECTOR_BYTES - split, b, split);
+    }
+    chunk = Chunk{m_discBuffer.data(), n};
     return KY_OK;
 }
 
@@ -581,13 +1004,14 @@ kyError kyDskReader::Process() {
     if (!m_downstream) return KYERR_SEQUENCE;
     if (m_buffers[0].empty() || m_planes.empty()) return KYERR_SEQUENCE;
     Chunk chunk;
-    kyError e = readChunk(chunk);
+    kyError e = nextSectors(chunk);
     if (kyFailed(e)) return e;
     if (chunk.sectors == 0) return m_downstream->EndOfStream();
 
     for (uint32_t i = 0; i < chunk.sectors && m_current < m_rangeEnd; ++i) {
         updateTrack(m_current);
-        uint8_t* sector = chunk.data + static_cast<size_t>(i) * KY_SECTOR_BYTES;
+        uint8_t* sector = SectorOf(chunk.data, i);
+        for (kyCdAudioTap* tap : m_taps) tap->SectorDelivered(m_current, sector);
         float** planes = m_planes.planes();
         e = InterleavedToPlanar(planes, sector, 2, 0, KY_SECTOR_FRAMES, "PCM 16-bit", false, false);
         if (kyFailed(e)) return e;
@@ -613,14 +1037,14 @@ kyError kyDskReader::RunInterleaved() {
     if (kyFailed(e)) return e;
     for (;;) {
         Chunk chunk;
-        e = readChunk(chunk);
+        e = nextSectors(chunk);
         if (kyFailed(e)) return e;
         if (chunk.sectors == 0) break;
         for (uint32_t i = 0; i < chunk.sectors && m_current < m_rangeEnd; ++i) {
             if (!m_downstream) return KYERR_SEQUENCE;
-            e = m_downstream->WriteInterleaved(chunk.data +
-                                                   static_cast<size_t>(i) * KY_SECTOR_BYTES,
-                                               KY_SECTOR_BYTES, KY_SECTOR_FRAMES);
+            uint8_t* sector = SectorOf(chunk.data, i);
+            for (kyCdAudioTap* tap : m_taps) tap->SectorDelivered(m_current, sector);
+            e = m_downstream->WriteInterleaved(sector, KY_SECTOR_BYTES, KY_SECTOR_FRAMES);
             if (kyFailed(e)) return e;
             ++m_current;
         }

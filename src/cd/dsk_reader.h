@@ -8,19 +8,37 @@
 //
 // Three read modes, chosen before each run:
 //  - burst: one plain read per chunk of as many sectors as the drive transfers at once;
-//  - jitter correcting: every chunk re-reads the three sectors before it and is realigned
-//    on the last sector delivered, so a drive that lands a few sectors off after a seek
-//    still gives a seamless stream; a read that does not line up is read again. After
-//    digital silence, which cannot anchor a realignment, the next read simply continues
-//    the previous one;
+//  - jitter correcting: every chunk re-reads the sectors before it and is realigned on the
+//    last distinctive sector delivered (back through digital silence or a loop, which
+//    cannot anchor a realignment, up to six seconds), so a drive that lands a few sectors
+//    off after a seek still gives a seamless stream; a read that does not line up is read
+//    again. Further from any anchor, the next read continues the drive's previous one
+//    instead of seeking (a drive streams on where it is);
 //  - scratch correcting: jitter correcting, and every chunk is read until each of its
-//    sectors has two reads that agree (at most eight reads; what still disagrees is
-//    taken sample by sample where two reads agree, else as the average of all eight).
+//    sectors has two reads that agree, at least one of them placed on the disc (at most
+//    eight reads; what still disagrees is taken sample by sample where placed reads agree,
+//    else as their average).
+//
+// Nothing is delivered as good unless its place on the disc is tied to something already
+// confirmed. A range that starts where an earlier range of this disc ended (or a little
+// after it) is realigned on that range's last distinctive sector; a range with nothing
+// confirmed before it (the first one, one picked out of order) is confirmed by a vote of
+// reads approaching it from different points (kyLandingVote). What cannot be confirmed is
+// still delivered, but reported (Report()): the file is then "suspect", never "good".
+//
+// The drive's read offset (samples, AccurateRip's sign: a drive with offset +N delivers,
+// for a requested sector, samples that begin N samples earlier on the disc) is corrected:
+// every range is shifted by it, reading the extra sectors it needs; samples before the
+// disc's first sector or past its lead-out are silence. Pre-emphasis and the audio taps
+// follow the corrected positions.
+//
 // Tracks flagged with pre-emphasis are de-emphasised on the way out; such a range has no
 // interleaved form, so writers take it through floats.
+#include "cd/cd_audio_tap.h"
 #include "cd/de_emphasis.h"
 #include "cd/disc_toc.h"
 #include "cd/dsk_reader_mode.h"
+#include "cd/read_report.h"
 #include "core/filter.h"
 #include "core/sample_block.h"
 #include <chrono>
@@ -28,6 +46,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,6 +128,24 @@ public:
     void SetSpeed(uint8_t speed) { m_speed = speed; }
     uint8_t Speed() const { return m_speed; }
 
+    // Drive read offset in samples, -5880..5880 (values outside are clamped).
+    void SetReadOffset(int32_t samples);
+    int32_t ReadOffset() const { return m_readOffset; }
+    // A sector that never reads: fail the run with "Couldn't read from file" (the default),
+    // or fill it with silence, report it and go on.
+    void SetContinueOnReadError(bool on) { m_continueOnReadError = on; }
+    bool ContinueOnReadError() const { return m_continueOnReadError; }
+
+    // What the run that was started last found out (reset by Prepare and RunInterleaved).
+    const kyReadReport& Report() const { return m_report; }
+    // Forgets the sectors earlier runs confirmed, so that the next range starts as if
+    // nothing had been read from this disc (opening a drive does the same).
+    void ForgetReadHistory();
+
+    // Listeners to the delivered audio (not owned; remove before destroying them).
+    void AddAudioTap(kyCdAudioTap* tap);
+    void RemoveAudioTap(kyCdAudioTap* tap);
+
     // The pause between read retries. Defaults to sleeping; tests count the pauses.
     using SleepFunction = std::function<void(std::chrono::milliseconds)>;
     void SetSleepFunction(SleepFunction sleep);
@@ -129,31 +166,84 @@ private:
         uint8_t* data = nullptr;
         uint32_t sectors = 0;
     };
+    // One read of the drive: buffer[i] holds drive sector start + offset + i when placed.
+    struct Pass {
+        uint8_t* data = nullptr;
+        uint32_t start = 0;
+        uint32_t sectors = 0;
+        bool placed = false;
+        int32_t offset = 0;
+        int64_t score = 0; // of the realignment that placed it (0: exact)
+        // The drive sector `lba` in this read, or null.
+        const uint8_t* at(int64_t lba) const;
+        // Sectors it holds from `lba` on (0 when it does not hold `lba`).
+        uint32_t from(int64_t lba) const;
+    };
+    // A distinctive sector whose place on the disc is known: later reads are realigned
+    // on it.
+    struct Anchor {
+        uint32_t lba = 0;
+        std::vector<uint8_t> data;
+        bool trusted = true; // its place is confirmed, not only guessed
+    };
+    // Sectors to deliver before reading on, decided while confirming a start.
+    struct Lead {
+        std::vector<uint8_t> data;
+        std::vector<bool> sure;
+        uint32_t sectors() const { return static_cast<uint32_t>(sure.size()); }
+    };
 
     void adoptMethods(Methods methods);
     kyDskReaderMode* methodOf(uint32_t number, uint32_t& local) const;
     kyError openForReading();
-    // A chunk from `m_current` on; sectors = 0 when the range is done.
+    // The next disc sectors of the range, read offset applied; sectors = 0 when it is done.
+    kyError nextSectors(Chunk& chunk);
+    // The next drive sectors from m_next on; sectors = 0 when the range is done.
     kyError readChunk(Chunk& chunk);
-    // One read of `count` sectors at `position` into `buffer` with retries and, with jitter
-    // correction, the back-read and realignment (an inexact splice is smoothed when
-    // `smooth`). `count` comes back as the number of sectors from `position` on that the
-    // buffer now holds.
-    // With `stream` the read continues the drive's previous read instead; `anchorless`
-    // skips the back-read when the last sector delivered cannot anchor a realignment.
-    kyError readSectors(uint8_t* buffer, uint32_t position, uint32_t& count, bool smooth,
-                        bool stream, bool anchorless);
-    // Where the last sector delivered lies in a back-read of `total` sectors.
+    kyError readBurst(uint32_t x, uint32_t count, Chunk& chunk);
+    kyError readJitter(uint32_t x, uint32_t count, Chunk& chunk);
+    kyError readScratch(uint32_t x, uint32_t count, Chunk& chunk);
+    // A read of `count` sectors from x on whose place is known: continuing the drive's
+    // stream, or realigned on an anchor (re-read when it does not line up). Unplaced when
+    // nothing lines up: the best guess is then in the pass.
+    kyError readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass,
+                       bool rereads);
+    // Where `anchor` sits in a read: exact and unambiguous gives the landing.
     struct Match {
-        int32_t p = -1;         // its index in the buffer
-        int64_t score = 0;      // sum of absolute sample differences there
-        uint32_t sectors = 0;   // sectors after it that may be delivered
-        bool ambiguous = false; // another exact match would deliver different data
+        int32_t p = -1;
+        int64_t score = 0;
+        bool ambiguous = false;
+        bool damaged = false; // not exact, but a damaged copy of the anchor, at one place only
     };
-    Match realign(const uint8_t* buffer, uint32_t back, uint32_t total, uint32_t limit) const;
-    // Scratch correction: reads the chunk until every sector is confirmed by two reads.
-    kyError readVerified(uint32_t count, bool anchorless, Chunk& chunk);
-    kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors);
+    Match realign(const Pass& pass, const Anchor& anchor, uint32_t x) const;
+    // Places an unplaced read by the distinctive sectors it shares with a placed one.
+    bool placeBy(Pass& pass, const Pass& reference) const;
+    // Nothing confirmed lies close enough before x: find out where the drive reads by a
+    // vote of reads approaching x from different points (dsk_reader_start.cpp).
+    kyError confirmStart(uint32_t x, Lead& lead);
+    // Reads with retries (the whole request again after a failure); a sector that keeps
+    // failing is looked for and named in m_failedDrive.
+    kyError readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors);
+    kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors, uint32_t attempts);
+    uint32_t isolateFailure(uint32_t start, uint32_t sectors);
+    // A read failure: fail the run, or (continuing on errors) remember the sector.
+    kyError handleReadFailure(kyError e);
+    // The lowest sector a read for x may ask for (past any failing sector before x), and
+    // the first failing sector at or after x (or the readable end).
+    uint32_t floorFor(uint32_t x) const;
+    uint32_t ceilingFor(uint32_t x) const;
+    bool isBad(uint32_t lba) const { return m_bad.count(lba) != 0; }
+    const Anchor* usableAnchor(uint32_t x, size_t skip = 0) const;
+    bool streamUsable(uint32_t x, uint32_t count) const;
+    void noteRead(uint32_t start, uint32_t sectors, bool placed, int32_t offset);
+    // After a chunk: the new anchor, the last sector delivered, what was not sure.
+    // `unsure` (when given) flags sectors that may not be what is on the disc: they are
+    // reported, and never anchor.
+    void delivered(const uint8_t* data, uint32_t x, uint32_t sectors, bool placed,
+                   const std::vector<uint8_t>* unsure = nullptr);
+    void keepAnchor(const Anchor& anchor);
+    void markSuspect(uint32_t first, uint32_t last); // drive sectors
+    uint32_t discSector(int64_t driveSector) const;
     void updateTrack(uint32_t sector);
     void pause(std::chrono::milliseconds ms);
 
@@ -169,26 +259,55 @@ private:
     // Read buffers: [0] always, [1..7] only when verifying.
     static constexpr uint32_t kPasses = 8;
     std::vector<uint8_t> m_buffers[kPasses];
-    std::vector<uint8_t> m_stash; // an earlier read's data, for ambiguous realignments
-    uint32_t m_stashSectors = 0;
-    std::vector<uint8_t> m_agreedBy; // per sector of a verified chunk: the read confirming it
-    uint32_t m_chunk = 0;            // sectors per drive transfer
-    uint32_t m_bufferSectors = 0;    // capacity of each read buffer
+    std::vector<uint8_t> m_discBuffer; // disc sectors assembled across the read offset
+    uint32_t m_chunk = 0;              // sectors per drive transfer
+    uint32_t m_target = 0;             // new sectors per chunk
     kyPlaneBuffer m_planes;
 
     uint8_t m_speed = 255;
     uint32_t m_track = 0;
     bool m_jitterCorrection = false;
     bool m_verify = false;
+    bool m_continueOnReadError = false;
+    int32_t m_readOffset = 0;
+    int32_t m_offsetSectors = 0;  // whole sectors of the offset (rounded down)
+    uint32_t m_offsetSamples = 0; // frames left over, 0..587
     uint32_t m_length = KY_NO_LENGTH;
-    uint32_t m_rangeStart = 0;
+    uint32_t m_rangeStart = 0; // disc sectors
     uint32_t m_rangeEnd = 0;
     uint32_t m_seekOffset = 0;
-    uint32_t m_current = 0;
-    bool m_havePrevious = false; // m_previous holds the last sector delivered this run
-    uint32_t m_streamLba = 0;    // where the drive's last read of this run ended
-    bool m_streamValid = false;
+    uint32_t m_current = 0; // next disc sector to deliver
+
+    // Drive side of the run: sectors m_next .. m_driveEnd - 1 are still to be read, within
+    // the audio the drive can read (m_readFloor .. m_readCeiling - 1).
+    uint32_t m_next = 0;
+    uint32_t m_driveEnd = 0;
+    uint32_t m_readFloor = 0;
+    uint32_t m_readCeiling = 0;
+    Chunk m_pending;           // drive sectors read but not yet passed on
+    uint32_t m_pendingLba = 0; // drive sector of m_pending.data
+    std::vector<uint8_t> m_carry; // the drive sector that straddles two disc sectors
+    std::vector<uint8_t> m_silence;
+    Lead m_lead;
+    uint32_t m_leadIndex = 0;
+
+    std::vector<Anchor> m_anchors; // newest last, a few
+    std::vector<Anchor> m_kept;    // anchors of earlier runs on this disc
+    std::optional<Anchor> m_guess; // an unconfirmed one close before this run's start
+    bool m_trusted = true;         // what is delivered is tied to the disc
     uint8_t m_previous[KY_SECTOR_BYTES] = {};
+    bool m_havePrevious = false;
+    // The drive's stream: the last request ended at m_requestEnd; continuing it gives
+    // drive sector m_requestEnd + m_streamOffset when the offset is known.
+    bool m_requestValid = false;
+    uint32_t m_requestEnd = 0;
+    bool m_streamKnown = false;
+    int32_t m_streamOffset = 0;
+    std::set<uint32_t> m_bad; // drive sectors that never read
+    std::optional<uint32_t> m_failedDrive;
+
+    kyReadReport m_report;
+    std::vector<kyCdAudioTap*> m_taps;
     kyDeEmphasis m_deEmphasis;
     bool m_firstRead = false;
     SleepFunction m_sleep;

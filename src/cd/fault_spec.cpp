@@ -104,8 +104,12 @@ bool kyFaultSpec::Parse(const std::string& text, kyFaultSpec& out, std::string& 
         } else if (key == "speed") {
             if (!ToDouble(value, spec.speed) || spec.speed <= 0 || spec.speed > 100000)
                 return fail("expected speed=x with x above 0");
+        } else if (key == "offset") {
+            if (!ToInt(value, -100000, 100000, n))
+                return fail("expected offset=N samples (-100000 to 100000)");
+            spec.readOffset = int32_t(n);
         } else {
-            return fail("unknown fault (seed, seek, error, bad, scratch, settle, speed)");
+            return fail("unknown fault (seed, seek, error, bad, scratch, settle, speed, offset)");
         }
         if (comma == text.size()) break;
     }

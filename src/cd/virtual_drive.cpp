@@ -10,6 +10,7 @@
 namespace {
 
 constexpr uint32_t kSectorBytes = 2352;
+constexpr int64_t kSectorFrames = 588;
 constexpr double kBytesPerSpeed = 176400.0; // one times CD speed
 constexpr uint16_t kFullSpeedKBs = 8467;    // what an unthrottled drive claims: 48x
 
@@ -218,13 +219,27 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
         return false;
     }
     const int64_t from = int64_t(lba) + s.offset;
-    if (s.offset != 0 && !m_image->ReadSectors(uint32_t(std::max<int64_t>(from, 0)), count, out)) {
-        // The head landed partly outside what is recorded: those sectors read as silence.
-        for (uint32_t i = 0; i < count; ++i) {
-            uint8_t* sector = out + size_t(i) * kSectorBytes;
-            if (from + i < 0 || !m_image->ReadSectors(uint32_t(from + i), 1, sector))
+    // Sectors from `first` on, those outside what is recorded as silence.
+    auto fill = [&](int64_t first, uint32_t n, uint8_t* to) {
+        if (first >= 0 && m_image->ReadSectors(uint32_t(first), n, to)) return;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t* sector = to + size_t(i) * kSectorBytes;
+            if (first + i < 0 || !m_image->ReadSectors(uint32_t(first + i), 1, sector))
                 std::memset(sector, 0, kSectorBytes);
         }
+    };
+    if (m_faults.readOffset != 0) {
+        // The samples that begin readOffset samples before the place the head is at.
+        const int64_t firstSample = from * kSectorFrames - m_faults.readOffset;
+        const int64_t sector = firstSample >= 0 ? firstSample / kSectorFrames
+                                                : -((-firstSample + kSectorFrames - 1) / kSectorFrames);
+        const size_t skip = size_t(firstSample - sector * kSectorFrames) * 4;
+        std::vector<uint8_t> span(size_t(count + 1) * kSectorBytes);
+        fill(sector, count + 1, span.data());
+        std::memcpy(out, span.data() + skip, size_t(count) * kSectorBytes);
+    } else if (s.offset != 0) {
+        // The head landed partly outside what is recorded: those sectors read as silence.
+        fill(from, count, out);
     }
     if (!settled) {
         for (const kyFaultSpec::Scratch& scratch : m_faults.scratch) {

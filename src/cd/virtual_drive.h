@@ -95,7 +95,8 @@ private:
 };
 
 // Faults a virtual drive injects, parsed from a text such as
-// "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8".
+// "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8,
+// offset=667".
 // Every random draw comes from one generator seeded with `seed` when the drive is added,
 // so the same text and the same commands give the same faults.
 struct kyFaultSpec {
@@ -125,6 +126,10 @@ struct kyFaultSpec {
     uint32_t settle = 0;
     // speed=x: at most x * 176400 bytes per second; 0 = unlimited.
     double speed = 0;
+    // offset=N: the drive's read offset in samples: for a requested sector it delivers the
+    // samples that begin N samples earlier on the disc (later for a negative N); samples
+    // before the disc's first sector or past its end read as silence.
+    int32_t readOffset = 0;
 
     // Empty text: no faults. False with a message naming the bad item.
     static bool Parse(const std::string& text, kyFaultSpec& out, std::string& error);

@@ -54,6 +54,9 @@ public:
     // ---- faults ----
     // Positioning error of the n-th ReadAudio call (0-based); 0 when not listed.
     std::map<uint32_t, int32_t> offsetOfCall;
+    // With streamOffsets, a call not listed that continues the previous call (asks for the
+    // sector after its last) keeps that call's error, as a drive reading on does.
+    bool streamOffsets = false;
     // Any call whose range covers one of these sectors fails while its count is above 0.
     std::map<uint32_t, uint32_t> badSector;
     // Called with the returned data of each successful call (lba asked, sectors).
@@ -108,14 +111,18 @@ public:
         for (auto& [bad, left] : badSector) {
             if (bad >= lba && bad < lba + sectors && left > 0) {
                 --left;
+                m_lastEnd = -1;
                 calls.push_back({lba, sectors, false});
                 return KYERR_READ_FILE;
             }
         }
         calls.push_back({lba, sectors, true});
         auto it = offsetOfCall.find(call);
-        const int64_t from =
-            static_cast<int64_t>(lba) + (it == offsetOfCall.end() ? 0 : it->second);
+        int32_t offset = it == offsetOfCall.end() ? 0 : it->second;
+        if (it == offsetOfCall.end() && streamOffsets && lba == m_lastEnd) offset = m_lastOffset;
+        m_lastEnd = lba + sectors;
+        m_lastOffset = offset;
+        const int64_t from = static_cast<int64_t>(lba) + offset;
         uint8_t* out = static_cast<uint8_t*>(buffer);
         for (uint32_t i = 0; i < sectors; ++i) {
             const int64_t s = from + i;
@@ -158,6 +165,8 @@ private:
     std::vector<uint8_t> m_pcm;
     std::vector<Track> m_tracks;
     kyDriveRecord m_record;
+    int64_t m_lastEnd = -1;
+    int32_t m_lastOffset = 0;
 };
 
 // A sink that keeps everything it receives: planar blocks as 16-bit samples (exact for CD

@@ -13,6 +13,9 @@
 namespace {
 
 constexpr uint32_t kSector = KY_SECTOR_BYTES;
+// With jitter correction a range that nothing read before precedes starts with reads that
+// confirm where the drive reads: on a clean drive the walk and seven reads that vote.
+constexpr uint32_t kStartReads = 8;
 
 // A reader over one fake drive, opened, with a collecting sink and counted pauses.
 struct Rig {
@@ -244,11 +247,14 @@ TEST(DskReaderModes, ChunksFollowTheLargestTransfer) {
     jitter.reader->SetSpeed(8);
     ASSERT_EQ(jitter.Run(), KY_OK);
     EXPECT_EQ(jitter.drive->lastSpeed, 8);
-    ASSERT_GE(jitter.ReadCalls(), 2u);
-    EXPECT_EQ(jitter.drive->calls[0].lba, 0u); // nothing before the range start to align on
-    EXPECT_EQ(jitter.drive->calls[0].sectors, 24u);
-    EXPECT_EQ(jitter.drive->calls[1].lba, 21u);
-    EXPECT_EQ(jitter.drive->calls[1].sectors, 27u);
+    ASSERT_GE(jitter.ReadCalls(), kStartReads + 2);
+    // After the start: reads of 27 sectors, three of them before the 24 new ones.
+    const auto& calls = jitter.drive->calls;
+    for (size_t i = kStartReads + 1; i + 1 < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].sectors, 27u) << i;
+        EXPECT_EQ(calls[i].lba + 27, calls[i + 1].lba + 3) << i;
+    }
+    EXPECT_TRUE(jitter.reader->Report().clean());
 }
 
 // With fewer than four sectors per transfer, jitter correction still moves on.
@@ -266,24 +272,26 @@ TEST(DskReaderModes, TinyTransfersStillReadEverything) {
 
 // ---- realignment ----------------------------------------------------------------------
 
-// Call 1 is the second chunk: asked for 21..47 (three back, 24 new).
+// The reads after the start are realigned on what came before them.
 TEST(DskReaderJitter, MispositionedReadsAreRealignedOnContent) {
     for (int32_t offset : {-9, -5, -2, -1, 1, 2}) {
         Rig rig(100, {{0}}, 65536, KY_READ_JITTER);
-        rig.drive->offsetOfCall[1] = offset;
-        rig.drive->offsetOfCall[2] = offset < 0 ? 1 : -3;
+        rig.drive->offsetOfCall[kStartReads + 1] = offset;
+        rig.drive->offsetOfCall[kStartReads + 2] = offset < 0 ? 1 : -3;
         ASSERT_EQ(rig.Run(), KY_OK);
         EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(0, 100)) << "offset " << offset;
+        EXPECT_TRUE(rig.reader->Report().clean()) << "offset " << offset;
+        EXPECT_GT(rig.reader->Report().rereads, 0u);
     }
 }
 
 TEST(DskReaderJitter, RealignmentAtTheRangeEndKeepsTheLength) {
-    // 50 sectors: chunks of 24, 24 and 2; the last read asks for 45..49.
+    // 50 sectors: after the start, the last read asks for the range's last sectors.
     for (int32_t offset : {1, 2, -1, -2, -5, -9}) {
         for (bool interleaved : {false, true}) {
             Rig rig(120, {{0}, {50}}, 65536, KY_READ_JITTER);
             rig.reader->SetTrackRange(1, 1);
-            rig.drive->offsetOfCall[2] = offset;
+            rig.drive->offsetOfCall[kStartReads + 2] = offset;
             if (interleaved) {
                 ASSERT_EQ(rig.reader->RunInterleaved(), KY_OK);
                 EXPECT_EQ(rig.sink.bytes, rig.Disc(0, 50)) << "offset " << offset;
@@ -296,10 +304,12 @@ TEST(DskReaderJitter, RealignmentAtTheRangeEndKeepsTheLength) {
 }
 
 TEST(DskReaderJitter, ShortBackReadNeverLooksBeforeTheBuffer) {
-    // Four sectors a transfer: one new sector per chunk, so the second chunk has a back-read
-    // of one sector and the third of two. A read that lands late leaves offsets that would
-    // point before the buffer.
-    for (uint32_t call : {1u, 2u}) {
+    // Four sectors a transfer: one new sector per chunk. Reads that land late leave
+    // offsets that would point before the buffer.
+    Rig clean(20, {{0}}, 4 * kSector, KY_READ_JITTER);
+    ASSERT_EQ(clean.Run(), KY_OK);
+    const uint32_t calls = clean.ReadCalls();
+    for (uint32_t call = calls - 12; call < calls; ++call) {
         Rig rig(20, {{0}}, 4 * kSector, KY_READ_JITTER);
         rig.drive->offsetOfCall[call] = 1;
         ASSERT_EQ(rig.Run(), KY_OK);
@@ -307,52 +317,91 @@ TEST(DskReaderJitter, ShortBackReadNeverLooksBeforeTheBuffer) {
     }
 }
 
-TEST(DskReaderJitter, RepeatedSectorsNeedTwoReadsThatLandAlike) {
-    // Sectors 20..59 repeat one sector of music (a loop): the last one delivered matches at
-    // every position of the back-read, so a read that landed two sectors early would go
-    // unnoticed until the loop ends. Such a chunk is read until two reads agree.
+TEST(DskReaderJitter, LoopsAreCrossedOnTheLastSectorBeforeThem) {
+    // Sectors 20..59 repeat one sector of music (a loop): a sector inside it matches at
+    // every position, so the reads that follow are tied to the last sector before the
+    // loop (19) however far back, and land exactly whatever the drive does meanwhile.
     auto pcm = fake::MakePcm(100);
     for (uint32_t s = 21; s < 60; ++s) std::memcpy(&pcm[s * kSector], &pcm[20 * kSector], kSector);
-    auto d = std::make_unique<fake::Drive>(std::move(pcm), std::vector<fake::Track>{{0}});
-    fake::Drive* drive = d.get();
-    kyDskReader::Methods m;
-    m.passThrough = std::move(d);
-    kyDskReader reader(std::move(m));
-    ASSERT_TRUE(reader.OpenDrive(0));
-    reader.SetReadMode(KY_READ_JITTER);
-    drive->offsetOfCall[2] = -2; // the chunk at 48, whose data runs out of the loop at 60
-    fake::Sink sink;
-    reader.Connect(&sink);
-    ASSERT_EQ(sink.Run(), KY_OK);
-    reader.Disconnect();
-    EXPECT_EQ(sink.SampleBytes(),
-              std::vector<uint8_t>(drive->Pcm(0), drive->Pcm(0) + 100 * kSector));
-    EXPECT_EQ(drive->calls.size(), 7u); // chunks at 0, 24, 48 (three reads), 72 and 96
+    for (int32_t offset : {0, -2, 1, -5}) {
+        auto d = std::make_unique<fake::Drive>(pcm, std::vector<fake::Track>{{0}});
+        fake::Drive* drive = d.get();
+        kyDskReader::Methods m;
+        m.passThrough = std::move(d);
+        kyDskReader reader(std::move(m));
+        ASSERT_TRUE(reader.OpenDrive(0));
+        reader.SetReadMode(KY_READ_JITTER);
+        drive->streamOffsets = true;
+        for (uint32_t call = kStartReads + 1; call < kStartReads + 4; ++call)
+            drive->offsetOfCall[call] = offset;
+        fake::Sink sink;
+        reader.Connect(&sink);
+        ASSERT_EQ(sink.Run(), KY_OK);
+        reader.Disconnect();
+        EXPECT_EQ(sink.SampleBytes(), std::vector<uint8_t>(drive->Pcm(0), drive->Pcm(0) + 100 * kSector))
+            << offset;
+        EXPECT_TRUE(reader.Report().clean()) << offset;
+        // The read for the chunk at 48 starts two sectors before the anchor at 19.
+        bool back = false;
+        for (const auto& c : drive->calls) back |= c.lba == 17;
+        EXPECT_TRUE(back) << offset;
+    }
 }
 
-TEST(DskReaderJitter, MispositionedFirstReadShiftsTheWholeRange) {
-    // The first chunk has nothing before it to align on; later chunks follow it faithfully,
-    // so the whole range comes out shifted, at its full length.
-    {
+TEST(DskReaderJitter, UnanchoredStartIsConfirmedByAVote) {
+    // The first read of a range lands off; the reads that approach the start from other
+    // points outvote it, and the range comes out exactly.
+    for (int32_t offset : {-2, 3, -9}) {
         Rig rig(200, {{0}, {50}, {150}}, 65536, KY_READ_JITTER);
         rig.reader->SetTrackRange(2, 2);
-        rig.drive->offsetOfCall[0] = -2;
-        rig.drive->offsetOfCall[2] = -3;
+        rig.drive->offsetOfCall[0] = offset;
+        rig.drive->offsetOfCall[1] = offset;
         ASSERT_EQ(rig.Run(), KY_OK);
-        EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(48, 148));
+        EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(50, 150)) << offset;
+        EXPECT_TRUE(rig.reader->Report().clean()) << offset;
+        EXPECT_GE(rig.reader->Report().rereads, kStartReads - 1);
+        // The start was read from before the range.
+        EXPECT_LT(rig.drive->calls[0].lba, 50u);
     }
-    {
-        // Shifted late, the last sectors of the range are never asked of the drive: only the
-        // length and everything before the last chunk can be right.
+    // A drive that lands somewhere else every time leaves no clear majority: the range is
+    // still delivered, reported as suspect from its first sector to its last.
+    Rig rig(200, {{0}, {50}, {150}}, 65536, KY_READ_JITTER);
+    rig.reader->SetTrackRange(2, 2);
+    for (uint32_t call = 0; call < 200; ++call)
+        rig.drive->offsetOfCall[call] = static_cast<int32_t>(call % 7) - 3;
+    ASSERT_EQ(rig.Run(), KY_OK);
+    ASSERT_EQ(rig.sink.samples.size(), 100u * 1176);
+    ASSERT_EQ(rig.reader->Report().suspect.size(), 1u);
+    EXPECT_EQ(rig.reader->Report().suspect[0], (kySectorSpan{50, 149}));
+}
+
+TEST(DskReaderJitter, RangesThatFollowOnAreAnchoredOnTheRangeBefore) {
+    // Track 2 after track 1 on the same disc: its first read goes back to track 1's last
+    // sectors and is realigned on them, even when that read lands off.
+    for (int32_t offset : {0, -3, 2}) {
         Rig rig(200, {{0}, {50}, {150}}, 65536, KY_READ_JITTER);
-        rig.reader->SetTrackRange(2, 2);
-        rig.drive->offsetOfCall[0] = 2;
+        rig.reader->SetTrackRange(1, 1);
         ASSERT_EQ(rig.Run(), KY_OK);
-        auto got = rig.sink.SampleBytes();
-        ASSERT_EQ(got.size(), 100u * kSector);
-        got.resize(90 * kSector);
-        EXPECT_EQ(got, rig.Disc(52, 142));
+        rig.sink.samples.clear();
+        const uint32_t before = rig.ReadCalls();
+        rig.drive->offsetOfCall[before] = offset;
+        rig.reader->SetTrackRange(2, 2);
+        ASSERT_EQ(rig.Run(), KY_OK);
+        EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(50, 150)) << offset;
+        EXPECT_TRUE(rig.reader->Report().clean()) << offset;
+        EXPECT_EQ(rig.drive->calls[before].lba, 47u) << offset; // back to sector 49, less two
+        // No start confirmation: every read after the first is a chunk of the range.
+        EXPECT_LE(rig.ReadCalls() - before, 6u);
     }
+    // Reopening the drive forgets it: the next range confirms its start again.
+    Rig rig(200, {{0}, {50}, {150}}, 65536, KY_READ_JITTER);
+    rig.reader->SetTrackRange(1, 1);
+    ASSERT_EQ(rig.Run(), KY_OK);
+    ASSERT_TRUE(rig.reader->OpenDrive(0));
+    const uint32_t before = rig.ReadCalls();
+    rig.reader->SetTrackRange(2, 2);
+    ASSERT_EQ(rig.Run(), KY_OK);
+    EXPECT_GE(rig.ReadCalls() - before, kStartReads);
 }
 
 TEST(DskReaderJitter, BurstModeCannotSeeMispositionedReads) {
@@ -371,17 +420,19 @@ TEST(DskReaderJitter, BurstModeCannotSeeMispositionedReads) {
 
 TEST(DskReaderJitter, InexactSpliceIsSmoothed) {
     // A chunk whose data matches nowhere (the previous sector was damaged when read): the
-    // best position wins and the first three frames are blended with the last one delivered.
+    // best position wins and the first three frames are blended with the last one
+    // delivered; the chunk is reported.
     Rig rig(60, {{0}}, 65536, KY_READ_JITTER);
     rig.drive->corrupt = [](uint32_t call, uint32_t, uint32_t sectors, uint8_t* data) {
-        if (call != 0) return;
-        // The last sector of the first chunk comes back with its last frame raised by 1000.
-        int16_t s[2];
-        uint8_t* last = data + (sectors - 1) * kSector + kSector - 4;
-        std::memcpy(s, last, 4);
-        s[0] = static_cast<int16_t>(s[0] + 1000);
-        s[1] = static_cast<int16_t>(s[1] + 1000);
-        std::memcpy(last, s, 4);
+        if (call != kStartReads) return;
+        // The last sector of the first chunk comes back with every sample raised by 1000.
+        uint8_t* last = data + (sectors - 1) * kSector;
+        for (uint32_t k = 0; k < kSector / 2; ++k) {
+            int16_t v;
+            std::memcpy(&v, last + 2 * k, 2);
+            v = static_cast<int16_t>(v + 1000);
+            std::memcpy(last + 2 * k, &v, 2);
+        }
     };
     ASSERT_EQ(rig.Run(), KY_OK);
     ASSERT_EQ(rig.sink.samples.size(), 60u * 1176);
@@ -391,7 +442,8 @@ TEST(DskReaderJitter, InexactSpliceIsSmoothed) {
         std::memcpy(&v, disc.data() + frame * 4 + ch * 2, 2);
         return static_cast<int32_t>(v);
     };
-    const uint32_t splice = 24 * 588; // first frame of the second chunk
+    // The first chunk after the start: the walk's sector 0, then 1..24.
+    const uint32_t splice = 25 * 588; // first frame of the chunk after it
     for (int ch = 0; ch < 2; ++ch) {
         const int32_t p = at(splice - 1, ch) + 1000; // the damaged frame that was delivered
         EXPECT_EQ(rig.sink.samples[(splice - 1) * 2 + ch], p);
@@ -400,23 +452,27 @@ TEST(DskReaderJitter, InexactSpliceIsSmoothed) {
         EXPECT_EQ(rig.sink.samples[(splice + 2) * 2 + ch], (p + 3 * at(splice + 2, ch)) / 4);
         EXPECT_EQ(rig.sink.samples[(splice + 3) * 2 + ch], at(splice + 3, ch));
     }
+    ASSERT_FALSE(rig.reader->Report().suspect.empty());
+    EXPECT_EQ(rig.reader->Report().suspect[0].first, 25u);
 }
 
 // ---- scratch correction -----------------------------------------------------------------
 
 TEST(DskReaderScratch, TwoAgreeingReadsPerChunk) {
-    Rig rig(48, {{0}}, 65536, KY_READ_SCRATCH);
+    Rig rig(49, {{0}}, 65536, KY_READ_SCRATCH);
     ASSERT_EQ(rig.Run(), KY_OK);
-    EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(0, 48));
-    EXPECT_EQ(rig.ReadCalls(), 4u); // two chunks of 24, read twice each
+    EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(0, 49));
+    // Sector 0 from the start, then two chunks of 24, read twice each.
+    EXPECT_EQ(rig.ReadCalls(), kStartReads + 4);
+    EXPECT_TRUE(rig.reader->Report().clean());
 }
 
 TEST(DskReaderScratch, MispositionedPassesAreRealignedBeforeComparing) {
     // Second chunk: passes are calls 2, 3, ...; the first lands two sectors early, the
     // second one late.
     Rig rig(100, {{0}}, 65536, KY_READ_SCRATCH);
-    rig.drive->offsetOfCall[2] = -2;
-    rig.drive->offsetOfCall[3] = 1;
+    rig.drive->offsetOfCall[kStartReads + 2] = -2;
+    rig.drive->offsetOfCall[kStartReads + 3] = 1;
     ASSERT_EQ(rig.Run(), KY_OK);
     EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(0, 100));
 }
@@ -425,10 +481,10 @@ TEST(DskReaderScratch, FirstAgreeingPairWins) {
     // Reads 0 and 1 differ in one sample, read 2 equals read 0.
     Rig rig(10, {{0}}, 65536, KY_READ_SCRATCH);
     rig.drive->corrupt = [](uint32_t call, uint32_t, uint32_t, uint8_t* data) {
-        if (call == 1) data[100] ^= 0x40;
+        if (call == kStartReads + 1) data[3 * kSector + 100] ^= 0x40;
     };
     ASSERT_EQ(rig.Run(), KY_OK);
-    EXPECT_EQ(rig.ReadCalls(), 3u);
+    EXPECT_EQ(rig.ReadCalls(), kStartReads + 3);
     EXPECT_EQ(rig.sink.SampleBytes(), rig.Disc(0, 10));
 }
 
@@ -436,17 +492,18 @@ TEST(DskReaderScratch, NoAgreementGivesTheAverageOfEight) {
     // Every read returns a different value for the first left sample of sector 3.
     const int16_t values[8] = {-100, -7, 3, 32767, 32766, -32768, -32767, 12};
     Rig rig(10, {{0}}, 65536, KY_READ_SCRATCH);
-    rig.drive->corrupt = [&](uint32_t call, uint32_t, uint32_t, uint8_t* data) {
-        std::memcpy(data + 3 * kSector, &values[call % 8], 2);
+    rig.drive->corrupt = [&](uint32_t call, uint32_t lba, uint32_t, uint8_t* data) {
+        if (lba <= 3) std::memcpy(data + (3 - lba) * kSector, &values[call % 8], 2);
     };
     ASSERT_EQ(rig.Run(), KY_OK);
-    EXPECT_EQ(rig.ReadCalls(), 8u);
+    EXPECT_EQ(rig.ReadCalls(), kStartReads + 8);
     int32_t sum = 0;
     for (int16_t v : values) sum += v;
     auto expect = rig.Disc(0, 10);
     const int16_t avg = static_cast<int16_t>(sum / 8); // truncated toward zero
     std::memcpy(expect.data() + 3 * kSector, &avg, 2);
     EXPECT_EQ(rig.sink.SampleBytes(), expect);
+    EXPECT_EQ(rig.reader->Report().suspect, (std::vector<kySectorSpan>{{3, 3}}));
 }
 
 // ---- retries ----------------------------------------------------------------------------

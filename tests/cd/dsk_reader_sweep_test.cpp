@@ -1,0 +1,159 @@
+// The CD source over hundreds of small random discs in virtual drives that land off after
+// seeks (with and without a settled first read; light scratches in scratch mode): a track
+// it calls good is always exactly the disc's, in whatever order the tracks are read; a
+// track-by-track rip in order is exact wherever a drive lands right more often than not
+// at any one wrong place, or has settled for its first read.
+#include "cd/dsk_reader.h"
+#include "cd/dsk_reader_fake_drive.h"
+#include "cd/dsk_reader_mode_spti.h"
+#include "cd/virtual_drive.h"
+#include "support/random_disc.h"
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+struct Counts {
+    int runs = 0, tracks = 0, exact = 0, exactSuspect = 0, wrongSuspect = 0, wrongGood = 0;
+    uint64_t rereads = 0;
+    void add(const Counts& c) {
+        runs += c.runs, tracks += c.tracks, exact += c.exact, exactSuspect += c.exactSuspect;
+        wrongSuspect += c.wrongSuspect, wrongGood += c.wrongGood, rereads += c.rereads;
+    }
+};
+
+struct Faults {
+    double p;
+    const char* range;
+};
+// Wrong landings spread over 11 to 18 places, up to 9 sectors either way.
+const Faults kFaults[] = {{0.1, "-9..2"}, {0.3, "-2..9"}, {0.5, "-9..9"},
+                          {0.7, "-5..6"}, {0.9, "-9..2"}, {0.95, "-9..9"}};
+constexpr int kDiscs = 8; // per mode, fault and settling
+
+class DskReaderSweep : public ::testing::Test {
+protected:
+    void TearDown() override { kyClearVirtualDrives(); }
+
+    std::unique_ptr<kyDskReader> open(std::shared_ptr<kyDiscImage> image, const std::string& faults) {
+        kyClearVirtualDrives();
+        std::string error;
+        EXPECT_EQ(kyAddVirtualDrive(image, faults, error), 0) << error;
+        kyOpticalDriveRoots roots; // no real drives
+        roots.deviceDir = "/nonexistent-dskr-devices";
+        roots.cdromInfo = "/nonexistent-dskr-info";
+        kyDskReader::Methods methods;
+        methods.passThrough = std::make_unique<kyDskReaderModeSPTI>(roots);
+        auto reader = std::make_unique<kyDskReader>(std::move(methods));
+        reader->SetSleepFunction([](std::chrono::milliseconds) {});
+        EXPECT_TRUE(reader->OpenDrive(0));
+        return reader;
+    }
+
+    // Reads `tracks`, one range each in that order, and sorts every track into `c`.
+    void rip(kyDskReader& reader, const kyDiscImage& image, const std::vector<uint32_t>& tracks,
+             uint32_t mode, const std::string& what, Counts& c) {
+        const kyDiscToc toc = image.Toc();
+        for (uint32_t t : tracks) {
+            fake::Sink sink;
+            reader.SetReadMode(mode);
+            reader.SetTrackRange(t, t);
+            reader.Connect(&sink);
+            ASSERT_EQ(reader.RunInterleaved(), KY_OK) << what;
+            reader.Disconnect();
+            std::vector<uint8_t> want(size_t(toc.entries[t].length) * 2352);
+            ASSERT_TRUE(image.ReadSectors(toc.entries[t].start, toc.entries[t].length, want.data()));
+            const bool exact = sink.bytes == want;
+            const bool suspect = !reader.Report().clean();
+            ++c.tracks;
+            c.rereads += reader.Report().rereads;
+            if (exact) ++(suspect ? c.exactSuspect : c.exact);
+            if (!exact) ++(suspect ? c.wrongSuspect : c.wrongGood);
+            EXPECT_TRUE(exact || suspect) << what << ": track " << t << " differs from the disc but is called good";
+        }
+        ++c.runs;
+    }
+
+    // Every mode, fault and settling over kDiscs discs; `order` picks the tracks of a disc.
+    std::map<std::string, Counts> sweep(uint64_t firstSeed,
+                                        std::vector<uint32_t> (*order)(const kyDiscImage&)) {
+        std::map<std::string, Counts> rows;
+        uint64_t seed = firstSeed;
+        for (uint32_t mode : {KY_READ_JITTER, KY_READ_SCRATCH})
+            for (const Faults& f : kFaults)
+                for (int settle = 0; settle <= 1; ++settle)
+                    for (int disc = 0; disc < kDiscs; ++disc, ++seed) {
+                        auto image = kytest::makeRandomDisc(seed);
+                        char text[200];
+                        std::snprintf(text, sizeof text, "seed=%llu,seek=%.2f:%s%s",
+                                      static_cast<unsigned long long>(seed), f.p, f.range,
+                                      settle ? ",settle=1" : "");
+                        std::string faults = text;
+                        // Scratches only where scratch correction can see them.
+                        if (mode == KY_READ_SCRATCH && disc % 2)
+                            faults += ",scratch=" + std::to_string(10 + disc * 5) + "-" +
+                                      std::to_string(400 + disc * 13) + ":0.05";
+                        auto reader = open(image, faults);
+                        char key[80];
+                        std::snprintf(key, sizeof key, "%-7s p=%.2f %s", mode == KY_READ_JITTER ? "jitter" : "scratch",
+                                      f.p, settle ? "settled" : "       ");
+                        rip(*reader, *image, order(*image), mode, faults, rows[key]);
+                    }
+        return rows;
+    }
+
+    static Counts report(const char* title, const std::map<std::string, Counts>& rows) {
+        std::printf("%s\n%-28s %5s %6s %6s %9s %9s %7s %9s\n", title, "", "runs", "tracks", "exact",
+                    "exact,sus", "wrong,sus", "wrong,ok", "rereads/t");
+        Counts total;
+        for (const auto& [key, c] : rows) {
+            std::printf("%-28s %5d %6d %6d %9d %9d %7d %9.1f\n", key.c_str(), c.runs, c.tracks, c.exact,
+                        c.exactSuspect, c.wrongSuspect, c.wrongGood,
+                        c.tracks ? double(c.rereads) / c.tracks : 0.0);
+            total.add(c);
+        }
+        std::printf("%-28s %5d %6d %6d %9d %9d %7d\n", "all", total.runs, total.tracks, total.exact,
+                    total.exactSuspect, total.wrongSuspect, total.wrongGood);
+        return total;
+    }
+};
+
+TEST_F(DskReaderSweep, ContiguousTrackByTrackRipsAreExact) {
+    const auto rows = sweep(1000, [](const kyDiscImage& image) {
+        std::vector<uint32_t> tracks;
+        for (const auto& t : image.Tracks()) tracks.push_back(t.number);
+        return tracks;
+    });
+    const Counts total = report("Every track in order, one range each:", rows);
+    EXPECT_EQ(total.wrongGood, 0);
+    RecordProperty("tracks", total.tracks);
+    RecordProperty("wrong_called_good", total.wrongGood);
+    for (const auto& [key, c] : rows) {
+        // A drive that lands right at least as often as not, or that has settled for its
+        // first read, gives every track exactly.
+        const bool landsRight = key.find("p=0.1") != std::string::npos ||
+                                key.find("p=0.3") != std::string::npos ||
+                                key.find("p=0.5") != std::string::npos;
+        if (landsRight || key.find("settled") != std::string::npos)
+            EXPECT_EQ(c.exact + c.exactSuspect, c.tracks) << key;
+    }
+}
+
+TEST_F(DskReaderSweep, TracksOutOfOrderAreExactOrSuspect) {
+    const auto rows = sweep(5000, [](const kyDiscImage& image) {
+        // Every other track, the last first.
+        std::vector<uint32_t> tracks;
+        for (const auto& t : image.Tracks())
+            if (t.number % 2 == 1) tracks.insert(tracks.begin(), t.number);
+        return tracks;
+    });
+    const Counts total = report("Every other track, last first:", rows);
+    EXPECT_EQ(total.wrongGood, 0);
+    RecordProperty("tracks", total.tracks);
+    RecordProperty("wrong_called_good", total.wrongGood);
+}
+
+} // namespace
