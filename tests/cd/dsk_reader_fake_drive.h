@@ -52,11 +52,10 @@ public:
     }
 
     // ---- faults ----
-    // Positioning error of the n-th ReadAudio call (0-based); 0 when not listed.
+    // Positioning error of the n-th ReadAudio call (0-based) when it seeks; 0 when not
+    // listed. A call that continues the previous one (asks for the sector after its last)
+    // reads on from where that one ended, keeping its error, as a drive does.
     std::map<uint32_t, int32_t> offsetOfCall;
-    // With streamOffsets, a call not listed that continues the previous call (asks for the
-    // sector after its last) keeps that call's error, as a drive reading on does.
-    bool streamOffsets = false;
     // Any call whose range covers one of these sectors fails while its count is above 0.
     std::map<uint32_t, uint32_t> badSector;
     // Called with the returned data of each successful call (lba asked, sectors).
@@ -119,7 +118,7 @@ public:
         calls.push_back({lba, sectors, true});
         auto it = offsetOfCall.find(call);
         int32_t offset = it == offsetOfCall.end() ? 0 : it->second;
-        if (it == offsetOfCall.end() && streamOffsets && lba == m_lastEnd) offset = m_lastOffset;
+        if (lba == m_lastEnd) offset = m_lastOffset;
         m_lastEnd = lba + sectors;
         m_lastOffset = offset;
         const int64_t from = static_cast<int64_t>(lba) + offset;

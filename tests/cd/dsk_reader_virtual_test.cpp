@@ -1,6 +1,7 @@
 // The CD source reading the virtual drive through the SCSI pass-through method, compared
 // with the disc image it answers from: clean reads in every mode, positioning errors,
 // scratches, failing sectors and the pre-emphasised track of the demo disc.
+#include "cd/crc32_tap.h"
 #include "cd/de_emphasis.h"
 #include "cd/dsk_reader.h"
 #include "cd/dsk_reader_fake_drive.h"
@@ -147,6 +148,32 @@ protected:
 };
 
 std::shared_ptr<kyDiscImage> DskReaderVirtual::s_demo;
+
+// Keeps every sector the source delivers, as it delivers it.
+struct Collect : kyCdAudioTap {
+    std::vector<uint8_t> bytes;
+    uint32_t first = 0, end = 0, next = 0;
+    bool inOrder = true;
+    void RunStarted(uint32_t a, uint32_t b) override {
+        bytes.clear();
+        first = next = a;
+        end = b;
+    }
+    void SectorDelivered(uint32_t sector, const uint8_t* pcm) override {
+        inOrder &= sector == next++;
+        bytes.insert(bytes.end(), pcm, pcm + kSector);
+    }
+};
+
+// CRC-32 as PKZIP defines it, bit by bit: a check on the table-driven one.
+uint32_t Crc32(const std::vector<uint8_t>& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
 
 const char* ModeName(uint32_t mode) {
     return mode == KY_READ_BURST ? "burst" : mode == KY_READ_JITTER ? "jitter" : "scratch";
@@ -367,6 +394,135 @@ TEST_F(DskReaderVirtual, FailingSectorsAreRetried) {
         auto device = kyVirtualDriveDevice(0);
         EXPECT_FALSE(device->Locked()) << c.what; // unlocked after every chunk
     }
+}
+
+// ---- the drive's read offset ----------------------------------------------------------
+
+TEST_F(DskReaderVirtual, ReadOffsetIsCorrected) {
+    // Offsets of real drives, both signs, below and above a sector: with the drive's
+    // offset given, every track comes out as on the disc, and what lies before the disc's
+    // first sample or after its last reads as silence.
+    for (int32_t n : {6, 48, 667, -472, 1858, -1164}) {
+        Use("seed=" + std::to_string(n + 10000) + ",seek=0.2:-3..3,offset=" + std::to_string(n));
+        m_reader->SetReadOffset(n);
+        Collect tap;
+        m_reader->AddAudioTap(&tap);
+        const uint32_t leadOut = m_image->Sessions().front().leadOut;
+        for (uint32_t t : AudioTracks(true)) {
+            // Interleaved where the track allows: the tap sees the same samples either way.
+            const bool emphasis = m_reader->Toc().entries[t].preEmphasis;
+            fake::Sink sink;
+            sink.keepFloats = false;
+            m_reader->SetReadMode(KY_READ_JITTER);
+            m_reader->SetTrackRange(t, t);
+            m_reader->Connect(&sink);
+            ASSERT_EQ(emphasis ? sink.Run() : m_reader->RunInterleaved(), KY_OK) << n;
+            m_reader->Disconnect();
+            std::vector<uint8_t> want = Image(Start(t), End(t));
+            // Samples the drive cannot deliver: the first |n| of the disc, or its last n.
+            const int64_t from = int64_t(Start(t)) * 588, to = int64_t(End(t)) * 588;
+            const int64_t lo = std::max<int64_t>(0, -n), hi = int64_t(leadOut) * 588 - std::max(0, n);
+            for (int64_t at = from; at < to; ++at)
+                if (at < lo || at >= hi) std::memset(&want[size_t(at - from) * 4], 0, 4);
+            EXPECT_TRUE(tap.bytes == want)
+                << "offset " << n << ", track " << t << ": " << DifferingSamples(tap.bytes, want)
+                << " samples differ";
+            EXPECT_TRUE(tap.inOrder);
+            EXPECT_EQ(tap.first, Start(t));
+            EXPECT_TRUE(m_reader->Report().clean()) << "offset " << n << ", track " << t;
+            if (!emphasis) EXPECT_TRUE(sink.bytes == tap.bytes) << "offset " << n << ", track " << t;
+        }
+        m_reader->RemoveAudioTap(&tap);
+    }
+    // Without the offset the same drive gives other samples.
+    Use("offset=667");
+    const uint32_t t = AudioTracks(false)[0];
+    std::vector<uint8_t> got;
+    ASSERT_EQ(Read(Start(t), End(t), KY_READ_BURST, true, got), KY_OK);
+    EXPECT_FALSE(got == Image(Start(t), End(t)));
+}
+
+TEST_F(DskReaderVirtual, CopyChecksumIsTheCrcOfTheDeliveredAudio) {
+    Use("seed=4,seek=0.3:-9..2,offset=30");
+    m_reader->SetReadOffset(30);
+    kyCrc32Tap crc;
+    Collect tap;
+    m_reader->AddAudioTap(&crc);
+    m_reader->AddAudioTap(&tap);
+    const uint32_t t = AudioTracks(false)[1];
+    std::vector<uint8_t> got;
+    ASSERT_EQ(Read(Start(t), End(t), KY_READ_JITTER, true, got), KY_OK);
+    EXPECT_TRUE(crc.complete());
+    EXPECT_EQ(crc.sectors(), End(t) - Start(t));
+    EXPECT_EQ(crc.crc(), Crc32(tap.bytes));
+    EXPECT_EQ(crc.crc(), Crc32(got));
+    EXPECT_EQ(kyCrc32Tap::hex(0x0001ABCFu), "0001ABCF");
+    m_reader->RemoveAudioTap(&crc);
+    m_reader->RemoveAudioTap(&tap);
+}
+
+// ---- sectors that never read --------------------------------------------------------------
+
+TEST_F(DskReaderVirtual, UnreadableSectorsAreNamedOrFilled) {
+    Use("");
+    const uint32_t t = AudioTracks(false)[2];
+    const uint32_t bad = Start(t) + 700;
+    struct Case {
+        std::string faults;
+        uint32_t mode;
+        int32_t offset;
+    } cases[] = {
+        {"", KY_READ_BURST, 0},
+        {"seed=9,seek=0.3:-9..2", KY_READ_JITTER, 0},
+        {"seed=9,seek=0.3:-9..2", KY_READ_SCRATCH, 0},
+        {"seed=5,seek=0.2:-3..3,offset=667", KY_READ_JITTER, 667},
+    };
+    for (const Case& c : cases) {
+        const std::string faults =
+            (c.faults.empty() ? "" : c.faults + ",") + "bad=" + std::to_string(bad) + ":1000000";
+        const std::string what = faults + " in " + ModeName(c.mode);
+        // By default the track fails, naming the sector.
+        Use(faults);
+        m_reader->SetReadOffset(c.offset);
+        std::vector<uint8_t> got;
+        EXPECT_EQ(Read(Start(t), End(t), c.mode, true, got), KYERR_READ_FILE) << what;
+        const uint32_t named = bad - static_cast<uint32_t>(c.offset / 588);
+        EXPECT_EQ(m_reader->Report().failedSector, std::optional<uint32_t>(named)) << what;
+
+        // Going on, the sector is silence, named and reported; the rest is the disc's.
+        Use(faults);
+        m_reader->SetReadOffset(c.offset);
+        m_reader->SetContinueOnReadError(true);
+        Collect tap;
+        m_reader->AddAudioTap(&tap);
+        ASSERT_EQ(Read(Start(t), End(t), c.mode, true, got), KY_OK) << what;
+        m_reader->RemoveAudioTap(&tap);
+        const kyReadReport& r = m_reader->Report();
+        EXPECT_EQ(r.filled, std::vector<uint32_t>{named}) << what;
+        ASSERT_FALSE(r.suspect.empty()) << what;
+        std::vector<uint8_t> want = Image(Start(t), End(t));
+        // The drive sector feeds one disc sector, or two with an offset inside a sector.
+        const uint32_t firstFilled = c.offset % 588 ? named - 1 : named;
+        for (uint32_t x = firstFilled; x <= named; ++x) {
+            const size_t at = size_t(x - Start(t)) * kSector;
+            const size_t from = x == named ? 0 : size_t(588 - c.offset % 588) * 4;
+            const size_t to = x == named && c.offset % 588 ? size_t(588 - c.offset % 588) * 4 : kSector;
+            for (size_t i = from; i < to; ++i) want[at + i] = 0;
+        }
+        EXPECT_EQ(DifferingSamples(tap.bytes, want), 0u) << what << ", " << FirstDifference(tap.bytes, Start(t));
+        // Only the filled sectors are suspect once the read after them is confirmed again.
+        EXPECT_EQ(r.suspect.front().first, firstFilled) << what;
+        EXPECT_EQ(r.suspect.back().last, named) << what;
+    }
+
+    // A sector that never reads just before the range (where the read that starts it is
+    // realigned on the range before) does not fail it: the range is read around it.
+    Use("bad=" + std::to_string(Start(t) - 2) + ":1000000");
+    std::vector<uint8_t> got;
+    ASSERT_EQ(Read(Start(t - 1), Start(t) - 3, KY_READ_JITTER, true, got), KY_OK);
+    ASSERT_EQ(Read(Start(t), End(t), KY_READ_JITTER, true, got), KY_OK);
+    EXPECT_TRUE(got == Image(Start(t), End(t)));
+    EXPECT_TRUE(m_reader->Report().clean());
 }
 
 } // namespace

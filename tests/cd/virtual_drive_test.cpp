@@ -307,9 +307,11 @@ TEST(FaultSpec, Parse) {
     kyFaultSpec f;
     std::string error;
     ASSERT_TRUE(kyFaultSpec::Parse(
-        "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8", f,
-        error))
+        "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8,"
+        "offset=-472",
+        f, error))
         << error;
+    EXPECT_EQ(f.readOffset, -472);
     EXPECT_EQ(f.seed, 7u);
     EXPECT_DOUBLE_EQ(f.seekProbability, 0.2);
     EXPECT_EQ(f.seekLow, -9);
@@ -335,7 +337,8 @@ TEST(FaultSpec, Parse) {
          {"seed",          "seed=-1",         "seek=1.5:3",  "seek=0.5:0",        "seek=0.5:0..0",
           "seek=0.5:4..2", "seek=0.5",        "error=2",     "error=x",           "bad=12",
           "bad=a:1",       "scratch=5-3:0.1", "scratch=1-2", "speed=0",           "speed=-3",
-          "wobble=1",      "seed=1,",         ",seed=1",     "seed=1,,error=0.1", "settle=1.5"}) {
+          "wobble=1",      "seed=1,",         ",seed=1",     "seed=1,,error=0.1", "settle=1.5",
+          "offset=",       "offset=1.5",      "offset=200000"}) {
         EXPECT_FALSE(kyFaultSpec::Parse(bad, f, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
@@ -362,6 +365,31 @@ TEST_F(VirtualDriveTest, SeekErrorsHappenAtSeeksAndStreamOn) {
     for (int i = 0; i < 20; ++i)
         seeks += Read(6000 + 50 * i, 4) != ImageSectors(*image, 6000 + 50 * i, 4);
     EXPECT_EQ(seeks, 20);
+}
+
+TEST_F(VirtualDriveTest, ReadOffsetShiftsTheSamplesDelivered) {
+    // A drive with read offset N delivers, for sector L, the samples that begin N samples
+    // before L on the disc; what lies outside the disc reads as silence.
+    auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::Demo());
+    const uint32_t leadOut = image->Sessions().front().leadOut;
+    auto samples = [&](int64_t first, uint32_t count) {
+        Bytes out(size_t(count) * 4, 0);
+        for (uint32_t i = 0; i < count; ++i) {
+            const int64_t at = first + i;
+            if (at < 0 || at >= int64_t(leadOut) * 588) continue;
+            Bytes sector = ImageSectors(*image, uint32_t(at / 588), 1);
+            std::memcpy(&out[size_t(i) * 4], &sector[size_t(at % 588) * 4], 4);
+        }
+        return out;
+    };
+    for (int32_t n : {6, 667, -472, -1164, 588, -588}) {
+        kyClearVirtualDrives();
+        Open(image, "offset=" + std::to_string(n));
+        for (uint32_t lba : {0u, 1u, 5000u, leadOut - 3}) {
+            EXPECT_EQ(Read(lba, 3), samples(int64_t(lba) * 588 - n, 3 * 588))
+                << "offset " << n << ", sector " << lba;
+        }
+    }
 }
 
 TEST_F(VirtualDriveTest, ErrorsAndBadSectors) {
