@@ -4,13 +4,17 @@
 #include "platform/music_folder.h"
 #include "platform/settings_store.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace {
 
 constexpr size_t kRecent = RipSettings::kRecentDirectories;
+constexpr std::string_view kReadOffsetPrefix = "iReadOffset.";
 
 // Copies as many bytes of the stored value over the field as the field holds, whatever
 // the stored type; the rest of the field keeps its default.
@@ -163,6 +167,17 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readRaw(store, "eMode", s.eMode);
     readFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
     readFlag(store, "bExitWhenDone", s.bExitWhenDone);
+    readFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
+    readFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    for (const std::string& name : store.names()) {
+        if (name.size() <= kReadOffsetPrefix.size() ||
+            !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
+                        [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            continue;
+        int32_t offset = 0;
+        readRaw(store, name.c_str(), offset);
+        setReadOffset(s, name.substr(kReadOffsetPrefix.size()), offset);
+    }
     readNarrow(store, "szDBServer", s.szDBServer);
     readNarrow(store, "szDBProxy", s.szDBProxy);
     readNarrow(store, "szDBEmail", s.szDBEmail);
@@ -225,6 +240,10 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     store.setDword("iSpeed", static_cast<uint32_t>(s.iSpeed));
     store.setDword("eMode", static_cast<uint32_t>(s.eMode));
     writeFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
+    writeFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
+    writeFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    for (const auto& [key, offset] : s.readOffsets)
+        store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
     // Single-byte texts are kept as UTF-8 in the store file.
     store.setString("szDBServer",
                     kySingleByteToUtf8(s.szDBServer.substr(0, RipSettings::kDbTextBytes)));
@@ -241,6 +260,33 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
             store.remove(valueName);
     }
     return store.save(path);
+}
+
+std::string readOffsetKey(const std::string& vendorProduct) {
+    std::string key;
+    for (char c : vendorProduct) {
+        const bool blank = c == ' ' || c == '\t' || static_cast<unsigned char>(c) < 0x20;
+        if (blank && (key.empty() || key.back() == ' ')) continue;
+        key += blank ? ' ' : c;
+    }
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    return key;
+}
+
+int32_t readOffsetFor(const RipSettings& s, const std::string& vendorProduct) {
+    const std::string key = readOffsetKey(vendorProduct);
+    if (key.empty()) return 0;
+    for (const auto& [k, offset] : s.readOffsets)
+        if (folded(k) == folded(key)) return offset;
+    return 0;
+}
+
+void setReadOffset(RipSettings& s, const std::string& vendorProduct, int32_t samples) {
+    const std::string key = readOffsetKey(vendorProduct);
+    if (key.empty()) return;
+    std::erase_if(s.readOffsets,
+                  [&](const auto& entry) { return folded(entry.first) == folded(key); });
+    s.readOffsets[key] = std::clamp<int32_t>(samples, -5880, 5880);
 }
 
 void addRecentDirectory(RipSettings& s, const std::string& path) {

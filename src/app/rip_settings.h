@@ -9,6 +9,7 @@
 // units is not loaded at all, since a cut path would name another folder.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ struct RipSettings {
     int32_t iDevice = 0;
     int32_t iSpeed = 255; // 255: the drive's maximum
     int32_t eMode = 0;    // 0 burst, 1 jitter correcting, 2 scratch correcting
+    // A sector that never reads is filled with silence and the file marked suspect,
+    // instead of failing the file.
+    bool bContinueOnReadError = false;
+    // Every file is read twice, first without writing, and the checksums compared.
+    bool bTestAndCopy = false;
+    // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
+    // product (see readOffsetKey); stored as "iReadOffset.<key>".
+    std::map<std::string, int32_t> readOffsets;
     bool bEjectWhenDone = true;
     bool bExitWhenDone = false; // read at start-up, never saved
     std::string szDBServer = "gnudb.gnudb.org";
@@ -74,6 +83,15 @@ bool loadSettings(RipSettings& settings, SettingsLoadReport* report = nullptr,
 // Writes every field except VersionNumber and bExitWhenDone; values the record does not
 // know are kept. False when the store could not be written (the old one is then intact).
 bool saveSettings(const RipSettings& settings, const std::string& storePath = {});
+
+// The key a drive's read offset is stored under: its vendor and product with runs of
+// blanks made one (methods that ask the drive and those that ask the kernel pad them
+// differently). Empty for a drive that does not name itself.
+std::string readOffsetKey(const std::string& vendorProduct);
+// The read offset stored for a drive, 0 when none is.
+int32_t readOffsetFor(const RipSettings& settings, const std::string& vendorProduct);
+// Stores a drive's read offset (clamped to -5880..5880); a drive without a name gets none.
+void setReadOffset(RipSettings& settings, const std::string& vendorProduct, int32_t samples);
 
 // Puts `path` at the head of the recent directories: an entry equal to it without regard
 // to letter case is taken out first, and the oldest is dropped when all 16 are in use.

@@ -15,8 +15,9 @@ constexpr uint32_t KY_SECTOR_FRAMES = 588;
 
 // One drive found by a method.
 struct kyDriveRecord {
-    std::string displayName;     // UTF-8, e.g. "/dev/sr0 <SPTI 1-0-0> VENDOR PRODUCT"
-    std::string devicePath;      // "/dev/sr0"; stands where a drive letter would
+    std::string displayName;      // UTF-8, e.g. "/dev/sr0 <SPTI 1-0-0> VENDOR PRODUCT"
+    std::string devicePath;       // "/dev/sr0"; stands where a drive letter would
+    std::string vendorProduct;    // "VENDOR PRODUCT" as the drive names itself; empty if unknown
     uint32_t largestTransfer = 0; // bytes
     uint32_t alignmentMask = 0;
     uint8_t address[3] = {0, 0, 0}; // host, target, LUN
@@ -30,22 +31,22 @@ struct kySkippedDevice {
 
 class kyDskReaderMode {
 public:
-    virtual ~kyDskReaderMode() = default;                             // closes the drive
-    virtual uint32_t DriveCount() = 0;                                // slot 1
+    virtual ~kyDskReaderMode() = default;                               // closes the drive
+    virtual uint32_t DriveCount() = 0;                                  // slot 1
     virtual const kyDriveRecord* DriveRecord(uint32_t localNumber) = 0; // slot 2
     // slot 3: plainToc has room for 804 bytes, fullToc for 2204.
-    virtual bool Open(uint32_t localNumber, uint8_t* plainToc, bool& fullTocValid,
-                      uint8_t* fullToc, uint32_t& largestTransfer, uint32_t& maxSpeed) = 0;
-    virtual void Close() = 0;                                         // slot 4
+    virtual bool Open(uint32_t localNumber, uint8_t* plainToc, bool& fullTocValid, uint8_t* fullToc,
+                      uint32_t& largestTransfer, uint32_t& maxSpeed) = 0;
+    virtual void Close() = 0; // slot 4
     // slot 5: sectors x 2352 bytes of CD-DA into buffer.
     virtual kyError ReadAudio(void* buffer, uint32_t firstLba, uint32_t sectors) = 0;
-    virtual bool LockMedium(bool lock) = 0;                           // slot 6
-    virtual bool StopAudio() = 0;                                     // slot 7
-    virtual bool SetReadSpeed(uint8_t speedFactor) = 0;               // slot 8, 255 = maximum
-    virtual bool IsReady() = 0;                                       // slot 9
-    virtual bool EjectOrLoad(bool load) = 0;                          // slot 10
-    virtual std::optional<std::string> MediaCatalogNumber() = 0;      // slot 11
-    virtual std::optional<std::string> Isrc(uint32_t track) = 0;      // slot 12
+    virtual bool LockMedium(bool lock) = 0;                      // slot 6
+    virtual bool StopAudio() = 0;                                // slot 7
+    virtual bool SetReadSpeed(uint8_t speedFactor) = 0;          // slot 8, 255 = maximum
+    virtual bool IsReady() = 0;                                  // slot 9
+    virtual bool EjectOrLoad(bool load) = 0;                     // slot 10
+    virtual std::optional<std::string> MediaCatalogNumber() = 0; // slot 11
+    virtual std::optional<std::string> Isrc(uint32_t track) = 0; // slot 12
 
     // The result of enumeration in the constructor; a method that failed is discarded.
     kyError ConstructionResult() const { return m_result; }

@@ -39,6 +39,7 @@ kyDskReaderModeASPI::kyDskReaderModeASPI() {
         d.address[0] = uint8_t(adapter);
         d.largestTransfer = 65536;
         d.alignmentMask = 3;
+        d.vendorProduct = name;
         d.displayName = " . : <ASPI " + std::to_string(adapter) + "-0-0> " + name;
         m_drives.push_back(d);
     }

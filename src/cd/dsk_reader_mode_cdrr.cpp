@@ -13,6 +13,29 @@ namespace {
 constexpr size_t kMaxDrives = 32;
 constexpr uint32_t kLargestTransfer = 65536;
 
+// "VENDOR PRODUCT" of a SCSI-attached node as the kernel shows it, or empty.
+std::string SysfsName(const std::string& path) {
+    const std::string node = path.substr(path.rfind('/') + 1);
+    std::string name;
+    for (const char* field : {"vendor", "model"}) {
+        const int fd =
+            ::open(("/sys/block/" + node + "/device/" + field).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return {};
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        std::string text(buf, n > 0 ? size_t(n) : 0);
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+                c = ' ';
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        if (!name.empty()) name += ' ';
+        name += text;
+    }
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name;
+}
+
 int OpenDrive(const std::string& path) {
     // O_NONBLOCK: the cdrom driver would otherwise refuse a drive without a disc.
     return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -45,6 +68,7 @@ kyDskReaderModeCDRR::kyDskReaderModeCDRR(const kyOpticalDriveRoots& roots) {
         kyDriveRecord d;
         d.devicePath = path;
         d.displayName = path + " <Raw-Read>";
+        d.vendorProduct = SysfsName(path);
         d.largestTransfer = kLargestTransfer;
         m_drives.push_back(d);
     }

@@ -30,7 +30,8 @@ kyDskReaderModeSPTI::kyDskReaderModeSPTI(const kyOpticalDriveRoots& roots) {
         }
         d.largestTransfer = kyLargestTransfer(transport->Descriptor());
         d.alignmentMask = 3;
-        d.displayName = DisplayName(d, Inquire(*transport));
+        d.vendorProduct = Inquire(*transport);
+        d.displayName = DisplayName(d, d.vendorProduct);
         m_drives.push_back(d);
         m_virtual.push_back(-1);
     }
@@ -45,7 +46,8 @@ kyDskReaderModeSPTI::kyDskReaderModeSPTI(const kyOpticalDriveRoots& roots) {
         d.largestTransfer = 65536;
         // Stricter than most adapters, so that reads into odd buffers take the bounce buffer.
         d.alignmentMask = 15;
-        d.displayName = DisplayName(d, Inquire(*transport));
+        d.vendorProduct = Inquire(*transport);
+        d.displayName = DisplayName(d, d.vendorProduct);
         m_drives.push_back(d);
         m_virtual.push_back(int(i));
     }

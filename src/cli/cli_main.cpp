@@ -37,6 +37,13 @@ const char* kUsage =
     "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
     "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
     "  --overwrite ask|replace|skip  --eject  --save  --json\n"
+    "  --offset N                      the drive's read offset in samples (-5880..5880),\n"
+    "                                  kept for that drive with --save\n"
+    "  --test-and-copy | --no-test-and-copy\n"
+    "                                  read every track twice and compare the checksums\n"
+    "  --continue-on-errors | --no-continue-on-errors\n"
+    "                                  fill a sector that never reads with silence and go\n"
+    "                                  on (the file is then \"suspect\")\n"
     "  --lookup | --no-lookup          names from gnudb (on when an e-mail address is set)\n"
     "  --match N                       the Nth of several matching discs\n"
     "\n"
@@ -54,7 +61,12 @@ const char* kUsage =
     "\n"
     "GNUDB (lookup, submit, rip):\n"
     "  --email ADDRESS                 your address, which gnudb requires (it is stored)\n"
-    "  --server URL  --proxy URL | --no-proxy  --timeout SECONDS (default 30)\n";
+    "  --server URL  --proxy URL | --no-proxy  --timeout SECONDS (default 30)\n"
+    "\n"
+    "rip exits with 0 when every file is good, 1 when a file failed or is suspect (kept,\n"
+    "but not all of it could be confirmed: the summary names the sectors), 130 when\n"
+    "cancelled (Ctrl-C, SIGTERM, SIGHUP). A file replaces an earlier one of its name only\n"
+    "once it is complete.\n";
 
 struct Command {
     std::vector<CliOptionSpec> options;
@@ -96,6 +108,11 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--no-album-gain", false},
     {"--never-clip", false},
     {"--allow-clip", false},
+    {"--offset", true},
+    {"--test-and-copy", false},
+    {"--no-test-and-copy", false},
+    {"--continue-on-errors", false},
+    {"--no-continue-on-errors", false},
 };
 } // namespace
 

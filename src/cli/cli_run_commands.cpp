@@ -1,4 +1,5 @@
 // rip, convert and analyze.
+#include "cd/crc32_tap.h"
 #include "cd/virtual_drive.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
@@ -15,12 +16,14 @@
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
 #include "job/batch_runner.h"
+#include "job/output_file.h"
 #include "job/output_naming.h"
 #include "job/processing_stages.h"
 #include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -41,18 +44,42 @@ void applyDemoRecord(const kyDiscImage& image, DiscInfo& info) {
             row.name = record->trackTitles[title++];
 }
 
-const char* outcomeText(kyBatchRunner::FileOutcome outcome) {
-    switch (outcome) {
-    case kyBatchRunner::FileOutcome::Ok:
-        return "ok";
-    case kyBatchRunner::FileOutcome::Skipped:
-        return "skipped";
-    case kyBatchRunner::FileOutcome::Failed:
-        return "failed";
-    case kyBatchRunner::FileOutcome::Cancelled:
-        return "cancelled";
+// One file of a rip in --json: its outcome, what could not be confirmed and the checksums.
+void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
+    out.beginObject()
+        .key("path")
+        .value(r.path)
+        .key("first_track")
+        .value(r.firstTrack)
+        .key("last_track")
+        .value(r.lastTrack)
+        .key("result")
+        .value(kyFileOutcomeText(r.outcome));
+    out.key("error");
+    if (r.outcome == kyFileOutcome::Failed)
+        out.value(r.errorDetail.empty()
+                      ? std::string(kyErrorMessage(r.error))
+                      : std::string(kyErrorMessage(r.error)) + ": " + r.errorDetail);
+    else
+        out.null();
+    out.key("suspect_positions").beginArray();
+    for (const kySectorSpan& span : r.suspect)
+        out.beginArray().value(span.first).value(span.last).endArray();
+    out.endArray();
+    out.key("rereads").value(r.rereads);
+    out.key("copy_crc");
+    if (r.copyCrc)
+        out.value(kyCrc32Tap::hex(*r.copyCrc));
+    else
+        out.null();
+    if (testAndCopy) {
+        out.key("test_crc");
+        if (r.testCrc)
+            out.value(kyCrc32Tap::hex(*r.testCrc));
+        else
+            out.null();
     }
-    return "failed";
+    out.endObject();
 }
 } // namespace
 
@@ -70,6 +97,9 @@ int commandRip(const CliArguments& args) {
     std::vector<int> wanted;
     if (auto t = args.get("--tracks"); t && !parseTrackList(*t, wanted))
         return usageError("--tracks takes track numbers and ranges such as 1,3-5");
+    long offset = 0;
+    if (auto v = args.get("--offset"); v && !parseInteger(*v, -5880, 5880, offset))
+        return usageError("--offset takes the drive's read offset in samples, -5880 to 5880");
 
     CliDisc disc;
     bool usage;
@@ -107,6 +137,14 @@ int commandRip(const CliArguments& args) {
     // Labels name the drive by its number in the settings.
     const int32_t storedDevice = settings.iDevice;
     settings.iDevice = disc.driveNumber;
+    // The read offset belongs to the drive: kept under its name.
+    if (args.has("--offset")) {
+        const kyDriveRecord* drive =
+            disc.reader->DriveRecord(static_cast<uint32_t>(disc.driveNumber));
+        if (!drive || readOffsetKey(drive->vendorProduct).empty())
+            return failure("the drive does not tell its name, so --offset cannot be kept for it");
+        setReadOffset(settings, drive->vendorProduct, static_cast<int32_t>(offset));
+    }
 
     const bool json = args.has("--json");
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
@@ -126,39 +164,31 @@ int commandRip(const CliArguments& args) {
     }
 
     const std::string summary = frontend.lastStatus();
-    bool anyFailure = false;
+    bool anyFailure = !result.refused.empty();
     for (const auto& r : result.records)
-        anyFailure |= r.outcome == kyBatchRunner::FileOutcome::Failed;
+        anyFailure |= r.outcome == kyFileOutcome::Failed || r.outcome == kyFileOutcome::Suspect;
     if (json) {
         JsonWriter out;
         out.beginObject().key("files").beginArray();
-        for (const auto& r : result.records) {
-            out.beginObject()
-                .key("path")
-                .value(r.path)
-                .key("first_track")
-                .value(r.firstTrack)
-                .key("last_track")
-                .value(r.lastTrack)
-                .key("result")
-                .value(outcomeText(r.outcome));
-            out.key("error");
-            if (r.outcome == kyBatchRunner::FileOutcome::Failed)
-                out.value(kyErrorMessage(r.error));
-            else
-                out.null();
-            out.endObject();
-        }
+        for (const auto& r : result.records) writeRecord(out, r, settings.bTestAndCopy);
         out.endArray().key("playlist");
         if (result.playlist.empty())
             out.null();
         else
             out.value(result.playlist);
+        out.key("refused");
+        if (result.refused.empty())
+            out.null();
+        else
+            out.value(result.refused);
         out.key("summary").value(summary).endObject();
         std::printf("%s\n", out.str().c_str());
     } else {
-        for (const auto& r : result.records)
-            std::printf("%-9s %s\n", outcomeText(r.outcome), r.path.c_str());
+        for (const auto& r : result.records) {
+            std::printf("%-9s %s\n", kyFileOutcomeText(r.outcome), r.path.c_str());
+            for (const kySectorSpan& span : r.suspect)
+                std::printf("          %s\n", kySpanText(disc.reader->Toc(), span).c_str());
+        }
         if (!result.playlist.empty()) std::printf("playlist  %s\n", result.playlist.c_str());
     }
     if (result.cancelled) return kExitCancelled;
@@ -168,8 +198,10 @@ int commandRip(const CliArguments& args) {
 int commandConvert(const CliArguments& args) {
     if (args.positional.size() != 2)
         return usageError("'convert' takes an input and an output file");
-    for (const char* ripOnly : {"--out", "--pattern", "--merge", "--playlist", "--mode", "--speed",
-                                "--tracks", "--eject", "--json"})
+    for (const char* ripOnly :
+         {"--out", "--pattern", "--merge", "--playlist", "--mode", "--speed", "--tracks", "--eject",
+          "--json", "--offset", "--test-and-copy", "--no-test-and-copy", "--continue-on-errors",
+          "--no-continue-on-errors"})
         if (args.has(ripOnly))
             return usageError(std::string(ripOnly) + " is for 'rip', not 'convert'");
     const std::string& in = args.positional[0];
@@ -229,17 +261,20 @@ int commandConvert(const CliArguments& args) {
     kyAudioFormat source;
     reader->GetFormat(source);
 
-    // Written under a temporary name beside the output and renamed at the end, so that a
-    // failed or cancelled conversion leaves any earlier file of that name as it was.
-    const std::filesystem::path target(out);
-    const std::filesystem::path temp =
-        target.parent_path() / ("." + target.filename().string() + ".dskr-part");
+    // Written under a temporary name beside the output and put in place at the end, so
+    // that a failed or cancelled conversion leaves any earlier file of that name as it was.
+    kyPendingFile pending;
+    if (!pending.create(out)) {
+        reader->DestroyChain();
+        return failure(out + ": " + kyErrorMessage(KYERR_CREATE_FILE) + ": " +
+                       std::strerror(errno));
+    }
     kyWriterFilter* writer = nullptr;
-    e = kyManager::Instance().CreateWriter(writer, temp.c_str(), subformat.c_str(), format);
+    e = kyManager::Instance().CreateWriter(writer, pending.temporaryPath().c_str(),
+                                           subformat.c_str(), format);
     if (kyFailed(e) || !writer) {
         if (writer) writer->DestroyChain();
         reader->DestroyChain();
-        std::filesystem::remove(temp, ec);
         return failure(out + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
     }
     const uint32_t channels =
@@ -248,14 +283,12 @@ int commandConvert(const CliArguments& args) {
     if (kyFailed(e)) {
         writer->DestroyChain();
         reader->DestroyChain();
-        std::filesystem::remove(temp, ec);
         return failure(out + ": " + kyErrorMessage(e));
     }
     kyProcessingStages stages;
     e = kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate, stages);
     if (kyFailed(e)) {
         writer->DestroyChain();
-        std::filesystem::remove(temp, ec);
         return failure(out + ": " + kyErrorMessage(e));
     }
 
@@ -288,12 +321,9 @@ int commandConvert(const CliArguments& args) {
         if (kySucceeded(e)) e = writer->Run();
     }
     writer->DestroyChain(); // closes the file
-    if (kySucceeded(e)) {
-        std::filesystem::rename(temp, target, ec);
-        if (ec) e = KYERR_WRITE_FILE;
-    }
+    if (kySucceeded(e) && !pending.commit()) e = KYERR_WRITE_FILE;
     if (kyFailed(e)) {
-        std::filesystem::remove(temp, ec);
+        pending.discard();
         if (e == KYERR_CANCELLED) {
             frontend.setStatus("Cancelled");
             return kExitCancelled;

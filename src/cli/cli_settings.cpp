@@ -219,12 +219,24 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         s.bCutOff = true;
         s.iCutOffLength = static_cast<int32_t>(d + 0.5);
     }
-    if (args.has("--fade") && args.has("--no-fade")) {
-        error = "choose --fade or --no-fade";
-        return false;
+    // On/off settings and their opposites.
+    const struct {
+        const char* on;
+        const char* off;
+        bool& field;
+    } flags[] = {
+        {"--fade", "--no-fade", s.bCutOffFade},
+        {"--test-and-copy", "--no-test-and-copy", s.bTestAndCopy},
+        {"--continue-on-errors", "--no-continue-on-errors", s.bContinueOnReadError},
+    };
+    for (const auto& f : flags) {
+        if (args.has(f.on) && args.has(f.off)) {
+            error = std::string("choose ") + f.on + " or " + f.off;
+            return false;
+        }
+        if (args.has(f.on)) f.field = true;
+        if (args.has(f.off)) f.field = false;
     }
-    if (args.has("--fade")) s.bCutOffFade = true;
-    if (args.has("--no-fade")) s.bCutOffFade = false;
     if (auto v = args.get("--mode")) {
         static const std::map<std::string, int32_t> modes = {
             {"burst", 0}, {"jitter", 1}, {"scratch", 2}};

@@ -136,9 +136,13 @@ bool TerminalFrontend::askFileName(const std::string& title, std::string& path) 
     return true;
 }
 
-void TerminalFrontend::showError(kyError code, const std::string& caption) {
+void TerminalFrontend::showError(kyError code, const std::string& caption,
+                                 const std::string& detail) {
     endBars();
-    std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    if (detail.empty())
+        std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    else
+        std::fprintf(m_out, "%s: %s: %s\n", caption.c_str(), kyErrorMessage(code), detail.c_str());
     std::fflush(m_out);
 }
 
@@ -158,9 +162,9 @@ InterruptGuard::InterruptGuard() {
     sa.sa_handler = onInterrupt;
     sa.sa_flags = SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &m_old);
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &sa, &m_old[i]);
 }
 
 InterruptGuard::~InterruptGuard() {
-    sigaction(SIGINT, &m_old, nullptr);
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_old[i], nullptr);
 }

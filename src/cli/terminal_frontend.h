@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 enum class OverwritePolicy { Ask, Replace, Skip };
@@ -26,7 +27,8 @@ public:
     int ask(const std::string& text, const std::string& caption,
             const std::vector<kyPromptButton>& buttons) override;
     bool askFileName(const std::string& title, std::string& path) override;
-    void showError(kyError code, const std::string& caption) override;
+    void showError(kyError code, const std::string& caption,
+                   const std::string& detail = {}) override;
     bool pumpEvents() override;
 
     const std::string& lastStatus() const { return m_status; }
@@ -53,8 +55,10 @@ private:
 // the last button.
 int kySafeAnswer(const std::vector<kyPromptButton>& buttons);
 
-// Ctrl-C while it lives asks the work to stop (TerminalFrontend::interrupted); a second one
-// ends the program at once.
+// Ctrl-C while it lives asks the work to stop (TerminalFrontend::interrupted), and so do
+// SIGTERM and SIGHUP (a closed terminal, a shutdown): the file being written is dropped and
+// any earlier one of its name stays. A second signal of the same kind ends the program at
+// once.
 class InterruptGuard {
 public:
     InterruptGuard();
@@ -63,5 +67,6 @@ public:
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    struct sigaction m_old {};
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_old[std::size(kSignals)]{};
 };

@@ -44,8 +44,10 @@ public:
     // starting from `path`; true with the chosen path in `path`, false when cancelled.
     virtual bool askFileName(const std::string& title, std::string& path) = 0;
     // A failure of one file, once, with a caption naming the stage ("Initializing driver",
-    // "Writing - DskR", "Converting - DskR"). Never called for "Operation cancelled".
-    virtual void showError(kyError code, const std::string& caption) = 0;
+    // "Writing - DskR", "Converting - DskR") and what it concerned when known ("sector
+    // 1234 (track 2, 00:16.34)"). Never called for "Operation cancelled".
+    virtual void showError(kyError code, const std::string& caption,
+                           const std::string& detail = {}) = 0;
 
     // Lets the user interface work between blocks (and a cancel request arrive). False
     // when the program is closing: the runner then stops like a cancel.

@@ -1,5 +1,6 @@
 #include "job/batch_runner.h"
 
+#include "cd/crc32_tap.h"
 #include "cd/dsk_reader.h"
 #include "core/manager.h"
 #include "core/text.h"
@@ -14,9 +15,13 @@
 #include "job/processing_stages.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -32,8 +37,22 @@ std::string cutToUnits(const std::string& utf8, size_t units) {
     return kyUtf16ToUtf8(w);
 }
 
-void removeFile(const std::string& path) {
-    ::unlink(path.c_str());
+// The end of a test pass: takes the audio and keeps nothing.
+class DiscardSink : public kySinkFilter2 {
+public:
+    DiscardSink() : kySinkFilter2("Test pass") {}
+    kyError Run() override {
+        // Untouched 16-bit sectors where the source offers them: no float round trip.
+        if (m_upstream && m_upstream->GetInterleavedFormat(2)) return m_upstream->RunInterleaved();
+        return kySinkFilter2::Run();
+    }
+    kyError Write(float**, uint32_t) override { return KY_OK; }
+    kyError WriteInterleaved(const void*, uint32_t, uint32_t) override { return KY_OK; }
+};
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 // Where a writer will go once its file is created: the chain can be built and its first
@@ -163,15 +182,28 @@ void kyBatchRunner::destroyChain(Chain& chain) {
     m_current = nullptr;
     m_source.Disconnect();
     if (chain.end) chain.end->DestroyChain();
+    // The file outlives its chain until it is put in place or discarded.
+    kyPendingFile file = std::move(chain.file);
     chain = Chain{};
+    chain.file = std::move(file);
 }
 
 kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
+    // What killed runs left in the folder goes before the first file of this run is made.
+    if (m_cleaned.insert(folderOf(path)).second) kyPendingFile::removeLeftovers(folderOf(path));
+    // The writer writes to a temporary file beside the final one; something at the final
+    // name that a file cannot replace (a folder) fails the file before it is written.
+    struct stat st;
+    if ((::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) || !chain.file.create(path)) {
+        reportError(KYERR_CREATE_FILE, "Writing - DskR");
+        return KYERR_UNKNOWN;
+    }
     kyWriterFilter* writer = nullptr;
-    kyError e = kyManager::Instance().CreateWriter(writer, path.c_str(),
+    kyError e = kyManager::Instance().CreateWriter(writer, chain.file.temporaryPath().c_str(),
                                                    m_settings.szDataFormat.c_str(), chain.format);
     if (kyFailed(e) || !writer) {
         if (writer) writer->DestroyChain();
+        chain.file.discard();
         reportError(kyFailed(e) ? e : KYERR_UNKNOWN, "Writing - DskR");
         return KYERR_UNKNOWN;
     }
@@ -238,10 +270,18 @@ void kyBatchRunner::setStatus(const char* format, int number) {
     m_frontend.setStatus(status);
 }
 
-kyBatchRunner::FileRecord kyBatchRunner::makeRecord(const Group& group, const std::string& path,
-                                                    kyError e) const {
-    FileRecord record{path, m_disc.tracks[group.first].number, m_disc.tracks[group.second].number,
-                      FileOutcome::Ok, KY_OK};
+kyBatchRunner::FileRecord kyBatchRunner::startRecord(const Group& group) const {
+    FileRecord record;
+    record.firstTrack = m_disc.tracks[group.first].number;
+    record.lastTrack = m_disc.tracks[group.second].number;
+    record.readOffset = m_source.ReadOffset();
+    return record;
+}
+
+void kyBatchRunner::finishRecord(FileRecord& record, kyError e) const {
+    record.outcome = FileOutcome::Ok;
+    record.error = KY_OK;
+    record.errorDetail.clear();
     if (e == KYERR_CANCELLED) {
         record.outcome = FileOutcome::Cancelled;
     } else if (e == 1) {
@@ -250,8 +290,83 @@ kyBatchRunner::FileRecord kyBatchRunner::makeRecord(const Group& group, const st
         record.outcome = FileOutcome::Failed;
         // The code the user was shown says more than the chain's "Unknown error".
         record.error = kyFailed(m_shownError) ? m_shownError : e;
+        record.errorDetail = m_shownDetail;
+    } else {
+        // Two passes that read different audio: which one is right is not known.
+        if (record.testCrc && record.copyCrc && *record.testCrc != *record.copyCrc &&
+            record.endSector > record.firstSector) {
+            kyReadReport merged;
+            merged.suspect = record.suspect;
+            merged.addSuspect(record.firstSector, record.endSector - 1);
+            record.suspect = merged.suspect;
+        }
+        record.outcome = record.suspect.empty() ? FileOutcome::Ok : FileOutcome::Suspect;
     }
-    return record;
+}
+
+kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
+                                kyGainAnalyzer*& analyzer) {
+    record.firstSector = m_source.RangeStart();
+    record.endSector = m_source.RangeEnd();
+    kyError e = KY_OK;
+    if (m_settings.bTestAndCopy) {
+        setStatus("- Reading and Testing no %d out of %d -", m_result.fileIndex + 1);
+        e = runTestPass(chain, m_result.fileIndex, record);
+        setStatus(m_settings.bNormalize ? "- Reading and Analyzing no %d out of %d -"
+                                        : "- Reading and Converting no %d out of %d -",
+                  m_result.fileIndex + 1);
+        m_frontend.setFileProgress(0);
+        if (kyFailed(e)) return e;
+    }
+    // The disc is read once more, by the first pass of the chain: the checksum and what
+    // could not be confirmed come from that read.
+    kyCrc32Tap crc;
+    m_source.AddAudioTap(&crc);
+    if (album) {
+        // The first pass only; the chain waits for the album's gain.
+        e = chain.normalize->GetAnalyzer(analyzer);
+    } else if (chain.normalize) {
+        e = kyRunNormalizeAnalysis(*chain.normalize, *chain.progress, *chain.end);
+    } else {
+        e = chain.writer->Run();
+    }
+    m_source.RemoveAudioTap(&crc);
+    if (kySucceeded(e)) takeReadReport(record, true, crc.crc(), crc.complete());
+    // A cancel that came as the pass ended still stops this file.
+    if (kySucceeded(e) && (album || chain.normalize) && !m_running) e = KYERR_CANCELLED;
+    if (kySucceeded(e) && !album && chain.normalize) {
+        chain.progress->setFileIndex(m_result.fileIndex);
+        setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
+        e = chain.writer->Run();
+    }
+    return e;
+}
+
+void kyBatchRunner::reportFailure(kyError e) {
+    if (kySucceeded(e) || e == KYERR_CANCELLED) return;
+    const kyReadReport& report = m_source.Report();
+    reportError(e, "Converting - DskR",
+                e == KYERR_READ_FILE && report.failedSector
+                    ? kySpanText(m_source.Toc(), {*report.failedSector, *report.failedSector})
+                    : std::string());
+}
+
+kyError kyBatchRunner::putInPlace(Chain& chain, kyError e) {
+    // Only the complete file replaces one of its name.
+    if (kySucceeded(e) && e != 1 && chain.file.active() && !chain.file.commit()) {
+        e = KYERR_WRITE_FILE;
+        reportError(e, "Writing - DskR", chain.file.path() + ": " + std::strerror(errno));
+    }
+    chain.file.discard();
+    return e;
+}
+
+void kyBatchRunner::countFile(const FileRecord& record) {
+    ++m_result.fileIndex;
+    if (record.outcome == FileOutcome::Suspect)
+        ++m_result.suspects;
+    else
+        ++m_result.successes;
 }
 
 void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
@@ -285,8 +400,7 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
         if (entry.state == AlbumEntry::NotReached) break;
         if (entry.state == AlbumEntry::Skipped) {
             // The existing file stays and counts, as it does outside album mode.
-            ++m_result.fileIndex;
-            ++m_result.successes;
+            countFile(m_result.records[entry.record]);
             playlist.add(listed(entry.path));
             continue;
         }
@@ -308,27 +422,30 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
             m_frontend.setFileProgress(0);
             m_frontend.setTrackLabel(trackLabel(group));
             m_frontend.setFileLabel("");
+            // A file before this one that failed may have taken the folders with it.
+            entry.folders.make(folderOf(entry.path), "");
             e = createWriter(entry.path, chain);
             if (kySucceeded(e)) {
                 m_frontend.setFileLabel(entry.path);
                 e = chain.writer->Run();
-                if (kyFailed(e) && e != KYERR_CANCELLED) reportError(e, "Converting - DskR");
+                reportFailure(e);
             }
         }
-        const bool created = chain.created;
-        destroyChain(chain);
+        destroyChain(chain); // closes the file
+        e = putInPlace(chain, e);
         entry.state = AlbumEntry::Done;
-        m_result.records[entry.record] = makeRecord(group, entry.path, e);
+        FileRecord& record = m_result.records[entry.record];
+        finishRecord(record, e);
         if (e == KYERR_CANCELLED) {
-            if (created) removeFile(entry.path);
+            entry.folders.removeEmpty();
             m_result.cancelled = true;
         } else if (kySucceeded(e)) {
-            ++m_result.fileIndex;
-            ++m_result.successes;
+            countFile(record);
             playlist.add(listed(entry.path));
         } else {
             ++m_result.fileIndex;
-            if (created) removeFile(entry.path);
+            // The file was never put in place: an earlier one of its name is untouched.
+            entry.folders.removeEmpty();
             if (filesLeft(g)) {
                 int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
                                             {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
@@ -346,14 +463,78 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
             m_result.records[entry.record].outcome = FileOutcome::Cancelled;
             if (entry.chain.end) entry.chain.end->DestroyChain();
             entry.chain = Chain{};
+            entry.folders.removeEmpty();
             entry.state = AlbumEntry::Done;
         }
     }
 }
 
-void kyBatchRunner::reportError(kyError code, const char* caption) {
+void kyBatchRunner::reportError(kyError code, const char* caption, const std::string& detail) {
     m_shownError = code;
-    m_frontend.showError(code, caption);
+    m_shownDetail = detail;
+    m_frontend.showError(code, caption, detail);
+}
+
+kyError kyBatchRunner::runTestPass(Chain& chain, int fileIndex, FileRecord& record) {
+    // The source is taken off the file's chain for the pass and put back after it.
+    kySinkFilter* head = m_source.downstream();
+    m_source.Disconnect();
+    auto* sink = new DiscardSink();
+    auto* progress = new OurProgressDisplay(m_frontend, m_result.fileCount, [this] { Cancel(); });
+    progress->setFileIndex(fileIndex);
+    m_source.Connect(sink);
+    m_source.InsertAfter(progress);
+    m_current = progress;
+    kyCrc32Tap crc;
+    m_source.AddAudioTap(&crc);
+    const kyError e = sink->Run();
+    m_source.RemoveAudioTap(&crc);
+    m_current = nullptr;
+    m_source.Disconnect();
+    sink->DestroyChain();
+    m_source.Connect(head);
+    m_current = chain.progress;
+    if (kySucceeded(e)) takeReadReport(record, false, crc.crc(), crc.complete());
+    return e;
+}
+
+void kyBatchRunner::takeReadReport(FileRecord& record, bool copy, uint32_t crc, bool complete) {
+    const kyReadReport& report = m_source.Report();
+    record.rereads += report.rereads;
+    if (!copy) {
+        if (complete) record.testCrc = crc;
+        return;
+    }
+    record.suspect = report.suspect;
+    record.filled = report.filled;
+    if (complete) record.copyCrc = crc;
+}
+
+std::string kyBatchRunner::findDuplicatePaths(const std::vector<Group>& groups) const {
+    std::map<std::string, int32_t> seen;
+    const std::string outDir = outputDirectory(m_settings);
+    for (const Group& g : groups) {
+        const TrackEntry& row = m_disc.tracks[g.first];
+        const std::string path = outDir + buildFileName(m_settings, m_disc, &row);
+        auto [it, fresh] = seen.emplace(path, row.number);
+        if (!fresh)
+            return "tracks " + std::to_string(it->second) + " and " + std::to_string(row.number) +
+                   " would both be written to " + path;
+    }
+    return {};
+}
+
+std::string kyBatchRunner::summaryText() const {
+    std::string text = kyBatchSummary(m_result.cancelled, m_result.fileIndex, m_result.successes,
+                                      m_result.fileCount) +
+                       " - total time " + elapsedText(m_result.seconds);
+    for (const FileRecord& r : m_result.records) {
+        if (r.outcome != FileOutcome::Suspect) continue;
+        text += "\nSuspect: " + r.path;
+        for (const kySectorSpan& span : r.suspect)
+            text += "\n  " + kySpanText(m_source.Toc(), span);
+    }
+    return text;
 }
 
 void kyBatchRunner::Cancel() {
@@ -381,10 +562,22 @@ void kyBatchRunner::Run() {
     m_source.SetSpeed(static_cast<uint8_t>(std::clamp(m_settings.iSpeed, 0, 255)));
     m_source.SetJitterCorrection(m_settings.eMode != 0);
     m_source.SetVerify(m_settings.eMode == 2);
+    m_source.SetContinueOnReadError(m_settings.bContinueOnReadError);
+    const kyDriveRecord* drive =
+        m_source.IsDriveOpen()
+            ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
+            : nullptr;
+    m_source.SetReadOffset(drive ? readOffsetFor(m_settings, drive->vendorProduct) : 0);
+    m_cleaned.clear();
 
     const std::string outDir = outputDirectory(m_settings);
+    // Two rows that would write one file are refused before anything is read.
+    m_result.refused = findDuplicatePaths(groups);
+    if (!m_result.refused.empty())
+        reportError(KYERR_CREATE_FILE, "Writing - DskR", m_result.refused);
     kyPlaylist playlist;
-    if (m_settings.bCreatePlaylist) playlist.create(kyPlaylist::pathFor(outDir, m_disc));
+    if (m_settings.bCreatePlaylist && m_result.refused.empty())
+        playlist.create(kyPlaylist::pathFor(outDir, m_disc));
 
     m_frontend.setHighPriority(true);
 
@@ -392,11 +585,12 @@ void kyBatchRunner::Run() {
     std::vector<AlbumEntry> albumFiles(album ? groups.size() : 0);
 
     for (size_t g = 0; g < groups.size() && m_result.fileIndex < m_result.fileCount; ++g) {
-        if (!m_running) break;
+        if (!m_running || !m_result.refused.empty()) break;
         const Group& group = groups[g];
         const std::string name = buildFileName(m_settings, m_disc, &m_disc.tracks[group.first]);
         std::string path = outDir + name;
-        makeSubDirectories(outDir, name);
+        kyMadeFolders folders;
+        folders.make(outDir, name);
 
         m_frontend.setTrackLabel(trackLabel(group));
         m_frontend.setFileLabel(path);
@@ -406,70 +600,66 @@ void kyBatchRunner::Run() {
 
         Chain chain;
         m_shownError = KY_OK;
+        m_shownDetail.clear();
+        FileRecord record = startRecord(group);
         kyError e = buildChain(group, path, m_result.fileIndex, chain, album);
+        record.path = path;
         if (e == KY_OK) {
             m_current = chain.progress;
             m_frontend.setFileProgress(0);
-            if (album) {
-                // The first pass only; the chain waits for the album's gain.
-                AlbumEntry& entry = albumFiles[g];
-                e = chain.normalize->GetAnalyzer(entry.analyzer);
-                // A cancel that came as the pass ended still stops this file.
-                if (kySucceeded(e) && !m_running) e = KYERR_CANCELLED;
+            AlbumEntry* entry = album ? &albumFiles[g] : nullptr;
+            kyGainAnalyzer* analyzer = nullptr;
+            e = readFile(chain, record, album, analyzer);
+            if (entry) {
                 if (kySucceeded(e)) {
                     chain.progress->Remove();
                     chain.end->InsertBefore(chain.progress);
-                    entry.head = m_source.downstream();
+                    entry->head = m_source.downstream();
                     m_source.Disconnect();
                     m_current = nullptr;
-                    entry.state = AlbumEntry::Analysed;
-                    entry.chain = chain;
-                    entry.path = path;
-                    entry.record = m_result.records.size();
-                    m_result.records.push_back(makeRecord(group, path, KY_OK));
+                    entry->analyzer = analyzer;
+                    entry->state = AlbumEntry::Analysed;
+                    entry->chain = std::move(chain);
+                    entry->path = path;
+                    entry->folders = folders;
+                    entry->record = m_result.records.size();
+                    m_result.records.push_back(record);
                     ++m_result.fileIndex;
                     continue;
                 }
-                if (entry.analyzer) entry.analyzer->Release();
-                entry.analyzer = nullptr;
-            } else {
-                if (chain.normalize) {
-                    e = kyRunNormalizeAnalysis(*chain.normalize, *chain.progress, *chain.end);
-                    if (kySucceeded(e) && !m_running) e = KYERR_CANCELLED;
-                    if (kySucceeded(e)) {
-                        chain.progress->setFileIndex(m_result.fileIndex);
-                        setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
-                    }
-                }
-                if (kySucceeded(e)) e = chain.writer->Run();
+                if (analyzer) analyzer->Release();
             }
-            if (kyFailed(e) && e != KYERR_CANCELLED) reportError(e, "Converting - DskR");
+            reportFailure(e);
         }
-        const bool created = chain.created;
-        destroyChain(chain);
+        destroyChain(chain); // closes the file
+        if (!album) e = putInPlace(chain, e);
+        chain.file.discard();
 
-        m_result.records.push_back(makeRecord(group, path, e));
+        finishRecord(record, e);
+        m_result.records.push_back(record);
         if (album) albumFiles[g].state = e == 1 ? AlbumEntry::Skipped : AlbumEntry::Failed;
+        if (album && e == 1) {
+            albumFiles[g].record = m_result.records.size() - 1;
+            albumFiles[g].path = path;
+        }
 
         if (e == KYERR_CANCELLED) {
-            if (created) removeFile(path);
+            folders.removeEmpty();
             m_result.cancelled = true;
         } else if (kySucceeded(e)) {
-            ++m_result.fileIndex;
             if (!album) {
-                ++m_result.successes;
+                countFile(record);
                 // A file renamed at the prompt is listed where it really is.
                 playlist.add(path.compare(0, outDir.size(), outDir) == 0
                                  ? path.substr(outDir.size())
                                  : path);
             } else {
-                albumFiles[g].path = path;
+                ++m_result.fileIndex;
             }
         } else {
             ++m_result.fileIndex;
-            // Only a file this run created is removed; a file the run never got to
-            // replace is left alone.
-            if (created) removeFile(path);
+            // The file was never put in place: an earlier one of its name is untouched.
+            folders.removeEmpty();
             if (g + 1 < groups.size()) {
                 int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
                                             {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
@@ -488,18 +678,18 @@ void kyBatchRunner::Run() {
     m_frontend.setBatchProgress(cancelled ? 0 : 100);
 
     if (playlist.isOpen()) {
-        if (m_result.successes > 0) {
+        // Suspect files are kept, and listed.
+        const bool listed = m_result.successes + m_result.suspects > 0;
+        if (listed) {
             m_frontend.setFileLabel(playlist.path());
             m_result.playlist = playlist.path();
         }
-        playlist.finish(m_result.successes > 0);
+        playlist.finish(listed);
     }
 
     m_result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m_frontend.setStatus(
-        kyBatchSummary(cancelled, m_result.fileIndex, m_result.successes, m_result.fileCount) +
-        " - total time " + elapsedText(m_result.seconds));
+    m_frontend.setStatus(summaryText());
 
     if (m_settings.bEjectWhenDone && m_running) m_result.ejected = m_source.ToggleTray();
 

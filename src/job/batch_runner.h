@@ -14,6 +14,13 @@
 // measured first, one album gain is found, and the files are written in a second loop;
 // none is created before its audio is written.
 //
+// Every file is written under a temporary name beside its final one and put in place only
+// when complete (kyPendingFile); a file that fails or is cancelled leaves any earlier file
+// of that name as it was, and the folders made for it are removed when empty. With
+// bTestAndCopy every file is read twice, the first time without writing, and the CRC-32 of
+// the audio read compared. A file whose audio the CD source could not confirm is kept but
+// "suspect"; the summary names it with the sectors concerned.
+//
 // The runner works on the caller's thread; the front end's pumpEvents() (called after each
 // progress step) is where a cancel request arrives. Typical use:
 //
@@ -22,9 +29,12 @@
 //   runner.result().successes ...
 #include "app/rip_settings.h"
 #include "core/error.h"
+#include "job/file_record.h"
+#include "job/output_file.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,14 +55,8 @@ public:
     using Group = std::pair<size_t, size_t>;
 
     // What became of one file of the batch.
-    enum class FileOutcome { Ok, Skipped, Failed, Cancelled };
-    struct FileRecord {
-        std::string path;
-        int32_t firstTrack = 0; // track numbers of the group's first and last rows
-        int32_t lastTrack = 0;
-        FileOutcome outcome = FileOutcome::Ok;
-        kyError error = KY_OK; // the failure, for a failed file
-    };
+    using FileOutcome = kyFileOutcome;
+    using FileRecord = kyFileRecord;
     struct Result {
         int fileCount = 0; // groups to produce
         int fileIndex = 0; // groups done (succeeded, skipped or failed)
@@ -62,6 +66,9 @@ public:
         double seconds = 0;              // elapsed time of the batch
         std::string playlist;            // the playlist's path when one was kept
         std::vector<FileRecord> records; // every file the batch started, in order
+        // Why the batch refused to start (two rows that would write one file), or empty.
+        std::string refused;
+        int suspects = 0; // files kept that could not all be confirmed
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -102,6 +109,7 @@ private:
         kyNormalizeFilter* normalize = nullptr;
         int32_t format = -1;  // catalogue index of the writer
         bool created = false; // the writer created the output file
+        kyPendingFile file;   // where the writer writes until the file is complete
     };
     // A file of an album batch between its two loops.
     struct AlbumEntry {
@@ -110,7 +118,8 @@ private:
         kySinkFilter* head = nullptr; // the filter the CD source feeds
         kyGainAnalyzer* analyzer = nullptr;
         std::string path;
-        size_t record = 0; // index into m_result.records
+        size_t record = 0;     // index into m_result.records
+        kyMadeFolders folders; // made for the file, removed again if it fails
     };
 
     // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown). With
@@ -122,9 +131,30 @@ private:
     kyError createWriter(const std::string& path, Chain& chain);
     void destroyChain(Chain& chain);
     // Shows a failure once and remembers it for the file's record.
-    void reportError(kyError code, const char* caption);
+    void reportError(kyError code, const char* caption, const std::string& detail = {});
+    // The read of a test-and-copy file without writing: the chain's source is run into
+    // nothing but the progress display, its checksum and report kept in `record`.
+    kyError runTestPass(Chain& chain, int fileIndex, FileRecord& record);
+    // After a run of the source: its report and checksum into the record.
+    void takeReadReport(FileRecord& record, bool copy, uint32_t crc, bool complete);
+    // Two groups that would write one path: the message, else empty.
+    std::string findDuplicatePaths(const std::vector<Group>& groups) const;
+    // The summary line and one line per suspect file.
+    std::string summaryText() const;
     void setStatus(const char* format, int number);
-    FileRecord makeRecord(const Group& group, const std::string& path, kyError e) const;
+    // A file's record before it is read, and its outcome once it is done with.
+    FileRecord startRecord(const Group& group) const;
+    void finishRecord(FileRecord& record, kyError e) const;
+    // Reads the disc for one file: the test pass with bTestAndCopy, then the chain's first
+    // pass (the writer's run, or the normalisation's analysis, followed by the writer's run
+    // outside album mode), keeping the checksum and report of that read in `record`.
+    kyError readFile(Chain& chain, FileRecord& record, bool album, kyGainAnalyzer*& analyzer);
+    // Shows a failure of a run of the chain, naming the sector that did not read.
+    void reportFailure(kyError e);
+    // Puts a complete file in place (a failure to do so fails it) and drops any other.
+    kyError putInPlace(Chain& chain, kyError e);
+    // One more file done that was written or skipped.
+    void countFile(const FileRecord& record);
     // Second loop and clean-up of an album batch.
     void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
                     kyPlaylist& playlist, const std::string& outDir);
@@ -137,6 +167,8 @@ private:
     OurProgressDisplay* m_current = nullptr;
     Result m_result;
     kyError m_shownError = KY_OK;
+    std::string m_shownDetail;
+    std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

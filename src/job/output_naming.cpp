@@ -3,9 +3,9 @@
 #include "core/text.h"
 #include "formats/format_catalog.h"
 #include "job/batch_frontend.h"
+#include "job/output_file.h"
 
 #include <cmath>
-#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -221,13 +221,7 @@ std::string outputDirectory(const RipSettings& s) {
 }
 
 void makeSubDirectories(const std::string& directory, const std::string& name) {
-    // Every missing level is made, the output directory's own included: a name with
-    // folders would make it anyway, and a flat name must not fail where those succeed.
-    size_t slash = name.rfind('/');
-    std::string folder = slash == std::string::npos ? directory : directory + name.substr(0, slash);
-    if (folder.empty()) return;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+    kyMadeFolders().make(directory, name);
 }
 
 kyOverwriteDecision checkOverwrite(RipSettings& s, std::string& path, kyBatchFrontend& frontend) {

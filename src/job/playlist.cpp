@@ -26,8 +26,11 @@ std::string kyPlaylist::pathFor(const std::string& directory, const DiscInfo& di
 
 bool kyPlaylist::create(const std::string& path) {
     if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
     m_path = path;
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (!m_file.create(path)) return false;
+    m_fd = ::open(m_file.temporaryPath().c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+    if (m_fd < 0) m_file.discard();
     return m_fd >= 0;
 }
 
@@ -38,8 +41,10 @@ void kyPlaylist::add(const std::string& name) {
 }
 
 void kyPlaylist::finish(bool keep) {
-    bool created = m_fd >= 0;
-    if (created) ::close(m_fd);
+    if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
-    if (created && !keep) ::unlink(m_path.c_str());
+    if (keep)
+        m_file.commit();
+    else
+        m_file.discard();
 }

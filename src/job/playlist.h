@@ -2,6 +2,9 @@
 // The M3U playlist beside the output files: one line per finished or skipped file, its
 // name relative to the output directory in the file system's encoding (UTF-8), ended by
 // CR LF; no header. A playlist that cannot be created is not reported: its lines are lost.
+// It is written under a temporary name and replaces a playlist of the same name only when
+// it is finished and kept.
+#include "job/output_file.h"
 #include "metadata/disc_info.h"
 
 #include <string>
@@ -18,11 +21,12 @@ public:
     // record holds ("/" becomes ",", "." and ".." cannot be formed, at most 255 bytes).
     static std::string pathFor(const std::string& directory, const DiscInfo& disc);
 
-    // Creates the file anew (replacing one of the same name); false when it cannot be.
+    // Starts the file anew (to replace one of the same name when finished); false when it
+    // cannot be.
     bool create(const std::string& path);
     // Appends one line; ignored when the file could not be created.
     void add(const std::string& name);
-    // Closes the file, and deletes it when `keep` is false.
+    // Closes the file and puts it in place, or deletes it when `keep` is false.
     void finish(bool keep);
 
     const std::string& path() const { return m_path; }
@@ -30,5 +34,6 @@ public:
 
 private:
     std::string m_path;
+    kyPendingFile m_file;
     int m_fd = -1;
 };

@@ -156,6 +156,12 @@ void kySettingsStore::setBinary(std::string_view name, const void* data, size_t 
     v.bytes.assign(p, p + size);
 }
 
+std::vector<std::string> kySettingsStore::names() const {
+    std::vector<std::string> out;
+    for (const auto& [name, value] : m_values) out.push_back(name);
+    return out;
+}
+
 void kySettingsStore::remove(std::string_view name) {
     for (auto it = m_values.begin(); it != m_values.end(); ++it)
         if (kyEqualsNoCaseAscii(it->first, name)) {

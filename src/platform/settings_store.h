@@ -68,6 +68,8 @@ public:
     void remove(std::string_view name);
     void clear() { m_values.clear(); }
     size_t size() const { return m_values.size(); }
+    // The names of the values, in the order first set.
+    std::vector<std::string> names() const;
 
     // The value's bytes as a registry read hands them out, whatever its type: a word as
     // 4 little-endian bytes, bytes as they are, text as UTF-16LE (wide) or single-byte

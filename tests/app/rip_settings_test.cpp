@@ -267,3 +267,31 @@ TEST_F(RipSettingsTest, MusicFolderFromUserDirs) {
     loadSettings(s);
     EXPECT_EQ(s.szOutDir, (m_dir / "home/Tunes/").string());
 }
+
+// Read offsets belong to drives: kept under each drive's vendor and product however the
+// access method pads them, in both signs, clamped to what a drive can have.
+TEST_F(RipSettingsTest, ReadOffsetsAreKeptPerDrive) {
+    RipSettings s;
+    loadSettings(s);
+    s.bContinueOnReadError = s.bTestAndCopy = true;
+    setReadOffset(s, "HL-DT-ST  DVDRAM GH24NSD1 ", 6);
+    setReadOffset(s, "PLEXTOR DVDR   PX-716A", 30);
+    setReadOffset(s, "ASUS    BW-16D1HT", -1164);
+    setReadOffset(s, "plextor dvdr px-716a", 48); // the same drive: replaces 30
+    setReadOffset(s, "TOO FAR", 9999);
+    setReadOffset(s, "   ", 667); // a drive without a name keeps nothing
+    EXPECT_EQ(s.readOffsets.size(), 4u);
+    ASSERT_TRUE(saveSettings(s));
+
+    RipSettings back;
+    loadSettings(back);
+    EXPECT_TRUE(back.bContinueOnReadError && back.bTestAndCopy);
+    EXPECT_EQ(readOffsetFor(back, "HL-DT-ST DVDRAM GH24NSD1"), 6);
+    EXPECT_EQ(readOffsetFor(back, "PLEXTOR  DVDR PX-716A"), 48);
+    EXPECT_EQ(readOffsetFor(back, "ASUS BW-16D1HT"), -1164);
+    EXPECT_EQ(readOffsetFor(back, "TOO FAR"), 5880);
+    EXPECT_EQ(readOffsetFor(back, "ASUS BW-16D1HT2"), 0);
+    EXPECT_EQ(readOffsetFor(back, ""), 0);
+    EXPECT_EQ(readStore(storePath()).find("iReadOffset.ASUS BW-16D1HT")->dword,
+              static_cast<uint32_t>(-1164));
+}

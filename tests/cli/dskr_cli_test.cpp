@@ -1,5 +1,6 @@
 // dskr-cli run as a user runs it: each command's text and JSON, rips of the demo disc and
-// of a CUE/BIN image, convert, analyze, info, usage errors and Ctrl-C.
+// of a CUE/BIN image, read offsets, suspect files, replacing rips that are stopped or
+// fail, convert, analyze, info, usage errors and Ctrl-C.
 #include "cd/virtual_drive.h"
 #include "core/quantizer.h"
 #include "filters/itu_bs1770_analyzer.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -17,12 +19,14 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -50,8 +54,8 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs dskr-cli with `args`, stdin from /dev/null; returns exit code and output.
-    CliRun run(const std::vector<std::string>& args, int interruptAfterFile = 0,
-               const fs::path& watch = {}) {
+    // With `signal`, sends it once the batch has started writing a file under `watch`.
+    CliRun run(const std::vector<std::string>& args, int signal = 0, const fs::path& watch = {}) {
         const fs::path outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
@@ -69,19 +73,12 @@ protected:
         CliRun r;
         if (posix_spawn(&pid, kCli.c_str(), &fa, nullptr, argv.data(), environ) != 0) return r;
         posix_spawn_file_actions_destroy(&fa);
-        if (interruptAfterFile) {
-            // Wait until the batch has started writing a file of `watch`, then press Ctrl-C.
-            for (int i = 0; i < 600; ++i) {
-                bool found = false;
-                std::error_code ec;
-                for (auto it = fs::recursive_directory_iterator(watch, ec);
-                     !ec && it != fs::end(it); it.increment(ec))
-                    if (it->is_regular_file() && it->path().extension() == ".wav") found = true;
-                if (found) break;
+        if (signal) {
+            // Wait until the batch writes its temporary file, then send the signal.
+            for (int i = 0; i < 600 && pendingFiles(watch).empty(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            kill(pid, SIGINT);
+            kill(pid, signal);
         }
         int status = 0;
         waitpid(pid, &status, 0);
@@ -89,6 +86,18 @@ protected:
         r.out = slurp(outFile);
         r.err = slurp(errFile);
         return r;
+    }
+
+    // The temporary files of runs under `top`.
+    static std::vector<fs::path> pendingFiles(const fs::path& top) {
+        std::vector<fs::path> found;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::end(it);
+             it.increment(ec)) {
+            static const std::regex ours(R"(\.dskr-[0-9]+-[A-Za-z0-9]{6}\.part)");
+            if (std::regex_match(it->path().filename().string(), ours)) found.push_back(it->path());
+        }
+        return found;
     }
 
     static std::string slurp(const fs::path& p) {
@@ -298,17 +307,185 @@ TEST_F(CliTest, JitterRipOfAFaultyImageIsBitExact) {
     EXPECT_EQ(wavData(f["path"].get<std::string>()), whole);
 }
 
-TEST_F(CliTest, InterruptDeletesThePartialFileAndExits130) {
-    const fs::path out = dir / "cancel";
-    // A slow drive (2x) so that Ctrl-C lands in the middle of the first file.
-    CliRun r = run(
-        {"rip", "--demo", "--faults", "speed=2", "--out", out.string(), "--tracks", "1-2"}, 1, out);
-    EXPECT_EQ(r.code, 130) << r.err;
-    EXPECT_NE(r.err.find("Cancelled after"), std::string::npos) << r.err;
+// A re-rip that replaces a good file and is stopped (Ctrl-C, SIGTERM, SIGHUP), fails
+// (a sector that never reads) or is killed outright never harms the earlier file.
+TEST_F(CliTest, StoppedOrFailedReplacingRipLeavesTheEarlierFile) {
+    const fs::path out = dir / "replace";
+    CliRun first = run({"rip", "--demo", "--out", out.string(), "--tracks", "1", "--json"});
+    ASSERT_EQ(first.code, 0) << first.err;
+    const fs::path file = json::parse(first.out)["files"][0]["path"].get<std::string>();
+    const std::string earlier = slurp(file);
+    ASSERT_FALSE(earlier.empty());
+    const std::vector<std::string> replace = {"rip",      "--demo", "--out",       out.string(),
+                                              "--tracks", "1",      "--overwrite", "replace"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = replace;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // A slow drive (2x) so that the signal lands in the middle of the file.
+        CliRun r = run(with({"--faults", "speed=2"}), sig, out);
+        EXPECT_EQ(r.code, 130) << strsignal(sig) << ": " << r.err;
+        EXPECT_NE(r.err.find("Cancelled after"), std::string::npos) << r.err;
+        EXPECT_TRUE(slurp(file) == earlier) << strsignal(sig);
+        EXPECT_TRUE(pendingFiles(out).empty()) << strsignal(sig);
+    }
+
+    // A sector that never reads fails the file, naming the sector.
+    CliRun failed = run(with({"--faults", "bad=1000:1000000", "--json"}));
+    EXPECT_EQ(failed.code, 1);
+    const json f = json::parse(failed.out)["files"][0];
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["error"], "Couldn't read from file: sector 1000 (track 1, 00:13.25)");
+    EXPECT_TRUE(slurp(file) == earlier);
+    EXPECT_TRUE(pendingFiles(out).empty());
+
+    // Killed outright, a run leaves its temporary file; the next run into that folder
+    // removes it, and nothing else.
+    CliRun killed = run(with({"--faults", "speed=2"}), SIGKILL, out);
+    EXPECT_EQ(killed.code, 128 + SIGKILL);
+    EXPECT_TRUE(slurp(file) == earlier);
+    ASSERT_EQ(pendingFiles(out).size(), 1u);
+    const fs::path folder = file.parent_path();
+    for (const char* keep : {".dskr-notes.part", "x.part", ".dskr-1-abcdef.wav"})
+        std::ofstream(folder / keep) << "mine";
+    CliRun next = run(with({"--tracks", "2"}));
+    EXPECT_EQ(next.code, 0) << next.err;
+    EXPECT_TRUE(pendingFiles(out).empty());
+    for (const char* keep : {".dskr-notes.part", "x.part", ".dskr-1-abcdef.wav"})
+        EXPECT_EQ(slurp(folder / keep), "mine") << keep;
+}
+
+// A full disk (a small tmpfs) fails the file; the earlier file and the disk's free space
+// are as they were.
+TEST_F(CliTest, FullDiskLeavesTheEarlierFile) {
+    const fs::path small = dir / "small";
+    fs::create_directories(small);
+    if (geteuid() != 0 ||
+        std::system(
+            ("mount -t tmpfs -o size=2m tmpfs '" + small.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "needs to mount a tmpfs (root)";
+    const fs::path folder = small / "The Velmora Ensemble" / "Signals from the Demo Disc";
+    fs::create_directories(folder);
+    const fs::path file = folder / "01 - Harbour Lights.wav";
+    std::ofstream(file) << "the earlier rip";
+    CliRun r = run({"rip", "--demo", "--out", small.string(), "--tracks", "1", "--overwrite",
+                    "replace", "--json"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["files"][0]["result"], "failed");
+    EXPECT_EQ(slurp(file), "the earlier rip");
+    EXPECT_TRUE(pendingFiles(small).empty());
+    std::system(("umount '" + small.string() + "'").c_str());
+}
+
+// The drive's read offset: given with --offset (and kept for the drive with --save), a
+// drive that reads N samples early gives every track as on the disc, silence where the
+// disc ends; test and copy reads twice and both checksums are the CRC-32 of the track.
+TEST_F(CliTest, ReadOffsetIsCorrectedAndChecksummed) {
+    auto image = kyDiscImage::Demo();
+    const uint32_t leadOut = image->Sessions().front().leadOut;
+    const kyDiscToc toc = image->Toc();
+    // The disc's audio of a track as a drive without the fault gives it: the samples of
+    // the disc the offset drive cannot reach are silence.
+    auto expected = [&](uint32_t t, int32_t n) {
+        std::vector<uint8_t> pcm = imageTrack(*image, t);
+        const int64_t from = int64_t(toc.entries[t].start) * 588;
+        for (size_t i = 0; i < pcm.size() / 4; ++i) {
+            const int64_t at = from + int64_t(i);
+            if (at < -n || at >= int64_t(leadOut) * 588 - n) std::memset(&pcm[i * 4], 0, 4);
+        }
+        return pcm;
+    };
+    const fs::path out = dir / "offset";
+    for (int32_t n : {667, -1164}) {
+        const std::string drive = "offset=" + std::to_string(n);
+        CliRun r = run({"rip", "--demo", "--faults", drive, "--offset", std::to_string(n),
+                        "--tracks", "1,6", "--test-and-copy", "--mode", "jitter", "--out",
+                        out.string(), "--overwrite", "replace", "--json", "--save"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json j = json::parse(r.out);
+        ASSERT_EQ(j["files"].size(), 2u);
+        for (const json& f : j["files"]) {
+            const uint32_t t = f["first_track"];
+            const std::vector<uint8_t> want = expected(t, n);
+            EXPECT_EQ(f["result"], "ok");
+            EXPECT_TRUE(wavData(f["path"].get<std::string>()) == want) << drive << ", track " << t;
+            char crc[9];
+            std::snprintf(crc, sizeof crc, "%08lX",
+                          crc32(0, want.data(), static_cast<uInt>(want.size())));
+            EXPECT_EQ(f["copy_crc"], crc) << drive << ", track " << t;
+            EXPECT_EQ(f["test_crc"], crc) << drive << ", track " << t;
+            EXPECT_TRUE(f["suspect_positions"].empty());
+            EXPECT_TRUE(f["rereads"].is_number());
+        }
+        // Kept for the drive: the next rip of it needs no --offset.
+        CliRun again =
+            run({"rip", "--demo", "--faults", drive, "--tracks", "6", "--out", out.string(),
+                 "--overwrite", "replace", "--json", "--no-test-and-copy"});
+        ASSERT_EQ(again.code, 0) << again.err;
+        const json f = json::parse(again.out)["files"][0];
+        EXPECT_TRUE(wavData(f["path"].get<std::string>()) == expected(6, n)) << drive;
+        EXPECT_FALSE(f.contains("test_crc"));
+    }
+    CliRun bad = run({"rip", "--demo", "--offset", "5881"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_NE(bad.err.find("--offset"), std::string::npos);
+}
+
+// What could not be confirmed is kept but "suspect", named by position, and exits 1.
+TEST_F(CliTest, SuspectFilesAreNamedWithTheirPositions) {
+    const fs::path out = dir / "suspect";
+    // A sector that never reads, filled with silence to go on.
+    CliRun r = run({"rip", "--demo", "--faults", "bad=3000:1000000", "--continue-on-errors",
+                    "--mode", "jitter", "--tracks", "1-2", "--out", out.string(), "--json"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    json j = json::parse(r.out);
+    ASSERT_EQ(j["files"].size(), 2u);
+    EXPECT_EQ(j["files"][0]["result"], "ok");
+    const json& f = j["files"][1];
+    EXPECT_EQ(f["result"], "suspect");
+    EXPECT_EQ(f["suspect_positions"], json::parse("[[3000, 3000]]"));
+    EXPECT_GT(f["rereads"].get<int>(), 0);
+    std::vector<uint8_t> want = imageTrack(*kyDiscImage::Demo(), 2);
+    std::memset(&want[size_t(3000 - 2250) * 2352], 0, 2352);
+    EXPECT_TRUE(wavData(f["path"].get<std::string>()) == want);
+    const std::string summary = j["summary"];
+    EXPECT_NE(summary.find("Suspect: " + f["path"].get<std::string>()), std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("sector 3000 (track 2, 00:10.00)"), std::string::npos) << summary;
+
+    // Text output lists the positions under the file.
+    CliRun text = run({"rip", "--demo", "--faults", "bad=3000:1000000", "--continue-on-errors",
+                       "--tracks", "2", "--out", out.string(), "--overwrite", "replace"});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_NE(text.out.find("suspect   "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("sector 3000 (track 2, 00:10.00)"), std::string::npos) << text.out;
+
+    // Test and copy over a scratched disc in burst mode: the two reads differ.
+    CliRun twice =
+        run({"rip", "--demo", "--faults", "seed=3,scratch=2300-2400:0.5", "--test-and-copy",
+             "--tracks", "2", "--out", out.string(), "--overwrite", "replace", "--json"});
+    EXPECT_EQ(twice.code, 1) << twice.err;
+    const json g = json::parse(twice.out)["files"][0];
+    EXPECT_EQ(g["result"], "suspect");
+    EXPECT_NE(g["copy_crc"], g["test_crc"]);
+    EXPECT_EQ(g["suspect_positions"], json::parse("[[2250, 4199]]"));
+
+    // Two tracks that would write one file: refused before anything is read.
+    const fs::path same = dir / "same";
+    CliRun refused = run({"rip", "--demo", "--pattern", "0,1,5,2,0,0,0,0,0,0", "--tracks", "1-2",
+                          "--out", same.string(), "--json"});
+    EXPECT_EQ(refused.code, 1);
+    const json k = json::parse(refused.out);
+    EXPECT_NE(k["refused"].get<std::string>().find("tracks 1 and 2"), std::string::npos)
+        << k["refused"];
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it);
+    for (auto it = fs::recursive_directory_iterator(same, ec); !ec && it != fs::end(it);
          it.increment(ec))
-        EXPECT_FALSE(it->is_regular_file() && it->path().extension() == ".wav") << it->path();
+        EXPECT_FALSE(it->is_regular_file()) << it->path();
 }
 
 TEST_F(CliTest, ConvertChangesRateAndSubformat) {

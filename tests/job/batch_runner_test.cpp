@@ -5,6 +5,7 @@
 #include "filters/normalize_filter.h"
 #include "filters/quantizer_factory.h"
 #include "job/our_progress_display.h"
+#include "job/output_file.h"
 #include "job/output_naming.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
@@ -678,7 +679,7 @@ TEST_F(NormalizeBatchTest, AlbumModeAppliesOneGainToEveryFile) {
     fe.onPump = [&] {
         // No file exists before the second loop writes it.
         if (fe.status.find("Analyzing") != std::string::npos) {
-            EXPECT_EQ(wavFilesIn(m_out), 1); // the playlist
+            EXPECT_EQ(wavFilesIn(m_out), 0); // the playlist too is not in place yet
         }
         return true;
     };
@@ -825,4 +826,152 @@ TEST_F(NormalizeBatchTest, StageSettingsAreCheckedFirst) {
             EXPECT_FALSE(fs::exists(out(1)));
         }
     }
+}
+
+namespace {
+// Temporary files of the runner left anywhere under `top`.
+std::vector<fs::path> temporaryFiles(const fs::path& top) {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::recursive_directory_iterator(top))
+        if (kyPendingFile::isTemporaryName(e.path().filename().string())) found.push_back(e.path());
+    return found;
+}
+} // namespace
+
+// Earlier files of the names a batch writes are replaced only by complete files: a file
+// that fails (a sector that never reads) or is cancelled leaves its earlier one as it
+// was; a folder made for a file that failed is removed again.
+TEST_F(BatchRunnerTest, ReplacingKeepsEarlierFilesUntilTheNewOnesAreComplete) {
+    std::string error;
+    auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(writeImage(m_tmp), error));
+    ASSERT_TRUE(image) << error;
+    const uint32_t bad = image->Toc().entries[2].start + 100;
+    insert(image, "bad=" + std::to_string(bad) + ":1000000");
+    disc.artist = "Band", disc.title = "Live";
+    const char* names[] = {"One", "Two", "Three"};
+    for (size_t i = 0; i < 3; ++i) disc.tracks[i].name = names[i];
+    settings.bNoOverwritePrompt = true;
+    settings.bCreatePlaylist = true;
+    fs::create_directories(file("Band/Live"));
+    for (const char* n : {"01 - One.wav", "02 - Two.wav", "03 - Three.wav"})
+        std::ofstream(file(std::string("Band/Live/") + n)) << "old " << n;
+    std::ofstream(m_out / "Band - Live.m3u") << "old list";
+    fe.answers = {kyAnswerNo}; // go on after the failure
+    run();
+    ASSERT_EQ(runner->result().records.size(), 3u);
+    const auto& failed = runner->result().records[1];
+    EXPECT_EQ(failed.outcome, kyFileOutcome::Failed);
+    EXPECT_EQ(failed.error, KYERR_READ_FILE);
+    EXPECT_EQ(failed.errorDetail, "sector " + std::to_string(bad) + " (track 2, 00:01.25)");
+    ASSERT_EQ(fe.errorDetails.size(), 1u);
+    EXPECT_EQ(fe.errorDetails[0], failed.errorDetail);
+    EXPECT_EQ(kytest::readText(file("Band/Live/02 - Two.wav")), "old 02 - Two.wav");
+    EXPECT_TRUE(wavData(file("Band/Live/01 - One.wav")) == imageAudio(1, 1));
+    EXPECT_TRUE(wavData(file("Band/Live/03 - Three.wav")) == imageAudio(3, 3));
+    EXPECT_EQ(kytest::readText(m_out / "Band - Live.m3u"),
+              "Band/Live/01 - One.wav\r\nBand/Live/03 - Three.wav\r\n");
+    EXPECT_TRUE(temporaryFiles(m_out).empty());
+
+    // Cancelled halfway through the second file: every earlier file stays, and the
+    // playlist too.
+    const std::string one = kytest::readText(file("Band/Live/01 - One.wav"));
+    std::ofstream(file("Band/Live/02 - Two.wav")) << "old two";
+    insert(image); // no faults
+    disc.artist = "Band", disc.title = "Live";
+    for (size_t i = 0; i < 3; ++i) disc.tracks[i].name = names[i];
+    const std::string list = kytest::readText(m_out / "Band - Live.m3u");
+    fe = ScriptedFrontend{};
+    fe.onPump = [&] {
+        if (fe.statuses.back() == "- Reading and Converting no 2 out of 3 -" &&
+            fe.fileProgress >= 30)
+            runner->Cancel();
+        return true;
+    };
+    // The first file is read again but the second never completes.
+    run();
+    EXPECT_TRUE(runner->result().cancelled);
+    EXPECT_EQ(kytest::readText(file("Band/Live/02 - Two.wav")), "old two");
+    EXPECT_TRUE(kytest::readText(file("Band/Live/01 - One.wav")) == one);
+    EXPECT_TRUE(temporaryFiles(m_out).empty());
+
+    // A file that fails in folders made for it leaves no empty folders behind.
+    fs::remove_all(m_out);
+    fs::create_directories(m_out);
+    insert(image, "bad=" + std::to_string(bad) + ":1000000");
+    disc.artist = "Band", disc.title = "Live";
+    for (size_t i = 0; i < 3; ++i) disc.tracks[i].selected = i == 1;
+    fe = ScriptedFrontend{};
+    run();
+    EXPECT_EQ(runner->result().records.at(0).outcome, kyFileOutcome::Failed);
+    EXPECT_TRUE(fs::is_empty(m_out)) << "folders left for a failed file";
+}
+
+// What the source could not confirm is kept but "suspect": counted apart, listed with its
+// sectors in the summary, and in the playlist.
+TEST_F(BatchRunnerTest, UnconfirmedAudioMakesTheFileSuspect) {
+    insertSmallImage("bad=300:1000000");
+    settings.bContinueOnReadError = true;
+    settings.bCreatePlaylist = true;
+    settings.eMode = 1;
+    run();
+    const auto& r = runner->result();
+    ASSERT_EQ(r.records.size(), 3u);
+    EXPECT_EQ(r.records[0].outcome, kyFileOutcome::Ok);
+    EXPECT_EQ(r.records[1].outcome, kyFileOutcome::Suspect);
+    EXPECT_EQ(r.records[1].suspect, (std::vector<kySectorSpan>{{300, 300}}));
+    EXPECT_EQ(r.records[1].filled, std::vector<uint32_t>{300});
+    EXPECT_EQ(r.records[2].outcome, kyFileOutcome::Ok);
+    EXPECT_EQ(r.successes, 2);
+    EXPECT_EQ(r.suspects, 1);
+    std::string want = imageAudio(2, 2);
+    std::memset(&want[size_t(300 - kTrackSectors) * kSector], 0, kSector);
+    EXPECT_TRUE(wavData(file("Band/Live/02 - Two.wav")) == want);
+    EXPECT_NE(fe.status.find("\nSuspect: " + file("Band/Live/02 - Two.wav").string() +
+                             "\n  sector 300 (track 2, 00:01.00)"),
+              std::string::npos)
+        << fe.status;
+    EXPECT_EQ(kytest::readText(m_out / "Band - Live.m3u"),
+              "Band/Live/01 - One.wav\r\nBand/Live/02 - Two.wav\r\nBand/Live/03 - Three.wav\r\n");
+}
+
+// Test and copy reads every file twice; equal checksums of the audio as read leave it
+// good, different ones (a scratch read differently each time, uncorrected in burst
+// mode) make the whole file suspect.
+TEST_F(BatchRunnerTest, TestAndCopyComparesTheChecksumsOfBothReads) {
+    insertSmallImage("seed=5,scratch=500-520:0.5");
+    settings.bTestAndCopy = true;
+    run();
+    const auto& r = runner->result();
+    ASSERT_EQ(r.records.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        const auto& rec = r.records[size_t(i)];
+        EXPECT_EQ(rec.outcome, kyFileOutcome::Ok) << i;
+        ASSERT_TRUE(rec.testCrc && rec.copyCrc) << i;
+        EXPECT_EQ(*rec.testCrc, *rec.copyCrc) << i;
+    }
+    const auto& third = r.records[2];
+    EXPECT_EQ(third.outcome, kyFileOutcome::Suspect);
+    ASSERT_TRUE(third.testCrc && third.copyCrc);
+    EXPECT_NE(*third.testCrc, *third.copyCrc);
+    EXPECT_EQ(third.suspect, (std::vector<kySectorSpan>{{450, 674}}));
+    EXPECT_NE(
+        std::find(fe.statuses.begin(), fe.statuses.end(), "- Reading and Testing no 3 out of 3 -"),
+        fe.statuses.end());
+    EXPECT_TRUE(wavData(file("Band/Live/01 - One.wav")) == imageAudio(1, 1));
+}
+
+// Two rows that would write one file stop the batch before anything is read.
+TEST_F(BatchRunnerTest, RowsThatWouldWriteOneFileAreRefused) {
+    insertSmallImage();
+    settings.bCreatePlaylist = true;
+    settings.aiName = {0, 1, 5, 2, 0, 0, 0, 0, 0, 0}; // "Band/Live" for every track
+    run();
+    EXPECT_EQ(runner->result().refused,
+              "tracks 1 and 2 would both be written to " + file("Band/Live.wav").string());
+    EXPECT_TRUE(runner->result().records.empty());
+    ASSERT_EQ(fe.errors.size(), 1u);
+    EXPECT_EQ(fe.errorDetails[0], runner->result().refused);
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(m_out)) files += e.is_regular_file();
+    EXPECT_EQ(files, 0u);
 }

@@ -230,9 +230,20 @@ TEST(Playlist, NamesLinesAndDeletion) {
         std::ofstream(tmpPath / "b.m3u") << "stale";
         kyPlaylist list;
         ASSERT_TRUE(list.create(tmpDir + "b.m3u"));
+        list.add("x.wav");
         list.finish(false);
     }
-    EXPECT_FALSE(fs::exists(tmpPath / "b.m3u"));
+    // A playlist dropped leaves the one it was to replace as it was, and nothing beside it.
+    EXPECT_EQ(kytest::readText(tmpPath / "b.m3u"), "stale");
+    {
+        kyPlaylist list;
+        ASSERT_TRUE(list.create(tmpDir + "d.m3u"));
+        list.finish(false);
+    }
+    EXPECT_FALSE(fs::exists(tmpPath / "d.m3u"));
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(tmpPath)) files += e.is_regular_file();
+    EXPECT_EQ(files, 2u); // a.m3u, b.m3u
 
     // A playlist that cannot be created loses its lines quietly.
     kyPlaylist broken;

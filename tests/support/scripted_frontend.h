@@ -31,6 +31,7 @@ public:
     bool busy = false;
     std::vector<Prompt> prompts;
     std::vector<std::pair<kyError, std::string>> errors;
+    std::vector<std::string> errorDetails;
     std::vector<kyError> failures;
     int finishedCount = 0;
     bool finishedEjected = false;
@@ -48,8 +49,10 @@ public:
     int ask(const std::string& text, const std::string& caption,
             const std::vector<kyPromptButton>& buttons) override;
     bool askFileName(const std::string& title, std::string& path) override;
-    void showError(kyError code, const std::string& caption) override {
+    void showError(kyError code, const std::string& caption,
+                   const std::string& detail = {}) override {
         errors.emplace_back(code, caption);
+        errorDetails.push_back(detail);
     }
     bool pumpEvents() override;
     void fileFailed(kyError code) override { failures.push_back(code); }
