@@ -1,8 +1,12 @@
 // Reads the demo disc and a generated 74-minute CUE/BIN image through the virtual drive
-// into a raw PCM file in each read mode, and times `cd-paranoia -r` on the same image with
-// and without -Z in the same run. Prints x realtime (audio seconds per second).
+// into a raw PCM file in each read mode, as one range and track by track (one range per
+// track, as a batch reads them), and times `cd-paranoia -r` on the same image with and
+// without -Z in the same run. Prints x realtime (audio seconds per second). With --faults
+// the track-by-track reads go through a drive with those faults and the extra reads per
+// track are printed as well.
 //
-// Usage: cd_read_bench [--minutes N] [--runs N]   (defaults: 74 minutes, best of 3 runs)
+// Usage: cd_read_bench [--minutes N] [--runs N] [--faults SPEC]
+//        (defaults: 74 minutes, best of 3 runs, no faults)
 #include "cd/dsk_reader.h"
 #include "cd/dsk_reader_mode_spti.h"
 #include "cd/virtual_drive.h"
@@ -66,12 +70,14 @@ struct Disc {
     std::string cue; // empty for the demo disc
 };
 
-// Best time of `runs` reads of every audio track of `disc` in `mode`; 0 on failure.
-double TimeMode(const Disc& disc, uint32_t mode, const std::string& dir, int runs,
-                double& audioSeconds) {
+// Best time of `runs` reads of every audio track of `disc` in `mode`, as one range or one
+// range per track, through a drive with `faults`; 0 on failure. `rereads` gets the extra
+// reads per track of the last run.
+double TimeMode(const Disc& disc, uint32_t mode, bool byTrack, const std::string& faults,
+                const std::string& dir, int runs, double& audioSeconds, double& rereads) {
     kyClearVirtualDrives();
     std::string error;
-    if (kyAddVirtualDrive(disc.image, "", error) < 0) {
+    if (kyAddVirtualDrive(disc.image, faults, error) < 0) {
         std::fprintf(stderr, "virtual drive: %s\n", error.c_str());
         return 0;
     }
@@ -81,6 +87,8 @@ double TimeMode(const Disc& disc, uint32_t mode, const std::string& dir, int run
     kyDskReader::Methods methods;
     methods.passThrough = std::make_unique<kyDskReaderModeSPTI>(roots);
     kyDskReader reader(std::move(methods));
+    // Settling pauses of a drive with faults are not what is measured.
+    reader.SetSleepFunction([](std::chrono::milliseconds) {});
     if (!reader.OpenDrive(0)) return 0;
     const kyDiscToc& toc = reader.Toc();
     uint32_t first = 0, last = 0;
@@ -99,17 +107,32 @@ double TimeMode(const Disc& disc, uint32_t mode, const std::string& dir, int run
         const std::string out = dir + "/out.raw";
         RawFileSink sink(out);
         if (!sink.ok()) return 0;
-        reader.SetReadMode(mode);
-        reader.SetRange(start, end);
-        reader.Connect(&sink);
+        uint64_t extra = 0;
+        uint32_t ranges = 0;
         const auto t0 = std::chrono::steady_clock::now();
-        const kyError e = reader.GetInterleavedFormat(2) ? reader.RunInterleaved() : sink.Run();
+        for (uint32_t t = first; t <= last; ++t) {
+            if (byTrack ? toc.entries[t].data : t != first) continue;
+            reader.SetReadMode(mode);
+            if (byTrack)
+                reader.SetTrackRange(t, t);
+            else
+                reader.SetRange(start, end);
+            reader.Connect(&sink);
+            const kyError e = reader.GetInterleavedFormat(2) ? reader.RunInterleaved() : sink.Run();
+            reader.Disconnect();
+            if (kyFailed(e)) {
+                std::fprintf(stderr, "read failed: %s\n", kyErrorMessage(e));
+                return 0;
+            }
+            extra += reader.Report().rereads;
+            ++ranges;
+        }
         const double s = Seconds(std::chrono::steady_clock::now() - t0);
-        reader.Disconnect();
-        if (kyFailed(e) || sink.bytes() != static_cast<uint64_t>(end - start) * KY_SECTOR_BYTES) {
-            std::fprintf(stderr, "read failed: %s\n", kyErrorMessage(e));
+        if (!byTrack && sink.bytes() != static_cast<uint64_t>(end - start) * KY_SECTOR_BYTES) {
+            std::fprintf(stderr, "short read\n");
             return 0;
         }
+        rereads = ranges ? double(extra) / ranges : 0;
         if (best == 0 || s < best) best = s;
     }
     std::filesystem::remove(dir + "/out.raw");
@@ -142,10 +165,12 @@ double TimeParanoia(const std::string& cue, bool noParanoia, const std::string& 
 int main(int argc, char** argv) {
     uint32_t minutes = 74;
     int runs = 3;
+    std::string faults;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--minutes"))
             minutes = static_cast<uint32_t>(std::atoi(argv[i + 1]));
         if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--faults")) faults = argv[i + 1];
     }
 
     char tmpl[] = "/tmp/dskr-cd-bench-XXXXXX";
@@ -172,19 +197,24 @@ int main(int argc, char** argv) {
             discs.push_back({std::to_string(minutes) + "-minute image", std::move(image), cue});
     }
 
-    std::printf("%-18s %-26s %10s %12s\n", "disc", "reader", "seconds", "x realtime");
+    std::printf("%-18s %-34s %10s %12s %14s\n", "disc", "reader", "seconds", "x realtime",
+                "rereads/track");
     double burst = 0, jitter = 0, paranoiaZ = 0, paranoia = 0;
     for (const Disc& disc : discs) {
         const char* names[] = {"DskR burst", "DskR jitter correcting", "DskR scratch correcting"};
-        for (uint32_t mode = 0; mode < 3; ++mode) {
-            double audio = 0;
-            const double s = TimeMode(disc, mode, dir, runs, audio);
-            if (s <= 0) continue;
-            std::printf("%-18s %-26s %10.2f %12.1f\n", disc.name.c_str(), names[mode], s,
-                        audio / s);
-            if (!disc.cue.empty() && mode == 0) burst = audio / s;
-            if (!disc.cue.empty() && mode == 1) jitter = audio / s;
-        }
+        for (int byTrack = 0; byTrack <= 1; ++byTrack)
+            for (uint32_t mode = 0; mode < 3; ++mode) {
+                double audio = 0, rereads = 0;
+                // Faults only on the track-by-track reads, the way a batch reads.
+                const double s = TimeMode(disc, mode, byTrack, byTrack ? faults : std::string(),
+                                          dir, runs, audio, rereads);
+                if (s <= 0) continue;
+                const std::string reader = std::string(names[mode]) + (byTrack ? ", by track" : "");
+                std::printf("%-18s %-34s %10.2f %12.1f %14.1f\n", disc.name.c_str(), reader.c_str(),
+                            s, audio / s, rereads);
+                if (!disc.cue.empty() && mode == 0 && !byTrack) burst = audio / s;
+                if (!disc.cue.empty() && mode == 1 && !byTrack) jitter = audio / s;
+            }
         if (disc.cue.empty()) continue;
         // Audio seconds of the image as cd-paranoia reads it: every track up to the lead-out.
         double audio = 0;
@@ -199,12 +229,12 @@ int main(int argc, char** argv) {
         const double p = TimeParanoia(disc.cue, false, dir, runs);
         if (z > 0) {
             paranoiaZ = audio / z;
-            std::printf("%-18s %-26s %10.2f %12.1f\n", disc.name.c_str(), "cd-paranoia -Z -r", z,
+            std::printf("%-18s %-34s %10.2f %12.1f\n", disc.name.c_str(), "cd-paranoia -Z -r", z,
                         paranoiaZ);
         }
         if (p > 0) {
             paranoia = audio / p;
-            std::printf("%-18s %-26s %10.2f %12.1f\n", disc.name.c_str(), "cd-paranoia -r", p,
+            std::printf("%-18s %-34s %10.2f %12.1f\n", disc.name.c_str(), "cd-paranoia -r", p,
                         paranoia);
         }
     }
