@@ -23,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <sys/resource.h>
+#include <zlib.h>
 
 namespace fs = std::filesystem;
 
@@ -606,11 +607,12 @@ protected:
         EXPECT_TRUE(fs::is_empty(m_temp));
         BatchRunnerTest::TearDown();
     }
-    void insertLevels(const std::vector<double>& levels = {1.0, 0.5, 0.2}) {
+    void insertLevels(const std::vector<double>& levels = {1.0, 0.5, 0.2},
+                      const std::string& faults = "") {
         std::string error;
         auto image = kyDiscImage::LoadCue(writeImage(m_tmp, levels), error);
         ASSERT_TRUE(image) << error;
-        insert(std::shared_ptr<kyDiscImage>(std::move(image)));
+        insert(std::shared_ptr<kyDiscImage>(std::move(image)), faults);
         disc.artist = "Band";
         disc.title = "Live";
         const char* names[] = {"One", "Two", "Three"};
@@ -785,6 +787,40 @@ TEST_F(NormalizeBatchTest, AlbumFailuresLeaveNothingBehind) {
         EXPECT_TRUE(fs::is_empty(m_temp));
     }
     std::signal(SIGXFSZ, oldHandler);
+}
+
+// With normalisation the disc is read by the analysis (in album mode, in the first loop):
+// the checksum and what could not be confirmed come from that read, not from the replay
+// that writes the file.
+TEST_F(NormalizeBatchTest, ChecksumsAndSuspectSectorsComeFromTheDiscRead) {
+    settings.bNormalizeMeta = true; // the samples stay the disc's
+    settings.bContinueOnReadError = true;
+    settings.bNoOverwritePrompt = true;
+    settings.eMode = 1;
+    for (bool album : {false, true}) {
+        insertLevels({1.0, 0.5, 0.2}, "bad=300:1000000");
+        settings.bNormalizeAlbum = album;
+        settings.bTestAndCopy = album;
+        fe = ScriptedFrontend{};
+        run();
+        const auto& r = runner->result();
+        ASSERT_EQ(r.records.size(), 3u) << album;
+        EXPECT_EQ(r.successes, 2) << album;
+        EXPECT_EQ(r.suspects, 1) << album;
+        EXPECT_EQ(r.records[1].outcome, kyFileOutcome::Suspect) << album;
+        EXPECT_EQ(r.records[1].suspect, (std::vector<kySectorSpan>{{300, 300}})) << album;
+        for (uint32_t t : {1u, 3u}) {
+            const auto& rec = r.records[t - 1];
+            EXPECT_EQ(rec.outcome, kyFileOutcome::Ok) << album << t;
+            const std::string audio = imageAudio(t, t);
+            EXPECT_TRUE(wavData(out(int(t))) == audio) << album << t;
+            const uint32_t want = uint32_t(
+                crc32(0, reinterpret_cast<const Bytef*>(audio.data()), uInt(audio.size())));
+            ASSERT_TRUE(rec.copyCrc) << album << t;
+            EXPECT_EQ(*rec.copyCrc, want) << album << t;
+            EXPECT_EQ(rec.testCrc, album ? std::optional<uint32_t>(want) : std::nullopt);
+        }
+    }
 }
 
 // Stored settings the stages cannot use are refused before anything is read or created;
