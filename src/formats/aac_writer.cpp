@@ -1,6 +1,7 @@
 #include "formats/aac_writer.h"
 #include "formats/aac_reader.h"
 #include "formats/adts_common.h"
+#include "formats/codecs/aac_decoder.h"
 #include "formats/codecs/encoder_text.h"
 #include "formats/format_catalog.h"
 #include <new>
@@ -68,6 +69,13 @@ kyError aac_Writer::EncoderFlush() {
 
 namespace {
 
+kyComponentStatus avcodec() {
+    return {"libavcodec.so.59", kyAacEncoder::libraryVersion()};
+}
+kyComponentStatus faad() {
+    return {"libfaad.so.2", kyAacDecoder::libraryVersion()};
+}
+
 std::vector<std::string> aacList() {
     std::vector<std::string> l = {"<Auto select>", "*MPEG AAC"};
     for (int r : {8,   16,  24,  32,  40,  48,  56,  64,  80,  96,  112,  128,
@@ -82,25 +90,19 @@ std::vector<std::string> aacList() {
 } // namespace
 
 void aac_RegisterFormats(kyFormatCatalog& catalog) {
-    static const kyFormatEntry reader{"aac",
-                                      "MPEG 2/4 AAC (Advanced Audio Coding)",
-                                      adts::Probe,
-                                      aac_Reader::Create,
-                                      nullptr,
-                                      {},
-                                      1,
-                                      1000,
-                                      0};
+    static const kyFormatEntry reader{"aac",       "MPEG 2/4 AAC (Advanced Audio Coding)",
+                                      adts::Probe, aac_Reader::Create,
+                                      nullptr,     {},
+                                      1,           1000,
+                                      0,           faad};
     static const std::vector<std::string> list = aacList();
-    static const kyFormatEntry mpeg2Lc{
-        "aac", "MPEG-2 AAC - Low Complexity", nullptr, nullptr, aac_Writer::Create, list, 1, 64,
-        258};
-    static const kyFormatEntry mpeg2Main{
-        "aac", "MPEG-2 AAC - Main Profile", nullptr, nullptr, aac_Writer::Create, list, 1, 64, 257};
-    static const kyFormatEntry mpeg4Lc{
-        "aac", "MPEG-4 AAC - Low Complexity", nullptr, nullptr, aac_Writer::Create, list, 1, 64, 2};
-    static const kyFormatEntry mpeg4Main{
-        "aac", "MPEG-4 AAC - Main Profile", nullptr, nullptr, aac_Writer::Create, list, 1, 64, 1};
-    for (const kyFormatEntry* e : {&reader, &mpeg2Lc, &mpeg2Main, &mpeg4Lc, &mpeg4Main})
-        catalog.RegisterFormat(e);
+    auto writer = [](const char* name, int32_t parameter) {
+        return kyFormatEntry{"aac", name, nullptr, nullptr,   aac_Writer::Create,
+                             list,  1,    64,      parameter, avcodec};
+    };
+    static const kyFormatEntry writers[] = {
+        writer("MPEG-2 AAC - Low Complexity", 258), writer("MPEG-2 AAC - Main Profile", 257),
+        writer("MPEG-4 AAC - Low Complexity", 2), writer("MPEG-4 AAC - Main Profile", 1)};
+    catalog.RegisterFormat(&reader);
+    for (const kyFormatEntry& e : writers) catalog.RegisterFormat(&e);
 }

@@ -1,4 +1,5 @@
 #include "formats/mp3_writer.h"
+#include "formats/codecs/mpeg_audio_decoder.h"
 #include "formats/format_catalog.h"
 #include "formats/mp2_writer.h"
 #include "formats/mpeg_audio_common.h"
@@ -59,6 +60,16 @@ std::vector<std::string> mp3List() {
     return l;
 }
 
+kyComponentStatus lame() {
+    return {"libmp3lame.so.0", kyMp3Encoder::libraryVersion()};
+}
+kyComponentStatus twolame() {
+    return {"libtwolame.so.0", kyMp2Encoder::libraryVersion()};
+}
+kyComponentStatus mpg123() {
+    return {"libmpg123.so.0", kyMpegAudioDecoder::libraryVersion()};
+}
+
 std::vector<std::string> mp2List() {
     std::vector<std::string> l = {"<Auto select>", "*MPEG audio layer II"};
     for (int r : {8, 16, 24, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384})
@@ -70,15 +81,44 @@ std::vector<std::string> mp2List() {
 
 void mpeg_RegisterFormats(kyFormatCatalog& catalog) {
     static const kyFormatEntry mp2{
-        "mp2", "MPEG audio layer II", nullptr, nullptr, mp2_Writer::Create, mp2List(), 1, 2};
+        "mp2",  "MPEG audio layer II", nullptr, nullptr, mp2_Writer::Create, mp2List(), 1, 2, 0,
+        twolame};
     static const kyFormatEntry mp3{
-        "mp3", "MPEG audio layer III", nullptr, nullptr, mp3_Writer::Create, mp3List(), 1, 2};
+        "mp3", "MPEG audio layer III", nullptr, nullptr, mp3_Writer::Create, mp3List(), 1, 2, 0,
+        lame};
     // Reading: any layer under any of these names.
     static const kyFormatEntry readers[] = {
-        {"mp1", "MPEG audio layer I", mpeg::Probe, mpeg_Reader::Create, nullptr, {}, 1, 2},
-        {"mp2", "MPEG audio layer II", mpeg::Probe, mpeg_Reader::Create, nullptr, {}, 1, 2},
-        {"mp3", "MPEG audio layer III", mpeg::Probe, mpeg_Reader::Create, nullptr, {}, 1, 2},
-        {"mpa", "MPEG audio", mpeg::Probe, mpeg_Reader::Create, nullptr, {}, 1, 2},
+        {"mp1",
+         "MPEG audio layer I",
+         mpeg::Probe,
+         mpeg_Reader::Create,
+         nullptr,
+         {},
+         1,
+         2,
+         0,
+         mpg123},
+        {"mp2",
+         "MPEG audio layer II",
+         mpeg::Probe,
+         mpeg_Reader::Create,
+         nullptr,
+         {},
+         1,
+         2,
+         0,
+         mpg123},
+        {"mp3",
+         "MPEG audio layer III",
+         mpeg::Probe,
+         mpeg_Reader::Create,
+         nullptr,
+         {},
+         1,
+         2,
+         0,
+         mpg123},
+        {"mpa", "MPEG audio", mpeg::Probe, mpeg_Reader::Create, nullptr, {}, 1, 2, 0, mpg123},
     };
     catalog.RegisterFormat(&mp2);
     catalog.RegisterFormat(&mp3);

@@ -43,6 +43,15 @@ bool kyAacDecoder::available() {
     return kyFaadLibrary::Get() != nullptr;
 }
 
+std::string kyAacDecoder::libraryVersion() {
+    const kyFaadLibrary* lib = kyFaadLibrary::Get();
+    if (!lib) return {};
+    char* id = nullptr;
+    char* copyright = nullptr;
+    lib->getVersion(&id, &copyright);
+    return std::string("libfaad ") + (id ? id : "");
+}
+
 kyAacDecoder::~kyAacDecoder() {
     closeHandle();
 }

@@ -5,6 +5,7 @@
 // audio specific configuration (AAC inside WAV and MPEG-4 files). Channels come out in
 // the WAV order (front left, front right, centre, LFE, back, side).
 #include "formats/codecs/stream_decoder.h"
+#include <string>
 #include <vector>
 
 class kyAacDecoder : public kyStreamDecoder {
@@ -14,8 +15,9 @@ public:
     kyAacDecoder& operator=(const kyAacDecoder&) = delete;
     ~kyAacDecoder() override;
 
-    // Whether libfaad could be loaded.
+    // Whether libfaad could be loaded, and its version ("" when not).
     static bool available();
+    static std::string libraryVersion();
 
     kyError start(uint32_t channels) override;
     kyError configure(const void* data, size_t size) override;

@@ -3,6 +3,7 @@
 // time) from bytes handed over in memory. A stream with a LAME header loses the encoder's
 // delay and padding, so it decodes to exactly the samples that were encoded.
 #include "formats/codecs/stream_decoder.h"
+#include <string>
 #include <vector>
 
 struct mpg123_handle_struct;
@@ -14,8 +15,9 @@ public:
     kyMpegAudioDecoder& operator=(const kyMpegAudioDecoder&) = delete;
     ~kyMpegAudioDecoder() override;
 
-    // Whether libmpg123 could be loaded and initialised.
+    // Whether libmpg123 could be loaded and initialised ("libmpg123" then, "" when not).
     static bool available();
+    static std::string libraryVersion() { return available() ? "libmpg123" : ""; }
 
     kyError start(uint32_t channels) override;
     kyError feed(const void* data, size_t size) override;
