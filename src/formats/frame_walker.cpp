@@ -18,7 +18,6 @@ kyError kyWalkFrames(const kyWalkReadFn& read, uint64_t from, uint64_t to,
         return KYERR_OUT_OF_MEMORY;
     }
     uint64_t pos = from;
-    bool inStream = true; // the previous piece ended with a frame
     while (pos < to) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(to - pos, buf.size()));
         const long got = read(pos, buf.data(), want);
@@ -47,8 +46,8 @@ kyError kyWalkFrames(const kyWalkReadFn& read, uint64_t from, uint64_t to,
                 if (!last) break; // the frame goes on in the next piece
                 isFrame = false;  // cut off by the end
             }
-            if (isFrame && !inStream) {
-                // After other bytes a frame must be confirmed by the one that follows.
+            if (isFrame) {
+                // A frame counts when another one starts where it ends (or the range does).
                 const size_t next = i + f.bytes;
                 kyWalkedFrame g;
                 if (next + 4 <= n)
@@ -62,14 +61,12 @@ kyError kyWalkFrames(const kyWalkReadFn& read, uint64_t from, uint64_t to,
                 e = fn(b + i, f.bytes, &f);
                 if (kyFailed(e)) return e;
                 i += f.bytes;
-                inStream = true;
                 continue;
             }
             if (!runOpen) {
                 runOpen = true;
                 other = i;
             }
-            inStream = false;
             ++i;
         }
         kyError e = closeRun(i);

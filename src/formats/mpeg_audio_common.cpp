@@ -175,9 +175,10 @@ size_t Id3v2Size(const uint8_t* p, size_t size) {
 int Probe(const uint8_t* head, size_t size) {
     size_t pos = 0;
     for (size_t tag; pos < size && (tag = Id3v2Size(head + pos, size - pos)) != 0;) pos += tag;
+    const bool tagged = pos > 0;
     if (pos >= size) return 2;                  // a tag as large as the head hides the audio
     while (pos < size && head[pos] == 0) ++pos; // padding after a tag
-    if (pos >= size) return 2;
+    if (pos >= size) return tagged ? 2 : 0;
     FrameHeader h;
     if (ParseFrameHeader(head + pos, size - pos, h)) {
         VbrHeader vbr;
