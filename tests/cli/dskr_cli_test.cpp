@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -543,6 +544,81 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
     CliRun help = run({"info", "--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
+// MP3, MP2 and AAC from the command line: the short format names, the codec libraries
+// 'formats' found, a rip that reads back as long as the track was, tag options that only
+// make sense for these formats.
+TEST_F(CliTest, LossyFormats) {
+    CliRun formats = run({"formats", "--json"});
+    ASSERT_EQ(formats.code, 0) << formats.err;
+    std::map<std::string, json> byName;
+    for (const json& f : json::parse(formats.out)["formats"]) byName[f["name"]] = f;
+    const struct {
+        const char* name;
+        const char* library;
+        const char* version;
+    } libraries[] = {{"MPEG audio layer III", "libmp3lame.so.0", "libmp3lame "},
+                     {"MPEG audio layer II", "libtwolame.so.0", "libtwolame "},
+                     {"MPEG-4 AAC - Low Complexity", "libavcodec.so.59", "libavcodec "}};
+    for (const auto& l : libraries) {
+        ASSERT_TRUE(byName.count(l.name)) << l.name;
+        const json& f = byName[l.name];
+        EXPECT_EQ(f["library"], l.library);
+        if (f["library_found"].get<bool>())
+            EXPECT_EQ(f["library_version"].get<std::string>().rfind(l.version, 0), 0u);
+    }
+    EXPECT_FALSE(byName["Microsoft wave format"].contains("library"));
+    CliRun text = run({"formats"});
+    EXPECT_NE(text.out.find("MPEG audio layer III"), std::string::npos);
+    EXPECT_NE(text.out.find("(libmp3lame "), std::string::npos) << text.out;
+
+    auto image = kyDiscImage::Demo();
+    const size_t trackFrames = imageTrack(*image, 2).size() / 4;
+    const struct {
+        const char* format;
+        const char* extension;
+        const char* codec;
+    } rips[] = {{"mp3", ".mp3", "mp3"}, {"mp2", ".mp2", "mp2"}, {"aac", ".aac", "aac"}};
+    for (const auto& c : rips) {
+        SCOPED_TRACE(c.format);
+        const fs::path out = dir / c.format;
+        CliRun r = run({"rip", "--demo", "--out", out.string(), "--json", "--tracks", "2",
+                        "--format", c.format});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const fs::path file = json::parse(r.out)["files"][0]["path"].get<std::string>();
+        EXPECT_EQ(file.extension(), c.extension);
+        kyReaderFilter* reader = nullptr;
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, file.c_str(), -2), KY_OK);
+        kyAudioFormat f{};
+        reader->GetFormat(f);
+        EXPECT_EQ(f.channels, 2u);
+        EXPECT_EQ(f.sampleRate, 44100u);
+        if (std::string(c.format) == "mp3")
+            EXPECT_EQ(f.lengthFrames, trackFrames); // the LAME header trims it exactly
+        else
+            EXPECT_NEAR(double(f.lengthFrames), double(trackFrames), 1152 + 1024);
+        delete reader;
+        // Back to WAV.
+        const fs::path back = dir / (std::string(c.format) + ".wav");
+        CliRun conv = run({"convert", file.string(), back.string(), "--format", "wav",
+                           "--subformat", "PCM 16-bit"});
+        ASSERT_EQ(conv.code, 0) << conv.err;
+        EXPECT_EQ(wavData(back).size() / 4, f.lengthFrames);
+    }
+    // The tag options belong to the formats with tags of this kind.
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } usage[] = {
+        {{"rip", "--demo", "--out", (dir / "x").string(), "--no-id3v1"},
+         "--no-id3v1 is for MP3, MP2 and AAC files"},
+        {{"rip", "--demo", "--out", (dir / "x").string(), "--format", "mp2", "--ape-tag"},
+         "MP2 files carry no APE tag"},
+    };
+    for (const auto& u : usage) {
+        CliRun r = run(u.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(u.says), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
