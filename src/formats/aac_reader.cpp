@@ -2,7 +2,7 @@
 #include "formats/codecs/aac_decoder.h"
 #include "formats/format_catalog.h"
 #include "formats/frame_walker.h"
-#include "formats/stream_tags.h"
+#include "formats/tags/file_tags.h"
 #include "platform/file_io.h"
 #include <algorithm>
 #include <cstring>
@@ -76,8 +76,11 @@ kyError aac_Reader::pull(float** planes, uint32_t capacity, uint32_t& frames) {
 
 kyError aac_Reader::open() {
     if (m_fd < 0) return KYERR_OPEN_FILE;
-    kyError err = kyReadStreamTags(m_fd, m_fileSize, m_properties, m_audioStart, m_audioEnd);
+    kyTagLayout tags;
+    kyError err = kyReadFileTags(m_fd, m_fileSize, m_properties, tags);
     if (kyFailed(err)) return err;
+    m_audioStart = tags.audioStart;
+    m_audioEnd = tags.audioEnd;
     if (m_audioEnd <= m_audioStart) return KYERR_NO_AUDIO;
     m_properties.setUtf8(2, "MPEG AAC");
     m_rawPcm = false;

@@ -1,5 +1,5 @@
 #include "formats/adts_common.h"
-#include "formats/mpeg_audio_common.h"
+#include "formats/tags/id3v2.h"
 #include <cstring>
 
 namespace adts {
@@ -51,8 +51,7 @@ void Build(uint8_t* o, bool mpeg2, uint32_t objectType, uint32_t rateIndex, uint
 
 int Probe(const uint8_t* head, size_t size) {
     size_t pos = 0;
-    for (size_t tag; pos < size && (tag = mpeg::Id3v2Size(head + pos, size - pos)) != 0;)
-        pos += tag;
+    for (size_t tag; pos < size && (tag = kyId3v2TagSize(head + pos, size - pos)) != 0;) pos += tag;
     if (pos + 4 > size) return 2;
     if (!std::memcmp(head + pos, "ADIF", 4)) return 6;
     if (head[pos] == 0xFF && (head[pos + 1] & 0xF6) == 0xF0) return 4;

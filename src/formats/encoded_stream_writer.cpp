@@ -1,5 +1,8 @@
 #include "formats/encoded_stream_writer.h"
 #include "filters/resampling_filter.h"
+#include "formats/tags/ape_tag.h"
+#include "formats/tags/id3v1.h"
+#include "formats/tags/id3v2.h"
 #include <new>
 
 kyError kyEncodedStreamWriter::Run() {
@@ -38,10 +41,35 @@ kyError kyEncodedStreamWriter::Encode(const uint8_t*& out, uint32_t& outBytes, f
     return KY_OK;
 }
 
+// The tags are built whole and written like the stream, so that a write that fails is
+// reported and the file keeps within its size limit.
 kyError kyEncodedStreamWriter::writeLeadingTags() {
-    return KY_OK;
+    if (!TagChoice().id3v2) return KY_OK;
+    try {
+        kyPropertyTable props = TagProperties();
+        const std::vector<uint8_t> tag = kyBuildId3v2Tag(props);
+        return tag.empty() ? KY_OK : WriteBytes(tag.data(), tag.size());
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
 }
 
 kyError kyEncodedStreamWriter::writeTrailingTags() {
-    return KY_OK;
+    const kyTagChoice choice = TagChoice();
+    if (!choice.ape && !choice.id3v1) return KY_OK;
+    try {
+        kyPropertyTable props = TagProperties();
+        if (choice.ape) {
+            const std::vector<uint8_t> tag = kyBuildApeTag(props);
+            kyError err = tag.empty() ? KY_OK : WriteBytes(tag.data(), tag.size());
+            if (kyFailed(err)) return err;
+        }
+        if (choice.id3v1) {
+            if (const auto tag = kyBuildId3v1Tag(props))
+                return WriteBytes(tag->data(), tag->size());
+        }
+        return KY_OK;
+    } catch (const std::bad_alloc&) {
+        return KYERR_OUT_OF_MEMORY;
+    }
 }

@@ -22,7 +22,7 @@ using kyWalkFn =
     std::function<kyError(const uint8_t* data, uint32_t size, const kyWalkedFrame* frame)>;
 
 // Walks [from, to). A frame counts when another one starts where it ends, or the range
-// does; a frame cut off by the end of the range is handed out as other bytes. "Couldn't read from file", or
-// the first failure of `fn`.
+// does; a frame cut off by the end of the range is handed out as other bytes. "Couldn't read from
+// file", or the first failure of `fn`.
 kyError kyWalkFrames(const kyWalkReadFn& read, uint64_t from, uint64_t to,
                      const kyFrameParseFn& parse, const kyWalkFn& fn);

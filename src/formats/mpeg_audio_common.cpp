@@ -1,4 +1,5 @@
 #include "formats/mpeg_audio_common.h"
+#include "formats/tags/id3v2.h"
 #include <cstring>
 
 namespace mpeg {
@@ -163,18 +164,9 @@ const char* LayerName(uint32_t layer) {
     }
 }
 
-size_t Id3v2Size(const uint8_t* p, size_t size) {
-    if (size < 10 || std::memcmp(p, "ID3", 3) != 0 || p[3] == 0xFF || p[4] == 0xFF) return 0;
-    if ((p[6] | p[7] | p[8] | p[9]) & 0x80) return 0;
-    const size_t body =
-        (size_t(p[6]) << 21) | (size_t(p[7]) << 14) | (size_t(p[8]) << 7) | size_t(p[9]);
-    const bool footer = p[3] == 4 && (p[5] & 0x10);
-    return 10 + body + (footer ? 10 : 0);
-}
-
 int Probe(const uint8_t* head, size_t size) {
     size_t pos = 0;
-    for (size_t tag; pos < size && (tag = Id3v2Size(head + pos, size - pos)) != 0;) pos += tag;
+    for (size_t tag; pos < size && (tag = kyId3v2TagSize(head + pos, size - pos)) != 0;) pos += tag;
     const bool tagged = pos > 0;
     if (pos >= size) return 2;                  // a tag as large as the head hides the audio
     while (pos < size && head[pos] == 0) ++pos; // padding after a tag

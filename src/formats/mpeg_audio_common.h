@@ -59,7 +59,4 @@ const char* LayerName(uint32_t layer);
 // frames in a row, 6; two frames in a row, 4; one frame, or a tag that fills the head, 2.
 int Probe(const uint8_t* head, size_t size);
 
-// The size of an ID3v2 tag (header, body and footer) at `p`, or 0.
-size_t Id3v2Size(const uint8_t* p, size_t size);
-
 } // namespace mpeg

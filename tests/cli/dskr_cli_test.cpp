@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -544,6 +543,8 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
     CliRun help = run({"info", "--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
+}
+
 // MP3, MP2 and AAC from the command line: the short format names, the codec libraries
 // 'formats' found, a rip that reads back as long as the track was, tag options that only
 // make sense for these formats.

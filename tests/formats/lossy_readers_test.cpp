@@ -84,6 +84,17 @@ TEST(LossyReaders, FilesOfOtherEncoders) {
         const kytest::ReadBack r = kytest::readBack(path);
         ASSERT_EQ(r.result, KY_OK) << kyErrorMessage(r.result);
         EXPECT_EQ(r.formatName, c.format);
+        // lame's tags, ID3v2 and ID3v1.
+        if (std::strstr(c.command.c_str(), "--tt Title")) {
+            kyPropertyTable props = r.properties;
+            EXPECT_STREQ(props.getUtf8(KYPROP_TITLE), "Title");
+        }
+        if (std::strstr(c.command.c_str(), "--ta Artist")) {
+            kyPropertyTable props = r.properties;
+            EXPECT_STREQ(props.getUtf8(KYPROP_ARTIST), "Artist");
+            EXPECT_STREQ(props.getUtf8(KYPROP_ALBUM), "Album");
+            EXPECT_STREQ(props.getUtf8(KYPROP_YEAR), "2001");
+        }
         EXPECT_EQ(r.subformat, c.subformat);
         EXPECT_EQ(r.format.channels, 2u);
         const uint32_t frames = static_cast<uint32_t>(r.samples.size() / 2);

@@ -338,3 +338,104 @@ TEST(LossyWriters, StreamsFromTheSourceAreCopied) {
         EXPECT_EQ(kytest::readFile(out), kytest::readFile(src));
     }
 }
+
+// Tags by each format's options: ID3v2 before the first frame (the VBR header then follows
+// it), an APE tag after the stream, the ID3v1 tag last; mutagen and eyeD3 read them, the
+// ReplayGain values included.
+TEST(LossyWriters, TagsByTheirOptions) {
+    kytest::ScratchDir dir;
+    const kytest::Properties props = {
+        {KYPROP_TITLE, "Harbour Lights"}, {KYPROP_ARTIST, "The Velmora Ensemble"},
+        {KYPROP_ALBUM, "Signals"},        {KYPROP_YEAR, "2024"},
+        {KYPROP_TRACK_NUMBER, "3"},       {KYPROP_GENRE, "Jazz"},
+        {KYPROP_TRACK_GAIN, "-6.25 dB"},  {KYPROP_ALBUM_GAIN, "-5.50 dB"},
+        {KYPROP_PEAK, "0.912345"},
+    };
+    const auto in = kytest::testSignal(kRate, 2, kRate);
+    kyTagOptions all;
+    all.mp3 = all.mp2 = all.aac = {true, true, true};
+    const struct {
+        const char* entry;
+        const char* subformat;
+        const char* file;
+        const kyTagOptions* options; // null: the defaults
+        bool id3v2, ape, id3v1;
+    } cases[] = {
+        {"MPEG audio layer III", "VBR Quality 4", "default.mp3", nullptr, true, false, true},
+        {"MPEG audio layer III", "CBR 128 kbit/s", "all.mp3", &all, true, true, true},
+        {"MPEG audio layer II", "CBR 192 kbit/s", "default.mp2", nullptr, false, false, true},
+        {"MPEG audio layer II", "CBR 192 kbit/s", "all.mp2", &all, true, false, true},
+        {"MPEG-4 AAC - Low Complexity", "VBR Quality 80", "default.aac", nullptr, false, false,
+         false},
+        {"MPEG-4 AAC - Low Complexity", "VBR Quality 80", "all.aac", &all, true, true, true},
+    };
+    const std::string python = kytest::mutagenPython();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = dir.path(c.file);
+        ASSERT_EQ(kytest::encodeFile(c.entry, c.subformat, in, 2, kRate, path, props, c.options),
+                  KY_OK);
+        const auto file = kytest::readFile(path);
+        ASSERT_GT(file.size(), 1000u);
+        size_t start = 0;
+        EXPECT_EQ(std::memcmp(file.data(), "ID3", 3) == 0, c.id3v2);
+        if (c.id3v2)
+            start = 10 + (size_t(file[6]) << 21 | size_t(file[7]) << 14 | size_t(file[8]) << 7 |
+                          file[9]);
+        ASSERT_LT(start + 4, file.size());
+        EXPECT_EQ(file[start], 0xFF); // the first frame right after the tag
+        const size_t end = file.size() - (c.id3v1 ? 128 : 0);
+        EXPECT_EQ(std::memcmp(&file[file.size() - 128], "TAG", 3) == 0, c.id3v1);
+        EXPECT_EQ(end >= 32 && std::memcmp(&file[end - 32], "APETAGEX", 8) == 0, c.ape);
+        if (std::strstr(c.file, ".mp3")) {
+            mpeg::FrameHeader h;
+            mpeg::VbrHeader v;
+            ASSERT_TRUE(mpeg::ParseFrameHeader(&file[start], file.size() - start, h));
+            ASSERT_TRUE(mpeg::ParseVbrHeader(&file[start], file.size() - start, h, v));
+            EXPECT_GT(v.frames, 30u);
+            EXPECT_EQ(
+                mpeg::LameTagCrc(&file[start], 190),
+                uint16_t(file[start + v.lameOffset + 34] << 8 | file[start + v.lameOffset + 35]));
+        }
+        // Our own reader finds the same tags and the same audio between them.
+        const kytest::ReadBack r = kytest::readBack(path);
+        ASSERT_EQ(r.result, KY_OK);
+        kyPropertyTable got = r.properties;
+        if (c.id3v2 || c.ape || c.id3v1) {
+            EXPECT_STREQ(got.getUtf8(KYPROP_TITLE), "Harbour Lights");
+            EXPECT_STREQ(got.getUtf8(KYPROP_ARTIST), "The Velmora Ensemble");
+        }
+        if (c.id3v2 || c.ape) {
+            ASSERT_NE(got.getUtf8(KYPROP_TRACK_GAIN), nullptr);
+            EXPECT_EQ(std::string(got.getUtf8(KYPROP_TRACK_GAIN)).substr(0, 5), "-6.25");
+        }
+        if (std::strstr(c.file, ".mp3")) {
+            EXPECT_EQ(r.samples.size(), in.size()); // exactly the stream, no tag bytes
+        }
+        if (!python.empty() && c.id3v2) {
+            const std::string script =
+                "import sys\n"
+                "from mutagen.id3 import ID3\n"
+                "t = ID3(sys.argv[1])\n"
+                "print(t['TIT2'].text[0], '|', t['TPE1'].text[0], '|', t['TRCK'].text[0], '|',\n"
+                "      t['TXXX:replaygain_track_gain'].text[0], '|',\n"
+                "      t['TXXX:replaygain_album_gain'].text[0], '|',\n"
+                "      t['TXXX:replaygain_track_peak'].text[0])\n";
+            ASSERT_TRUE(kytest::writeFile(dir.path("m.py"),
+                                          std::vector<uint8_t>(script.begin(), script.end())));
+            const std::string out =
+                kytest::capture(python + " " + kytest::shellQuote(dir.path("m.py")) + " " +
+                                kytest::shellQuote(path));
+            EXPECT_EQ(out, "Harbour Lights | The Velmora Ensemble | 3 | -6.25 dB | -5.50 dB | "
+                           "0.912345\n");
+        }
+        if (kytest::haveTool("eyeD3") && c.id3v2 && std::strstr(c.file, ".aac") == nullptr) {
+            const std::string out = kytest::capture("eyeD3 --no-color " + kytest::shellQuote(path));
+            EXPECT_NE(out.find("title: Harbour Lights"), std::string::npos) << out;
+            EXPECT_NE(out.find("artist: The Velmora Ensemble"), std::string::npos) << out;
+        }
+        if (std::strstr(c.file, ".mp3") && kytest::haveTool("mp3val")) {
+            EXPECT_EQ(mp3valProblems(path), "");
+        }
+    }
+}
