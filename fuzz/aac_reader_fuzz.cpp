@@ -2,7 +2,7 @@
 // frames found and counted, ADIF, the stream handed on or decoded), and to the ADTS parser
 // and the probe directly.
 #include "formats/adts_common.h"
-#include "reader_fuzz_support.h"
+#include "reader_fuzz.h"
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

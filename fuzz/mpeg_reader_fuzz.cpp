@@ -2,7 +2,7 @@
 // the first frame and its VBR header, the frame count, the stream handed on or decoded),
 // and to the frame and VBR header parsers and the probe directly.
 #include "formats/mpeg_audio_common.h"
-#include "reader_fuzz_support.h"
+#include "reader_fuzz.h"
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,6 +2,7 @@
 #include "formats/aac_reader.h"
 #include "formats/adts_common.h"
 #include "formats/codecs/aac_decoder.h"
+#include "formats/codecs/byte_output.h"
 #include "formats/codecs/encoder_text.h"
 #include "formats/format_catalog.h"
 #include <new>
@@ -43,13 +44,8 @@ kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>
     uint8_t header[adts::kHeaderBytes];
     adts::Build(header, m_config.mpeg2, m_config.objectType, m_rateIndex, m_channelConfig,
                 static_cast<uint32_t>(total));
-    try {
-        out.insert(out.end(), header, header + sizeof header);
-        out.insert(out.end(), data, data + size);
-    } catch (const std::bad_alloc&) {
-        return KYERR_OUT_OF_MEMORY;
-    }
-    return KY_OK;
+    kyError err = kyAppendBytes(out, header, sizeof header);
+    return kySucceeded(err) ? kyAppendBytes(out, data, size) : err;
 }
 
 kyError aac_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,

@@ -34,11 +34,7 @@ kyError kyEncodedStreamWriter::Encode(const uint8_t*& out, uint32_t& outBytes, f
     m_out.clear();
     kyError err = EncodeFrames(planes, consumed, remaining, m_out);
     if (kyFailed(err)) return err;
-    consumed += remaining;
-    remaining = 0;
-    out = m_out.data();
-    outBytes = static_cast<uint32_t>(m_out.size());
-    return KY_OK;
+    return EncodedAll(m_out, out, outBytes, consumed, remaining);
 }
 
 // The tags are built whole and written like the stream, so that a write that fails is

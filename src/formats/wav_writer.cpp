@@ -521,11 +521,7 @@ kyError wav_Writer::Encode(const uint8_t*& out, uint32_t& outBytes, float** plan
         kyError err = m_mp3 ? m_mp3->encode(planes, consumed, remaining, m_encoded)
                             : m_mp2->encode(planes, consumed, remaining, m_encoded);
         if (kyFailed(err)) return err;
-        consumed += remaining;
-        remaining = 0;
-        out = m_encoded.data();
-        outBytes = static_cast<uint32_t>(m_encoded.size());
-        return KY_OK;
+        return EncodedAll(m_encoded, out, outBytes, consumed, remaining);
     }
     if (!(m_encoder && m_fileChannels == 1 && m_stream.channels >= 2))
         return kyWriterFilter::Encode(out, outBytes, planes, consumed, remaining);

@@ -60,6 +60,15 @@ public:
     virtual kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
                            uint32_t& consumed, uint32_t& remaining);
     virtual kyError EncoderFlush();
+    // Ends an Encode that took every remaining frame and gave `bytes` to write.
+    static kyError EncodedAll(const std::vector<uint8_t>& bytes, const uint8_t*& out,
+                              uint32_t& outBytes, uint32_t& consumed, uint32_t& remaining) {
+        consumed += remaining;
+        remaining = 0;
+        out = bytes.data();
+        outBytes = static_cast<uint32_t>(bytes.size());
+        return KY_OK;
+    }
 
     const kyFormatEntry* entry() const { return m_entry; }
     // The data subformat (slot 2) as chosen by construction or negotiation.

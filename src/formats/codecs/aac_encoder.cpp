@@ -142,7 +142,7 @@ kyError kyAacEncoder::drain(const PacketFn& fn) {
     }
 }
 
-kyError kyAacEncoder::sendHeld(const PacketFn& fn, bool last) {
+kyError kyAacEncoder::sendHeld(const PacketFn& fn) {
     State& s = *m_state;
     if (s.held == 0) return KY_OK;
     s.frame->nb_samples = static_cast<int>(s.held);
@@ -150,7 +150,7 @@ kyError kyAacEncoder::sendHeld(const PacketFn& fn, bool last) {
     s.pts += s.held;
     const int r = s.codec->sendFrame(s.context, s.frame);
     s.held = 0;
-    if (r < 0) return last ? KYERR_UNKNOWN : KYERR_UNKNOWN;
+    if (r < 0) return KYERR_UNKNOWN;
     return drain(fn);
 }
 
@@ -168,7 +168,7 @@ kyError kyAacEncoder::encode(const float* const* planes, uint32_t first, uint32_
         s.held += n;
         done += n;
         if (s.held == m_frameLength) {
-            kyError e = sendHeld(fn, false);
+            kyError e = sendHeld(fn);
             if (kyFailed(e)) return e;
         }
     }
@@ -179,7 +179,7 @@ kyError kyAacEncoder::flush(const PacketFn& fn) {
     if (!m_state || !m_state->frame) return KYERR_SEQUENCE;
     State& s = *m_state;
     // The last, partial frame goes in as it is; the encoder pads it.
-    kyError e = sendHeld(fn, true);
+    kyError e = sendHeld(fn);
     if (kyFailed(e)) return e;
     if (s.codec->sendFrame(s.context, nullptr) < 0) return KYERR_UNKNOWN;
     return drain(fn);

@@ -69,7 +69,7 @@ public:
 
 private:
     struct State;
-    kyError sendHeld(const PacketFn& fn, bool last);
+    kyError sendHeld(const PacketFn& fn);
     kyError drain(const PacketFn& fn);
     std::unique_ptr<State> m_state;
     kyAacConfig m_config;

@@ -1,4 +1,5 @@
 #include "formats/codecs/mp2_encoder.h"
+#include "formats/codecs/byte_output.h"
 #include "formats/codecs/encoder_text.h"
 #include "platform/twolame_library.h"
 #include <algorithm>
@@ -110,11 +111,8 @@ kyError kyMp2Encoder::encode(const float* const* planes, uint32_t first, uint32_
             lib->encodeBufferFloat32(optionsOf(m_twolame), left, right, static_cast<int>(n),
                                      m_buffer.data(), static_cast<int>(m_buffer.size()));
         if (bytes < 0) return KYERR_UNKNOWN;
-        try {
-            out.insert(out.end(), m_buffer.begin(), m_buffer.begin() + bytes);
-        } catch (const std::bad_alloc&) {
-            return KYERR_OUT_OF_MEMORY;
-        }
+        kyError err = kyAppendBytes(out, m_buffer.data(), static_cast<size_t>(bytes));
+        if (kyFailed(err)) return err;
         done += n;
     }
     return KY_OK;
@@ -125,10 +123,5 @@ kyError kyMp2Encoder::flush(std::vector<uint8_t>& out) {
     const int bytes = kyTwolameLibrary::Get()->encodeFlush(optionsOf(m_twolame), m_buffer.data(),
                                                            static_cast<int>(m_buffer.size()));
     if (bytes < 0) return KYERR_UNKNOWN;
-    try {
-        out.insert(out.end(), m_buffer.begin(), m_buffer.begin() + bytes);
-    } catch (const std::bad_alloc&) {
-        return KYERR_OUT_OF_MEMORY;
-    }
-    return KY_OK;
+    return kyAppendBytes(out, m_buffer.data(), static_cast<size_t>(bytes));
 }

@@ -1,4 +1,5 @@
 #include "formats/codecs/mp3_encoder.h"
+#include "formats/codecs/byte_output.h"
 #include "formats/codecs/encoder_text.h"
 #include "platform/lame_library.h"
 #include <algorithm>
@@ -142,11 +143,8 @@ kyError kyMp3Encoder::encode(const float* const* planes, uint32_t first, uint32_
             lib->encodeBufferIeeeFloat(lameOf(m_lame), left, right, static_cast<int>(n),
                                        m_buffer.data(), static_cast<int>(m_buffer.size()));
         if (bytes < 0) return bytes == -2 ? KYERR_OUT_OF_MEMORY : KYERR_UNKNOWN;
-        try {
-            out.insert(out.end(), m_buffer.begin(), m_buffer.begin() + bytes);
-        } catch (const std::bad_alloc&) {
-            return KYERR_OUT_OF_MEMORY;
-        }
+        kyError err = kyAppendBytes(out, m_buffer.data(), static_cast<size_t>(bytes));
+        if (kyFailed(err)) return err;
         done += n;
     }
     return KY_OK;
@@ -156,14 +154,13 @@ kyError kyMp3Encoder::flush(std::vector<uint8_t>& out) {
     if (!m_lame) return KYERR_SEQUENCE;
     try {
         if (m_buffer.size() < 16384) m_buffer.resize(16384);
-        const int bytes = kyLameLibrary::Get()->encodeFlush(lameOf(m_lame), m_buffer.data(),
-                                                            static_cast<int>(m_buffer.size()));
-        if (bytes < 0) return KYERR_UNKNOWN;
-        out.insert(out.end(), m_buffer.begin(), m_buffer.begin() + bytes);
     } catch (const std::bad_alloc&) {
         return KYERR_OUT_OF_MEMORY;
     }
-    return KY_OK;
+    const int bytes = kyLameLibrary::Get()->encodeFlush(lameOf(m_lame), m_buffer.data(),
+                                                        static_cast<int>(m_buffer.size()));
+    if (bytes < 0) return KYERR_UNKNOWN;
+    return kyAppendBytes(out, m_buffer.data(), static_cast<size_t>(bytes));
 }
 
 std::vector<uint8_t> kyMp3Encoder::vbrHeaderFrame() {
