@@ -54,29 +54,29 @@ std::string quote(const fs::path& p) {
 int main(int argc, char** argv) {
     const uint32_t minutes = argc > 1 ? uint32_t(std::atoi(argv[1])) : 74;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
-    std::string tmpl = (fs::temp_directory_path() / "lossy_bench_XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) return 1;
-    const fs::path dir = tmpl;
-    RipSettings settings;
-    DiscInfo disc;
-    auto reader = openBenchDisc(dir, minutes, settings, disc);
-    if (!reader) return 1;
+    BenchDisc bench("lossy_bench", minutes);
+    if (!bench) return 1;
+    RipSettings& settings = bench.settings;
+    DiscInfo& disc = bench.disc;
+    kyDskReader* reader = bench.reader.get();
+    const fs::path& dir = bench.dir;
     const double audio = minutes * 60.0;
     const fs::path bin = dir / "DskR test image.bin";
     const std::string pcm = "-f s16le -ar 44100 -ac 2 -i " + quote(bin);
     const std::string raw = "-r -s 44.1 --bitwidth 16 --signed --little-endian ";
 
-    std::printf("lossy encoding: %u min image, %zu tracks (best of %d; shared machine)\n",
-                minutes, disc.tracks.size(), rounds);
+    std::printf("lossy encoding: %u min image, %zu tracks (best of %d; shared machine)\n", minutes,
+                disc.tracks.size(), rounds);
     std::printf("%-44s %10s %10s %10s %10s\n", "", "wall s", "x realtime", "cpu s", "x realtime");
     struct Row {
         const char* name;
-        const char* format;    // DskR's (empty for a peer)
+        const char* format; // DskR's (empty for a peer)
         const char* subformat;
-        std::string peer;      // the peer's command
+        std::string peer; // the peer's command
     } rows[] = {
         {"DskR MP3 \"VBR Quality 2\"", "MPEG audio layer III", "VBR Quality 2", ""},
-        {"lame -V2", "", "", "lame --quiet " + raw + "-V2 " + quote(bin) + " " + quote(dir / "p.mp3")},
+        {"lame -V2", "", "",
+         "lame --quiet " + raw + "-V2 " + quote(bin) + " " + quote(dir / "p.mp3")},
         {"lame -V2 -q2 -nores", "", "",
          "lame --quiet " + raw + "-V2 -q2 --nores " + quote(bin) + " " + quote(dir / "p.mp3")},
         {"DskR AAC \"ABR 128 kbit/s\"", "MPEG-4 AAC - Low Complexity", "ABR 128 kbit/s", ""},
@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
             const auto t0 = std::chrono::steady_clock::now();
             const double c0 = processSeconds();
             runner.Run();
-            t.wall = std::min(t.wall, std::chrono::duration<double>(
-                                          std::chrono::steady_clock::now() - t0)
-                                          .count());
+            t.wall = std::min(
+                t.wall,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
             t.cpu = std::min(t.cpu, processSeconds() - c0);
             t.ok = true;
         }
@@ -114,7 +114,5 @@ int main(int argc, char** argv) {
                     audio / t.cpu);
         std::fflush(stdout);
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }
