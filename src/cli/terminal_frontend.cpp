@@ -138,6 +138,16 @@ bool TerminalFrontend::askFileName(const std::string& title, std::string& path) 
 
 void TerminalFrontend::showError(kyError code, const std::string& caption) {
     endBars();
+    if (code == KYERR_MISSING_COMPONENT) {
+        // The codec library of the format is not installed: say what to do about it.
+        std::fprintf(m_out,
+                     "%s: Writing to this file format requires that you install a free external "
+                     "third-party 'add-on'.\n'dskr-cli formats' names the library each format "
+                     "needs.\n",
+                     caption.c_str());
+        std::fflush(m_out);
+        return;
+    }
     std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
     std::fflush(m_out);
 }

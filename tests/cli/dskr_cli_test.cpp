@@ -552,7 +552,8 @@ TEST_F(CliTest, LossyFormats) {
     CliRun formats = run({"formats", "--json"});
     ASSERT_EQ(formats.code, 0) << formats.err;
     std::map<std::string, json> byName;
-    for (const json& f : json::parse(formats.out)["formats"]) byName[f["name"]] = f;
+    const json listed = json::parse(formats.out);
+    for (const json& f : listed["formats"]) byName[f["name"]] = f;
     const struct {
         const char* name;
         const char* library;
@@ -689,4 +690,39 @@ TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
     EXPECT_STREQ(reader->GetPropertyA(2), "PCM 24-bit");
     reader->DestroyChain();
     EXPECT_EQ(wavData(dir / "f.wav"), track);
+}
+
+// Without its codec library a format says so, in 'formats' and when it is asked to write,
+// and leaves no file behind; the rest of the program runs as before. The libraries are
+// hidden behind empty stand-ins of the same names.
+TEST_F(CliTest, MissingCodecLibraries) {
+    if (std::system("command -v cc >/dev/null 2>&1") != 0) GTEST_SKIP() << "no C compiler";
+    const fs::path stubs = dir / "stubs";
+    fs::create_directories(stubs);
+    for (const char* lib : {"libmp3lame.so.0", "libtwolame.so.0", "libavcodec.so.59"})
+        ASSERT_EQ(
+            std::system(("cc -shared -o '" + (stubs / lib).string() + "' -x c /dev/null").c_str()),
+            0);
+    setenv("LD_LIBRARY_PATH", stubs.c_str(), 1);
+    CliRun formats = run({"formats"});
+    const fs::path out = dir / "rips";
+    CliRun mp3 = run({"rip", "--demo", "--out", out.string(), "--tracks", "1", "--format", "mp3"});
+    CliRun wav = run({"rip", "--demo", "--out", out.string(), "--tracks", "1"});
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(formats.code, 0);
+    for (const char* lib : {"libmp3lame.so.0", "libtwolame.so.0", "libavcodec.so.59"})
+        EXPECT_NE(formats.out.find(std::string("(needs ") + lib + ": not found)"),
+                  std::string::npos)
+            << formats.out;
+    EXPECT_NE(mp3.code, 0);
+    EXPECT_NE(mp3.err.find("requires that you install a free external third-party 'add-on'"),
+              std::string::npos)
+        << mp3.err;
+    size_t files = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        if (it->is_regular_file() && it->path().extension() != ".wav") ++files;
+    EXPECT_EQ(files, 0u);
+    EXPECT_EQ(wav.code, 0) << wav.err;
 }
