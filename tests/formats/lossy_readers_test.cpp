@@ -22,15 +22,7 @@ struct Files {
     std::string wav;
     Files() {
         wav = dir.path("in.wav");
-        kytest::WavFormat f;
-        f.channels = 2;
-        f.rate = kRate;
-        f.bits = 16;
-        f.blockAlign = 4;
-        f.bytesPerSecond = kRate * 4;
-        std::vector<uint8_t> data(signal.size() * 2);
-        std::memcpy(data.data(), signal.data(), data.size());
-        kytest::writeFile(wav, kytest::makeWav(f, data));
+        kytest::writeFile(wav, kytest::makePcm16Wav(signal, 2, kRate));
     }
     // Makes `name` with `command` (input and output file appended), or "" when the tool
     // is missing.

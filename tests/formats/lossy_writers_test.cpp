@@ -295,18 +295,7 @@ TEST(LossyWriters, StreamsFromTheSourceAreCopied) {
     if (!haveTools({"ffmpeg", "lame", "twolame"}, missing))
         GTEST_SKIP() << missing << " is not installed";
     kytest::ScratchDir dir;
-    ASSERT_TRUE(kytest::writeFile(dir.path("in.wav"), [] {
-        kytest::WavFormat f;
-        f.channels = 2;
-        f.rate = kRate;
-        f.bits = 16;
-        f.blockAlign = 4;
-        f.bytesPerSecond = kRate * 4;
-        const auto& s = music();
-        std::vector<uint8_t> data(s.size() * 2);
-        std::memcpy(data.data(), s.data(), data.size());
-        return kytest::makeWav(f, data);
-    }()));
+    ASSERT_TRUE(kytest::writeFile(dir.path("in.wav"), kytest::makePcm16Wav(music(), 2, kRate)));
     const std::string in = kytest::shellQuote(dir.path("in.wav"));
     const struct {
         const char* command;
