@@ -1,5 +1,5 @@
 // The MP3, MP2 and AAC writers, checked by independent decoders and tools from Debian:
-// ffmpeg, mpg123, faad, mp3val and ffprobe.
+// ffmpeg, mpg123, faad, mp3val, ffprobe and mediainfo.
 #include "formats/format_catalog.h"
 #include "formats/mpeg_audio_common.h"
 #include "formats/reader_filter.h"
@@ -207,6 +207,62 @@ TEST(LossyWriters, Mp3VbrHeaderDescribesTheStream) {
                       .find(subformat[0] == 'V' ? "Xing header" : "CBR"),
                   std::string::npos);
     }
+}
+
+// mediainfo, which parses the headers itself, finds the version, layer or profile, the bit
+// rate mode and rate the configuration chose, and the frame count the VBR header gives.
+TEST(LossyWriters, MediainfoFindsWhatWasAskedFor) {
+    if (!kytest::haveTool("mediainfo")) GTEST_SKIP() << "mediainfo is not installed";
+    kytest::ScratchDir dir;
+    const struct {
+        const char* entry;
+        const char* subformat;
+        uint32_t channels, rate;
+        const char* file;
+        const char* audio; // Format|Version|Profile|Features|BitRate_Mode|BitRate|Rate|Channels
+    } cases[] = {
+        {"MPEG audio layer III", "CBR 192 kbit/s", 2, kRate, "a.mp3",
+         "MPEG Audio|Version 1|Layer 3||CBR|192000|44100|2"},
+        // The lower rates stop at 160 kbit/s; below 32 kbit/s the rate drops to MPEG-2's.
+        {"MPEG audio layer III", "CBR 320 kbit/s", 2, 22050, "b.mp3",
+         "MPEG Audio|Version 2|Layer 3||CBR|160000|22050|2"},
+        {"MPEG audio layer III", "CBR 16 kbit/s", 1, kRate, "c.mp3",
+         "MPEG Audio|Version 2|Layer 3||CBR|16000|24000|1"},
+        // Layer II: mono stops at 192, stereo has no 80.
+        {"MPEG audio layer II", "CBR 224 kbit/s", 1, kRate, "d.mp2",
+         "MPEG Audio|Version 1|Layer 2||CBR|192000|44100|1"},
+        {"MPEG audio layer II", "CBR 80 kbit/s", 2, kRate, "e.mp2",
+         "MPEG Audio|Version 1|Layer 2||CBR|96000|44100|2"},
+        {"MPEG-2 AAC - Low Complexity", "ABR 128 kbit/s", 2, kRate, "f.aac",
+         "AAC|Version 2||LC|VBR||44100|2"},
+        {"MPEG-4 AAC - Main Profile", "VBR Quality 100", 1, 32000, "g.aac",
+         "AAC|Version 4||Main|VBR||32000|1"},
+    };
+    const std::string inform = "--Inform='Audio;%Format%|%Format_Version%|%Format_Profile%|"
+                               "%Format_AdditionalFeatures%|%BitRate_Mode%|%BitRate%|"
+                               "%SamplingRate%|%Channel(s)%' ";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + ", " + c.subformat);
+        const std::string path = dir.path(c.file);
+        ASSERT_EQ(kytest::encodeFile(c.entry, c.subformat, music(c.channels, c.rate), c.channels,
+                                     c.rate, path),
+                  KY_OK);
+        EXPECT_EQ(kytest::capture("mediainfo " + inform + kytest::shellQuote(path)),
+                  std::string(c.audio) + "\n");
+    }
+    // A VBR MP3: the frame count of its header, LAME's name.
+    const std::string path = dir.path("v.mp3");
+    ASSERT_EQ(kytest::encodeFile("MPEG audio layer III", "VBR Quality 4", music(), 2, kRate, path),
+              KY_OK);
+    const auto file = kytest::readFile(path);
+    mpeg::FrameHeader h;
+    mpeg::VbrHeader v;
+    ASSERT_TRUE(mpeg::ParseFrameHeader(file.data(), file.size(), h));
+    ASSERT_TRUE(mpeg::ParseVbrHeader(file.data(), file.size(), h, v));
+    const std::string found = kytest::capture(
+        "mediainfo --Inform='Audio;%BitRate_Mode%|%FrameCount%|%Encoded_Library%' " +
+        kytest::shellQuote(path));
+    EXPECT_EQ(found.rfind("VBR|" + std::to_string(v.frames) + "|LAME", 0), 0u) << found;
 }
 
 // Each AAC entry writes ADTS headers of its MPEG version and object type, and a profile
