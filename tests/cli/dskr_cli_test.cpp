@@ -6,7 +6,11 @@
 #include "filters/replaygain_analyzer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
+#include "support/chain_helpers.h"
+#include "support/codec_test_files.h"
+#include "support/encoded_streams.h"
 #include "support/file_text.h"
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -565,8 +570,9 @@ TEST_F(CliTest, LossyFormats) {
         ASSERT_TRUE(byName.count(l.name)) << l.name;
         const json& f = byName[l.name];
         EXPECT_EQ(f["library"], l.library);
-        if (f["library_found"].get<bool>())
+        if (f["library_found"].get<bool>()) {
             EXPECT_EQ(f["library_version"].get<std::string>().rfind(l.version, 0), 0u);
+        }
     }
     EXPECT_FALSE(byName["Microsoft wave format"].contains("library"));
     CliRun text = run({"formats"});
@@ -690,6 +696,74 @@ TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
     EXPECT_STREQ(reader->GetPropertyA(2), "PCM 24-bit");
     reader->DestroyChain();
     EXPECT_EQ(wavData(dir / "f.wav"), track);
+}
+
+// ReplayGain measured while ripping to MP3 goes into the ID3v2 tag as the TXXX frames
+// players read: mutagen finds the track gains, the album gain and the peaks metaflac
+// measures on the same samples, eyeD3 lists them.
+TEST_F(CliTest, ReplayGainTagsOfAnMp3Rip) {
+    const std::string python = kytest::mutagenPython();
+    for (const char* tool : {"flac", "metaflac", "sox", "eyeD3"})
+        if (!kytest::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (python.empty()) GTEST_SKIP() << "python3-mutagen is not installed";
+    const auto filesOf = [](const fs::path& root, const char* extension) {
+        std::vector<fs::path> files;
+        for (auto& e : fs::recursive_directory_iterator(root))
+            if (e.path().extension() == extension) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    ASSERT_EQ(run({"rip", "--demo", "--out", (dir / "wav").string(), "--tracks", "1-2"}).code, 0);
+    CliRun r = run({"rip", "--demo", "--out", (dir / "mp3").string(), "--tracks", "1-2", "--format",
+                    "mp3", "--normalize", "rg", "--meta", "--album-gain"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<fs::path> wavs = filesOf(dir / "wav", ".wav");
+    const std::vector<fs::path> mp3s = filesOf(dir / "mp3", ".mp3");
+    ASSERT_EQ(wavs.size(), 2u);
+    ASSERT_EQ(mp3s.size(), 2u);
+
+    // metaflac over the disc's samples, both files at once for the album gain. It leaves a
+    // file's last complete 50 ms window out, so each copy gets one window of silence.
+    std::string flacs;
+    for (size_t i = 0; i < wavs.size(); ++i) {
+        const std::string padded = (dir / "padded.wav").string();
+        const std::string flac = (dir / (std::to_string(i) + ".flac")).string();
+        ASSERT_TRUE(kytest::run("sox " + kytest::shellQuote(wavs[i].string()) + " " +
+                                kytest::shellQuote(padded) + " pad 0 2205s"));
+        ASSERT_TRUE(kytest::run("flac -s -f -o " + kytest::shellQuote(flac) + " " +
+                                kytest::shellQuote(padded)));
+        flacs += " " + kytest::shellQuote(flac);
+    }
+    ASSERT_TRUE(kytest::run("metaflac --add-replay-gain" + flacs));
+    const std::string script = "import sys\n"
+                               "from mutagen.id3 import ID3\n"
+                               "t = ID3(sys.argv[1])\n"
+                               "for k in ('track_gain', 'album_gain', 'track_peak'):\n"
+                               "    print(t['TXXX:replaygain_' + k].text[0].split()[0])\n";
+    ASSERT_TRUE(kytest::writeFile((dir / "rg.py").string(),
+                                  std::vector<uint8_t>(script.begin(), script.end())));
+    for (size_t i = 0; i < mp3s.size(); ++i) {
+        SCOPED_TRACE(mp3s[i].string());
+        const std::string flac = (dir / (std::to_string(i) + ".flac")).string();
+        const auto metaflac = [&](const char* tag) {
+            const std::string line = kytest::capture("metaflac --show-tag=" + std::string(tag) +
+                                                     " " + kytest::shellQuote(flac));
+            return std::atof(line.substr(line.find('=') + 1).c_str());
+        };
+        std::istringstream tags(kytest::capture(python + " " +
+                                                kytest::shellQuote((dir / "rg.py").string()) + " " +
+                                                kytest::shellQuote(mp3s[i].string())));
+        double trackGain = 0, albumGain = 0, peak = 0;
+        ASSERT_TRUE(tags >> trackGain >> albumGain >> peak);
+        // Two decimals in the tag; the analyses agree to a few hundredths.
+        EXPECT_NEAR(trackGain, metaflac("REPLAYGAIN_TRACK_GAIN"), 0.05);
+        EXPECT_NEAR(albumGain, metaflac("REPLAYGAIN_ALBUM_GAIN"), 0.05);
+        EXPECT_NEAR(peak, metaflac("REPLAYGAIN_TRACK_PEAK"), 1e-5);
+        const std::string listed =
+            kytest::capture("eyeD3 --no-color " + kytest::shellQuote(mp3s[i].string()));
+        EXPECT_NE(listed.find("[Description: replaygain_track_gain]"), std::string::npos) << listed;
+        EXPECT_NE(listed.find("[Description: replaygain_album_gain]"), std::string::npos);
+    }
 }
 
 // Without its codec library a format says so, in 'formats' and when it is asked to write,
