@@ -25,13 +25,12 @@ double seconds(std::chrono::steady_clock::time_point since) {
 int main(int argc, char** argv) {
     const uint32_t minutes = argc > 1 ? uint32_t(std::atoi(argv[1])) : 10;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    std::string tmpl = (fs::temp_directory_path() / "batch_bench_XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) return 1;
-    const fs::path dir = tmpl;
-    RipSettings settings;
-    DiscInfo disc;
-    auto reader = openBenchDisc(dir, minutes, settings, disc);
-    if (!reader) return 1;
+    BenchDisc bench("batch_bench", minutes);
+    if (!bench) return 1;
+    RipSettings& settings = bench.settings;
+    DiscInfo& disc = bench.disc;
+    kyDskReader* reader = bench.reader.get();
+    const fs::path& dir = bench.dir;
     const double audioSeconds = minutes * 60.0;
 
     std::printf("batch runner: %u min image, %zu tracks, to WAV (best of %d; shared machine)\n",
@@ -64,7 +63,5 @@ int main(int argc, char** argv) {
         std::printf("  %-24s %7.3f s  %8.1f x realtime\n", "sox, BIN to one WAV", best,
                     audioSeconds / best);
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 class QuietFrontend : public kyBatchFrontend {
@@ -58,6 +59,29 @@ inline std::unique_ptr<kyDskReader> openBenchDisc(const std::filesystem::path& d
     settings.bEjectWhenDone = false;
     return reader;
 }
+
+// A scratch folder under the temporary directory (removed with the object) holding the
+// test disc of `minutes`, opened in a virtual drive, with its rows and settings.
+struct BenchDisc {
+    std::filesystem::path dir;
+    RipSettings settings;
+    DiscInfo disc;
+    std::unique_ptr<kyDskReader> reader;
+
+    BenchDisc(const char* prefix, uint32_t minutes) {
+        std::string tmpl = (std::filesystem::temp_directory_path() / prefix).string() + "_XXXXXX";
+        if (!::mkdtemp(tmpl.data())) return;
+        dir = tmpl;
+        reader = openBenchDisc(dir, minutes, settings, disc);
+    }
+    ~BenchDisc() {
+        std::error_code ec;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
+    BenchDisc(const BenchDisc&) = delete;
+    BenchDisc& operator=(const BenchDisc&) = delete;
+    explicit operator bool() const { return reader != nullptr; }
+};
 
 // Processor time (user and system) of the process so far, in seconds.
 inline double processSeconds() {

@@ -22,13 +22,11 @@ namespace fs = std::filesystem;
 int main(int argc, char** argv) {
     const uint32_t minutes = argc > 1 ? uint32_t(std::atoi(argv[1])) : 74;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
-    std::string tmpl = (fs::temp_directory_path() / "normalize_bench_XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) return 1;
-    const fs::path dir = tmpl;
-    RipSettings settings;
-    DiscInfo disc;
-    auto reader = openBenchDisc(dir, minutes, settings, disc);
-    if (!reader) return 1;
+    BenchDisc bench("normalize_bench", minutes);
+    if (!bench) return 1;
+    RipSettings& settings = bench.settings;
+    DiscInfo& disc = bench.disc;
+    kyDskReader* reader = bench.reader.get();
     const double audioSeconds = minutes * 60.0;
 
     std::printf("normalisation: %u min image, %zu tracks, to 16-bit WAV (best of %d; shared "
@@ -64,7 +62,5 @@ int main(int argc, char** argv) {
                     "at most %6.1f MB\n",
                     row.name, best, audioSeconds / best, audioSeconds / bestCpu, peak / 1e6);
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }

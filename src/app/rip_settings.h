@@ -43,6 +43,15 @@ struct RipSettings {
     bool bNormalizeUnitDB = true;
     bool bNormalizeAlbum = false;
     bool bNormalizeNeverClip = true;
+    // Tags around MP3, MP2 and AAC streams.
+    bool bMp3Id3v2 = true;
+    bool bMp3Id3v1 = true;
+    bool bMp3Ape = false;
+    bool bMp2Id3v2 = false;
+    bool bMp2Id3v1 = true;
+    bool bAacId3v2 = false;
+    bool bAacId3v1 = false;
+    bool bAacApe = false;
     int32_t iDevice = 0;
     int32_t iSpeed = 255; // 255: the drive's maximum
     int32_t eMode = 0;    // 0 burst, 1 jitter correcting, 2 scratch correcting

@@ -88,14 +88,28 @@ int commandFormats(const CliArguments& args) {
                 .key("min_channels")
                 .value(e->minChannels)
                 .key("max_channels")
-                .value(e->maxChannels)
-                .key("subformats")
-                .beginArray();
+                .value(e->maxChannels);
+            if (e->component) {
+                const kyComponentStatus c = e->component();
+                json.key("library")
+                    .value(c.library)
+                    .key("library_found")
+                    .value(!c.version.empty())
+                    .key("library_version")
+                    .value(c.version);
+            }
+            json.key("subformats").beginArray();
             for (const auto& s : subformats) json.value(s);
             json.endArray().endObject();
         } else {
-            std::printf("%-*s .%-5s %u-%u channels\n", width, e->displayName.c_str(),
-                        e->extension.c_str(), e->minChannels, e->maxChannels);
+            std::string library;
+            if (e->component) {
+                const kyComponentStatus c = e->component();
+                library = c.version.empty() ? std::string("  (needs ") + c.library + ": not found)"
+                                            : "  (" + c.version + ")";
+            }
+            std::printf("%-*s .%-5s %u-%u channels%s\n", width, e->displayName.c_str(),
+                        e->extension.c_str(), e->minChannels, e->maxChannels, library.c_str());
             for (const auto& s : subformats) std::printf("    %s\n", s.c_str());
         }
     }

@@ -46,6 +46,12 @@ const char* kUsage =
     "                                  on (the file is then \"suspect\")\n"
     "  --lookup | --no-lookup          names from gnudb (on when an e-mail address is set)\n"
     "  --match N                       the Nth of several matching discs\n"
+    "  --id3v2 | --no-id3v2  --id3v1 | --no-id3v1  --ape-tag | --no-ape-tag\n"
+    "                                  tags of MP3, MP2 and AAC files (MP3: ID3v2 and ID3v1;\n"
+    "                                  MP2: ID3v1; AAC: none, by default)\n"
+    "\n"
+    "FORMATS: --format takes a name from 'dskr-cli formats', an extension, or one of\n"
+    "  wav, bwf, mp3, mp2, aac (MPEG-4 AAC Low Complexity)\n"
     "\n"
     "NORMALISATION (rip and convert):\n"
     "  --normalize peak|rg|rg-iso|r128 | --no-normalize\n"
@@ -113,6 +119,12 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--no-test-and-copy", false},
     {"--continue-on-errors", false},
     {"--no-continue-on-errors", false},
+    {"--id3v2", false},
+    {"--no-id3v2", false},
+    {"--id3v1", false},
+    {"--no-id3v1", false},
+    {"--ape-tag", false},
+    {"--no-ape-tag", false},
 };
 } // namespace
 

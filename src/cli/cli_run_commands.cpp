@@ -277,6 +277,7 @@ int commandConvert(const CliArguments& args) {
         reader->DestroyChain();
         return failure(out + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
     }
+    kyApplyWriterSettings(*writer, settings);
     const uint32_t channels =
         args.has("--channels") ? static_cast<uint32_t>(settings.iOutChannels) : 0;
     e = kyManager::Instance().ConnectWithConversion(reader, writer, channels, 0);

@@ -91,6 +91,44 @@ bool parseTarget(const std::string& text, uint8_t type, float& target, bool& isD
     }
     return false;
 }
+// The tag options apply to the tags of the output format's own stream.
+bool applyTagOptions(const CliArguments& args, RipSettings& s, std::string& error) {
+    const char* given = nullptr;
+    for (const char* o :
+         {"--id3v2", "--no-id3v2", "--id3v1", "--no-id3v1", "--ape-tag", "--no-ape-tag"})
+        if (args.has(o)) given = o;
+    if (!given) return true;
+    const kyFormatEntry* e =
+        kyFormatCatalog::Instance().Entry(findWriterFormatByName(s.szFileFormat));
+    const std::string ext = e ? lower(e->extension) : std::string();
+    bool *id3v2 = nullptr, *id3v1 = nullptr, *ape = nullptr;
+    if (ext == "mp3") {
+        id3v2 = &s.bMp3Id3v2;
+        id3v1 = &s.bMp3Id3v1;
+        ape = &s.bMp3Ape;
+    } else if (ext == "mp2") {
+        id3v2 = &s.bMp2Id3v2;
+        id3v1 = &s.bMp2Id3v1;
+    } else if (ext == "aac") {
+        id3v2 = &s.bAacId3v2;
+        id3v1 = &s.bAacId3v1;
+        ape = &s.bAacApe;
+    } else {
+        error = std::string(given) + " is for MP3, MP2 and AAC files";
+        return false;
+    }
+    if (!ape && (args.has("--ape-tag") || args.has("--no-ape-tag"))) {
+        error = "MP2 files carry no APE tag";
+        return false;
+    }
+    if (args.has("--id3v2")) *id3v2 = true;
+    if (args.has("--no-id3v2")) *id3v2 = false;
+    if (args.has("--id3v1")) *id3v1 = true;
+    if (args.has("--no-id3v1")) *id3v1 = false;
+    if (args.has("--ape-tag")) *ape = true;
+    if (args.has("--no-ape-tag")) *ape = false;
+    return true;
+}
 } // namespace
 
 void loadStoredSettings(RipSettings& settings) {
@@ -114,6 +152,7 @@ std::string resolveFormatName(const std::string& text) {
         {"aiff-c", "Audio interchange file format - Compressed"},
         {"caf-be", "Apple CoreAudio format (big-endian)"},
         {"caf-le", "Apple CoreAudio format (little-endian)"},
+        {"aac", "MPEG-4 AAC - Low Complexity"},
     };
     std::string byAlias;
     if (auto it = aliases.find(want); it != aliases.end()) byAlias = it->second;
@@ -324,6 +363,7 @@ bool applyNormalizeOptions(const CliArguments& args, RipSettings& s, std::string
     if (args.has("--no-album-gain")) s.bNormalizeAlbum = false;
     if (args.has("--never-clip")) s.bNormalizeNeverClip = true;
     if (args.has("--allow-clip")) s.bNormalizeNeverClip = false;
+    if (!applyTagOptions(args, s, error)) return false;
     if (args.has("--album-gain") && s.bNormalize && !kyAlbumNormalization(s))
         std::fprintf(stderr, "dskr-cli: an album gain is a ReplayGain matter: peak and R 128 "
                              "normalisation stay per file\n");

@@ -1,6 +1,8 @@
 #include "filters/interleaved_decoder.h"
 #include "core/data_format.h"
 #include "core/filter.h"
+#include "formats/codecs/aac_decoder.h"
+#include "formats/codecs/mpeg_audio_decoder.h"
 #include <algorithm>
 #include <cstring>
 
@@ -47,11 +49,10 @@ const char* kyOfferAcceptedFormat(kySourceFilter* upstream, uint32_t channels,
 
 kyError kyInterleavedDecoder::start(const char* idText, uint32_t channels, uint32_t blockFrames) {
     const std::string id = idText ? idText : ""; // may be our own id(): copied first
-    m_mpeg.reset();
+    m_stream.reset();
     m_id.clear();
     if (channels == 0 || blockFrames == 0) return KYERR_INVALID_PARAMETER;
     if (!kyAcceptedInterleavedFormat(id.c_str(), m_bytesPerSample)) return KYERR_DATA_FORMAT;
-    if (id == "MPEG AAC") return KYERR_COMPRESSION;
     m_id = id;
     m_channels = channels;
     if (m_planes.channels() != channels || m_planes.frames() < blockFrames) {
@@ -59,9 +60,16 @@ kyError kyInterleavedDecoder::start(const char* idText, uint32_t channels, uint3
         if (kyFailed(e)) return e;
     }
     if (m_bytesPerSample == 0) {
-        m_mpeg = std::make_unique<kyMpegAudioDecoder>();
-        kyError e = m_mpeg->start(channels);
-        if (kyFailed(e)) return e;
+        if (id == "MPEG AAC")
+            m_stream = std::make_unique<kyAacDecoder>();
+        else
+            m_stream = std::make_unique<kyMpegAudioDecoder>();
+        kyError e = m_stream->start(channels);
+        if (kyFailed(e)) {
+            m_stream.reset();
+            m_id.clear();
+            return e;
+        }
     }
     return KY_OK;
 }
@@ -85,12 +93,12 @@ kyError kyInterleavedDecoder::decode(const void* bytes, uint32_t byteCount, uint
         }
         return KY_OK;
     }
-    if (!m_mpeg) return KYERR_COMPRESSION;
-    kyError e = m_mpeg->feed(bytes, byteCount);
+    if (!m_stream) return KYERR_COMPRESSION;
+    kyError e = m_stream->feed(bytes, byteCount);
     if (kyFailed(e)) return e;
     for (;;) {
         uint32_t got = 0;
-        e = m_mpeg->read(m_planes.planes(), m_planes.frames(), got);
+        e = m_stream->read(m_planes.planes(), m_planes.frames(), got);
         if (kyFailed(e)) return e;
         if (got == 0) return KY_OK; // needs the next block (or the stream cannot go on)
         e = fn(m_planes.planes(), got);
@@ -99,6 +107,6 @@ kyError kyInterleavedDecoder::decode(const void* bytes, uint32_t byteCount, uint
 }
 
 kyError kyInterleavedDecoder::configure(const void* bytes, uint32_t byteCount) {
-    if (byteCount < 3) return KYERR_INVALID_FILE;
-    return KYERR_COMPRESSION;
+    if (!m_stream) return KYERR_COMPRESSION;
+    return m_stream->configure(bytes, byteCount);
 }

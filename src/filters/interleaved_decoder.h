@@ -5,7 +5,7 @@
 // AAC is accepted by name but has no decoder here ("Unsupported compression type").
 #include "core/error.h"
 #include "core/sample_block.h"
-#include "formats/codecs/mpeg_audio_decoder.h"
+#include "formats/codecs/stream_decoder.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,13 +29,14 @@ public:
     using BlockFn = std::function<kyError(float** planes, uint32_t frames)>;
 
     // For blocks of data format `id` with `channels` channels, handed out in planar blocks
-    // of at most `blockFrames`. "Unsupported data format" for an id not accepted,
-    // "Unsupported compression type" for AAC.
+    // of at most `blockFrames`. "Unsupported data format" for an id not accepted, "Missing
+    // required component" when the decoding library is not there.
     kyError start(const char* id, uint32_t channels, uint32_t blockFrames);
     // Converts or decodes one block of `frames` frames (compressed data may give more or
     // fewer frames than it claims; what the decoder delivers counts).
     kyError decode(const void* bytes, uint32_t byteCount, uint32_t frames, const BlockFn& fn);
-    // A decoder-configuration record (AAC).
+    // A decoder-configuration record (AAC's audio specific configuration): the frames that
+    // follow are raw. "Unsupported compression type" for a format that takes none.
     kyError configure(const void* bytes, uint32_t byteCount);
 
     const std::string& id() const { return m_id; }
@@ -49,5 +50,5 @@ private:
     uint32_t m_channels = 0;
     uint32_t m_bytesPerSample = 0;
     kyPlaneBuffer m_planes;
-    std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
+    std::unique_ptr<kyStreamDecoder> m_stream;
 };

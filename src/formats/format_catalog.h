@@ -31,6 +31,13 @@ using kyReaderFactory = kyReaderFilter* (*)(int fd, const char* fileName,
 using kyWriterFactory = kyWriterFilter* (*)(int fd, const char* fileName, const char* subformat,
                                             const kyFormatEntry* entry);
 
+// The codec library a format loads at run time, as the front ends show it.
+struct kyComponentStatus {
+    const char* library = ""; // the file loaded ("libmp3lame.so.0")
+    std::string version;      // name and version when it was found ("libmp3lame 3.100"), else ""
+};
+using kyComponentFn = kyComponentStatus (*)();
+
 // One format as the catalogue knows it. Texts are UTF-8.
 struct kyFormatEntry {
     std::string extension;   // without the dot; empty matches any file; may hold ? and *
@@ -44,6 +51,7 @@ struct kyFormatEntry {
     uint32_t minChannels = 1;
     uint32_t maxChannels = 1000;
     int32_t parameter = 0; // the writer's own meaning (BWF mode, byte order, profile...)
+    kyComponentFn component = nullptr; // the codec library it needs, if any
 };
 
 class kyFormatCatalog {

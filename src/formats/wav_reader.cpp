@@ -1,6 +1,7 @@
 #include "formats/wav_reader.h"
 #include "core/data_format.h"
 #include "core/text.h"
+#include "formats/codecs/aac_decoder.h"
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
 #include "formats/codecs/ima_adpcm.h"
@@ -19,9 +20,13 @@ using namespace wav;
 
 namespace {
 
-// Bytes of MPEG data fed to the decoder at a time.
-constexpr size_t kMpegFeed = 16384;
+// Bytes of MPEG and AAC data fed to the decoder at a time.
+constexpr size_t kStreamFeed = 16384;
 constexpr uint32_t kMpegFrames = 1152;
+// Room for the frames of one decoded AAC frame (twice 1024 with SBR).
+constexpr uint32_t kAacFrames = 2048;
+// Bytes of a stored stream handed on at a time.
+constexpr uint32_t kPassOnBytes = 65536;
 
 const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -171,8 +176,11 @@ kyError wav_Reader::open() {
         frames = m_sampleCount;
     } else if (m_tag == TAG_GSM) {
         frames = static_cast<uint64_t>((m_dataBytes / m_channels) * 8 * 0.6153846);
-    } else if (m_tag == TAG_MPEG) {
-        frames = KY_NO_LENGTH;
+    } else if (m_stream) {
+        frames = KY_NO_LENGTH; // decoded until the data ends
+    } else if (storedStream()) {
+        // AC3 and DTS: their bytes per second say how long they play.
+        frames = m_bytesPerSecond ? m_dataBytes * m_rate / m_bytesPerSecond : KY_NO_LENGTH;
     } else if (m_bitsPerSample) {
         frames = m_dataBytes / m_channels * 8 / m_bitsPerSample;
     }
@@ -186,9 +194,11 @@ kyError wav_Reader::parseFormat(const uint8_t* b, uint32_t n) {
     m_tag = get16(b);
     m_channels = get16(b + 2);
     m_rate = get32(b + 4);
+    m_bytesPerSecond = get32(b + 8);
     m_blockAlign = get16(b + 12);
     m_bitsPerSample = n >= 16 ? get16(b + 14) : 0;
     uint32_t cbSize = n >= 18 ? get16(b + 16) : 0;
+    if (cbSize && n >= 18) m_extra.assign(b + 18, b + 18 + std::min<uint32_t>(cbSize, n - 18));
     if (m_channels == 0 || m_rate == 0) return KYERR_CORRUPT;
     if (m_tag == TAG_EXTENSIBLE) {
         if (n < 40 || cbSize < 22) return KYERR_CORRUPT;
@@ -305,19 +315,33 @@ kyError wav_Reader::chooseDecoder() {
         m_properties.setUtf8(2, name);
         if (m_channels > 2) return KYERR_CHANNEL_FORMAT;
         if (!kyMpegAudioDecoder::available()) return KYERR_MISSING_COMPONENT;
+        m_stream = std::make_unique<kyMpegAudioDecoder>();
         m_format.blockFrames = kMpegFrames;
+        m_passOn = m_subTag == 1 || m_subTag == 2 || m_subTag == 4;
         return KY_OK;
     }
     case 0x92:
     case 0x241:
     case TAG_AC3:
-        m_properties.setUtf8(2, "AC3");
-        return KYERR_COMPRESSION;
     case 8:
     case 400:
     case TAG_DTS:
-        m_properties.setUtf8(2, "DTS");
-        return KYERR_COMPRESSION;
+        // Not decoded here: handed on unchanged to a writer that stores them.
+        m_properties.setUtf8(2, tag == 8 || tag == 400 || tag == TAG_DTS ? "DTS" : "AC3");
+        m_passOn = true;
+        return KY_OK;
+    case 0xB0:
+    case 0xFF:
+    case 0x180:
+    case 0x2006:
+    case 0x2007:
+    case 0x4143:
+    case 0xA106:
+        m_properties.setUtf8(2, "MPEG AAC");
+        if (!kyAacDecoder::available()) return KYERR_MISSING_COMPONENT;
+        m_stream = std::make_unique<kyAacDecoder>();
+        m_format.blockFrames = kAacFrames;
+        return KY_OK;
     default:
         return KYERR_COMPRESSION;
     }
@@ -435,47 +459,71 @@ bool wav_Reader::GetMarker(uint32_t index, uint32_t& frame, std::string& name) {
     return true;
 }
 
-kyError wav_Reader::PrepareDecoder() {
-    if (m_tag != TAG_MPEG) return kyReaderFilter::PrepareDecoder();
-    m_dataLeft = m_dataBytes;
-    m_decodedFrames = m_decodedPos = 0;
-    m_skip = m_startFrame; // decoded from the start and skipped
+const char* wav_Reader::GetInterleavedFormat(uint32_t channels) {
+    if (IsRawPcm()) return kyReaderFilter::GetInterleavedFormat(channels);
+    if (kyFailed(m_openResult) || !storedStream() || channels != m_channels) return nullptr;
+    return m_properties.getUtf8(2);
+}
+
+kyError wav_Reader::RunInterleaved() {
+    if (IsRawPcm()) return kyReaderFilter::RunInterleaved();
+    if (kyFailed(m_openResult)) return m_openResult;
+    if (!storedStream()) return KYERR_SEQUENCE;
+    if (!m_downstream || m_fd < 0) return KYERR_SEQUENCE;
     kyError err = SeekFile(m_dataOffset);
     if (kyFailed(err)) return err;
     try {
-        if (!m_mpeg) m_mpeg = std::make_unique<kyMpegAudioDecoder>();
-        err = m_mpeg->start(m_channels);
-        if (kyFailed(err)) return err;
-        m_block.resize(kMpegFeed);
-        if (kyFailed(m_decoded.allocate(m_channels, kMpegFrames * 4))) return KYERR_OUT_OF_MEMORY;
+        m_block.resize(kPassOnBytes);
     } catch (const std::bad_alloc&) {
         return KYERR_OUT_OF_MEMORY;
     }
-    return KY_OK;
+    // Frames each piece stands for: a share of the known length, else what the format's
+    // bytes per second say.
+    const bool known = m_format.lengthFrames != KY_NO_LENGTH && m_dataBytes > 0;
+    uint64_t left = m_dataBytes, done = 0, framesSent = 0;
+    while (left > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_block.size()));
+        err = ReadExact(m_block.data(), n);
+        if (kyFailed(err)) return err;
+        left -= n;
+        done += n;
+        uint64_t total = known ? uint64_t(m_format.lengthFrames) * done / m_dataBytes
+                               : (m_bytesPerSecond ? done * m_rate / m_bytesPerSecond : 0);
+        const uint32_t frames = static_cast<uint32_t>(total - std::min(total, framesSent));
+        framesSent += frames;
+        err = m_downstream->WriteInterleaved(m_block.data(), static_cast<uint32_t>(n), frames);
+        if (kyFailed(err)) return err;
+        if (err == 1) return KYERR_SEQUENCE; // the sink does not take interleaved blocks
+    }
+    return m_downstream->EndOfStream();
+}
+
+kyError wav_Reader::PrepareDecoder() {
+    if (IsRawPcm()) return KY_OK;
+    if (!m_stream) {
+        if (!m_decoder) return KYERR_COMPRESSION; // a stream that is only handed on
+        return kyReaderFilter::PrepareDecoder();
+    }
+    // Decoded from the start; the frames before the seek point are dropped.
+    m_decodedFrames = m_decodedPos = 0;
+    m_skip = m_startFrame;
+    kyError err = SeekFile(m_dataOffset);
+    if (kyFailed(err)) return err;
+    err = m_stream->start(m_channels);
+    if (kyFailed(err)) return err;
+    if (m_tag != TAG_MPEG && !m_extra.empty()) {
+        err = m_stream->configure(m_extra.data(), m_extra.size());
+        if (kyFailed(err)) return err;
+    }
+    err = m_input.start(m_dataBytes, kStreamFeed);
+    if (kyFailed(err)) return err;
+    return m_decoded.allocate(m_channels, std::max(m_format.blockFrames, kMpegFrames * 4));
 }
 
 kyError wav_Reader::RefillDecoded() {
-    if (m_tag != TAG_MPEG) return kyReaderFilter::RefillDecoded();
+    if (!m_stream) return kyReaderFilter::RefillDecoded();
     m_decodedFrames = m_decodedPos = 0;
-    for (;;) {
-        uint32_t frames = 0;
-        kyError err = m_mpeg->read(m_decoded.planes(), m_decoded.frames(), frames);
-        if (kyFailed(err)) return err;
-        if (frames > 0) {
-            m_decodedFrames = frames;
-            m_decodedPos = 0;
-            return KY_OK;
-        }
-        if (err == KY_NOTHING_DONE || m_dataLeft == 0) return KY_NOTHING_DONE;
-        size_t n = static_cast<size_t>(std::min<uint64_t>(m_dataLeft, m_block.size()));
-        long got = ReadSome(m_block.data(), n);
-        if (got < 0) return KYERR_READ_FILE;
-        if (got == 0) {
-            m_dataLeft = 0;
-            return KY_NOTHING_DONE;
-        }
-        m_dataLeft -= static_cast<uint64_t>(got);
-        err = m_mpeg->feed(m_block.data(), static_cast<size_t>(got));
-        if (kyFailed(err)) return err;
-    }
+    return kyPullStream(
+        *m_stream, [this](uint8_t* d, size_t n) { return ReadSome(d, n); }, m_input,
+        m_decoded.planes(), m_decoded.frames(), m_decodedFrames);
 }

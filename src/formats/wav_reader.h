@@ -1,19 +1,23 @@
 #pragma once
 // wav_Reader: RIFF/WAVE and RF64 files, with their metadata chunks (bext, cart, rgad,
 // smpl, cue/labl, INFO). PCM, float and G.711 are read by the base, and so are the block
-// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio is decoded here.
+// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio and AAC are
+// decoded here.
+#include "formats/decoded_frames.h"
 #include "formats/reader_filter.h"
 #include <memory>
 #include <string>
 #include <vector>
 
-class kyMpegAudioDecoder;
+class kyStreamDecoder;
 
 class wav_Reader : public kyReaderFilter {
 public:
     wav_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option);
     ~wav_Reader() override;
 
+    const char* GetInterleavedFormat(uint32_t channels) override;
+    kyError RunInterleaved() override;
     bool GetMarker(uint32_t index, uint32_t& frame, std::string& name) override;
 
     uint16_t formatTag() const { return m_tag; }
@@ -40,6 +44,8 @@ private:
     void parseRgad(const uint8_t* b, uint32_t size);
     void parseSmpl(const uint8_t* b, uint32_t size);
     void parseCue(const uint8_t* b, uint32_t size);
+    // Compressed streams stored unchanged (MPEG audio, AC3, DTS).
+    bool storedStream() const { return m_passOn; }
 
     uint16_t m_tag = 0;
     uint16_t m_subTag = 0;
@@ -53,6 +59,10 @@ private:
     bool m_haveData = false;
     std::vector<CuePoint> m_cues;
 
-    // MPEG audio (the block codecs are the base's).
-    std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
+    // MPEG audio and AAC (the block codecs are the base's).
+    std::unique_ptr<kyStreamDecoder> m_stream;
+    std::vector<uint8_t> m_extra; // the format's extra bytes (AAC configuration)
+    uint32_t m_bytesPerSecond = 0;
+    bool m_passOn = false; // the stream may be handed on interleaved, unchanged
+    kyStreamInput m_input; // stream decoders' input
 };

@@ -1,11 +1,15 @@
 #include "formats/wav_writer.h"
 #include "core/text.h"
+#include "filters/channel_broker_filter.h"
 #include "filters/resampling_filter.h"
 #include "formats/codecs/g72x_adpcm.h"
 #include "formats/codecs/gsm610.h"
 #include "formats/codecs/ima_adpcm.h"
+#include "formats/codecs/mp2_encoder.h"
+#include "formats/codecs/mp3_encoder.h"
 #include "formats/codecs/ms_adpcm.h"
 #include "formats/format_catalog.h"
+#include "formats/mpeg_audio_common.h"
 #include "formats/reader_filter.h"
 #include "formats/wav_common.h"
 #include "formats/wav_reader.h"
@@ -25,37 +29,6 @@ constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
 
 const char kCodingHistoryTail[] = ",T=Velmora ZiV++ engine v4.2\r\n";
 const char kSoftware[] = "ZiV++ v4.2";
-
-// The MPEG audio frame header: bit rate (bit/s) and sample rate, 0 when not a header.
-struct MpegHeader {
-    uint32_t bitRate = 0;
-    uint32_t sampleRate = 0;
-};
-
-MpegHeader parseMpegHeader(const uint8_t* h) {
-    static const uint16_t kRates[3][3][16] = {
-        // MPEG-1 layers I, II, III
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-        // MPEG-2/2.5 layer I, then II and III
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
-        {},
-    };
-    static const uint32_t kSampleRates[3] = {44100, 48000, 32000};
-    MpegHeader r;
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return r;
-    uint32_t version = (h[1] >> 3) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    uint32_t layer = (h[1] >> 1) & 3;   // 3 layer I, 2 layer II, 1 layer III
-    uint32_t rateIndex = h[2] >> 4;
-    uint32_t srIndex = (h[2] >> 2) & 3;
-    if (version == 1 || layer == 0 || srIndex == 3) return r;
-    r.bitRate = uint32_t(kRates[version == 3 ? 0 : 1][3 - layer][rateIndex]) * 1000;
-    r.sampleRate = kSampleRates[srIndex] >> (version == 3 ? 0 : (version == 2 ? 1 : 2));
-    return r;
-}
 
 // Copies at most `max` bytes of `text` into `dst` (zero-filled already).
 void putText(uint8_t* dst, const char* text, size_t max) {
@@ -82,8 +55,64 @@ wav_Writer::wav_Writer(int fd, const char* fileName, const char* subformat,
     SetFileSizeLimit(kRiffLimit);
 }
 
-wav_Writer::~wav_Writer() {
-    releaseInserted();
+wav_Writer::~wav_Writer() = default;
+
+kyError wav_Writer::chooseMpeg(const std::string& name) {
+    m_tag = TAG_MPEG;
+    if (name.size() > 2 && name[2] == '2')
+        m_mpegLayer2 = true;
+    else if (name.size() > 2 && name[2] == '3')
+        m_mpegLayer2 = false;
+    else
+        m_mpegLayer2 = name.size() == 19;
+    m_fileChannels = std::min<uint32_t>(m_stream.channels, 2);
+    m_bitsPerSample = 0;
+    m_mpegLsf = false;
+    if (m_passthrough) {
+        // The stream's own headers say the rest once it is written.
+        m_mpegBitRate = 0;
+        m_blockAlign = 1;
+        m_bytesPerSecond = 0;
+        return KY_OK;
+    }
+    // "MP3 CBR 128 kbit/s" is configured from "CBR 128 kbit/s".
+    const std::string text = name.size() > 4 ? name.substr(4) : std::string();
+    const uint32_t rate = m_stream.sampleRate;
+    uint32_t outRate, bitRate;
+    if (m_mpegLayer2) {
+        kyMp2Config c = kyConfigureMp2(text, rate, m_fileChannels);
+        if (isBwf() && m_fileChannels == 1) {
+            // Mono layer II has no rate above 192 kbit/s: from 224 on, BWF makes the
+            // stream stereo instead.
+            const kyMp2Config stereo = kyConfigureMp2(text, rate, 2);
+            if (stereo.bitRate >= 224) {
+                c = stereo;
+                m_brokerChannels = 2;
+            }
+        }
+        if (!kyMp2Encoder::available()) return KYERR_MISSING_COMPONENT;
+        m_mp2 = std::make_unique<kyMp2Encoder>();
+        outRate = c.outputRate;
+        bitRate = c.bitRate;
+        m_mpegLsf = c.mpeg2;
+        m_fileChannels = c.channels;
+        m_pendingMp2 = c;
+    } else {
+        const kyMp3Config c = kyConfigureMp3(text, rate, m_fileChannels);
+        if (!kyMp3Encoder::available()) return KYERR_MISSING_COMPONENT;
+        m_mp3 = std::make_unique<kyMp3Encoder>();
+        outRate = c.outputRate;
+        bitRate = c.bitRate;
+        m_mpegLsf = c.mpeg2;
+        m_pendingMp3 = c;
+    }
+    // The encoders take at most two channels: more are mixed down to two in front.
+    if (m_stream.channels > 2) m_brokerChannels = 2;
+    m_encodeRate = outRate;
+    m_mpegBitRate = bitRate * 1000;
+    m_bytesPerSecond = (m_mpegBitRate + 4) / 8;
+    m_blockAlign = static_cast<uint32_t>(uint64_t(m_mpegBitRate) * 144 / outRate);
+    return KY_OK;
 }
 
 kyWriterFilter* wav_Writer::Create(int fd, const char* fileName, const char* subformat,
@@ -95,14 +124,6 @@ bool wav_Writer::isBwf() const {
     return m_entry && m_entry->parameter == 2;
 }
 
-void wav_Writer::releaseInserted() {
-    for (kyMorphFilter* m : m_inserted) {
-        m->Remove();
-        delete m;
-    }
-    m_inserted.clear();
-}
-
 kyError wav_Writer::chooseFormat() {
     const char* nameC = Subformat();
     std::string name = nameC ? nameC : "";
@@ -112,6 +133,9 @@ kyError wav_Writer::chooseFormat() {
     m_encodeRate = 0;
     m_encoderBits = 4;
     m_encoder.reset();
+    m_mp3.reset();
+    m_mp2.reset();
+    m_brokerChannels = 0;
     m_signFlip = false;
     m_byteSwap = false;
     m_convert = false;
@@ -177,24 +201,7 @@ kyError wav_Writer::chooseFormat() {
         m_bytesPerSecond = (rate * g.bits + 7) / 8;
         return KY_OK;
     }
-    if (name.size() >= 2 && name[0] == 'M' && name[1] == 'P') {
-        m_tag = TAG_MPEG;
-        if (name.size() > 2 && name[2] == '2')
-            m_mpegLayer2 = true;
-        else if (name.size() > 2 && name[2] == '3')
-            m_mpegLayer2 = false;
-        else
-            m_mpegLayer2 = name.size() == 19;
-        // Encoding needs the external MPEG encoders; only a stream the source delivers
-        // ready-made can be stored.
-        if (!m_passthrough) return KYERR_MISSING_COMPONENT;
-        m_fileChannels = std::min<uint32_t>(channels, 2);
-        m_mpegBitRate = 0;
-        m_bitsPerSample = 0;
-        m_blockAlign = 1;
-        m_bytesPerSecond = 0;
-        return KY_OK;
-    }
+    if (name.size() >= 2 && name[0] == 'M' && name[1] == 'P') return chooseMpeg(name);
     if (name == "AC3" || name == "DTS") {
         if (!m_passthrough) return KYERR_DATA_FORMAT;
         m_tag = name == "AC3" ? TAG_AC3 : TAG_DTS;
@@ -260,8 +267,10 @@ std::vector<uint8_t> wav_Writer::bextChunk() {
         std::snprintf(line, sizeof line, "A=PCM,F=%u,W=%u,M=%s", m_stream.sampleRate,
                       m_bitsPerSample, mode);
     else if (m_tag == TAG_MPEG && m_mpegBitRate)
-        std::snprintf(line, sizeof line, "A=MPEG1L2,F=%u,B=%u,M=%s", m_stream.sampleRate,
-                      m_mpegBitRate, m_fileChannels == 1 ? "mono" : "joint-stereo");
+        // The lower sampling frequencies are MPEG-2's.
+        std::snprintf(line, sizeof line, "A=MPEG%dL%d,F=%u,B=%u,M=%s", m_mpegLsf ? 2 : 1,
+                      m_mpegLayer2 ? 2 : 3, m_stream.sampleRate, m_mpegBitRate,
+                      m_fileChannels == 1 ? "mono" : "joint-stereo");
     else
         std::snprintf(line, sizeof line, "F=%u", m_stream.sampleRate);
     std::string history = std::string(line) + kCodingHistoryTail;
@@ -472,25 +481,51 @@ kyError wav_Writer::Run() {
     if (kyFailed(err)) return err;
     err = chooseFormat();
     if (kyFailed(err)) return err;
+    if (m_brokerChannels && m_brokerChannels != m_stream.channels) {
+        auto* b = new (std::nothrow) kyChannelBrokerFilter(m_brokerChannels);
+        if (!b) return KYERR_OUT_OF_MEMORY;
+        InsertInFront(b);
+        m_stream.channels = m_fileChannels = m_brokerChannels;
+    }
     m_encoderChannels = m_fileChannels;
     if (m_encodeRate && m_encodeRate != m_stream.sampleRate) {
         auto* r = new (std::nothrow) kyResamplingFilter(m_encodeRate, KYRESAMPLE_FIR_NORMAL);
         if (!r) return KYERR_OUT_OF_MEMORY;
-        InsertBefore(r);
-        m_inserted.push_back(r);
+        InsertInFront(r);
         m_stream.sampleRate = m_encodeRate;
     }
     err = writeHeader();
     if (kySucceeded(err)) err = RunStream();
     if (kySucceeded(err)) err = finish();
-    releaseInserted();
+    ReleaseInserted();
     return err;
+}
+
+kyError wav_Writer::EncoderStart() {
+    // No VBR header for layer III: nothing in a WAV file would fill it in.
+    if (m_mp3) {
+        m_pendingMp3.channels = m_fileChannels;
+        return m_mp3->start(m_pendingMp3, false);
+    }
+    if (m_mp2) {
+        m_pendingMp2.channels = m_fileChannels;
+        return m_mp2->start(m_pendingMp2);
+    }
+    return kyWriterFilter::EncoderStart();
 }
 
 kyError wav_Writer::Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
                            uint32_t& consumed, uint32_t& remaining) {
+    if (m_mp3 || m_mp2) {
+        m_encoded.clear();
+        kyError err = m_mp3 ? m_mp3->encode(planes, consumed, remaining, m_encoded)
+                            : m_mp2->encode(planes, consumed, remaining, m_encoded);
+        if (kyFailed(err)) return err;
+        return EncodedAll(m_encoded, out, outBytes, consumed, remaining);
+    }
     if (!(m_encoder && m_fileChannels == 1 && m_stream.channels >= 2))
         return kyWriterFilter::Encode(out, outBytes, planes, consumed, remaining);
+    // Mono codecs get the first two channels averaged.
     try {
         if (m_mono.size() < remaining) m_mono.resize(remaining);
     } catch (const std::bad_alloc&) {
@@ -504,6 +539,14 @@ kyError wav_Writer::Encode(const uint8_t*& out, uint32_t& outBytes, float** plan
     if (kyFailed(err)) return err;
     consumed += from;
     return KY_OK;
+}
+
+kyError wav_Writer::EncoderFlush() {
+    if (!m_mp3 && !m_mp2) return kyWriterFilter::EncoderFlush();
+    m_encoded.clear();
+    kyError err = m_mp3 ? m_mp3->flush(m_encoded) : m_mp2->flush(m_encoded);
+    if (kyFailed(err)) return err;
+    return m_encoded.empty() ? KY_OK : WriteBytes(m_encoded.data(), m_encoded.size());
 }
 
 kyError wav_Writer::finish() {
@@ -525,11 +568,12 @@ kyError wav_Writer::finish() {
     const uint64_t fileEnd = Position();
 
     uint8_t w[4];
-    if (m_tag == TAG_MPEG && dataBytes >= 3) {
-        uint8_t h[3];
-        err = ReadAt(m_dataOffset, h, 3);
+    if (m_tag == TAG_MPEG && dataBytes >= 4) {
+        uint8_t h[4];
+        err = ReadAt(m_dataOffset, h, 4);
         if (kyFailed(err)) return err;
-        MpegHeader mh = parseMpegHeader(h);
+        mpeg::FrameHeader mh;
+        if (!mpeg::ParseFrameHeader(h, sizeof h, mh)) mh = mpeg::FrameHeader{};
         if (!m_mpegBitRate && mh.bitRate) {
             m_mpegBitRate = mh.bitRate;
             if (mh.sampleRate && mh.sampleRate != m_stream.sampleRate && m_stream.sampleRate)

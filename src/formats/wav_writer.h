@@ -1,8 +1,10 @@
 #pragma once
 // wav_Writer: RIFF/WAVE files for "Microsoft wave format" and "Broadcast wave format (EBU
 // BWF)" (entry parameter 2). PCM, float and G.711 go through the base's conversion; the
-// ADPCM and GSM codecs encode blocks under it; compressed streams the source delivers
-// (MPEG audio, AC3, DTS) are stored unchanged.
+// ADPCM and GSM codecs encode blocks under it; MPEG layers II and III are encoded here;
+// compressed streams the source delivers (MPEG audio, AC3, DTS) are stored unchanged.
+#include "formats/codecs/mp2_encoder.h"
+#include "formats/codecs/mp3_encoder.h"
 #include "formats/writer_filter.h"
 #include <memory>
 #include <string>
@@ -19,9 +21,12 @@ public:
 
     kyError Run() override;
 
-    // Mono codecs get the first two channels averaged; the base drives the encoder.
+    // MPEG layers II and III encode here; the base drives the block codecs, mono ones
+    // getting the first two channels averaged.
+    kyError EncoderStart() override;
     kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes, uint32_t& consumed,
                    uint32_t& remaining) override;
+    kyError EncoderFlush() override;
 
     static kyWriterFilter* Create(int fd, const char* fileName, const char* subformat,
                                   const kyFormatEntry* entry);
@@ -29,9 +34,9 @@ public:
 private:
     bool isBwf() const;
     kyError chooseFormat();
+    kyError chooseMpeg(const std::string& name);
     kyError writeHeader();
     kyError finish();
-    void releaseInserted();
     kyReaderFilter* markerSource() const;
     kyError writeChunk(const char* id, const std::vector<uint8_t>& body);
     std::vector<uint8_t> infoList();
@@ -45,12 +50,17 @@ private:
     uint32_t m_blockAlign = 0;
     uint32_t m_bytesPerSecond = 0;
     bool m_mpegLayer2 = false;
-    uint32_t m_mpegBitRate = 0; // bit/s; 0 until known
+    bool m_mpegLsf = false;        // the lower sampling frequencies (MPEG-2)
+    uint32_t m_mpegBitRate = 0;    // bit/s; 0 until known
+    uint32_t m_brokerChannels = 0; // channels a broker in front makes (0: none)
     std::vector<uint8_t> m_fmt;
     uint64_t m_fmtOffset = 0, m_factOffset = 0, m_mextOffset = 0, m_dataOffset = 0;
     bool m_hasFact = false, m_hasMext = false;
+    std::unique_ptr<kyMp3Encoder> m_mp3;
+    std::unique_ptr<kyMp2Encoder> m_mp2;
+    kyMp3Config m_pendingMp3;
+    kyMp2Config m_pendingMp2;
     std::vector<float> m_mono; // the first two channels averaged for mono codecs
-    std::vector<kyMorphFilter*> m_inserted;
 };
 
 void wav_RegisterFormats(kyFormatCatalog& catalog);

@@ -45,7 +45,21 @@ kyWriterFilter::kyWriterFilter(int fd, const char* fileName, const char* subform
 }
 
 kyWriterFilter::~kyWriterFilter() {
+    ReleaseInserted();
     if (m_fd >= 0) ::close(m_fd);
+}
+
+void kyWriterFilter::InsertInFront(kyMorphFilter* filter) {
+    InsertBefore(filter);
+    m_inserted.push_back(filter);
+}
+
+void kyWriterFilter::ReleaseInserted() {
+    for (kyMorphFilter* m : m_inserted) {
+        m->Remove();
+        delete m;
+    }
+    m_inserted.clear();
 }
 
 uint32_t kyWriterFilter::Length() const {
@@ -248,11 +262,7 @@ kyError kyWriterFilter::Encode(const uint8_t*& out, uint32_t& outBytes, float** 
     m_encoded.clear();
     kyError err = m_encoder->encode(planes, consumed, remaining, m_encoded);
     if (kyFailed(err)) return err;
-    consumed += remaining;
-    remaining = 0;
-    out = m_encoded.data();
-    outBytes = static_cast<uint32_t>(m_encoded.size());
-    return KY_OK;
+    return EncodedAll(m_encoded, out, outBytes, consumed, remaining);
 }
 
 kyError kyWriterFilter::EncoderFlush() {

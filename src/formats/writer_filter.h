@@ -11,6 +11,20 @@
 #include <vector>
 
 struct kyFormatEntry;
+class kyMorphFilter;
+
+// Which tags a writer of a bare compressed stream puts around it.
+struct kyTagChoice {
+    bool id3v2 = false; // before the first frame
+    bool id3v1 = false; // the last 128 bytes
+    bool ape = false;   // after the stream, before any ID3v1 tag
+};
+// The choices per format, with the defaults of each.
+struct kyTagOptions {
+    kyTagChoice mp3{true, true, false};
+    kyTagChoice mp2{false, true, false};
+    kyTagChoice aac{false, false, false};
+};
 
 class kyWriterFilter : public kySinkFilter2 {
 public:
@@ -46,12 +60,25 @@ public:
     virtual kyError Encode(const uint8_t*& out, uint32_t& outBytes, float** planes,
                            uint32_t& consumed, uint32_t& remaining);
     virtual kyError EncoderFlush();
+    // Ends an Encode that took every remaining frame and gave `bytes` to write.
+    static kyError EncodedAll(const std::vector<uint8_t>& bytes, const uint8_t*& out,
+                              uint32_t& outBytes, uint32_t& consumed, uint32_t& remaining) {
+        consumed += remaining;
+        remaining = 0;
+        out = bytes.data();
+        outBytes = static_cast<uint32_t>(bytes.size());
+        return KY_OK;
+    }
 
     const kyFormatEntry* entry() const { return m_entry; }
     // The data subformat (slot 2) as chosen by construction or negotiation.
     const char* Subformat() { return m_properties.getUtf8(2); }
     bool passthrough() const { return m_passthrough; }
     uint32_t framesWritten() const { return m_framesWritten; }
+
+    // The tags to write, for the formats that write them (the defaults until set).
+    void SetTagOptions(const kyTagOptions& options) { m_tagOptions = options; }
+    const kyTagOptions& tagOptions() const { return m_tagOptions; }
 
     // Largest file this writer may make; a write that would pass it fails with "Couldn't
     // write to file". Formats with 32-bit sizes lower it.
@@ -78,6 +105,12 @@ protected:
     // The connected source's format, fetched once.
     kyError FetchStreamFormat();
 
+    // Puts `filter` (a resampler, a channel broker the encoding needs) directly in front
+    // of the writer; the writer owns it until ReleaseInserted, which its run calls at the
+    // end and its destructor calls in any case.
+    void InsertInFront(kyMorphFilter* filter);
+    void ReleaseInserted();
+
     const kyFormatEntry* m_entry;
     kyPropertyTable m_properties{KY_WRITER_PROPERTY_SLOTS};
     int m_fd;
@@ -92,6 +125,7 @@ protected:
     bool m_signFlip = false;
     uint32_t m_samplesPerBlock = 0;
     uint32_t m_bytesPerSample = 0;
+    kyTagOptions m_tagOptions;
 
     // The block encoder of a compressing writer, started with this bit count and channel
     // count (0: the stream's); m_encoded holds the bytes of its last call.
@@ -104,6 +138,7 @@ protected:
     kyError UseEncoder(std::unique_ptr<kySampleEncoder> encoder, uint32_t bits);
 
 private:
+    std::vector<kyMorphFilter*> m_inserted;
     uint64_t m_position = 0;
     uint64_t m_fileEnd = 0;
     uint64_t m_fileSizeLimit = UINT64_MAX;

@@ -208,6 +208,7 @@ kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
         return KYERR_UNKNOWN;
     }
     chain.created = true;
+    kyApplyWriterSettings(*writer, m_settings);
     if (chain.end) {
         // Take the stand-in's place.
         kySinkFilter* pending = chain.end;

@@ -4,6 +4,7 @@
 #include "filters/resampling_filter.h"
 #include "filters/silence_removal_filter.h"
 #include "filters/trim_filter.h"
+#include "formats/writer_filter.h"
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -94,4 +95,12 @@ kyError kyAlbumGain(std::vector<kyGainAnalyzer*>& analyzers, float& gainDb) {
     album.compute();
     gainDb = album.gain();
     return KY_OK;
+}
+
+void kyApplyWriterSettings(kyWriterFilter& writer, const RipSettings& s) {
+    kyTagOptions tags;
+    tags.mp3 = {s.bMp3Id3v2, s.bMp3Id3v1, s.bMp3Ape};
+    tags.mp2 = {s.bMp2Id3v2, s.bMp2Id3v1, false};
+    tags.aac = {s.bAacId3v2, s.bAacId3v1, s.bAacApe};
+    writer.SetTagOptions(tags);
 }

@@ -11,6 +11,7 @@ class kySourceFilter;
 class kySinkFilter;
 class kyMorphFilter;
 class kyGainAnalyzer;
+class kyWriterFilter;
 
 // The output sample rates the resampling stage accepts.
 constexpr uint32_t kyMinOutputRate = 1000;
@@ -34,6 +35,10 @@ kyError kyInsertProcessingStages(kySourceFilter& source, kySinkFilter& writer,
 
 // The normalize filter's settings from the stored ones.
 kyNormalizeSettings kyNormalizeSettingsOf(const RipSettings& settings);
+
+// Hands the writer the options it takes from the settings (the tags of MP3, MP2 and AAC
+// files).
+void kyApplyWriterSettings(kyWriterFilter& writer, const RipSettings& settings);
 
 // Album normalisation is on: one gain for every file of the batch. It only means something
 // for the ReplayGain types; peak and loudness normalisation stay per file.

@@ -7,7 +7,11 @@
 #include "filters/replaygain_analyzer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
+#include "support/chain_helpers.h"
+#include "support/codec_test_files.h"
+#include "support/encoded_streams.h"
 #include "support/file_text.h"
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +25,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -722,6 +727,85 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
     EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
 }
 
+// MP3, MP2 and AAC from the command line: the short format names, the codec libraries
+// 'formats' found, a rip that reads back as long as the track was, tag options that only
+// make sense for these formats.
+TEST_F(CliTest, LossyFormats) {
+    CliRun formats = run({"formats", "--json"});
+    ASSERT_EQ(formats.code, 0) << formats.err;
+    std::map<std::string, json> byName;
+    const json listed = json::parse(formats.out);
+    for (const json& f : listed["formats"]) byName[f["name"]] = f;
+    const struct {
+        const char* name;
+        const char* library;
+        const char* version;
+    } libraries[] = {{"MPEG audio layer III", "libmp3lame.so.0", "libmp3lame "},
+                     {"MPEG audio layer II", "libtwolame.so.0", "libtwolame "},
+                     {"MPEG-4 AAC - Low Complexity", "libavcodec.so.59", "libavcodec "}};
+    for (const auto& l : libraries) {
+        ASSERT_TRUE(byName.count(l.name)) << l.name;
+        const json& f = byName[l.name];
+        EXPECT_EQ(f["library"], l.library);
+        if (f["library_found"].get<bool>()) {
+            EXPECT_EQ(f["library_version"].get<std::string>().rfind(l.version, 0), 0u);
+        }
+    }
+    EXPECT_FALSE(byName["Microsoft wave format"].contains("library"));
+    CliRun text = run({"formats"});
+    EXPECT_NE(text.out.find("MPEG audio layer III"), std::string::npos);
+    EXPECT_NE(text.out.find("(libmp3lame "), std::string::npos) << text.out;
+
+    auto image = kyDiscImage::Demo();
+    const size_t trackFrames = imageTrack(*image, 2).size() / 4;
+    const struct {
+        const char* format;
+        const char* extension;
+        const char* codec;
+    } rips[] = {{"mp3", ".mp3", "mp3"}, {"mp2", ".mp2", "mp2"}, {"aac", ".aac", "aac"}};
+    for (const auto& c : rips) {
+        SCOPED_TRACE(c.format);
+        const fs::path out = dir / c.format;
+        CliRun r = run({"rip", "--demo", "--out", out.string(), "--json", "--tracks", "2",
+                        "--format", c.format});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const fs::path file = json::parse(r.out)["files"][0]["path"].get<std::string>();
+        EXPECT_EQ(file.extension(), c.extension);
+        kyReaderFilter* reader = nullptr;
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, file.c_str(), -2), KY_OK);
+        kyAudioFormat f{};
+        reader->GetFormat(f);
+        EXPECT_EQ(f.channels, 2u);
+        EXPECT_EQ(f.sampleRate, 44100u);
+        if (std::string(c.format) == "mp3")
+            EXPECT_EQ(f.lengthFrames, trackFrames); // the LAME header trims it exactly
+        else
+            EXPECT_NEAR(double(f.lengthFrames), double(trackFrames), 1152 + 1024);
+        delete reader;
+        // Back to WAV.
+        const fs::path back = dir / (std::string(c.format) + ".wav");
+        CliRun conv = run({"convert", file.string(), back.string(), "--format", "wav",
+                           "--subformat", "PCM 16-bit"});
+        ASSERT_EQ(conv.code, 0) << conv.err;
+        EXPECT_EQ(wavData(back).size() / 4, f.lengthFrames);
+    }
+    // The tag options belong to the formats with tags of this kind.
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } usage[] = {
+        {{"rip", "--demo", "--out", (dir / "x").string(), "--no-id3v1"},
+         "--no-id3v1 is for MP3, MP2 and AAC files"},
+        {{"rip", "--demo", "--out", (dir / "x").string(), "--format", "mp2", "--ape-tag"},
+         "MP2 files carry no APE tag"},
+    };
+    for (const auto& u : usage) {
+        CliRun r = run(u.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(u.says), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
     auto image = kyDiscImage::Demo();
     const std::vector<uint8_t> track = imageTrack(*image, 2);
@@ -789,4 +873,163 @@ TEST_F(CliTest, RipsAndConvertsBetweenWavAiffAndCafExactly) {
     EXPECT_STREQ(reader->GetPropertyA(2), "PCM 24-bit");
     reader->DestroyChain();
     EXPECT_EQ(wavData(dir / "f.wav"), track);
+}
+
+// ReplayGain measured while ripping to MP3 goes into the ID3v2 tag as the TXXX frames
+// players read: mutagen finds the track gains, the album gain and the peaks metaflac
+// measures on the same samples, eyeD3 lists them.
+TEST_F(CliTest, ReplayGainTagsOfAnMp3Rip) {
+    const std::string python = kytest::mutagenPython();
+    for (const char* tool : {"flac", "metaflac", "sox", "eyeD3"})
+        if (!kytest::haveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (python.empty()) GTEST_SKIP() << "python3-mutagen is not installed";
+    const auto filesOf = [](const fs::path& root, const char* extension) {
+        std::vector<fs::path> files;
+        for (auto& e : fs::recursive_directory_iterator(root))
+            if (e.path().extension() == extension) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    ASSERT_EQ(run({"rip", "--demo", "--out", (dir / "wav").string(), "--tracks", "1-2"}).code, 0);
+    CliRun r = run({"rip", "--demo", "--out", (dir / "mp3").string(), "--tracks", "1-2", "--format",
+                    "mp3", "--normalize", "rg", "--meta", "--album-gain"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<fs::path> wavs = filesOf(dir / "wav", ".wav");
+    const std::vector<fs::path> mp3s = filesOf(dir / "mp3", ".mp3");
+    ASSERT_EQ(wavs.size(), 2u);
+    ASSERT_EQ(mp3s.size(), 2u);
+
+    // metaflac over the disc's samples, both files at once for the album gain. It leaves a
+    // file's last complete 50 ms window out, so each copy gets one window of silence.
+    std::string flacs;
+    for (size_t i = 0; i < wavs.size(); ++i) {
+        const std::string padded = (dir / "padded.wav").string();
+        const std::string flac = (dir / (std::to_string(i) + ".flac")).string();
+        ASSERT_TRUE(kytest::run("sox " + kytest::shellQuote(wavs[i].string()) + " " +
+                                kytest::shellQuote(padded) + " pad 0 2205s"));
+        ASSERT_TRUE(kytest::run("flac -s -f -o " + kytest::shellQuote(flac) + " " +
+                                kytest::shellQuote(padded)));
+        flacs += " " + kytest::shellQuote(flac);
+    }
+    ASSERT_TRUE(kytest::run("metaflac --add-replay-gain" + flacs));
+    const std::string script = "import sys\n"
+                               "from mutagen.id3 import ID3\n"
+                               "t = ID3(sys.argv[1])\n"
+                               "for k in ('track_gain', 'album_gain', 'track_peak'):\n"
+                               "    print(t['TXXX:replaygain_' + k].text[0].split()[0])\n";
+    ASSERT_TRUE(kytest::writeFile((dir / "rg.py").string(),
+                                  std::vector<uint8_t>(script.begin(), script.end())));
+    for (size_t i = 0; i < mp3s.size(); ++i) {
+        SCOPED_TRACE(mp3s[i].string());
+        const std::string flac = (dir / (std::to_string(i) + ".flac")).string();
+        const auto metaflac = [&](const char* tag) {
+            const std::string line = kytest::capture("metaflac --show-tag=" + std::string(tag) +
+                                                     " " + kytest::shellQuote(flac));
+            return std::atof(line.substr(line.find('=') + 1).c_str());
+        };
+        std::istringstream tags(kytest::capture(python + " " +
+                                                kytest::shellQuote((dir / "rg.py").string()) + " " +
+                                                kytest::shellQuote(mp3s[i].string())));
+        double trackGain = 0, albumGain = 0, peak = 0;
+        ASSERT_TRUE(tags >> trackGain >> albumGain >> peak);
+        // Two decimals in the tag; the analyses agree to a few hundredths.
+        EXPECT_NEAR(trackGain, metaflac("REPLAYGAIN_TRACK_GAIN"), 0.05);
+        EXPECT_NEAR(albumGain, metaflac("REPLAYGAIN_ALBUM_GAIN"), 0.05);
+        EXPECT_NEAR(peak, metaflac("REPLAYGAIN_TRACK_PEAK"), 1e-5);
+        const std::string listed =
+            kytest::capture("eyeD3 --no-color " + kytest::shellQuote(mp3s[i].string()));
+        EXPECT_NE(listed.find("[Description: replaygain_track_gain]"), std::string::npos) << listed;
+        EXPECT_NE(listed.find("[Description: replaygain_album_gain]"), std::string::npos);
+    }
+}
+
+// Without its codec library a format says so, in 'formats' and when it is asked to write,
+// and leaves no file behind; the rest of the program runs as before. The libraries are
+// hidden behind empty stand-ins of the same names.
+TEST_F(CliTest, MissingCodecLibraries) {
+    if (std::system("command -v cc >/dev/null 2>&1") != 0) GTEST_SKIP() << "no C compiler";
+    const fs::path stubs = dir / "stubs";
+    fs::create_directories(stubs);
+    for (const char* lib : {"libmp3lame.so.0", "libtwolame.so.0", "libavcodec.so.59"})
+        ASSERT_EQ(
+            std::system(("cc -shared -o '" + (stubs / lib).string() + "' -x c /dev/null").c_str()),
+            0);
+    setenv("LD_LIBRARY_PATH", stubs.c_str(), 1);
+    CliRun formats = run({"formats"});
+    const fs::path out = dir / "rips";
+    CliRun mp3 = run({"rip", "--demo", "--out", out.string(), "--tracks", "1", "--format", "mp3"});
+    CliRun wav = run({"rip", "--demo", "--out", out.string(), "--tracks", "1"});
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(formats.code, 0);
+    for (const char* lib : {"libmp3lame.so.0", "libtwolame.so.0", "libavcodec.so.59"})
+        EXPECT_NE(formats.out.find(std::string("(needs ") + lib + ": not found)"),
+                  std::string::npos)
+            << formats.out;
+    EXPECT_NE(mp3.code, 0);
+    EXPECT_NE(mp3.err.find("requires that you install a free external third-party 'add-on'"),
+              std::string::npos)
+        << mp3.err;
+    size_t files = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        if (it->is_regular_file() && it->path().extension() != ".wav") ++files;
+    EXPECT_EQ(files, 0u);
+    EXPECT_EQ(wav.code, 0) << wav.err;
+}
+
+// Files lame, twolame and ffmpeg made of a ripped track convert back to WAV at the length
+// our readers find, exactly the track's where a LAME header names the encoder's delay and
+// padding; the titles of their tags go along.
+TEST_F(CliTest, ConvertsFilesOfOtherEncoders) {
+    const fs::path rip = dir / "rip";
+    ASSERT_EQ(run({"rip", "--demo", "--out", rip.string(), "--tracks", "2"}).code, 0);
+    fs::path wav;
+    for (auto& e : fs::recursive_directory_iterator(rip))
+        if (e.path().extension() == ".wav") wav = e.path();
+    ASSERT_FALSE(wav.empty());
+    const size_t trackFrames = wavData(wav).size() / 4;
+    const struct {
+        const char* tool;
+        const char* name;
+        std::string command; // %i the input, %o the output
+        bool exact;
+    } cases[] = {
+        {"lame", "lame.mp3", "lame --quiet -V 4 --tt Peer --add-id3v2 %i %o", true},
+        {"twolame", "twolame.mp2", "twolame --quiet -b 192 %i %o", false},
+        {"ffmpeg", "ffmpeg.aac",
+         "ffmpeg -v error -i %i -c:a aac -b:a 128k -metadata title=Peer -write_apetag 1 %o", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::system((std::string("command -v ") + c.tool + " >/dev/null 2>&1").c_str())) {
+            std::printf("%s skipped: no %s\n", c.name, c.tool);
+            continue;
+        }
+        const fs::path made = dir / c.name;
+        std::string command = c.command;
+        command.replace(command.find("%i"), 2, "'" + wav.string() + "'");
+        command.replace(command.find("%o"), 2, "'" + made.string() + "'");
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+        CliRun info = run({"info", "--json", made.string()});
+        ASSERT_EQ(info.code, 0) << info.err;
+        const json file = json::parse(info.out)["files"][0];
+        const size_t frames = file["frames"].get<size_t>();
+        if (c.exact)
+            EXPECT_EQ(frames, trackFrames);
+        else
+            EXPECT_NEAR(double(frames), double(trackFrames), 2 * 1152 + 1024);
+
+        const fs::path back = dir / (std::string(c.name) + ".wav");
+        CliRun conv = run({"convert", made.string(), back.string(), "--format", "wav",
+                           "--subformat", "PCM 16-bit"});
+        ASSERT_EQ(conv.code, 0) << conv.err;
+        EXPECT_EQ(wavData(back).size() / 4, frames);
+        if (std::string(c.name) != "twolame.mp2") {
+            CliRun tags = run({"info", "--json", back.string()});
+            EXPECT_EQ(json::parse(tags.out)["files"][0]["properties"].value("title", ""), "Peer")
+                << tags.out;
+        }
+    }
 }

@@ -158,6 +158,19 @@ std::vector<uint8_t> makeWav(const WavFormat& f, const std::vector<uint8_t>& dat
     return v;
 }
 
+std::vector<uint8_t> makePcm16Wav(const std::vector<int16_t>& samples, uint16_t channels,
+                                  uint32_t rate) {
+    WavFormat f;
+    f.channels = channels;
+    f.rate = rate;
+    f.bits = 16;
+    f.blockAlign = static_cast<uint16_t>(2 * channels);
+    f.bytesPerSecond = rate * f.blockAlign;
+    std::vector<uint8_t> data(samples.size() * 2);
+    if (!data.empty()) std::memcpy(data.data(), samples.data(), data.size());
+    return makeWav(f, data);
+}
+
 bool parseWav(const std::vector<uint8_t>& file, WavFormat& f, std::vector<uint8_t>& data) {
     if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) ||
         std::memcmp(file.data() + 8, "WAVE", 4))

@@ -52,6 +52,9 @@ struct WavFormat {
 };
 std::vector<uint8_t> makeWav(const WavFormat& f, const std::vector<uint8_t>& data,
                              uint32_t factFrames = 0);
+// A 16-bit PCM WAV file of interleaved `samples`.
+std::vector<uint8_t> makePcm16Wav(const std::vector<int16_t>& samples, uint16_t channels,
+                                  uint32_t rate);
 
 // Reads "fmt " and "data" of a WAV file; false when either is missing or cut short.
 bool parseWav(const std::vector<uint8_t>& file, WavFormat& f, std::vector<uint8_t>& data);
