@@ -14,6 +14,7 @@
 // Shorten, WAV, WavPack. The WAV module registers BWF and WAV.
 void aiff_RegisterFormats(kyFormatCatalog& catalog);
 void caf_RegisterFormats(kyFormatCatalog& catalog);
+void flac_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
 
 int kyCompareNoCase(const std::string& a, const std::string& b) {
@@ -50,6 +51,7 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
     std::call_once(once, [] {
         aiff_RegisterFormats(catalog);
         caf_RegisterFormats(catalog);
+        flac_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
     });
     return catalog;

@@ -44,6 +44,13 @@ struct kyFormatEntry {
     uint32_t minChannels = 1;
     uint32_t maxChannels = 1000;
     int32_t parameter = 0; // the writer's own meaning (BWF mode, byte order, profile...)
+    // Compression levels the writer takes (kyWriterFilter::SetCompressionLevel), in the
+    // codec's own numbering; none when highestLevel < lowestLevel.
+    int32_t lowestLevel = 0;
+    int32_t highestLevel = -1;
+    // Formats written or read through a library loaded at run time: what is missing for
+    // writing (or reading), empty when nothing is. Null for the program's own formats.
+    std::string (*missingLibrary)(bool writing) = nullptr;
 };
 
 class kyFormatCatalog {
