@@ -15,6 +15,7 @@
 void aiff_RegisterFormats(kyFormatCatalog& catalog);
 void caf_RegisterFormats(kyFormatCatalog& catalog);
 void flac_RegisterFormats(kyFormatCatalog& catalog);
+void ogg_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
 
 int kyCompareNoCase(const std::string& a, const std::string& b) {
@@ -52,6 +53,7 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
         aiff_RegisterFormats(catalog);
         caf_RegisterFormats(catalog);
         flac_RegisterFormats(catalog);
+        ogg_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
     });
     return catalog;

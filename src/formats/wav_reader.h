@@ -1,13 +1,15 @@
 #pragma once
 // wav_Reader: RIFF/WAVE and RF64 files, with their metadata chunks (bext, cart, rgad,
 // smpl, cue/labl, INFO). PCM, float and G.711 are read by the base, and so are the block
-// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio is decoded here.
+// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio and Ogg Vorbis
+// are decoded here.
 #include "formats/reader_filter.h"
 #include <memory>
 #include <string>
 #include <vector>
 
 class kyMpegAudioDecoder;
+class kyVorbisFileDecoder;
 
 class wav_Reader : public kyReaderFilter {
 public:
@@ -23,6 +25,7 @@ public:
 
 protected:
     kyError PrepareDecoder() override;
+    kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got) override;
     kyError RefillDecoded() override;
 
 private:
@@ -40,6 +43,7 @@ private:
     void parseRgad(const uint8_t* b, uint32_t size);
     void parseSmpl(const uint8_t* b, uint32_t size);
     void parseCue(const uint8_t* b, uint32_t size);
+    kyError openVorbis();
 
     uint16_t m_tag = 0;
     uint16_t m_subTag = 0;
@@ -55,4 +59,5 @@ private:
 
     // MPEG audio (the block codecs are the base's).
     std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
+    std::unique_ptr<kyVorbisFileDecoder> m_vorbis; // an Ogg Vorbis stream in the data chunk
 };

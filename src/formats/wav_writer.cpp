@@ -82,9 +82,7 @@ wav_Writer::wav_Writer(int fd, const char* fileName, const char* subformat,
     SetFileSizeLimit(kRiffLimit);
 }
 
-wav_Writer::~wav_Writer() {
-    releaseInserted();
-}
+wav_Writer::~wav_Writer() = default;
 
 kyWriterFilter* wav_Writer::Create(int fd, const char* fileName, const char* subformat,
                                    const kyFormatEntry* entry) {
@@ -93,14 +91,6 @@ kyWriterFilter* wav_Writer::Create(int fd, const char* fileName, const char* sub
 
 bool wav_Writer::isBwf() const {
     return m_entry && m_entry->parameter == 2;
-}
-
-void wav_Writer::releaseInserted() {
-    for (kyMorphFilter* m : m_inserted) {
-        m->Remove();
-        delete m;
-    }
-    m_inserted.clear();
 }
 
 kyError wav_Writer::chooseFormat() {
@@ -476,14 +466,13 @@ kyError wav_Writer::Run() {
     if (m_encodeRate && m_encodeRate != m_stream.sampleRate) {
         auto* r = new (std::nothrow) kyResamplingFilter(m_encodeRate, KYRESAMPLE_FIR_NORMAL);
         if (!r) return KYERR_OUT_OF_MEMORY;
-        InsertBefore(r);
-        m_inserted.push_back(r);
+        InsertOwned(r);
         m_stream.sampleRate = m_encodeRate;
     }
     err = writeHeader();
     if (kySucceeded(err)) err = RunStream();
     if (kySucceeded(err)) err = finish();
-    releaseInserted();
+    ReleaseInserted();
     return err;
 }
 

@@ -31,7 +31,6 @@ private:
     kyError chooseFormat();
     kyError writeHeader();
     kyError finish();
-    void releaseInserted();
     kyReaderFilter* markerSource() const;
     kyError writeChunk(const char* id, const std::vector<uint8_t>& body);
     std::vector<uint8_t> infoList();
@@ -50,7 +49,6 @@ private:
     uint64_t m_fmtOffset = 0, m_factOffset = 0, m_mextOffset = 0, m_dataOffset = 0;
     bool m_hasFact = false, m_hasMext = false;
     std::vector<float> m_mono; // the first two channels averaged for mono codecs
-    std::vector<kyMorphFilter*> m_inserted;
 };
 
 void wav_RegisterFormats(kyFormatCatalog& catalog);

@@ -45,7 +45,21 @@ kyWriterFilter::kyWriterFilter(int fd, const char* fileName, const char* subform
 }
 
 kyWriterFilter::~kyWriterFilter() {
+    ReleaseInserted();
     if (m_fd >= 0) ::close(m_fd);
+}
+
+void kyWriterFilter::InsertOwned(kyMorphFilter* morph) {
+    InsertBefore(morph);
+    m_inserted.push_back(morph);
+}
+
+void kyWriterFilter::ReleaseInserted() {
+    for (kyMorphFilter* m : m_inserted) {
+        m->Remove();
+        delete m;
+    }
+    m_inserted.clear();
 }
 
 uint32_t kyWriterFilter::Length() const {

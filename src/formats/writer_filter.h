@@ -83,6 +83,11 @@ protected:
     // The connected source's format, fetched once.
     kyError FetchStreamFormat();
 
+    // Puts `morph` (a resampler, a channel broker) in front of this writer for the current
+    // run, owned by the writer; ReleaseInserted (or the destructor) takes it out again.
+    void InsertOwned(kyMorphFilter* morph);
+    void ReleaseInserted();
+
     const kyFormatEntry* m_entry;
     kyPropertyTable m_properties{KY_WRITER_PROPERTY_SLOTS};
     int m_fd;
@@ -113,6 +118,7 @@ private:
     uint64_t m_fileEnd = 0;
     uint64_t m_fileSizeLimit = UINT64_MAX;
     int32_t m_compressionLevel = -1;
+    std::vector<kyMorphFilter*> m_inserted;
 };
 
 // The subformat a name normalises to when matching a source's format automatically
