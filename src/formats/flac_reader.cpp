@@ -31,11 +31,13 @@ kyError flac_Reader::open() {
     if (m_fd < 0) return KYERR_OPEN_FILE;
     flac::StreamInfo info;
     uint64_t audio = 0;
+    kyPropertyTable comments;
     kyError err =
         flac::ReadMetadata([this](uint64_t offset, void* data,
                                   size_t size) { return kySucceeded(ReadAt(offset, data, size)); },
-                           m_fileSize, info, m_properties, audio);
+                           m_fileSize, info, comments, audio);
     if (kyFailed(err)) return err;
+    TakeProperties(comments);
     m_channels = info.channels;
     m_bitsPerSample = info.bitsPerSample;
     m_audioEnd = m_fileSize;

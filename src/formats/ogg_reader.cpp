@@ -27,7 +27,9 @@ kyError ogg_Reader::open() {
     kyError err = m_decoder.open(m_fd, 0, m_fileSize);
     if (kyFailed(err)) return err;
     m_properties.setUtf8(2, kyVorbisSubformat(m_decoder.nominalBitRate()));
-    m_decoder.readComments(m_properties);
+    kyPropertyTable comments;
+    m_decoder.readComments(comments);
+    TakeProperties(comments);
     m_format.channels = m_decoder.channels();
     m_format.sampleRate = m_decoder.sampleRate();
     m_format.channelMask = 0;

@@ -351,7 +351,9 @@ kyError wav_Reader::openVorbis() {
     if (kyFailed(err)) return err == KYERR_MISSING_COMPONENT ? err : KYERR_COMPRESSION;
     if (m_vorbis->channels() != m_channels) return KYERR_CORRUPT;
     m_format.sampleRate = m_vorbis->sampleRate();
-    m_vorbis->readComments(m_properties);
+    kyPropertyTable comments;
+    m_vorbis->readComments(comments);
+    TakeProperties(comments);
     uint64_t frames = m_vorbis->length();
     if (frames == 0) frames = m_sampleCount ? m_sampleCount : KY_NO_LENGTH;
     m_format.lengthFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH));
