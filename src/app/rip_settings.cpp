@@ -140,6 +140,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readWide(store, "szFileFormat", s.szFileFormat, RipSettings::kFileFormatUnits);
     readWide(store, "szDataFormat", s.szDataFormat, RipSettings::kDataFormatUnits);
     readRaw(store, "iOutChannels", s.iOutChannels);
+    readRaw(store, "iCompressionLevel", s.iCompressionLevel);
     readFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     readFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     readFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
@@ -197,6 +198,7 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     store.setString("szFileFormat", s.szFileFormat);
     store.setString("szDataFormat", s.szDataFormat);
     store.setDword("iOutChannels", static_cast<uint32_t>(s.iOutChannels));
+    store.setDword("iCompressionLevel", static_cast<uint32_t>(s.iCompressionLevel));
     writeFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     writeFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     writeFlag(store, "bCreatePlaylist", s.bCreatePlaylist);

@@ -138,7 +138,7 @@ bool TerminalFrontend::askFileName(const std::string& title, std::string& path) 
 
 void TerminalFrontend::showError(kyError code, const std::string& caption) {
     endBars();
-    std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorText(code).c_str());
     std::fflush(m_out);
 }
 

@@ -239,6 +239,7 @@ void flac_RegisterFormats(kyFormatCatalog& catalog) {
         .maxChannels = 8,
         .lowestLevel = 0,
         .highestLevel = 8,
+        .libraries = KY_FLAC_LIBRARY,
         .missingLibrary =
             [](bool writing) {
                 return writing ? kyFlacEncoderLibrary::Missing() : kyFlacDecoderLibrary::Missing();

@@ -48,8 +48,10 @@ struct kyFormatEntry {
     // codec's own numbering; none when highestLevel < lowestLevel.
     int32_t lowestLevel = 0;
     int32_t highestLevel = -1;
-    // Formats written or read through a library loaded at run time: what is missing for
-    // writing (or reading), empty when nothing is. Null for the program's own formats.
+    // Formats written or read through libraries loaded at run time: their file names
+    // ("libFLAC.so.12"), and what is missing for writing (or reading), empty when nothing
+    // is. Null for the program's own formats.
+    const char* libraries = nullptr;
     std::string (*missingLibrary)(bool writing) = nullptr;
 };
 

@@ -238,6 +238,7 @@ void ogg_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = oggList(),
         .minChannels = 1,
         .maxChannels = 2,
+        .libraries = "libvorbis.so.0, libvorbisenc.so.2, libogg.so.0, libvorbisfile.so.3",
         .missingLibrary =
             [](bool writing) {
                 return writing ? kyVorbisEncoderLibrary::Missing()

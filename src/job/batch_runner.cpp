@@ -176,6 +176,7 @@ kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
         return KYERR_UNKNOWN;
     }
     chain.created = true;
+    writer->SetCompressionLevel(m_settings.iCompressionLevel);
     if (chain.end) {
         // Take the stand-in's place.
         kySinkFilter* pending = chain.end;
