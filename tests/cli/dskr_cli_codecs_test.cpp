@@ -13,9 +13,9 @@
 #include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
-using nlohmann::json;
 using kytest::haveTool;
 using kytest::shellQuote;
+using nlohmann::json;
 
 namespace {
 const std::string kCli = std::string(DSKR_BINARY_DIR) + "/bin/dskr-cli";
@@ -91,8 +91,8 @@ TEST_F(CliCodecTest, LosslessRipsDecodeToTheCdAudio) {
         for (const char* format : {"flac", "wv"}) {
             SCOPED_TRACE(std::string(format) + " from " + s.args[1]);
             const fs::path out = dir / format;
-            std::vector<std::string> args = {"rip", "--format", format, "--out", out.string(),
-                                             "--json", "--overwrite", "replace"};
+            std::vector<std::string> args = {"rip",        "--format", format,        "--out",
+                                             out.string(), "--json",   "--overwrite", "replace"};
             args.insert(args.end(), s.args.begin(), s.args.end());
             const std::vector<fs::path> files = ripped(run(args));
             ASSERT_EQ(files.size(), s.tracks.size());
@@ -123,8 +123,8 @@ TEST_F(CliCodecTest, TagsAndStoredGainsAfterNormalisation) {
         SCOPED_TRACE(format);
         const fs::path out = dir / format;
         const std::vector<fs::path> files =
-            ripped(run({"rip", "--demo", "--tracks", "1", "--format", format, "--out",
-                        out.string(), "--json", "--normalize", "rg", "--meta"}));
+            ripped(run({"rip", "--demo", "--tracks", "1", "--format", format, "--out", out.string(),
+                        "--json", "--normalize", "rg", "--meta"}));
         ASSERT_EQ(files.size(), 1u);
         std::string listed;
         if (std::string(format) == "flac") {
@@ -224,7 +224,8 @@ TEST_F(CliCodecTest, CompressionLevelsAndTheirOption) {
     std::vector<uintmax_t> sizes;
     for (const char* level : {"0", "default", "8"}) {
         const fs::path flac = dir / (std::string("level-") + level + ".flac");
-        kytest::ProgramRun r = run({"convert", wav[0].string(), flac.string(), "--compression", level});
+        kytest::ProgramRun r =
+            run({"convert", wav[0].string(), flac.string(), "--compression", level});
         ASSERT_EQ(r.code, 0) << r.err;
         sizes.push_back(fs::file_size(flac));
     }
@@ -236,8 +237,8 @@ TEST_F(CliCodecTest, CompressionLevelsAndTheirOption) {
                    "--save", "--out", rips.string(), "--json", "--overwrite", "replace"})
                   .code,
               0);
-    const std::string stored = kytest::capture(
-        "cat " + q(dir / "config" / "Velmora" / "DskR 5" / "settings.reg"));
+    const std::string stored =
+        kytest::capture("cat " + q(dir / "config" / "Velmora" / "DskR 5" / "settings.reg"));
     EXPECT_NE(stored.find("\"iCompressionLevel\"=dword:00000008"), std::string::npos) << stored;
     kytest::ProgramRun wv = run({"rip", "--demo", "--tracks", "1", "--format", "wv", "--out",
                                  rips.string(), "--json", "--overwrite", "replace"});
@@ -257,10 +258,9 @@ TEST_F(CliCodecTest, AHiddenLibraryTakesOnlyItsFormat) {
     fs::create_directories(libs);
     for (const char* name : {"libvorbis.so.0", "libvorbisenc.so.2", "libogg.so.0",
                              "libvorbisfile.so.3", "libwavpack.so.1", "libcdio.so.19"}) {
-        const std::string found = kytest::capture(
-            "ldconfig -p | awk '$1 == \"" + std::string(name) + "\" {print $NF; exit}'");
-        if (!found.empty())
-            fs::create_symlink(found.substr(0, found.find('\n')), libs / name);
+        const std::string found = kytest::capture("ldconfig -p | awk '$1 == \"" +
+                                                  std::string(name) + "\" {print $NF; exit}'");
+        if (!found.empty()) fs::create_symlink(found.substr(0, found.find('\n')), libs / name);
     }
     setenv("DSKR_LIBRARY_PATH", libs.c_str(), 1);
 
@@ -289,11 +289,11 @@ TEST_F(CliCodecTest, AHiddenLibraryTakesOnlyItsFormat) {
     }
 
     // Everything else goes on as before: a rip to WavPack, and to WAV.
-    const std::vector<fs::path> wv = ripped(run({"rip", "--demo", "--tracks", "2", "--format",
-                                                 "wv", "--out", rips.string(), "--json"}));
+    const std::vector<fs::path> wv = ripped(run(
+        {"rip", "--demo", "--tracks", "2", "--format", "wv", "--out", rips.string(), "--json"}));
     EXPECT_EQ(wv.size(), 1u);
-    kytest::ProgramRun rip = run({"rip", "--demo", "--tracks", "2", "--format", "flac", "--out",
-                                  rips.string(), "--json"});
+    kytest::ProgramRun rip = run(
+        {"rip", "--demo", "--tracks", "2", "--format", "flac", "--out", rips.string(), "--json"});
     EXPECT_EQ(rip.code, 1);
     EXPECT_NE(rip.err.find("libFLAC.so.12 not found"), std::string::npos) << rip.err;
     for (auto& e : fs::recursive_directory_iterator(rips))
