@@ -81,14 +81,16 @@ int main(int argc, char** argv) {
         bool ok = true;
     };
     std::vector<Row> rows = {
-        {"dskr-cli rip --format flac", dskr + quote(dir / "flac") + " --format flac"},
+        {"dskr-cli rip --format flac", dskr + quote(dir / "flac") + " --format flac", {}},
         {"flac -5", have("flac") ? "flac -5 -s -f --output-prefix=" + quote(dir / "peer") + "/" +
                                        wavs + " >/dev/null 2>&1"
-                                 : ""},
-        {"dskr-cli rip --format wv", dskr + quote(dir / "wv") + " --format wv"},
+                                 : "",
+         {}},
+        {"dskr-cli rip --format wv", dskr + quote(dir / "wv") + " --format wv", {}},
         {"wavpack", have("wavpack") ? "cd " + quote(dir / "wav") + " && wavpack -q -y " + wavs +
                                           " >/dev/null 2>&1 && find . -name '*.wv' -delete"
-                                    : ""},
+                                    : "",
+         {}},
     };
     fs::create_directories(dir / "peer");
     for (int r = 0; r < runs; ++r)

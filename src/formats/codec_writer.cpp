@@ -26,7 +26,8 @@ kyError kyCodecWriter::RunEncoded() {
 }
 
 kyError kyCodecWriter::WriteInterleaved(const void* bytes, uint32_t byteCount, uint32_t frames) {
-    if (!m_passthrough) return kyWriterFilter::WriteInterleaved(bytes, byteCount, frames);
+    // Raw bytes are never written as they are: the file holds the codec's stream.
+    if (!m_passthrough) return 1;
     if (byteCount == 0 || frames == 0) return KY_OK;
     if (byteCount < uint64_t(frames) * m_rawBytesPerFrame) return KYERR_INVALID_PARAMETER;
     kyError err = EncodeInterleaved(static_cast<const uint8_t*>(bytes), frames);

@@ -10,7 +10,8 @@ class kyCodecWriter : public kyWriterFilter {
 public:
     using kyWriterFilter::kyWriterFilter;
 
-    // In passthrough, the source's samples go to EncodeInterleaved.
+    // In passthrough, the source's samples go to EncodeInterleaved; otherwise none are
+    // taken (1).
     kyError WriteInterleaved(const void* bytes, uint32_t byteCount, uint32_t frames) override;
 
 protected:
