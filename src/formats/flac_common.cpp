@@ -1,5 +1,6 @@
 #include "formats/flac_common.h"
 #include "formats/format_catalog.h"
+#include "formats/tags/id3v2.h"
 #include "formats/tags/vorbis_comment.h"
 #include <cstring>
 #include <new>
@@ -15,16 +16,8 @@ constexpr uint32_t kStreamInfoSize = 34;
 constexpr int kMaxBlocks = 4096;
 } // namespace
 
-uint64_t Id3v2Size(const uint8_t* h, size_t size) {
-    if (size < 10 || std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) return 0;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) return 0;
-    const uint64_t body =
-        (uint64_t(h[6]) << 21) | (uint64_t(h[7]) << 14) | (uint64_t(h[8]) << 7) | uint64_t(h[9]);
-    return 10 + body + ((h[5] & 0x10) ? 10 : 0);
-}
-
 int Probe(const uint8_t* head, size_t size) {
-    const uint64_t start = Id3v2Size(head, size);
+    const uint64_t start = kyId3v2TagSize(head, size);
     if (start > size || size - start < 4) return KY_PROBE_UNSURE;
     return std::memcmp(head + start, "fLaC", 4) == 0 ? KY_PROBE_CERTAIN : KY_PROBE_NO;
 }
@@ -36,7 +29,7 @@ kyError ReadMetadata(const ReadFn& read, uint64_t fileSize, StreamInfo& info,
     uint64_t pos = 0;
     if (fileSize >= 10) {
         if (!read(0, head, 10)) return KYERR_READ_FILE;
-        pos = Id3v2Size(head, 10);
+        pos = kyId3v2TagSize(head, 10);
     }
     uint8_t magic[4];
     if (pos > fileSize || fileSize - pos < 4) return KYERR_CORRUPT;

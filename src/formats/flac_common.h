@@ -9,9 +9,6 @@
 
 namespace flac {
 
-// The size of a leading ID3v2 tag at `head` (0 when there is none).
-uint64_t Id3v2Size(const uint8_t* head, size_t size);
-
 // After any leading ID3v2 tag: 6 for "fLaC", else 0; 2 when the tag leaves nothing to test.
 int Probe(const uint8_t* head, size_t size);
 

@@ -1,6 +1,7 @@
 #include "formats/flac_reader.h"
 #include "formats/flac_common.h"
 #include "formats/lossless_format.h"
+#include "formats/tags/file_tags.h"
 #include "platform/file_io.h"
 #include <algorithm>
 #include <cstring>
@@ -29,18 +30,26 @@ kyReaderFilter* flac_Reader::Create(int fd, const char* fileName, const kyFormat
 
 kyError flac_Reader::open() {
     if (m_fd < 0) return KYERR_OPEN_FILE;
+    // Tags other programs put around the stream (ID3v2 before it, ID3v1 or APE after it)
+    // count too, but the stream's own comments come first; the stream ends where the
+    // trailing tags begin.
+    kyPropertyTable fileTags;
+    kyTagLayout layout;
+    kyError err = kyReadFileTags(m_fd, m_fileSize, fileTags, layout);
+    if (kyFailed(err)) return err;
+    m_audioEnd = layout.audioEnd;
     flac::StreamInfo info;
     uint64_t audio = 0;
     kyPropertyTable comments;
-    kyError err =
+    err =
         flac::ReadMetadata([this](uint64_t offset, void* data,
                                   size_t size) { return kySucceeded(ReadAt(offset, data, size)); },
-                           m_fileSize, info, comments, audio);
+                           m_audioEnd, info, comments, audio);
     if (kyFailed(err)) return err;
+    TakeProperties(fileTags);
     TakeProperties(comments);
     m_channels = info.channels;
     m_bitsPerSample = info.bitsPerSample;
-    m_audioEnd = m_fileSize;
     m_properties.setUtf8(2, kyLosslessSubformatName(m_bitsPerSample, false));
     kyLosslessFormat f;
     f.bits = m_bitsPerSample;

@@ -13,10 +13,12 @@
 // iTunes MPEG-4, QuickTime, MPEG layer II, MPEG layer III, MPEG-4, Musepack, Ogg Vorbis,
 // Shorten, WAV, WavPack. The WAV module registers BWF and WAV.
 void aiff_RegisterFormats(kyFormatCatalog& catalog);
+void ape_RegisterFormats(kyFormatCatalog& catalog);
 void caf_RegisterFormats(kyFormatCatalog& catalog);
 void flac_RegisterFormats(kyFormatCatalog& catalog);
 void ogg_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
+void wv_RegisterFormats(kyFormatCatalog& catalog);
 
 int kyCompareNoCase(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
@@ -51,10 +53,12 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
     static std::once_flag once;
     std::call_once(once, [] {
         aiff_RegisterFormats(catalog);
+        ape_RegisterFormats(catalog);
         caf_RegisterFormats(catalog);
         flac_RegisterFormats(catalog);
         ogg_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
+        wv_RegisterFormats(catalog);
     });
     return catalog;
 }

@@ -4,6 +4,7 @@
 // --compression, and a library hidden from the loader.
 #include "cd/virtual_drive.h"
 #include "support/chain_helpers.h"
+#include "support/codec_library_files.h"
 #include "support/codec_test_files.h"
 #include "support/run_program.h"
 #include "support/scoped_env.h"
@@ -86,7 +87,7 @@ TEST_F(CliCodecTest, LosslessRipsDecodeToTheCdAudio) {
         const kyDiscImage* image;
         std::vector<uint32_t> tracks;
     } sources[] = {{{"--demo", "--tracks", "1,3"}, demo.get(), {1, 3}},
-                   {{"--image", cue, "--tracks", "1-2"}, fromImage.get(), {1, 2}}};
+                   {{"--image", cue, "--tracks", "1"}, fromImage.get(), {1}}};
     for (const Source& s : sources) {
         for (const char* format : {"flac", "wv"}) {
             SCOPED_TRACE(std::string(format) + " from " + s.args[1]);
@@ -114,8 +115,8 @@ TEST_F(CliCodecTest, LosslessRipsDecodeToTheCdAudio) {
 }
 
 TEST_F(CliCodecTest, TagsAndStoredGainsAfterNormalisation) {
-    if (!haveTool("metaflac") || !haveTool("vorbiscomment") || !haveTool("python3"))
-        GTEST_SKIP() << "metaflac, vorbiscomment or python3 is missing";
+    if (!haveTool("metaflac") || !haveTool("vorbiscomment") || !kytest::haveMutagen())
+        GTEST_SKIP() << "metaflac, vorbiscomment or python3-mutagen is missing";
     auto demo = kyDiscImage::Demo();
     const auto& record = demo->Record();
     ASSERT_TRUE(record.has_value());
@@ -133,10 +134,7 @@ TEST_F(CliCodecTest, TagsAndStoredGainsAfterNormalisation) {
             listed = kytest::capture("vorbiscomment -l " + q(files[0]));
         } else {
             // mutagen reads the APE tag; its keys print as they are stored.
-            listed = kytest::capture(
-                "python3 -c 'import sys, mutagen.wavpack as w\n"
-                "for k, v in w.WavPack(sys.argv[1]).tags.items(): print(k + \"=\" + str(v))' " +
-                q(files[0]));
+            listed = kytest::mutagenApeItems(files[0].string());
         }
         const bool ape = std::string(format) == "wv";
         for (const std::string& expected :

@@ -6,6 +6,7 @@
 #include "support/codec_test_files.h"
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 
 namespace kytest {
 
@@ -139,6 +140,22 @@ bool wavInts(const std::string& path, uint32_t bits, std::vector<int32_t>& out, 
     if (channels) *channels = f.channels;
     if (rate) *rate = f.rate;
     return true;
+}
+
+namespace {
+const char* const kPython = "/usr/bin/python3";
+} // namespace
+
+bool haveMutagen() {
+    return access(kPython, X_OK) == 0 &&
+           run(std::string(kPython) + " -c 'import mutagen.apev2' 2>/dev/null");
+}
+
+std::string mutagenApeItems(const std::string& path) {
+    return capture(std::string(kPython) +
+                   " -c 'import sys, mutagen.apev2 as a\n"
+                   "for k, v in a.APEv2(sys.argv[1]).items(): print(k + \"=\" + str(v))' " +
+                   shellQuote(path));
 }
 
 } // namespace kytest

@@ -57,4 +57,10 @@ std::vector<int32_t> planesToInts(const std::vector<std::vector<float>>& planes,
 bool wavInts(const std::string& path, uint32_t bits, std::vector<int32_t>& out,
              uint32_t* channels = nullptr, uint32_t* rate = nullptr);
 
+// mutagen (python3-mutagen) through Debian's interpreter, which has it (another python3 on
+// PATH may not).
+bool haveMutagen();
+// The APE tag items of a file as mutagen reads them, one "Key=value" a line.
+std::string mutagenApeItems(const std::string& path);
+
 } // namespace kytest
