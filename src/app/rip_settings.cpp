@@ -91,17 +91,8 @@ char32_t foldCase(char32_t c) {
 }
 
 std::u32string folded(const std::string& utf8) {
-    std::u32string out;
-    std::u16string w = kyUtf8ToUtf16(utf8);
-    for (size_t i = 0; i < w.size(); ++i) {
-        char32_t c = w[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
-            w[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-            ++i;
-        }
-        out.push_back(foldCase(c));
-    }
+    std::u32string out = kyUtf8ToUtf32(utf8);
+    for (char32_t& c : out) c = foldCase(c);
     return out;
 }
 

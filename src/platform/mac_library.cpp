@@ -51,17 +51,6 @@ const std::string& kyMacDecoderLibrary::Missing() {
 }
 
 std::wstring kyMacFileName(const std::string& utf8) {
-    const std::u16string w = kyUtf8ToUtf16(utf8);
-    std::wstring out;
-    out.reserve(w.size());
-    for (size_t i = 0; i < w.size(); ++i) {
-        char32_t c = w[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
-            w[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-            ++i;
-        }
-        out.push_back(static_cast<wchar_t>(c));
-    }
-    return out;
+    const std::u32string code = kyUtf8ToUtf32(utf8);
+    return std::wstring(code.begin(), code.end());
 }
