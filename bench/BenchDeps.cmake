@@ -11,3 +11,9 @@ if(TARGET cli_rip_bench)
   target_compile_definitions(cli_rip_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(cli_rip_bench dskr-cli)
 endif()
+
+# The lossless rip benchmark runs the built dskr-cli beside flac and wavpack.
+if(TARGET lossless_rip_bench)
+  target_compile_definitions(lossless_rip_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(lossless_rip_bench dskr-cli)
+endif()

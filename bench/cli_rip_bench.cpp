@@ -1,45 +1,27 @@
 // dskr-cli ripping a 74-minute CUE/BIN image to WAV files in burst mode, beside
 // cd-paranoia -B -d ripping the same image in the same run. Wall time of whole commands,
 // best of N runs (argument 1, default 3), as a user would see it.
-#include "cd/virtual_drive.h"
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include "bench_commands.h"
 
 namespace fs = std::filesystem;
+using bench::quote;
 
 namespace {
+// The wall time of a command, or -1 when it failed.
 double timeCommand(const std::string& command) {
-    const auto start = std::chrono::steady_clock::now();
-    const int rc = std::system(command.c_str());
-    const double s =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (rc != 0) std::fprintf(stderr, "command failed (%d): %s\n", rc, command.c_str());
-    return rc == 0 ? s : -1;
-}
-
-std::string quote(const fs::path& p) {
-    return "'" + p.string() + "'";
+    bench::CommandTime t;
+    return bench::timeCommand(command, t) ? t.wall : -1;
 }
 } // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const fs::path cli = fs::path(DSKR_BINARY_DIR) / "bin" / "dskr-cli";
-    char tmpl[] = "/tmp/dskr-cli-bench-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
-    const fs::path dir = tmpl;
-    std::string error;
-    const std::string cue = kyWriteTestImage(dir.string(), 74, error);
-    if (cue.empty()) {
-        std::fprintf(stderr, "cannot write the test image: %s\n", error.c_str());
-        return 1;
-    }
-    const double seconds = 74 * 60;
-    const bool paranoia = std::system("command -v cd-paranoia >/dev/null 2>&1") == 0;
+    fs::path dir;
+    std::string cue;
+    if (!bench::makeBenchImage("dskr-cli-bench", dir, cue)) return 1;
+    const double seconds = bench::kImageMinutes * 60;
+    const bool paranoia = bench::haveTool("cd-paranoia");
     double best[3] = {1e30, 1e30, 1e30};
     for (int r = 0; r < runs; ++r) {
         fs::remove_all(dir / "rips");

@@ -18,3 +18,18 @@ endif()
 if(TARGET dskr_cli_lookup_test)
   add_dependencies(dskr_cli_lookup_test dskr-cli)
 endif()
+if(TARGET dskr_cli_codecs_test)
+  add_dependencies(dskr_cli_codecs_test dskr-cli)
+endif()
+
+# A stand-in for the Monkey's Audio library, which no distribution packages: the tests
+# point the loader at its folder (DSKR_LIBRARY_PATH) to drive the writer and reader.
+add_library(fake_mac SHARED ${CMAKE_CURRENT_SOURCE_DIR}/fake_mac/fake_mac.cpp)
+set_target_properties(fake_mac PROPERTIES OUTPUT_NAME MAC PREFIX lib SUFFIX .so
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/fake-mac)
+foreach(t ape_test dskr_cli_codecs_test)
+  if(TARGET ${t})
+    add_dependencies(${t} fake_mac)
+    target_compile_definitions(${t} PRIVATE DSKR_FAKE_MAC_DIR="${CMAKE_BINARY_DIR}/tests/fake-mac")
+  endif()
+endforeach()

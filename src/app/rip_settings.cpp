@@ -95,17 +95,8 @@ char32_t foldCase(char32_t c) {
 }
 
 std::u32string folded(const std::string& utf8) {
-    std::u32string out;
-    std::u16string w = kyUtf8ToUtf16(utf8);
-    for (size_t i = 0; i < w.size(); ++i) {
-        char32_t c = w[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
-            w[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-            ++i;
-        }
-        out.push_back(foldCase(c));
-    }
+    std::u32string out = kyUtf8ToUtf32(utf8);
+    for (char32_t& c : out) c = foldCase(c);
     return out;
 }
 
@@ -144,6 +135,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readWide(store, "szFileFormat", s.szFileFormat, RipSettings::kFileFormatUnits);
     readWide(store, "szDataFormat", s.szDataFormat, RipSettings::kDataFormatUnits);
     readRaw(store, "iOutChannels", s.iOutChannels);
+    readRaw(store, "iCompressionLevel", s.iCompressionLevel);
     readFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     readFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     readFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
@@ -220,6 +212,7 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     store.setString("szFileFormat", s.szFileFormat);
     store.setString("szDataFormat", s.szDataFormat);
     store.setDword("iOutChannels", static_cast<uint32_t>(s.iOutChannels));
+    store.setDword("iCompressionLevel", static_cast<uint32_t>(s.iCompressionLevel));
     writeFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     writeFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     writeFlag(store, "bCreatePlaylist", s.bCreatePlaylist);

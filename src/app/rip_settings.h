@@ -24,6 +24,9 @@ struct RipSettings {
     std::string szFileFormat = "Microsoft wave format";
     std::string szDataFormat = "PCM 16-bit";
     int32_t iOutChannels = 2; // 1 mono, 2 stereo
+    // The compression level of formats that have levels, in the codec's own numbering;
+    // -1: the subformat's default.
+    int32_t iCompressionLevel = -1;
     bool bNoOverwritePrompt = false;
     bool bMergeConsecutive = false;
     bool bCreatePlaylist = false;

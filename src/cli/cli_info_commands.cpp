@@ -77,6 +77,7 @@ int commandFormats(const CliArguments& args) {
         std::string name;
         for (int32_t s = 0; catalog.GetWriterSubformat(index, s, name); ++s)
             subformats.push_back(name);
+        const std::string missing = e->missingLibrary ? e->missingLibrary(true) : std::string();
         if (asJson) {
             json.beginObject()
                 .key("index")
@@ -98,6 +99,26 @@ int commandFormats(const CliArguments& args) {
                     .key("library_version")
                     .value(c.version);
             }
+            json.key("compression_levels");
+            if (e->highestLevel >= e->lowestLevel)
+                json.beginObject()
+                    .key("lowest")
+                    .value(e->lowestLevel)
+                    .key("highest")
+                    .value(e->highestLevel)
+                    .endObject();
+            else
+                json.null();
+            json.key("libraries");
+            if (e->libraries)
+                json.value(e->libraries);
+            else
+                json.null();
+            json.key("missing");
+            if (!missing.empty())
+                json.value(missing);
+            else
+                json.null();
             json.key("subformats").beginArray();
             for (const auto& s : subformats) json.value(s);
             json.endArray().endObject();
@@ -108,8 +129,14 @@ int commandFormats(const CliArguments& args) {
                 library = c.version.empty() ? std::string("  (needs ") + c.library + ": not found)"
                                             : "  (" + c.version + ")";
             }
-            std::printf("%-*s .%-5s %u-%u channels%s\n", width, e->displayName.c_str(),
-                        e->extension.c_str(), e->minChannels, e->maxChannels, library.c_str());
+            std::printf("%-*s .%-5s %u-%u channels", width, e->displayName.c_str(),
+                        e->extension.c_str(), e->minChannels, e->maxChannels);
+            if (e->highestLevel >= e->lowestLevel)
+                std::printf(", levels %d-%d", e->lowestLevel, e->highestLevel);
+            std::printf("%s\n", library.c_str());
+            if (e->libraries)
+                std::printf("    through %s: %s\n", e->libraries,
+                            missing.empty() ? "found" : ("missing (" + missing + ")").c_str());
             for (const auto& s : subformats) std::printf("    %s\n", s.c_str());
         }
     }

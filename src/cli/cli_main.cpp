@@ -33,6 +33,8 @@ const char* kUsage =
     "\n"
     "OPTIONS (each overrides a stored setting for this run; --save stores them):\n"
     "  --out DIR  --format NAME  --subformat NAME  --channels 1|2\n"
+    "  --compression N|default         the codec's level where it has levels (flac 0-8,\n"
+    "                                  wv 1-4, ape 1-5; see 'formats')\n"
     "  --pattern P0,...,P9  --merge  --playlist  --resample RATE  --resampler CODE\n"
     "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
     "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
@@ -89,6 +91,7 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--format", true},
     {"--subformat", true},
     {"--channels", true},
+    {"--compression", true},
     {"--pattern", true},
     {"--merge", false},
     {"--playlist", false},

@@ -58,8 +58,8 @@ void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
     out.key("error");
     if (r.outcome == kyFileOutcome::Failed)
         out.value(r.errorDetail.empty()
-                      ? std::string(kyErrorMessage(r.error))
-                      : std::string(kyErrorMessage(r.error)) + ": " + r.errorDetail);
+                      ? std::string(kyErrorText(r.error))
+                      : std::string(kyErrorText(r.error)) + ": " + r.errorDetail);
     else
         out.null();
     out.key("suspect_positions").beginArray();
@@ -210,20 +210,22 @@ int commandConvert(const CliArguments& args) {
     loadStoredSettings(settings);
     // A conversion starts from the file's own layout: only the options given change it.
     settings.bResample = settings.bRemoveSilence = settings.bCutOff = settings.bNormalize = false;
-    OverwritePolicy policy = OverwritePolicy::Ask;
-    std::string error;
-    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
-
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     int32_t format = -1;
-    if (args.has("--format")) {
-        format = findWriterFormatByName(settings.szFileFormat);
-    } else {
+    if (!args.has("--format")) {
+        // The output's name says the format; --subformat and --compression are its.
         format = catalog.FindWriterFormat(out.c_str());
         if (format < 0)
             return usageError("cannot tell the format of '" + out +
                               "' from its name: add --format");
+        const std::string name = catalog.Entry(format)->displayName;
+        if (name != settings.szFileFormat) settings.iCompressionLevel = -1;
+        settings.szFileFormat = name;
     }
+    OverwritePolicy policy = OverwritePolicy::Ask;
+    std::string error;
+    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
+    if (args.has("--format")) format = findWriterFormatByName(settings.szFileFormat);
     std::string subformat;
     if (args.has("--subformat")) {
         subformat = settings.szDataFormat;
@@ -256,7 +258,7 @@ int commandConvert(const CliArguments& args) {
     kyError e = kyManager::Instance().OpenReader(reader, in.c_str(), -2, 0);
     if (kyFailed(e) || !reader) {
         if (reader) reader->DestroyChain();
-        return failure(in + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+        return failure(in + ": " + kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN));
     }
     kyAudioFormat source;
     reader->GetFormat(source);
@@ -275,7 +277,7 @@ int commandConvert(const CliArguments& args) {
     if (kyFailed(e) || !writer) {
         if (writer) writer->DestroyChain();
         reader->DestroyChain();
-        return failure(out + ": " + kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+        return failure(out + ": " + kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN));
     }
     kyApplyWriterSettings(*writer, settings);
     const uint32_t channels =
@@ -284,13 +286,13 @@ int commandConvert(const CliArguments& args) {
     if (kyFailed(e)) {
         writer->DestroyChain();
         reader->DestroyChain();
-        return failure(out + ": " + kyErrorMessage(e));
+        return failure(out + ": " + kyErrorText(e));
     }
     kyProcessingStages stages;
     e = kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate, stages);
     if (kyFailed(e)) {
         writer->DestroyChain();
-        return failure(out + ": " + kyErrorMessage(e));
+        return failure(out + ": " + kyErrorText(e));
     }
 
     const bool interactive = isatty(STDERR_FILENO);
@@ -375,7 +377,7 @@ int commandAnalyze(const CliArguments& args) {
         if (kyFailed(e) || !reader) {
             if (reader) reader->DestroyChain();
             std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(),
-                         kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN));
+                         kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN).c_str());
             failed = true;
             continue;
         }
@@ -395,7 +397,7 @@ int commandAnalyze(const CliArguments& args) {
         const float peak = sink->peak();
         sink->DestroyChain();
         if (kyFailed(e)) {
-            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), kyErrorMessage(e));
+            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), kyErrorText(e).c_str());
             failed = true;
             continue;
         }

@@ -190,6 +190,8 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
             return false;
         }
         if (name != s.szFileFormat && !args.has("--subformat")) s.szDataFormat = "<Auto select>";
+        // Levels are the codec's own: another format starts from its default.
+        if (name != s.szFileFormat) s.iCompressionLevel = -1;
         s.szFileFormat = name;
     }
     if (auto v = args.get("--subformat")) {
@@ -205,6 +207,23 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         if (!found) {
             error = "'" + *v + "' is not a subformat of " + s.szFileFormat +
                     " (see 'dskr-cli formats')";
+            return false;
+        }
+    }
+    if (auto v = args.get("--compression")) {
+        const kyFormatEntry* e = catalog.Entry(findWriterFormatByName(s.szFileFormat));
+        if (!e || e->highestLevel < e->lowestLevel) {
+            error = s.szFileFormat + " has no compression levels";
+            return false;
+        }
+        if (lower(*v) == "default") {
+            s.iCompressionLevel = -1;
+        } else if (parseInteger(*v, e->lowestLevel, e->highestLevel, n)) {
+            s.iCompressionLevel = static_cast<int32_t>(n);
+        } else {
+            error = "--compression for " + s.szFileFormat + " takes a level from " +
+                    std::to_string(e->lowestLevel) + " to " + std::to_string(e->highestLevel) +
+                    ", or default";
             return false;
         }
     }

@@ -143,20 +143,17 @@ void TerminalFrontend::showError(kyError code, const std::string& caption,
         // The codec library of the format is not installed: say what to do about it.
         std::fprintf(m_out,
                      "%s: Writing to this file format requires that you install a free external "
-                     "third-party 'add-on'.
-'dskr-cli formats' names the library each format "
-                     "needs.
-",
+                     "third-party 'add-on'.\n'dskr-cli formats' names the library each format "
+                     "needs.\n",
                      caption.c_str());
         std::fflush(m_out);
         return;
     }
     if (detail.empty())
-        std::fprintf(m_out, "%s: %s
-", caption.c_str(), kyErrorMessage(code));
+        std::fprintf(m_out, "%s: %s\n", caption.c_str(), kyErrorText(code).c_str());
     else
-        std::fprintf(m_out, "%s: %s: %s
-", caption.c_str(), kyErrorMessage(code), detail.c_str());
+        std::fprintf(m_out, "%s: %s: %s\n", caption.c_str(), kyErrorText(code).c_str(),
+                     detail.c_str());
     std::fflush(m_out);
 }
 

@@ -1,4 +1,13 @@
 #include "core/error.h"
+#include <utility>
+
+namespace {
+struct Reason {
+    kyError code = KY_OK;
+    std::string text;
+};
+thread_local Reason t_reason;
+} // namespace
 
 const char* kyErrorMessage(kyError code) {
     if (code >= 0) return "No error";
@@ -27,4 +36,20 @@ const char* kyErrorMessage(kyError code) {
     if (u >= base && u - base < sizeof(table) / sizeof(table[0]) && table[u - base])
         return table[u - base];
     return "Unknown error";
+}
+
+void kySetErrorReason(kyError code, std::string text) {
+    t_reason = text.empty() ? Reason{} : Reason{code, std::move(text)};
+}
+
+std::string kyErrorReason(kyError code) {
+    if (kySucceeded(code) || t_reason.code != code) return {};
+    return t_reason.text;
+}
+
+std::string kyErrorText(kyError code) {
+    std::string text = kyErrorMessage(code);
+    const std::string reason = kyErrorReason(code);
+    if (!reason.empty()) text += ": " + reason;
+    return text;
 }

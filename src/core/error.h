@@ -2,6 +2,7 @@
 // Result codes of the pipeline: zero or positive is success, negative is a failure
 // whose message comes from one fixed table.
 #include <cstdint>
+#include <string>
 
 using kyError = int32_t;
 
@@ -26,9 +27,24 @@ constexpr kyError KYERR_NO_AUDIO = static_cast<kyError>(0x8004020Eu);
 constexpr kyError KYERR_MISSING_COMPONENT = static_cast<kyError>(0x80040210u);
 constexpr kyError KYERR_CANCELLED = static_cast<kyError>(0x80040211u);
 
-inline bool kySucceeded(kyError e) { return e >= 0; }
-inline bool kyFailed(kyError e) { return e < 0; }
+inline bool kySucceeded(kyError e) {
+    return e >= 0;
+}
+inline bool kyFailed(kyError e) {
+    return e < 0;
+}
 
 // The message of a code: "No error" for success, the table's text for a known
 // failure, "Unknown error" for anything else.
 const char* kyErrorMessage(kyError code);
+
+// What says more about a failure than its code ("libFLAC.so.12 not found"), noted where
+// the failure arises and shown beside the code's message. A code travels up the chain
+// unchanged; its reason is kept per thread beside it, so only the code noted last has one.
+// An empty text forgets the reason.
+void kySetErrorReason(kyError code, std::string text);
+// The reason noted for `code` on this thread, or empty.
+std::string kyErrorReason(kyError code);
+// The message of `code` followed by ": " and its reason when one was noted:
+// "Missing required component: libFLAC.so.12 not found".
+std::string kyErrorText(kyError code);

@@ -142,6 +142,16 @@ std::u16string kyUtf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::u32string kyUtf8ToUtf32(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const char32_t cp = decodeUtf8(text, i);
+        out.push_back(cp > 0x10FFFF ? 0xFFFD : cp);
+    }
+    return out;
+}
+
 std::string kyUtf16ToSingleByte(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -15,6 +15,7 @@ std::u16string kySingleByteToUtf16(std::string_view text);
 std::string kySingleByteToUtf8(std::string_view text);
 std::string kyUtf16ToUtf8(std::u16string_view text);
 std::u16string kyUtf8ToUtf16(std::string_view text);
+std::u32string kyUtf8ToUtf32(std::string_view text);
 std::string kyUtf16ToSingleByte(std::u16string_view text);
 std::string kyUtf8ToSingleByte(std::string_view text);
 

@@ -15,9 +15,13 @@
 // and III, and the MPEG audio reader.
 void aac_RegisterFormats(kyFormatCatalog& catalog);
 void aiff_RegisterFormats(kyFormatCatalog& catalog);
+void ape_RegisterFormats(kyFormatCatalog& catalog);
 void caf_RegisterFormats(kyFormatCatalog& catalog);
 void mpeg_RegisterFormats(kyFormatCatalog& catalog);
+void flac_RegisterFormats(kyFormatCatalog& catalog);
+void ogg_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
+void wv_RegisterFormats(kyFormatCatalog& catalog);
 
 int kyCompareNoCase(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
@@ -53,9 +57,13 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
     std::call_once(once, [] {
         aac_RegisterFormats(catalog);
         aiff_RegisterFormats(catalog);
+        ape_RegisterFormats(catalog);
         caf_RegisterFormats(catalog);
         mpeg_RegisterFormats(catalog);
+        flac_RegisterFormats(catalog);
+        ogg_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
+        wv_RegisterFormats(catalog);
     });
     return catalog;
 }

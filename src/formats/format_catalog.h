@@ -52,6 +52,15 @@ struct kyFormatEntry {
     uint32_t maxChannels = 1000;
     int32_t parameter = 0; // the writer's own meaning (BWF mode, byte order, profile...)
     kyComponentFn component = nullptr; // the codec library it needs, if any
+    // Compression levels the writer takes (kyWriterFilter::SetCompressionLevel), in the
+    // codec's own numbering; none when highestLevel < lowestLevel.
+    int32_t lowestLevel = 0;
+    int32_t highestLevel = -1;
+    // Formats written or read through libraries loaded at run time: their file names
+    // ("libFLAC.so.12"), and what is missing for writing (or reading), empty when nothing
+    // is. Null for the program's own formats.
+    const char* libraries = nullptr;
+    std::string (*missingLibrary)(bool writing) = nullptr;
 };
 
 class kyFormatCatalog {

@@ -31,6 +31,11 @@ kyReaderFilter::~kyReaderFilter() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+void kyReaderFilter::TakeProperties(kyPropertyTable& tags) {
+    for (uint32_t slot = KYPROP_TITLE; slot < tags.size() && slot < m_properties.size(); ++slot)
+        if (const char* text = tags.getUtf8(slot)) m_properties.setUtf8(slot, text);
+}
+
 bool kyReaderFilter::SetSubformat(const char* id) {
     m_properties.setUtf8(2, id);
     const kyDataFormatInfo* info = kyFindDataFormat(id);

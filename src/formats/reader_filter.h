@@ -79,6 +79,10 @@ protected:
     // zero, negative, non-finite or out-of-range values.
     static bool RateFromDouble(double value, uint32_t& rate);
 
+    // Takes over every metadata property (slots 3 and up) that `tags` has, replacing what
+    // the reader had (such as the title made from the file name).
+    void TakeProperties(kyPropertyTable& tags);
+
     // Sets the subformat property (2) and, for a raw id the core converts, the sample
     // width. Returns false for an id without a raw form.
     bool SetSubformat(const char* id);

@@ -7,6 +7,7 @@
 #include "formats/codecs/ima_adpcm.h"
 #include "formats/codecs/mpeg_audio_decoder.h"
 #include "formats/codecs/ms_adpcm.h"
+#include "formats/codecs/vorbis_file_decoder.h"
 #include "formats/format_catalog.h"
 #include "formats/tags/replay_gain.h"
 #include "formats/wav_common.h"
@@ -165,6 +166,7 @@ kyError wav_Reader::open() {
         m_format.lengthFrames = 0;
         return KY_OK; // Prepare reports the missing audio
     }
+    if (m_vorbis) return openVorbis();
 
     // Length in frames.
     uint64_t frames = 0;
@@ -320,6 +322,15 @@ kyError wav_Reader::chooseDecoder() {
         m_passOn = m_subTag == 1 || m_subTag == 2 || m_subTag == 4;
         return KY_OK;
     }
+    case 0x674F: // Ogg Vorbis in its three modes, and the same with the "plus" flag
+    case 0x6750:
+    case 0x6751:
+    case 0x676F:
+    case 0x6770:
+    case 0x6771:
+        m_properties.setUtf8(2, "Ogg");
+        m_vorbis = std::make_unique<kyVorbisFileDecoder>();
+        return KY_OK;
     case 0x92:
     case 0x241:
     case TAG_AC3:
@@ -354,6 +365,24 @@ kyError wav_Reader::chooseDecoder() {
     }
     if (m_decoder->bytesPerBlock() == 0 || m_decoder->framesPerBlock() == 0) return KYERR_CORRUPT;
     m_format.blockFrames = std::max<uint32_t>(m_decoder->framesPerBlock(), 1024);
+    return KY_OK;
+}
+
+kyError wav_Reader::openVorbis() {
+    // Only a data chunk that holds a whole Ogg Vorbis stream, headers included, can be
+    // decoded; the modes that keep the headers elsewhere are not.
+    kyError err = m_vorbis->open(m_fd, m_dataOffset, m_dataOffset + m_dataBytes);
+    if (kyFailed(err)) return err == KYERR_MISSING_COMPONENT ? err : KYERR_COMPRESSION;
+    if (m_vorbis->channels() != m_channels) return KYERR_CORRUPT;
+    m_format.sampleRate = m_vorbis->sampleRate();
+    kyPropertyTable comments;
+    m_vorbis->readComments(comments);
+    TakeProperties(comments);
+    uint64_t frames = m_vorbis->length();
+    if (frames == 0) frames = m_sampleCount ? m_sampleCount : KY_NO_LENGTH;
+    m_format.lengthFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH));
+    m_format.blockFrames = 4096;
+    LimitBlockFrames();
     return KY_OK;
 }
 
@@ -500,6 +529,7 @@ kyError wav_Reader::RunInterleaved() {
 
 kyError wav_Reader::PrepareDecoder() {
     if (IsRawPcm()) return KY_OK;
+    if (m_vorbis) return m_vorbis->seek(m_startFrame);
     if (!m_stream) {
         if (!m_decoder) return KYERR_COMPRESSION; // a stream that is only handed on
         return kyReaderFilter::PrepareDecoder();
@@ -526,4 +556,9 @@ kyError wav_Reader::RefillDecoded() {
     return kyPullStream(
         *m_stream, [this](uint8_t* d, size_t n) { return ReadSome(d, n); }, m_input,
         m_decoded.planes(), m_decoded.frames(), m_decodedFrames);
+}
+
+kyError wav_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
+    if (m_vorbis) return m_vorbis->read(planes, 0, frames, got);
+    return kyReaderFilter::DecodeFrames(planes, frames, got);
 }

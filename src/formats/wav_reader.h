@@ -1,8 +1,8 @@
 #pragma once
 // wav_Reader: RIFF/WAVE and RF64 files, with their metadata chunks (bext, cart, rgad,
 // smpl, cue/labl, INFO). PCM, float and G.711 are read by the base, and so are the block
-// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio and AAC are
-// decoded here.
+// codecs (ADPCM, G.72x, GSM) through the decoder chosen here; MPEG audio, AAC and Ogg
+// Vorbis are decoded here.
 #include "formats/decoded_frames.h"
 #include "formats/reader_filter.h"
 #include <memory>
@@ -10,6 +10,7 @@
 #include <vector>
 
 class kyStreamDecoder;
+class kyVorbisFileDecoder;
 
 class wav_Reader : public kyReaderFilter {
 public:
@@ -27,6 +28,7 @@ public:
 
 protected:
     kyError PrepareDecoder() override;
+    kyError DecodeFrames(float** planes, uint32_t frames, uint32_t& got) override;
     kyError RefillDecoded() override;
 
 private:
@@ -46,6 +48,7 @@ private:
     void parseCue(const uint8_t* b, uint32_t size);
     // Compressed streams stored unchanged (MPEG audio, AC3, DTS).
     bool storedStream() const { return m_passOn; }
+    kyError openVorbis();
 
     uint16_t m_tag = 0;
     uint16_t m_subTag = 0;
@@ -65,4 +68,5 @@ private:
     uint32_t m_bytesPerSecond = 0;
     bool m_passOn = false; // the stream may be handed on interleaved, unchanged
     kyStreamInput m_input; // stream decoders' input
+    std::unique_ptr<kyVorbisFileDecoder> m_vorbis; // an Ogg Vorbis stream in the data chunk
 };

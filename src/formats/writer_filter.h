@@ -80,6 +80,11 @@ public:
     void SetTagOptions(const kyTagOptions& options) { m_tagOptions = options; }
     const kyTagOptions& tagOptions() const { return m_tagOptions; }
 
+    // The compression level the user chose, in the codec's own numbering, or -1 for the
+    // subformat's default. Writers without levels ignore it; others bring it into range.
+    void SetCompressionLevel(int32_t level) { m_compressionLevel = level; }
+    int32_t CompressionLevel() const { return m_compressionLevel; }
+
     // Largest file this writer may make; a write that would pass it fails with "Couldn't
     // write to file". Formats with 32-bit sizes lower it.
     void SetFileSizeLimit(uint64_t bytes) { m_fileSizeLimit = bytes; }
@@ -142,6 +147,8 @@ private:
     uint64_t m_position = 0;
     uint64_t m_fileEnd = 0;
     uint64_t m_fileSizeLimit = UINT64_MAX;
+    int32_t m_compressionLevel = -1;
+    std::vector<kyMorphFilter*> m_inserted;
 };
 
 // The subformat a name normalises to when matching a source's format automatically

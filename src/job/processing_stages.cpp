@@ -103,4 +103,5 @@ void kyApplyWriterSettings(kyWriterFilter& writer, const RipSettings& s) {
     tags.mp2 = {s.bMp2Id3v2, s.bMp2Id3v1, false};
     tags.aac = {s.bAacId3v2, s.bAacId3v1, s.bAacApe};
     writer.SetTagOptions(tags);
+    writer.SetCompressionLevel(s.iCompressionLevel);
 }

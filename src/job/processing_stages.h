@@ -36,8 +36,8 @@ kyError kyInsertProcessingStages(kySourceFilter& source, kySinkFilter& writer,
 // The normalize filter's settings from the stored ones.
 kyNormalizeSettings kyNormalizeSettingsOf(const RipSettings& settings);
 
-// Hands the writer the options it takes from the settings (the tags of MP3, MP2 and AAC
-// files).
+// Hands the writer the options it takes from the settings: the tags of MP3, MP2 and AAC
+// files, and the codec's compression level.
 void kyApplyWriterSettings(kyWriterFilter& writer, const RipSettings& settings);
 
 // Album normalisation is on: one gain for every file of the batch. It only means something

@@ -1,8 +1,27 @@
 #include "platform/library_loader.h"
+#include <cstdlib>
 #include <dlfcn.h>
 #include <map>
 #include <memory>
 #include <mutex>
+
+namespace {
+void* openLibrary(const char* name) {
+    const char* path = std::getenv("DSKR_LIBRARY_PATH");
+    if (!path) return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    const std::string folders = path;
+    for (size_t pos = 0; pos <= folders.size();) {
+        size_t colon = folders.find(':', pos);
+        if (colon == std::string::npos) colon = folders.size();
+        if (colon > pos) {
+            const std::string file = folders.substr(pos, colon - pos) + "/" + name;
+            if (void* h = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+        }
+        pos = colon + 1;
+    }
+    return nullptr;
+}
+} // namespace
 
 kyLibrary* kyLibrary::Load(std::initializer_list<const char*> names) {
     static std::mutex lock;
@@ -11,7 +30,7 @@ kyLibrary* kyLibrary::Load(std::initializer_list<const char*> names) {
     for (const char* name : names) {
         auto it = loaded.find(name);
         if (it != loaded.end()) return it->second.get();
-        if (void* h = dlopen(name, RTLD_NOW | RTLD_LOCAL)) {
+        if (void* h = openLibrary(name)) {
             auto lib = std::unique_ptr<kyLibrary>(new kyLibrary(h, name));
             kyLibrary* raw = lib.get();
             loaded.emplace(name, std::move(lib));
@@ -21,4 +40,9 @@ kyLibrary* kyLibrary::Load(std::initializer_list<const char*> names) {
     return nullptr;
 }
 
-void* kyLibrary::Symbol(const char* name) const { return m_handle ? dlsym(m_handle, name) : nullptr; }
+void* kyLibrary::Symbol(const char* name) const {
+    return m_handle ? dlsym(m_handle, name) : nullptr;
+}
+
+kyEntryPoints::kyEntryPoints(const char* libraryName)
+    : m_lib(kyLibrary::Load({libraryName})), m_name(libraryName) {}

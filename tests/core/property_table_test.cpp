@@ -91,6 +91,7 @@ TEST(Text, Transliteration) {
     EXPECT_EQ(kyCodePointToSingleByte(0x149), 'n');
     EXPECT_EQ(kyCodePointToSingleByte(0x17F), '?');
     EXPECT_EQ(kyUtf8ToUtf16("\xF0\x9F\x8E\xB5"), std::u16string(u"\U0001F3B5"));
+    EXPECT_EQ(kyUtf8ToUtf32("a\xC3\xA9\xF0\x9F\x8E\xB5"), std::u32string(U"a\u00E9\U0001F3B5"));
     EXPECT_FALSE(kyIsValidUtf8("\xC3"));
     EXPECT_FALSE(kyIsValidUtf8("\xC3\x41"));
     EXPECT_FALSE(kyIsValidUtf8("\xFF"));

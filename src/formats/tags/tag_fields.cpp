@@ -47,6 +47,31 @@ const kyTagField kApe[] = {
     {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, false},
 };
 
+const kyTagField kVorbisComment[] = {
+    {"TITLE", KYPROP_TITLE, true},
+    {"VERSION", KYPROP_SUBTITLE, true},
+    {"ALBUM", KYPROP_ALBUM, true},
+    {"TRACKNUMBER", KYPROP_TRACK_NUMBER, true},
+    {"ARTIST", KYPROP_ARTIST, true},
+    {"PERFORMER", KYPROP_PERFORMER, true},
+    {"COPYRIGHT", KYPROP_COPYRIGHT, true},
+    {"ORGANIZATION", KYPROP_PUBLISHER, true},
+    {"DESCRIPTION", KYPROP_COMMENT, true},
+    {"GENRE", KYPROP_GENRE, true},
+    {"DATE", KYPROP_YEAR, true},
+    {"CONTACT", KYPROP_URL, true},
+    {"ISRC", KYPROP_ISRC, true},
+    {"REPLAYGAIN_TRACK_PEAK", KYPROP_PEAK, true},
+    {"REPLAYGAIN_TRACK_GAIN", KYPROP_TRACK_GAIN, true},
+    {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, true},
+    // Names other programs write for the same things.
+    {"COMMENT", KYPROP_COMMENT, false},
+    {"COMPOSER", KYPROP_COMPOSER, false},
+    {"CONDUCTOR", KYPROP_CONDUCTOR, false},
+    {"LABEL", KYPROP_PUBLISHER, false},
+    {"YEAR", KYPROP_YEAR, false},
+};
+
 const kyId3v22Alias kId3v22[] = {
     {"TAL", "TALB"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"},
     {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
@@ -75,6 +100,9 @@ std::span<const kyTagField> kyId3v2UserTextFields() {
 }
 std::span<const kyTagField> kyApeTagFields() {
     return kApe;
+}
+std::span<const kyTagField> kyVorbisCommentFields() {
+    return kVorbisComment;
 }
 std::span<const kyId3v22Alias> kyId3v22Aliases() {
     return kId3v22;

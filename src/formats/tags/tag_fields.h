@@ -19,6 +19,9 @@ std::span<const kyTagField> kyId3v2Fields();
 std::span<const kyTagField> kyId3v2UserTextFields();
 // APE tag items, in writing order (keys compared case-insensitively).
 std::span<const kyTagField> kyApeTagFields();
+// Vorbis comment names, in writing order (compared case-insensitively), as FLAC and Ogg
+// Vorbis files carry them.
+std::span<const kyTagField> kyVorbisCommentFields();
 
 // ID3v2.2's three-character frame ids and the ID3v2.3 id each stands for.
 struct kyId3v22Alias {
