@@ -1,7 +1,7 @@
 // dskr-cli with the formats written through codec libraries, as a user runs it: rips of
 // the demo disc and of a CUE/BIN image to FLAC, WavPack and Ogg Vorbis checked with the
-// Debian tools, their tags after normalisation, conversions between the lossless formats,
-// --compression, and a library hidden from the loader.
+// Debian tools, their tags after normalisation, conversions between FLAC, WavPack, AIFF
+// and WAV, --compression, and a library hidden from the loader.
 #include "cd/virtual_drive.h"
 #include "support/chain_helpers.h"
 #include "support/codec_library_files.h"
@@ -173,7 +173,7 @@ TEST_F(CliCodecTest, ConversionsBetweenLosslessFormatsAreExact) {
         SCOPED_TRACE(source.filename().string());
         const std::string rawSource = kytest::capture("sox " + q(source) + " -t raw - | md5sum");
         std::vector<fs::path> made = {source};
-        for (const char* ext : {"flac", "wv", "wav"}) {
+        for (const char* ext : {"flac", "wv", "aiff", "wav"}) {
             // Every file made so far, into this format.
             std::vector<fs::path> next;
             for (const fs::path& from : made) {
