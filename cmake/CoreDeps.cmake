@@ -17,3 +17,7 @@ target_include_directories(dskr_core PUBLIC ${MPG123_INCLUDE_DIRS} ${TWOLAME_INC
 # HTTP for the disc databases (libcurl, linked)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
+
+# Compressed QuickTime movie headers (zlib inflate, linked)
+find_package(ZLIB REQUIRED)
+target_link_libraries(dskr_core PUBLIC ZLIB::ZLIB)
