@@ -289,8 +289,14 @@ kyError mov_Reader::parseMovie(const uint8_t* data, size_t size) {
     const uint32_t mediaScale = sound.timeScale ? sound.timeScale : m_rate;
     if (sound.haveEdit) {
         start = rescale(sound.editMediaTime, m_rate, mediaScale);
-        if (sound.editDuration && movieTimeScale)
+        if (sound.editDuration && movieTimeScale) {
             length = rescale(sound.editDuration, m_rate, movieTimeScale);
+            // A coarse movie time scale (ffmpeg writes 1000) rounds the edit's length: when
+            // it is the rest of the media to within one movie tick, the rest it is.
+            const uint64_t rest = total > start ? total - start : 0;
+            const uint64_t tick = (m_rate + movieTimeScale - 1) / movieTimeScale;
+            if (length + tick >= rest && length <= rest + tick) length = rest;
+        }
     } else {
         // The media's own duration leaves out the padding of a last packet.
         if (sound.mediaDuration)
@@ -701,15 +707,6 @@ bool mov_Reader::nextPacket(Cursor& c, uint64_t& offset, uint32_t& size) const {
     return true;
 }
 
-uint32_t mov_Reader::Seek(uint32_t frame) {
-    if (IsRawPcm()) return kyReaderFilter::Seek(frame);
-    if (kyFailed(m_openResult)) return 0;
-    if (frame > m_format.lengthFrames) frame = m_format.lengthFrames;
-    m_startFrame = frame;
-    m_prepared = false;
-    return frame;
-}
-
 kyError mov_Reader::PrepareDecoder() {
     if (IsRawPcm()) return KY_OK;
     m_cursor = Cursor{};
@@ -811,12 +808,6 @@ kyError mov_Reader::refill() {
         uint64_t offset = 0;
         uint32_t size = 0;
         if (!nextPacket(m_cursor, offset, size)) break;
-        if (m_codec == Codec::Ima4 && m_skip >= m_framesPerPacket) {
-            // Packets start afresh from their headers: whole ones are skipped unread.
-            m_skip -= m_framesPerPacket;
-            m_ima4->restart();
-            continue;
-        }
         if (size == 0 || size > kMaxPacket) break; // not a packet of this stream
         m_packet.resize(size);
         const long long got = kyReadUpTo(m_fd, offset, m_packet.data(), size);

@@ -20,8 +20,6 @@ public:
     mov_Reader(int fd, const char* fileName, const kyFormatEntry* entry, int32_t option);
     ~mov_Reader() override;
 
-    uint32_t Seek(uint32_t frame) override;
-
     // The largest movie box read into memory, compressed or inflated.
     static constexpr uint64_t kMaxMovieBytes = 64u << 20;
     // The deepest box nesting followed.

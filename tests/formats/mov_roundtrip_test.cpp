@@ -9,6 +9,7 @@
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
 #include "support/mp4_files.h"
+#include "support/round_trip.h"
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -30,44 +31,6 @@ kyError writeMov(const std::string& path, const char* subformat,
     err = w->Run();
     w->DestroyChain();
     return err;
-}
-
-kyError readAll(const std::string& path, std::vector<std::vector<float>>& out, kyAudioFormat& fmt,
-                std::string* subformat = nullptr) {
-    kyReaderFilter* r = nullptr;
-    kyError err = cat().OpenReader(r, path.c_str(), -2);
-    if (kyFailed(err)) return err;
-    r->GetFormat(fmt);
-    if (subformat) *subformat = r->GetPropertyUtf8(2) ? r->GetPropertyUtf8(2) : "";
-    auto* sink = new kytest::CollectSink(fmt.channels);
-    r->Connect(sink);
-    err = sink->Run();
-    out = sink->data;
-    sink->DestroyChain();
-    return err;
-}
-
-double snr(const std::vector<float>& ref, const std::vector<float>& test, size_t skip) {
-    double s = 0, n = 0;
-    for (size_t i = skip; i < std::min(ref.size(), test.size()); ++i) {
-        s += double(ref[i]) * ref[i];
-        n += double(ref[i] - test[i]) * (ref[i] - test[i]);
-    }
-    return n == 0 ? 200.0 : 10 * std::log10(s / n);
-}
-
-// What a lossless subformat stores for x.
-float expected(const std::string& sub, float x) {
-    auto pcm = [&](uint32_t bits) {
-        return static_cast<float>(kyRoundSample(x, bits) / std::ldexp(1.0, int(bits) - 1));
-    };
-    if (sub == "PCM 8-bit") return pcm(8);
-    if (sub == "PCM 16-bit") return pcm(16);
-    if (sub == "PCM 24-bit") return pcm(24);
-    if (sub == "PCM 32-bit") return pcm(32);
-    if (sub == "mu-Law") return kyMuLawToLinear(kyLinearToMuLaw(kyRoundSample(x, 16))) / 32768.0f;
-    if (sub == "A-Law") return kyALawToLinear(kyLinearToALaw(kyRoundSample(x, 16))) / 32768.0f;
-    return x; // float
 }
 
 std::string probe(const std::string& path, const char* entries) {
@@ -137,7 +100,7 @@ TEST_P(MovRoundTrip, WritesReadsAndDecodesElsewhere) {
         std::vector<std::vector<float>> out;
         kyAudioFormat fmt{};
         std::string sub;
-        ASSERT_EQ(readAll(path, out, fmt, &sub), KY_OK);
+        ASSERT_EQ(kytest::readWhole(path, out, fmt, &sub), KY_OK);
         EXPECT_EQ(sub, c.subformat);
         EXPECT_EQ(fmt.sampleRate, fileRate);
         ASSERT_EQ(fmt.channels, fileCh);
@@ -148,9 +111,10 @@ TEST_P(MovRoundTrip, WritesReadsAndDecodesElsewhere) {
                 ASSERT_EQ(out[k].size(), frames);
                 if (c.lossless) {
                     for (uint32_t i = 0; i < frames; ++i)
-                        ASSERT_EQ(out[k][i], expected(c.subformat, in[k][i])) << "frame " << i;
+                        ASSERT_EQ(out[k][i], kytest::storedSample(c.subformat, in[k][i]))
+                            << "frame " << i;
                 } else {
-                    EXPECT_GT(snr(in[k], out[k], 16), c.minSnr) << "channel " << k;
+                    EXPECT_GT(kytest::snrDb(in[k], out[k], 16), c.minSnr) << "channel " << k;
                 }
             }
         } else {
@@ -182,7 +146,7 @@ TEST_P(MovRoundTrip, WritesReadsAndDecodesElsewhere) {
                     worst, std::abs(kyRoundSample(out[k][i], 16) - ff[size_t(i) * fileCh + k]));
             }
             if (!c.lossless) {
-                EXPECT_GT(snr(out[k], theirs, 0), 25.0) << "channel " << k;
+                EXPECT_GT(kytest::snrDb(out[k], theirs, 0), 25.0) << "channel " << k;
             }
         }
         if (c.lossless) {

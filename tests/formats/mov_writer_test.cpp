@@ -10,6 +10,7 @@
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
 #include "support/mp4_files.h"
+#include "support/round_trip.h"
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -73,23 +74,6 @@ std::vector<std::array<uint32_t, 3>> stscEntries(const std::vector<uint8_t>& fil
         out.push_back({be32(file, at), be32(file, at + 4), be32(file, at + 8)});
     }
     return out;
-}
-
-kyError readBack(const std::string& path, std::vector<std::vector<float>>& out, kyAudioFormat& fmt,
-                 kyPropertyTable* props = nullptr) {
-    kyReaderFilter* r = nullptr;
-    kyError err = cat().OpenReader(r, path.c_str(), -2);
-    if (kyFailed(err)) return err;
-    r->GetFormat(fmt);
-    if (props)
-        for (uint32_t s = 3; s < props->size(); ++s)
-            if (const char* t = r->GetPropertyUtf8(s)) props->setUtf8(s, t);
-    auto* sink = new kytest::CollectSink(fmt.channels);
-    r->Connect(sink);
-    err = sink->Run();
-    out = sink->data;
-    sink->DestroyChain();
-    return err;
 }
 
 // Delivers `blocks` blocks of silence, then fails as a disc read would.
@@ -317,7 +301,7 @@ TEST(MovWriter, ManyChannelsAndHighRatesUseVersion2AndTheChannelBitmap) {
 
         std::vector<std::vector<float>> out;
         kyAudioFormat fmt{};
-        ASSERT_EQ(readBack(p, out, fmt), KY_OK);
+        ASSERT_EQ(kytest::readWhole(p, out, fmt), KY_OK);
         EXPECT_EQ(fmt.channels, c.channels);
         EXPECT_EQ(fmt.sampleRate, c.rate);
         EXPECT_EQ(fmt.channelMask, c.channels == 2 ? 3u : kyDefaultChannelMask(c.channels));
@@ -381,7 +365,7 @@ TEST(MovWriter, SizesAndOffsetsPastTheLimitAre64Bit) {
 
         std::vector<std::vector<float>> out;
         kyAudioFormat fmt{};
-        ASSERT_EQ(readBack(p, out, fmt), KY_OK);
+        ASSERT_EQ(kytest::readWhole(p, out, fmt), KY_OK);
         ASSERT_EQ(out[1].size(), frames);
         for (uint32_t i = 0; i < frames; i += 97)
             ASSERT_EQ(out[1][i], float(kyRoundSample(in[1][i], 16) / 32768.0));
@@ -460,7 +444,7 @@ TEST(MovWriter, QuickTimeTextAtomsAreReadByExiftoolAndOurReader) {
     std::vector<std::vector<float>> out;
     kyAudioFormat fmt{};
     kyPropertyTable props;
-    ASSERT_EQ(readBack(p, out, fmt, &props), KY_OK);
+    ASSERT_EQ(kytest::readWhole(p, out, fmt, nullptr, &props), KY_OK);
     EXPECT_STREQ(props.getUtf8(KYPROP_TITLE), title);
     EXPECT_STREQ(props.getUtf8(KYPROP_ARTIST), "The Artist");
     EXPECT_STREQ(props.getUtf8(KYPROP_YEAR), "1999");

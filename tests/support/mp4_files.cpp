@@ -105,4 +105,13 @@ std::vector<uint8_t> compressMovie(const std::vector<uint8_t>& file) {
     return out;
 }
 
+std::vector<uint8_t> mp4MakeBox(const char* type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> b(8);
+    const uint32_t size = static_cast<uint32_t>(8 + payload.size());
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    std::memcpy(&b[4], type, 4);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
 } // namespace kytest

@@ -25,6 +25,9 @@ std::vector<Mp4Box> mp4Boxes(const std::vector<uint8_t>& file, size_t begin, siz
 bool mp4Find(const std::vector<uint8_t>& file, const std::string& path, Mp4Box& box,
              size_t entryFields = 28);
 
+// A box of that type around the payload (32-bit size).
+std::vector<uint8_t> mp4MakeBox(const char* type, const std::vector<uint8_t>& payload);
+
 uint32_t be16(const std::vector<uint8_t>& b, size_t at);
 uint32_t be32(const std::vector<uint8_t>& b, size_t at);
 uint64_t be64(const std::vector<uint8_t>& b, size_t at);

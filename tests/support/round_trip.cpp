@@ -1,0 +1,75 @@
+#include "support/round_trip.h"
+#include "core/g711.h"
+#include "core/quantizer.h"
+#include "formats/format_catalog.h"
+#include "formats/reader_filter.h"
+#include "support/chain_helpers.h"
+#include <algorithm>
+#include <cmath>
+
+namespace kytest {
+
+ReadBack readBack(const std::string& path, uint32_t seek, int32_t index) {
+    ReadBack r;
+    kyReaderFilter* reader = nullptr;
+    r.open = kyFormatCatalog::Instance().OpenReader(reader, path.c_str(), index);
+    if (kyFailed(r.open)) return r;
+    reader->GetFormat(r.fmt);
+    if (const char* s = reader->GetPropertyUtf8(2)) r.subformat = s;
+    if (const char* s = reader->GetPropertyUtf8(1)) r.entry = s;
+    for (uint32_t s = 3; s < r.props.size(); ++s)
+        if (const char* t = reader->GetPropertyUtf8(s)) r.props.setUtf8(s, t);
+    auto* sink = new CollectSink(r.fmt.channels);
+    reader->Connect(sink);
+    if (seek) reader->Seek(seek);
+    r.run = sink->Run();
+    r.planes = sink->data;
+    sink->DestroyChain();
+    return r;
+}
+
+kyError readWhole(const std::string& path, std::vector<std::vector<float>>& out, kyAudioFormat& fmt,
+                  std::string* subformat, kyPropertyTable* props) {
+    ReadBack r = readBack(path);
+    fmt = r.fmt;
+    out = std::move(r.planes);
+    if (subformat) *subformat = r.subformat;
+    if (props)
+        for (uint32_t s = 3; s < props->size(); ++s)
+            if (const char* t = r.props.getUtf8(s)) props->setUtf8(s, t);
+    return kyFailed(r.open) ? r.open : r.run;
+}
+
+float storedSample(const std::string& sub, float x) {
+    auto pcm = [&](uint32_t bits) {
+        return static_cast<float>(kyRoundSample(x, bits) / std::ldexp(1.0, int(bits) - 1));
+    };
+    if (sub == "PCM 8-bit") return pcm(8);
+    if (sub == "PCM 16-bit") return pcm(16);
+    if (sub == "PCM 24-bit") return pcm(24);
+    if (sub == "PCM 32-bit") return pcm(32);
+    if (sub == "mu-Law") return kyMuLawToLinear(kyLinearToMuLaw(kyRoundSample(x, 16))) / 32768.0f;
+    if (sub == "A-Law") return kyALawToLinear(kyLinearToALaw(kyRoundSample(x, 16))) / 32768.0f;
+    return x; // float
+}
+
+double snrDb(const std::vector<float>& ref, const std::vector<float>& test, size_t skip) {
+    double s = 0, n = 0;
+    for (size_t i = skip; i < std::min(ref.size(), test.size()); ++i) {
+        s += double(ref[i]) * ref[i];
+        n += double(ref[i] - test[i]) * (ref[i] - test[i]);
+    }
+    return n == 0 ? 200.0 : 10 * std::log10(s / n);
+}
+
+WavFormat pcmWavFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
+    WavFormat f;
+    f.channels = channels;
+    f.rate = rate;
+    f.bits = bits;
+    f.blockAlign = static_cast<uint16_t>(channels * ((bits + 7) / 8));
+    f.bytesPerSecond = rate * f.blockAlign;
+    return f;
+}
+
+} // namespace kytest
