@@ -1,5 +1,6 @@
 #include "formats/mov_reader.h"
 #include "core/data_format.h"
+#include "formats/codecs/aac_decoder.h"
 #include "formats/codecs/amr_nb.h"
 #include "formats/codecs/ima_adpcm.h"
 #include "formats/codecs/mpeg_audio_decoder.h"
@@ -554,8 +555,11 @@ kyError mov_Reader::chooseCodec(Track& t) {
         m_properties.setUtf8(2, "MPEG AAC");
         m_objectType = t.objectType;
         m_decoderConfig = t.config;
-        // Not decoded by this build.
-        return KYERR_MISSING_COMPONENT;
+        // Raw frames need their audio specific configuration.
+        if (m_decoderConfig.size() < 2) return KYERR_CORRUPT;
+        if (!kyAacDecoder::available()) return KYERR_MISSING_COMPONENT;
+        m_codec = Codec::Aac;
+        return KY_OK;
     }
     std::string name(reinterpret_cast<const char*>(ty), 4);
     for (char& c : name)
@@ -658,6 +662,7 @@ kyError mov_Reader::layOut(Track& t) {
         frames = m_framesAreSamples ? m_sampleCount : m_sampleCount * m_framesPerPacket;
     } else {
         // Frames from the time-to-sample table, in the media's time scale.
+        uint32_t firstDelta = 0;
         if (t.stts.size >= 8) {
             const uint32_t n = static_cast<uint32_t>(
                 std::min<size_t>(get32(t.stts.data + 4), (t.stts.size - 8) / 8));
@@ -668,9 +673,15 @@ kyError mov_Reader::layOut(Track& t) {
                 counted += c;
                 frames += c * get32(e + 4);
             }
+            if (n) firstDelta = get32(t.stts.data + 12);
         }
         const uint32_t scale = t.timeScale ? t.timeScale : m_rate;
         frames = rescale(frames, m_rate, scale);
+        // The AAC decoder gives nothing for the first packet: its output starts one
+        // packet into the media.
+        if (m_codec == Codec::Aac)
+            m_decoderDrop =
+                firstDelta ? std::min<uint64_t>(rescale(firstDelta, m_rate, scale), 8192) : 1024;
     }
     m_format.lengthFrames = static_cast<uint32_t>(std::min<uint64_t>(frames, KY_NO_LENGTH - 1));
     if (!IsRawPcm() && m_codec == Codec::Pcm) m_framesPerPacket = 0;
@@ -712,8 +723,16 @@ kyError mov_Reader::PrepareDecoder() {
     m_cursor = Cursor{};
     if (!m_chunks.empty()) m_cursor.offset = m_chunks[0].offset;
     m_decodedFrames = m_decodedPos = 0;
-    m_drained = false;
+    m_drained = m_inputEnded = false;
     m_skip = m_mediaStart + m_startFrame;
+    m_lead = 0;
+    if (m_skip >= m_decoderDrop) {
+        m_skip -= m_decoderDrop;
+    } else {
+        // Media before the decoder's first output is given as silence.
+        m_lead = m_decoderDrop - m_skip;
+        m_skip = 0;
+    }
     try {
         if (kyFailed(m_decoded.allocate(m_channels, kDecodeFrames))) return KYERR_OUT_OF_MEMORY;
         switch (m_codec) {
@@ -723,9 +742,17 @@ kyError mov_Reader::PrepareDecoder() {
         case Codec::Amr:
             if (!m_amr) m_amr = std::make_unique<kyAmrNbDecoder>();
             return m_amr->start();
-        case Codec::Mpeg:
-            if (!m_mpeg) m_mpeg = std::make_unique<kyMpegAudioDecoder>();
-            return m_mpeg->start(m_channels);
+        case Codec::Mpeg: {
+            m_stream = std::make_unique<kyMpegAudioDecoder>();
+            return m_stream->start(m_channels);
+        }
+        case Codec::Aac: {
+            m_stream = std::make_unique<kyAacDecoder>();
+            kyError err = m_stream->start(m_channels);
+            if (kySucceeded(err))
+                err = m_stream->configure(m_decoderConfig.data(), m_decoderConfig.size());
+            return err;
+        }
         case Codec::Pcm:
             return KY_OK;
         default:
@@ -757,7 +784,8 @@ kyError mov_Reader::decodePacket(const uint8_t* data, uint32_t size) {
         return KY_OK;
     }
     case Codec::Mpeg:
-        return m_mpeg->feed(data, size);
+    case Codec::Aac:
+        return m_stream->feed(data, size);
     default:
         return KYERR_COMPRESSION;
     }
@@ -767,9 +795,9 @@ kyError mov_Reader::refill() {
     m_decodedFrames = m_decodedPos = 0;
     if (m_drained) return KY_NOTHING_DONE;
     for (;;) {
-        if (m_codec == Codec::Mpeg) {
+        if (m_stream) {
             uint32_t frames = 0;
-            kyError err = m_mpeg->read(m_decoded.planes(), m_decoded.frames(), frames);
+            kyError err = m_stream->read(m_decoded.planes(), m_decoded.frames(), frames);
             if (kyFailed(err)) return err;
             if (frames) {
                 m_decodedFrames = frames;
@@ -805,14 +833,25 @@ kyError mov_Reader::refill() {
             m_decodedFrames = n;
             return KY_OK;
         }
+        if (m_inputEnded) break;
         uint64_t offset = 0;
         uint32_t size = 0;
-        if (!nextPacket(m_cursor, offset, size)) break;
-        if (size == 0 || size > kMaxPacket) break; // not a packet of this stream
-        m_packet.resize(size);
-        const long long got = kyReadUpTo(m_fd, offset, m_packet.data(), size);
-        if (got < 0) return KYERR_READ_FILE;
-        if (static_cast<uint64_t>(got) < size) break; // the file ends early
+        bool more = nextPacket(m_cursor, offset, size);
+        if (size == 0 || size > kMaxPacket) more = false; // not a packet of this stream
+        long long got = 0;
+        if (more) {
+            m_packet.resize(size);
+            got = kyReadUpTo(m_fd, offset, m_packet.data(), size);
+            if (got < 0) return KYERR_READ_FILE;
+            if (static_cast<uint64_t>(got) < size) more = false; // the file ends early
+        }
+        if (!more) {
+            // What the stream decoder still holds comes out once it knows nothing follows.
+            m_inputEnded = true;
+            if (!m_stream) break;
+            m_stream->endOfInput();
+            continue;
+        }
         kyError err = decodePacket(m_packet.data(), size);
         if (kyFailed(err)) return err;
         if (m_decodedFrames) return KY_OK;
@@ -824,6 +863,12 @@ kyError mov_Reader::refill() {
 kyError mov_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
     if (IsRawPcm()) return kyReaderFilter::DecodeFrames(planes, frames, got);
     got = 0;
+    if (m_lead) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(m_lead, frames));
+        for (uint32_t c = 0; c < m_channels; ++c) std::fill_n(planes[c], n, 0.0f);
+        m_lead -= n;
+        got = n;
+    }
     while (got < frames) {
         if (m_decodedPos >= m_decodedFrames) {
             kyError err = refill();

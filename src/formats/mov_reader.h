@@ -12,7 +12,7 @@
 #include <vector>
 
 class kyAmrNbDecoder;
-class kyMpegAudioDecoder;
+class kyStreamDecoder;
 class kyImaAdpcmDecoder;
 
 class mov_Reader : public kyReaderFilter {
@@ -82,12 +82,15 @@ private:
     Cursor m_cursor;
     std::unique_ptr<kyImaAdpcmDecoder> m_ima4;
     std::unique_ptr<kyAmrNbDecoder> m_amr;
-    std::unique_ptr<kyMpegAudioDecoder> m_mpeg;
+    std::unique_ptr<kyStreamDecoder> m_stream; // MPEG audio and AAC
     std::vector<uint8_t> m_packet;
     std::vector<int16_t> m_pcm16;
     kyPlaneBuffer m_decoded;
     uint32_t m_decodedFrames = 0;
     uint32_t m_decodedPos = 0;
     uint64_t m_skip = 0;
+    uint64_t m_decoderDrop = 0; // media frames the decoder gives no output for
+    uint64_t m_lead = 0;        // frames of silence before the decoded ones
     bool m_drained = false;
+    bool m_inputEnded = false; // no packet follows
 };

@@ -3,6 +3,7 @@
 #include "filters/channel_broker_filter.h"
 #include "filters/resampling_filter.h"
 #include "formats/codecs/amr_nb.h"
+#include "formats/codecs/encoder_text.h"
 #include "formats/codecs/ima_adpcm.h"
 #include "formats/format_catalog.h"
 #include "formats/mov_boxes.h"
@@ -10,6 +11,8 @@
 #include "formats/mov_reader.h"
 #include "formats/tags/mp4_atoms.h"
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -93,6 +96,7 @@ void mov_Writer::release() {
     m_mdat.reset();
     m_stsz.reset();
     m_blockEncoder.reset();
+    m_aac.reset();
     m_out.clear();
     m_pending.clear();
 }
@@ -155,9 +159,9 @@ kyError mov_Writer::chooseFormat() {
         m_fileRate = 8000;
         m_blocksPerPacket = kAmrFramesPerPacket;
         m_framesPerPacket = KY_AMR_FRAME_SAMPLES * kAmrFramesPerPacket;
-    } else if (startsWith(name, "AAC ") || name == "MPEG AAC") {
-        // The AAC encoder is not available in this build.
-        return KYERR_MISSING_COMPONENT;
+    } else if (startsWith(name, "AAC ")) {
+        kyError err = chooseAac(name);
+        if (kyFailed(err)) return err;
     } else {
         return KYERR_DATA_FORMAT;
     }
@@ -171,6 +175,31 @@ kyError mov_Writer::chooseFormat() {
     else
         m_packetsPerChunk = static_cast<uint32_t>(m_fileRate * 0.5 / m_framesPerPacket + 0.5);
     m_packetsPerChunk = std::max<uint32_t>(m_packetsPerChunk, 1);
+    return KY_OK;
+}
+
+kyError mov_Writer::chooseAac(const std::string& name) {
+    // Main profile for the "mp42" brand, else Low Complexity; the quality or the average
+    // bit rate (all channels) from the text.
+    const uint32_t objectType = m_entry && (m_entry->parameter & kBrandMp42) ? 1 : 2;
+    const uint32_t quality = kyNumberAfter(name, "AAC VBR Quality ", 0);
+    const uint32_t bitRate = quality ? 0 : kyNumberAfter(name, "AAC ABR ", 64 * m_fileChannels);
+    m_aacConfig =
+        kyConfigureAac(false, objectType, quality, bitRate, m_stream.sampleRate, m_fileChannels);
+    if (kyAacChannelConfig(m_fileChannels) == 0) return KYERR_CHANNEL_FORMAT;
+    if (!kyAacEncoder::available()) return KYERR_MISSING_COMPONENT;
+    m_coding = Coding::Aac;
+    std::strcpy(m_entryType, "mp4a");
+    m_fileRate = m_aacConfig.outputRate;
+    m_framesPerPacket = 1024;
+    m_objectTypeIndication = 0x40;
+    if (quality) {
+        m_maxBitRate = std::min<uint32_t>(256 * m_fileChannels, 2048) * 1000;
+        m_avgBitRate = 0;
+    } else {
+        m_maxBitRate = m_avgBitRate = m_aacConfig.bitRate * 1000;
+    }
+    m_aac = std::make_unique<kyAacEncoder>();
     return KY_OK;
 }
 
@@ -278,6 +307,10 @@ kyError mov_Writer::Write(float** planes, uint32_t frames) {
             if (kyFailed(err)) return err;
             return appendBlocks(m_out);
         }
+        if (m_coding == Coding::Aac)
+            return m_aac->encode(planes, 0, frames, [this](const uint8_t* data, size_t size) {
+                return appendPacket(data, size);
+            });
     } catch (const std::bad_alloc&) {
         return KYERR_OUT_OF_MEMORY;
     }
@@ -306,10 +339,27 @@ kyError mov_Writer::WriteInterleaved(const void* bytes, uint32_t byteCount, uint
 kyError mov_Writer::EncoderStart() {
     m_pending.clear();
     if (m_coding == Coding::Block) return m_blockEncoder->start(4, m_fileChannels);
+    if (m_coding == Coding::Aac) {
+        kyError err = m_aac->start(m_aacConfig);
+        if (kyFailed(err)) return err;
+        m_decoderConfig = m_aac->audioSpecificConfig();
+        // Every packet is kept: the edit list and iTunSMPB tell players to skip the
+        // encoder's delay.
+        m_priming = m_aac->delay();
+        return KY_OK;
+    }
     return KYERR_DATA_FORMAT;
 }
 
 kyError mov_Writer::EncoderFlush() {
+    if (m_coding == Coding::Aac) {
+        try {
+            return m_aac->flush(
+                [this](const uint8_t* data, size_t size) { return appendPacket(data, size); });
+        } catch (const std::bad_alloc&) {
+            return KYERR_OUT_OF_MEMORY;
+        }
+    }
     if (m_coding != Coding::Block) return KY_OK;
     try {
         m_out.clear();
@@ -601,6 +651,29 @@ std::unique_ptr<TBoxHandler> mov_Writer::buildTrak(uint64_t mediaDuration) {
     return trak;
 }
 
+std::string mov_Writer::gaplessText() const {
+    // iTunes' gapless information: the priming, the padding after the last real frame and
+    // the real frames, in hexadecimal words.
+    const uint64_t real = m_framesWritten;
+    const uint64_t padding =
+        m_mediaFrames > real + m_priming ? m_mediaFrames - real - m_priming : 0;
+    auto word = [](std::string& out, uint64_t v, int digits) {
+        char hex[16];
+        const auto end = std::to_chars(hex, hex + sizeof hex, v, 16).ptr;
+        out += ' ';
+        out.append(static_cast<size_t>(digits - (end - hex)), '0');
+        for (const char* c = hex; c < end; ++c)
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    };
+    std::string text;
+    word(text, 0, 8);
+    word(text, m_priming, 8);
+    word(text, padding, 8);
+    word(text, real, 16);
+    for (int i = 0; i < 8; ++i) word(text, 0, 8);
+    return text;
+}
+
 std::unique_ptr<TBoxHandler> mov_Writer::buildUserData() {
     const int32_t bits = m_entry ? m_entry->parameter : 0;
     if (!(bits & (kUserDataText | kItunesList))) return nullptr;
@@ -609,6 +682,7 @@ std::unique_ptr<TBoxHandler> mov_Writer::buildUserData() {
     if (bits & kUserDataText) children = kyBuildQuickTimeTextAtoms(props);
     if (bits & kItunesList) {
         std::vector<kyMp4Freeform> extra;
+        if (m_coding == Coding::Aac) extra.push_back({"iTunSMPB", gaplessText()});
         std::vector<uint8_t> meta = kyBuildMp4MetaBox(props, extra);
         children.insert(children.end(), meta.begin(), meta.end());
     }

@@ -5,6 +5,7 @@
 // and metadata style. The audio goes into a temporary file while the stream runs; when it
 // ends, "ftyp", "moov" (built in memory) and "mdat" (copied from the temporary file) are
 // written, so a failed stream leaves the output empty.
+#include "formats/codecs/aac_encoder.h"
 #include "formats/writer_filter.h"
 #include <memory>
 #include <string>
@@ -54,6 +55,8 @@ private:
     std::unique_ptr<TBoxHandler> buildStbl(uint64_t mediaDuration);
     std::unique_ptr<TBoxHandler> buildSampleEntry();
     std::unique_ptr<TBoxHandler> buildUserData();
+    kyError chooseAac(const std::string& name);
+    std::string gaplessText() const;
     std::vector<uint8_t> esdsPayload() const;
 
     uint64_t m_largeAbove;
@@ -86,6 +89,8 @@ private:
     std::vector<uint8_t> m_decoderConfig;
 
     std::unique_ptr<kySampleEncoder> m_blockEncoder;
+    std::unique_ptr<kyAacEncoder> m_aac;
+    kyAacConfig m_aacConfig;
     std::vector<uint8_t> m_out;
     std::vector<uint8_t> m_pending; // block codecs: bytes of the packet being filled
     std::vector<kyMorphFilter*> m_inserted;
