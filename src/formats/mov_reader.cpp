@@ -25,8 +25,10 @@ constexpr uint32_t kMaxPacket = 1u << 20;
 constexpr size_t kMaxChunks = size_t(1) << 22;
 // Top-level boxes walked while looking for the movie.
 constexpr int kMaxTopLevelBoxes = 100000;
-// Frames decoded at a time.
+// Frames decoded at a time, fewer with many channels.
 constexpr uint32_t kDecodeFrames = 8192;
+// More channels than any writer makes are not a sound track.
+constexpr uint32_t kMaxChannels = 1000;
 
 struct Span {
     const uint8_t* data = nullptr;
@@ -297,6 +299,13 @@ kyError mov_Reader::parseMovie(const uint8_t* data, size_t size) {
             const uint64_t rest = total > start ? total - start : 0;
             const uint64_t tick = (m_rate + movieTimeScale - 1) / movieTimeScale;
             if (length + tick >= rest && length <= rest + tick) length = rest;
+            // iTunes' gapless information, when it agrees, gives the length to the frame.
+            for (const kyMp4Freeform& f : freeform) {
+                uint64_t priming = 0, original = 0;
+                if (f.name == "iTunSMPB" && parseGapless(f.value, priming, original) &&
+                    priming == start && original + tick >= length && original <= length + tick)
+                    length = original;
+            }
         }
     } else {
         // The media's own duration leaves out the padding of a last packet.
@@ -506,6 +515,7 @@ kyError mov_Reader::chooseCodec(Track& t) {
     }
 
     if (m_channels == 0 || m_rate == 0) return KYERR_CORRUPT;
+    if (m_channels > kMaxChannels) return KYERR_CHANNEL_FORMAT;
     m_format.channels = m_channels;
     m_format.sampleRate = m_rate;
     if (pcm) {
@@ -734,7 +744,9 @@ kyError mov_Reader::PrepareDecoder() {
         m_skip = 0;
     }
     try {
-        if (kyFailed(m_decoded.allocate(m_channels, kDecodeFrames))) return KYERR_OUT_OF_MEMORY;
+        const uint32_t frames =
+            std::clamp<uint32_t>(kDecodeFrames * 8 / m_channels, 2048, kDecodeFrames);
+        if (kyFailed(m_decoded.allocate(m_channels, frames))) return KYERR_OUT_OF_MEMORY;
         switch (m_codec) {
         case Codec::Ima4:
             if (!m_ima4) m_ima4 = std::make_unique<kyImaAdpcmDecoder>(kyImaLayout::Ima4);

@@ -1,5 +1,5 @@
 // mov_Reader on files other programs write (ffmpeg: QuickTime PCM in both byte orders, G.711,
-// ima4, MPEG-4 with MP3) compared with ffmpeg's own decoding, compressed movie headers,
+// ima4, MPEG-4 with MP3, iTunes and QuickTime AAC) compared with ffmpeg's own decoding, compressed movie headers,
 // seeking, detection, and damaged files.
 #include "core/quantizer.h"
 #include "formats/format_catalog.h"
@@ -74,6 +74,8 @@ TEST(MovReader, ReadsWhatFfmpegWritesAsFfmpegDecodesIt) {
         const char* subformat;
         bool lossless; // against the 16-bit input
         bool exactLength;
+        // Against ffmpeg's decoding: AAC's noise substitution differs between decoders.
+        double minSnr = 40.0;
     } cases[] = {
         {"mov", "pcm_s16be", "PCM 16-bit", true, true},
         {"mov", "pcm_s16le", "PCM 16-bit", true, true},
@@ -86,6 +88,8 @@ TEST(MovReader, ReadsWhatFfmpegWritesAsFfmpegDecodesIt) {
         {"mov", "adpcm_ima_qt", "IMA ADPCM 4-bit", false, false},
         {"mp4", "libmp3lame", "MPEG audio layer III", false, true},
         {"mov", "libmp3lame", "MPEG audio layer III", false, true},
+        {"m4a", "aac", "MPEG AAC", false, true, 25.0},
+        {"mov", "aac", "MPEG AAC", false, true, 25.0},
     };
     kytest::ScratchDir dir;
     const uint32_t frames = 44100 + 777;
@@ -131,7 +135,7 @@ TEST(MovReader, ReadsWhatFfmpegWritesAsFfmpegDecodesIt) {
             }
             std::vector<float> ours = r.planes[k];
             ours.resize(std::min(ours.size(), theirs[k].size()));
-            EXPECT_GT(kytest::snrDb(theirs[k], ours), 40.0) << "channel " << k;
+            EXPECT_GT(kytest::snrDb(theirs[k], ours), c.minSnr) << "channel " << k;
         }
     }
 }
