@@ -9,6 +9,7 @@
 #include "formats/mov_boxes.h"
 #include "formats/mov_common.h"
 #include "formats/mov_reader.h"
+#include "formats/mpeg_audio_common.h"
 #include "formats/tags/mp4_atoms.h"
 #include <algorithm>
 #include <cctype>
@@ -97,6 +98,7 @@ void mov_Writer::release() {
     m_stsz.reset();
     m_blockEncoder.reset();
     m_aac.reset();
+    m_mp3.reset();
     m_out.clear();
     m_pending.clear();
 }
@@ -162,6 +164,9 @@ kyError mov_Writer::chooseFormat() {
     } else if (startsWith(name, "AAC ")) {
         kyError err = chooseAac(name);
         if (kyFailed(err)) return err;
+    } else if (startsWith(name, "MP3 ")) {
+        kyError err = chooseMp3(name);
+        if (kyFailed(err)) return err;
     } else {
         return KYERR_DATA_FORMAT;
     }
@@ -200,6 +205,43 @@ kyError mov_Writer::chooseAac(const std::string& name) {
         m_maxBitRate = m_avgBitRate = m_aacConfig.bitRate * 1000;
     }
     m_aac = std::make_unique<kyAacEncoder>();
+    return KY_OK;
+}
+
+kyError mov_Writer::chooseMp3(const std::string& name) {
+    m_mp3Config = kyConfigureMp3(name.substr(4), m_stream.sampleRate, m_fileChannels);
+    if (!kyMp3Encoder::available()) return KYERR_MISSING_COMPONENT;
+    m_coding = Coding::Mp3;
+    m_fileChannels = m_mp3Config.channels;
+    m_fileRate = m_mp3Config.outputRate;
+    m_framesPerPacket = m_mp3Config.mpeg2 ? 576 : 1152;
+    // QuickTime names MP3 by its entry type; MPEG-4 files by the object type in "esds".
+    std::strcpy(m_entryType, quickTime() ? ".mp3" : "mp4a");
+    m_objectTypeIndication = m_mp3Config.mpeg2 ? 0x69 : 0x6B;
+    m_decoderConfig.clear();
+    const uint32_t rate = m_mp3Config.mode == kyMp3Mode::Vbr ? 0 : m_mp3Config.bitRate * 1000;
+    m_avgBitRate = rate;
+    m_maxBitRate =
+        m_mp3Config.mode == kyMp3Mode::Cbr ? rate : (m_mp3Config.mpeg2 ? 160000 : 320000);
+    m_mp3 = std::make_unique<kyMp3Encoder>();
+    return KY_OK;
+}
+
+kyError mov_Writer::appendMp3Frames() {
+    // The encoder's bytes, one MPEG frame per packet.
+    size_t pos = 0;
+    while (m_pending.size() - pos >= 4) {
+        mpeg::FrameHeader h;
+        if (!mpeg::ParseFrameHeader(&m_pending[pos], m_pending.size() - pos, h)) {
+            ++pos; // not a frame start: the encoder writes none of these
+            continue;
+        }
+        if (m_pending.size() - pos < h.frameBytes) break;
+        kyError err = appendPacket(&m_pending[pos], h.frameBytes);
+        if (kyFailed(err)) return err;
+        pos += h.frameBytes;
+    }
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<ptrdiff_t>(pos));
     return KY_OK;
 }
 
@@ -307,6 +349,10 @@ kyError mov_Writer::Write(float** planes, uint32_t frames) {
             if (kyFailed(err)) return err;
             return appendBlocks(m_out);
         }
+        if (m_coding == Coding::Mp3) {
+            kyError err = m_mp3->encode(planes, 0, frames, m_pending);
+            return kySucceeded(err) ? appendMp3Frames() : err;
+        }
         if (m_coding == Coding::Aac)
             return m_aac->encode(planes, 0, frames, [this](const uint8_t* data, size_t size) {
                 return appendPacket(data, size);
@@ -339,6 +385,12 @@ kyError mov_Writer::WriteInterleaved(const void* bytes, uint32_t byteCount, uint
 kyError mov_Writer::EncoderStart() {
     m_pending.clear();
     if (m_coding == Coding::Block) return m_blockEncoder->start(4, m_fileChannels);
+    if (m_coding == Coding::Mp3) {
+        kyError err = m_mp3->start(m_mp3Config, false);
+        if (kyFailed(err)) return err;
+        m_priming = m_mp3->delay();
+        return KY_OK;
+    }
     if (m_coding == Coding::Aac) {
         kyError err = m_aac->start(m_aacConfig);
         if (kyFailed(err)) return err;
@@ -352,6 +404,17 @@ kyError mov_Writer::EncoderStart() {
 }
 
 kyError mov_Writer::EncoderFlush() {
+    if (m_coding == Coding::Mp3) {
+        try {
+            kyError err = m_mp3->flush(m_pending);
+            if (kySucceeded(err)) err = appendMp3Frames();
+            // A cut last frame is not a packet.
+            m_pending.clear();
+            return err;
+        } catch (const std::bad_alloc&) {
+            return KYERR_OUT_OF_MEMORY;
+        }
+    }
     if (m_coding == Coding::Aac) {
         try {
             return m_aac->flush(
@@ -682,7 +745,8 @@ std::unique_ptr<TBoxHandler> mov_Writer::buildUserData() {
     if (bits & kUserDataText) children = kyBuildQuickTimeTextAtoms(props);
     if (bits & kItunesList) {
         std::vector<kyMp4Freeform> extra;
-        if (m_coding == Coding::Aac) extra.push_back({"iTunSMPB", gaplessText()});
+        if (m_coding == Coding::Aac || m_coding == Coding::Mp3)
+            extra.push_back({"iTunSMPB", gaplessText()});
         std::vector<uint8_t> meta = kyBuildMp4MetaBox(props, extra);
         children.insert(children.end(), meta.begin(), meta.end());
     }
@@ -806,6 +870,11 @@ std::vector<std::string> mpeg4List() {
     for (int q : {20, 30, 40, 50, 55, 60, 65, 70, 75, 80, 85, 90})
         l.push_back("AAC VBR Quality " + std::to_string(q));
     for (int q = 91; q <= 100; ++q) l.push_back("AAC VBR Quality " + std::to_string(q));
+    // MP3 follows, as in the WAV list.
+    for (int r : {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320})
+        l.push_back("MP3 CBR " + std::to_string(r) + " kbit/s");
+    for (int r : {80, 96, 112, 128, 160, 192, 224, 256})
+        l.push_back("MP3 ABR " + std::to_string(r) + " kbit/s");
     return l;
 }
 

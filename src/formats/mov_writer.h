@@ -6,6 +6,7 @@
 // ends, "ftyp", "moov" (built in memory) and "mdat" (copied from the temporary file) are
 // written, so a failed stream leaves the output empty.
 #include "formats/codecs/aac_encoder.h"
+#include "formats/codecs/mp3_encoder.h"
 #include "formats/writer_filter.h"
 #include <memory>
 #include <string>
@@ -56,6 +57,8 @@ private:
     std::unique_ptr<TBoxHandler> buildSampleEntry();
     std::unique_ptr<TBoxHandler> buildUserData();
     kyError chooseAac(const std::string& name);
+    kyError chooseMp3(const std::string& name);
+    kyError appendMp3Frames();
     std::string gaplessText() const;
     std::vector<uint8_t> esdsPayload() const;
 
@@ -91,6 +94,8 @@ private:
     std::unique_ptr<kySampleEncoder> m_blockEncoder;
     std::unique_ptr<kyAacEncoder> m_aac;
     kyAacConfig m_aacConfig;
+    std::unique_ptr<kyMp3Encoder> m_mp3;
+    kyMp3Config m_mp3Config;
     std::vector<uint8_t> m_out;
     std::vector<uint8_t> m_pending; // block codecs: bytes of the packet being filled
     std::vector<kyMorphFilter*> m_inserted;

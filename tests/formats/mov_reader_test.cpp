@@ -1,6 +1,6 @@
 // mov_Reader on files other programs write (ffmpeg: QuickTime PCM in both byte orders, G.711,
-// ima4, MPEG-4 with MP3, iTunes and QuickTime AAC) compared with ffmpeg's own decoding, compressed movie headers,
-// seeking, detection, and damaged files.
+// ima4, MPEG-4 with MP3, iTunes and QuickTime AAC) compared with ffmpeg's own decoding, compressed
+// movie headers, seeking, detection, and damaged files.
 #include "core/quantizer.h"
 #include "formats/format_catalog.h"
 #include "formats/mov_common.h"
@@ -343,6 +343,17 @@ TEST(MovReader, BoundsNestingAndSampleTables) {
     Read r = readBack(p);
     EXPECT_EQ(r.open, KY_OK); // a movie, but without sound
     EXPECT_EQ(r.run, KYERR_NO_AUDIO);
+
+    // A sample description claiming millions of channels is refused, not allocated for.
+    ASSERT_EQ(writeOwn(p, "PCM 16-bit", kytest::sinePlanes(6, 1000, 48000), 48000), KY_OK);
+    file = kytest::readFile(p);
+    Mp4Box lpcm;
+    ASSERT_TRUE(kytest::mp4Find(file, "moov/trak/mdia/minf/stbl/stsd/lpcm", lpcm));
+    ASSERT_EQ(be32(file, lpcm.payload() + 40), 6u);
+    file[lpcm.payload() + 40] = 0x10;
+    kytest::writeFile(p, file);
+    EXPECT_TRUE(
+        kyFailed(readBack(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false)).open));
 
     // No movie at all.
     kytest::writeFile(p, box("ftyp", {'q', 't', ' ', ' ', 0, 0, 0, 0}));

@@ -1,8 +1,9 @@
-// AAC in the three MPEG-4 entries (iTunes, MPEG-4, QuickTime): the sample tables count every
-// packet, the edit list and iTunSMPB carry the encoder's delay, and ffprobe, mediainfo,
-// ffmpeg, AtomicParsley and mutagen, and our own reader, all find the input's length, its
-// sound and its tags.
+// AAC and MP3 in the three MPEG-4 entries (iTunes, MPEG-4, QuickTime): the sample tables
+// count every packet, the edit list and iTunSMPB carry the encoder's delay, and ffprobe,
+// mediainfo, ffmpeg, AtomicParsley and mutagen, and our own reader, all find the input's
+// length, its sound and its tags.
 #include "formats/codecs/aac_encoder.h"
+#include "formats/codecs/mp3_encoder.h"
 #include "formats/format_catalog.h"
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
@@ -237,6 +238,93 @@ TEST(MovAac, ChannelCountsAndRatesTheEncoderTakes) {
             const std::string info = probe(path);
             EXPECT_EQ(field(info, "channels"), c.channels) << info;
             EXPECT_EQ(field(info, "sample_rate"), c.fileRate) << info;
+        }
+    }
+}
+
+TEST(MovMp3, EveryEntryHoldsMp3FramesThatPlayersTrimToTheInput) {
+    if (!kyMp3Encoder::available()) GTEST_SKIP() << "libmp3lame is not installed";
+    const struct {
+        const char* format;
+        const char* extension;
+        const char* tag; // the sample entry type
+        uint32_t objectType;
+    } cases[] = {
+        {"iTunes MPEG-4 audio format", "m4a", "mp4a", 0x6B},
+        {"MPEG-4 base media file format", "mp4", "mp4a", 0x6B},
+        {"Apple QuickTime movie format", "mov", ".mp3", 0},
+    };
+    kytest::ScratchDir dir;
+    const uint32_t frames = 44100 + 777, rate = 44100;
+    const std::vector<int16_t> pcm = kytest::testSignal(frames, 2, rate);
+    const auto in = kytest::toPlanes(pcm, 2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        const std::string path = dir.path(std::string("mp3.") + c.extension);
+        ASSERT_EQ(writeAac(path, c.format, "MP3 CBR 192 kbit/s", in, rate), KY_OK);
+        const std::vector<uint8_t> file = kytest::readFile(path);
+
+        // One MPEG frame per packet, all counted; the edit list skips LAME's delay and the
+        // decoder's.
+        const std::string stbl = "moov/trak/mdia/minf/stbl/";
+        Mp4Box b;
+        ASSERT_TRUE(kytest::mp4Find(file, stbl + "stsz", b));
+        const uint32_t packets = be32(file, b.payload() + 8);
+        EXPECT_EQ(be32(file, b.payload() + 4), 0u);
+        ASSERT_GT(packets, 0u);
+        EXPECT_EQ(be32(file, b.payload() + 12), 626u); // 192 kbit/s at 44100 Hz, unpadded
+        ASSERT_TRUE(kytest::mp4Find(file, stbl + "stts", b));
+        EXPECT_EQ(be32(file, b.payload() + 8), packets);
+        EXPECT_EQ(be32(file, b.payload() + 12), 1152u);
+        ASSERT_TRUE(kytest::mp4Find(file, "moov/trak/edts/elst", b));
+        const uint32_t priming = be32(file, b.payload() + 12);
+        EXPECT_GE(priming, 529u + 576u);
+        EXPECT_LE(priming + frames, packets * 1152);
+        ASSERT_TRUE(kytest::mp4Find(file, stbl + "stsd", b));
+        EXPECT_EQ(std::string(file.begin() + b.payload() + 12, file.begin() + b.payload() + 16),
+                  c.tag);
+        if (c.objectType) {
+            ASSERT_TRUE(kytest::mp4Find(file, stbl + "stsd/mp4a/esds", b));
+            EXPECT_EQ(file[b.payload() + 4 + 7], c.objectType);
+        }
+
+        if (kytest::haveTool("ffprobe")) {
+            const std::string info = probe(path);
+            EXPECT_NE(info.find("codec_name=mp3"), std::string::npos) << info;
+            EXPECT_EQ(field(info, "sample_rate"), rate) << info;
+            EXPECT_EQ(field(info, "channels"), 2) << info;
+            EXPECT_NEAR(field(info, "duration"), double(frames) / rate, 1152.0 / rate) << info;
+        }
+        if (kytest::haveTool("mediainfo")) {
+            const std::string info = kytest::capture(
+                "mediainfo --Inform='Audio;%Format%|%Channels%|%SamplingRate%|%Duration%' " +
+                kytest::shellQuote(path));
+            EXPECT_EQ(info.rfind("MPEG Audio|2|44100|", 0), 0u) << info;
+        }
+        std::vector<int16_t> ff;
+        if (kytest::haveTool("ffmpeg")) {
+            ASSERT_TRUE(kytest::ffmpegDecode(path, "", 2, ff));
+            ASSERT_GE(ff.size(), pcm.size());
+            const auto theirs = kytest::toPlanes(ff, 2);
+            for (uint32_t k = 0; k < 2; ++k) {
+                std::vector<float> t = theirs[k];
+                t.resize(frames);
+                EXPECT_GT(kytest::snrDb(in[k], t), 20.0) << "channel " << k;
+            }
+        }
+
+        const kytest::ReadBack r = kytest::readBack(path);
+        ASSERT_EQ(r.open, KY_OK);
+        ASSERT_EQ(r.run, KY_OK);
+        EXPECT_EQ(r.subformat, "MPEG audio layer III");
+        if (c.extension == std::string("m4a"))
+            EXPECT_EQ(r.fmt.lengthFrames, frames);
+        else
+            EXPECT_NEAR(double(r.fmt.lengthFrames), frames, rate / 1000.0);
+        for (uint32_t k = 0; k < 2; ++k) {
+            std::vector<float> ours = r.planes[k];
+            ours.resize(frames);
+            EXPECT_GT(kytest::snrDb(in[k], ours), 20.0) << "channel " << k;
         }
     }
 }
