@@ -146,7 +146,7 @@ TEST(MovAac, EveryEntryHoldsAacThatPlayersTrimToTheInput) {
         }
 
         // Our reader: exactly the input's frames, lined up, and the tags.
-        const kytest::ReadBack r = kytest::readBack(path);
+        const kytest::PlanesBack r = kytest::readPlanes(path);
         ASSERT_EQ(r.open, KY_OK);
         ASSERT_EQ(r.run, KY_OK);
         EXPECT_EQ(r.subformat, "MPEG AAC");
@@ -227,7 +227,7 @@ TEST(MovAac, ChannelCountsAndRatesTheEncoderTakes) {
         ASSERT_EQ(writeAac(path, "iTunes MPEG-4 audio format", c.subformat,
                            kytest::sinePlanes(c.channels, frames, c.rate), c.rate),
                   KY_OK);
-        const kytest::ReadBack r = kytest::readBack(path);
+        const kytest::PlanesBack r = kytest::readPlanes(path);
         ASSERT_EQ(r.open, KY_OK);
         ASSERT_EQ(r.run, KY_OK);
         EXPECT_EQ(r.fmt.channels, c.channels);
@@ -313,7 +313,7 @@ TEST(MovMp3, EveryEntryHoldsMp3FramesThatPlayersTrimToTheInput) {
             }
         }
 
-        const kytest::ReadBack r = kytest::readBack(path);
+        const kytest::PlanesBack r = kytest::readPlanes(path);
         ASSERT_EQ(r.open, KY_OK);
         ASSERT_EQ(r.run, KY_OK);
         EXPECT_EQ(r.subformat, "MPEG audio layer III");

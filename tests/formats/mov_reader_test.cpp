@@ -20,8 +20,8 @@ namespace {
 
 using kytest::be32;
 using kytest::Mp4Box;
-using Read = kytest::ReadBack;
-using kytest::readBack;
+using Read = kytest::PlanesBack;
+using kytest::readPlanes;
 
 kyFormatCatalog& cat() {
     return kyFormatCatalog::Instance();
@@ -102,7 +102,7 @@ TEST(MovReader, ReadsWhatFfmpegWritesAsFfmpegDecodesIt) {
         ASSERT_TRUE(kytest::run("ffmpeg -nostdin -v error -y -i " + kytest::shellQuote(source) +
                                 " -c:a " + c.codec + kMetadataArgs + " " +
                                 kytest::shellQuote(path)));
-        Read r = readBack(path);
+        Read r = readPlanes(path);
         ASSERT_EQ(r.open, KY_OK);
         ASSERT_EQ(r.run, KY_OK);
         EXPECT_EQ(r.subformat, c.subformat);
@@ -159,7 +159,7 @@ TEST(MovReader, ReadsCompressedMovieHeaders) {
         const std::string compressed = dir.path(std::string("compressed.") + ext);
         kytest::writeFile(compressed, packed);
 
-        Read a = readBack(plain), b = readBack(compressed);
+        Read a = readPlanes(plain), b = readPlanes(compressed);
         ASSERT_EQ(b.open, KY_OK);
         ASSERT_EQ(b.run, KY_OK);
         EXPECT_EQ(b.fmt, a.fmt);
@@ -213,7 +213,7 @@ TEST(MovReader, RefusesCompressedHeadersItCannotOrShouldNotInflate) {
         c.damage(f);
         const std::string p = dir.path("damaged.mov");
         kytest::writeFile(p, f);
-        Read r = readBack(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false));
+        Read r = readPlanes(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false));
         EXPECT_EQ(r.open, c.expected);
         if (c.expected == KY_OK) {
             EXPECT_EQ(r.fmt.lengthFrames, 20000u);
@@ -241,10 +241,10 @@ TEST(MovReader, SeeksToAnyFrame) {
                      kytest::toPlanes(kytest::testSignal(9000, c.channels, c.rate), c.channels),
                      c.rate),
             KY_OK);
-        Read whole = readBack(p);
+        Read whole = readPlanes(p);
         ASSERT_EQ(whole.run, KY_OK);
         for (uint32_t at : {1u, 63u, 64u, 1000u, 4321u, 8999u}) {
-            Read part = readBack(p, at);
+            Read part = readPlanes(p, at);
             ASSERT_EQ(part.run, KY_OK);
             ASSERT_EQ(part.planes[0].size(), 9000u - at) << at;
             for (uint32_t k = 0; k < c.channels; ++k)
@@ -289,10 +289,10 @@ TEST(MovReader, DetectionByBrandAndExtension) {
     kytest::ScratchDir dir;
     const std::string plain = dir.path("noext");
     ASSERT_EQ(writeOwn(plain, "PCM 16-bit", kytest::sinePlanes(1, 100, 8000), 8000), KY_OK);
-    EXPECT_EQ(readBack(plain).entry, "Apple QuickTime movie format");
+    EXPECT_EQ(readPlanes(plain).entry, "Apple QuickTime movie format");
     const std::string named = dir.path("named.m4a");
     kytest::writeFile(named, kytest::readFile(plain));
-    EXPECT_EQ(readBack(named).entry, "iTunes MPEG-4 audio format");
+    EXPECT_EQ(readPlanes(named).entry, "iTunes MPEG-4 audio format");
 }
 
 TEST(MovReader, DamagedFilesGiveErrorsOrLessAudioNeverACrash) {
@@ -308,7 +308,7 @@ TEST(MovReader, DamagedFilesGiveErrorsOrLessAudioNeverACrash) {
         const int32_t index = kytest::catalogIndex("Apple QuickTime movie format", false);
         for (size_t cut = 0; cut < good.size(); cut += 7) {
             kytest::writeFile(p, std::vector<uint8_t>(good.begin(), good.begin() + cut));
-            Read r = readBack(p, 0, index);
+            Read r = readPlanes(p, 0, index);
             if (kySucceeded(r.open) && !r.planes.empty()) {
                 EXPECT_LE(r.planes[0].size(), 1200u);
             }
@@ -320,7 +320,7 @@ TEST(MovReader, DamagedFilesGiveErrorsOrLessAudioNeverACrash) {
                 std::vector<uint8_t> f = good;
                 for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
                 kytest::writeFile(p, f);
-                Read r = readBack(p, 0, index);
+                Read r = readPlanes(p, 0, index);
                 if (kySucceeded(r.open) && !r.planes.empty()) {
                     EXPECT_LE(r.planes[0].size(), 1200u + 160);
                 }
@@ -340,7 +340,7 @@ TEST(MovReader, BoundsNestingAndSampleTables) {
     const std::vector<uint8_t> moov = box("moov", deep);
     file.insert(file.end(), moov.begin(), moov.end());
     kytest::writeFile(p, file);
-    Read r = readBack(p);
+    Read r = readPlanes(p);
     EXPECT_EQ(r.open, KY_OK); // a movie, but without sound
     EXPECT_EQ(r.run, KYERR_NO_AUDIO);
 
@@ -352,11 +352,11 @@ TEST(MovReader, BoundsNestingAndSampleTables) {
     ASSERT_EQ(be32(file, lpcm.payload() + 40), 6u);
     file[lpcm.payload() + 40] = 0x10;
     kytest::writeFile(p, file);
-    EXPECT_TRUE(
-        kyFailed(readBack(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false)).open));
+    EXPECT_TRUE(kyFailed(
+        readPlanes(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false)).open));
 
     // No movie at all.
     kytest::writeFile(p, box("ftyp", {'q', 't', ' ', ' ', 0, 0, 0, 0}));
-    EXPECT_EQ(readBack(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false)).open,
+    EXPECT_EQ(readPlanes(p, 0, kytest::catalogIndex("Apple QuickTime movie format", false)).open,
               KYERR_CORRUPT);
 }

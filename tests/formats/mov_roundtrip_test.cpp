@@ -111,7 +111,7 @@ TEST_P(MovRoundTrip, WritesReadsAndDecodesElsewhere) {
                 ASSERT_EQ(out[k].size(), frames);
                 if (c.lossless) {
                     for (uint32_t i = 0; i < frames; ++i)
-                        ASSERT_EQ(out[k][i], kytest::storedSample(c.subformat, in[k][i]))
+                        ASSERT_EQ(out[k][i], kytest::storedValue(c.subformat, in[k][i]))
                             << "frame " << i;
                 } else {
                     EXPECT_GT(kytest::snrDb(in[k], out[k], 16), c.minSnr) << "channel " << k;

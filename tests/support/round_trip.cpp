@@ -1,6 +1,4 @@
 #include "support/round_trip.h"
-#include "core/g711.h"
-#include "core/quantizer.h"
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
 #include "support/chain_helpers.h"
@@ -9,8 +7,8 @@
 
 namespace kytest {
 
-ReadBack readBack(const std::string& path, uint32_t seek, int32_t index) {
-    ReadBack r;
+PlanesBack readPlanes(const std::string& path, uint32_t seek, int32_t index) {
+    PlanesBack r;
     kyReaderFilter* reader = nullptr;
     r.open = kyFormatCatalog::Instance().OpenReader(reader, path.c_str(), index);
     if (kyFailed(r.open)) return r;
@@ -30,7 +28,7 @@ ReadBack readBack(const std::string& path, uint32_t seek, int32_t index) {
 
 kyError readWhole(const std::string& path, std::vector<std::vector<float>>& out, kyAudioFormat& fmt,
                   std::string* subformat, kyPropertyTable* props) {
-    ReadBack r = readBack(path);
+    PlanesBack r = readPlanes(path);
     fmt = r.fmt;
     out = std::move(r.planes);
     if (subformat) *subformat = r.subformat;
@@ -38,28 +36,6 @@ kyError readWhole(const std::string& path, std::vector<std::vector<float>>& out,
         for (uint32_t s = 3; s < props->size(); ++s)
             if (const char* t = r.props.getUtf8(s)) props->setUtf8(s, t);
     return kyFailed(r.open) ? r.open : r.run;
-}
-
-float storedSample(const std::string& sub, float x) {
-    auto pcm = [&](uint32_t bits) {
-        return static_cast<float>(kyRoundSample(x, bits) / std::ldexp(1.0, int(bits) - 1));
-    };
-    if (sub == "PCM 8-bit") return pcm(8);
-    if (sub == "PCM 16-bit") return pcm(16);
-    if (sub == "PCM 24-bit") return pcm(24);
-    if (sub == "PCM 32-bit") return pcm(32);
-    if (sub == "mu-Law") return kyMuLawToLinear(kyLinearToMuLaw(kyRoundSample(x, 16))) / 32768.0f;
-    if (sub == "A-Law") return kyALawToLinear(kyLinearToALaw(kyRoundSample(x, 16))) / 32768.0f;
-    return x; // float
-}
-
-double snrDb(const std::vector<float>& ref, const std::vector<float>& test, size_t skip) {
-    double s = 0, n = 0;
-    for (size_t i = skip; i < std::min(ref.size(), test.size()); ++i) {
-        s += double(ref[i]) * ref[i];
-        n += double(ref[i] - test[i]) * (ref[i] - test[i]);
-    }
-    return n == 0 ? 200.0 : 10 * std::log10(s / n);
 }
 
 WavFormat pcmWavFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
