@@ -2,10 +2,12 @@
 // default, a full disc) ripped track by track through the batch runner, beside the peer
 // encoder run over the image's own PCM (the BIN file) in the same run: lame for MP3 "VBR
 // Quality 2" (lame -V2, and lame -V2 -q2 -nores, the settings DskR gives the library),
-// ffmpeg for AAC at 128 kbit/s and at a fixed quality. Wall-clock and processor time (the
-// peers' from their child process), as × realtime; the machine may be shared.
+// ffmpeg for AAC at 128 kbit/s and at a fixed quality, as ADTS and as iTunes MPEG-4 (m4a).
+// Wall-clock and processor time (the peers' from their child process), as × realtime; the
+// machine may be shared.
 //
-//   lossy_bench [minutes] [rounds]     (defaults: 74 minutes, best of 1)
+//   lossy_bench [minutes] [rounds] [filter]   (defaults: 74 minutes, best of 1, every row;
+//                                              a filter runs the rows whose name holds it)
 #include "bench_batch.h"
 #include "job/batch_runner.h"
 
@@ -54,6 +56,7 @@ std::string quote(const fs::path& p) {
 int main(int argc, char** argv) {
     const uint32_t minutes = argc > 1 ? uint32_t(std::atoi(argv[1])) : 74;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    const std::string filter = argc > 3 ? argv[3] : "";
     BenchDisc bench("lossy_bench", minutes);
     if (!bench) return 1;
     RipSettings& settings = bench.settings;
@@ -85,8 +88,12 @@ int main(int argc, char** argv) {
         {"DskR AAC \"VBR Quality 90\"", "MPEG-4 AAC - Low Complexity", "VBR Quality 90", ""},
         {"ffmpeg -c:a aac -q:a 0.9", "", "",
          "ffmpeg -v error -y " + pcm + " -c:a aac -q:a 0.9 " + quote(dir / "p.aac")},
+        {"DskR m4a \"AAC ABR 128 kbit/s\"", "iTunes MPEG-4 audio format", "AAC ABR 128 kbit/s", ""},
+        {"ffmpeg -c:a aac -b:a 128k to m4a", "", "",
+         "ffmpeg -v error -y " + pcm + " -c:a aac -b:a 128k " + quote(dir / "p.m4a")},
     };
     for (const Row& row : rows) {
+        if (!filter.empty() && std::string(row.name).find(filter) == std::string::npos) continue;
         Timing t;
         for (int r = 0; r < rounds; ++r) {
             if (!row.peer.empty()) {

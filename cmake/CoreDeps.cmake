@@ -18,6 +18,6 @@ target_include_directories(dskr_core PUBLIC ${MPG123_INCLUDE_DIRS} ${TWOLAME_INC
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
 
-# CRC-32 of ripped audio (zlib, linked)
+# CRC-32 of ripped audio and compressed QuickTime movie headers (zlib, linked)
 find_package(ZLIB REQUIRED)
 target_link_libraries(dskr_core PUBLIC ZLIB::ZLIB)

@@ -156,15 +156,19 @@ std::string resolveFormatName(const std::string& text) {
     };
     std::string byAlias;
     if (auto it = aliases.find(want); it != aliases.end()) byAlias = it->second;
-    std::string byExtension;
-    std::string alias = want == "aif" ? "aiff" : want == "mp4" ? "m4a" : want;
+    // An extension of its own first (mov, mp4, m4a), else one a user may mean by it.
+    std::string byExtension, bySimilarExtension;
+    const std::string similar = want == "aif" ? "aiff" : want == "mp4" ? "m4a" : want;
     for (int32_t i = 0; catalog.NextWriterFormat(i); ++i) {
         const kyFormatEntry* e = catalog.Entry(i);
         if (lower(e->displayName) == want) return e->displayName;
         if (!byAlias.empty() && e->displayName == byAlias) return byAlias;
-        if (byExtension.empty() && lower(e->extension) == alias) byExtension = e->displayName;
+        if (byExtension.empty() && lower(e->extension) == want) byExtension = e->displayName;
+        if (bySimilarExtension.empty() && lower(e->extension) == similar)
+            bySimilarExtension = e->displayName;
     }
-    return byAlias.empty() ? byExtension : std::string();
+    if (!byAlias.empty()) return std::string();
+    return byExtension.empty() ? bySimilarExtension : byExtension;
 }
 
 bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& policy,

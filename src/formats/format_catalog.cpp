@@ -11,12 +11,13 @@
 // Each format module's registration. They run in this order at start-up (the order only
 // matters among entries that compare equal): AAC, AIFF, Monkey's Audio, BWF, CAF, FLAC,
 // iTunes MPEG-4, QuickTime, MPEG layer II, MPEG layer III, MPEG-4, Musepack, Ogg Vorbis,
-// Shorten, WAV, WavPack. The WAV module registers BWF and WAV; the MPEG module layers II
-// and III, and the MPEG audio reader.
+// Shorten, WAV, WavPack. The WAV module registers BWF and WAV; the QuickTime module iTunes
+// MPEG-4, QuickTime and MPEG-4; the MPEG module layers II and III, and the MPEG audio reader.
 void aac_RegisterFormats(kyFormatCatalog& catalog);
 void aiff_RegisterFormats(kyFormatCatalog& catalog);
 void ape_RegisterFormats(kyFormatCatalog& catalog);
 void caf_RegisterFormats(kyFormatCatalog& catalog);
+void mov_RegisterFormats(kyFormatCatalog& catalog);
 void mpeg_RegisterFormats(kyFormatCatalog& catalog);
 void flac_RegisterFormats(kyFormatCatalog& catalog);
 void ogg_RegisterFormats(kyFormatCatalog& catalog);
@@ -59,6 +60,7 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
         aiff_RegisterFormats(catalog);
         ape_RegisterFormats(catalog);
         caf_RegisterFormats(catalog);
+        mov_RegisterFormats(catalog);
         mpeg_RegisterFormats(catalog);
         flac_RegisterFormats(catalog);
         ogg_RegisterFormats(catalog);

@@ -148,7 +148,6 @@ private:
     uint64_t m_fileEnd = 0;
     uint64_t m_fileSizeLimit = UINT64_MAX;
     int32_t m_compressionLevel = -1;
-    std::vector<kyMorphFilter*> m_inserted;
 };
 
 // The subformat a name normalises to when matching a source's format automatically

@@ -28,6 +28,7 @@ const kyLameLibrary* kyLameLibrary::Get() {
         ok = kyResolve(lib, "lame_encode_buffer_ieee_float", t.encodeBufferIeeeFloat) && ok;
         ok = kyResolve(lib, "lame_encode_flush", t.encodeFlush) && ok;
         ok = kyResolve(lib, "lame_get_lametag_frame", t.getLametagFrame) && ok;
+        ok = kyResolve(lib, "lame_get_encoder_delay", t.getEncoderDelay) && ok;
         ok = kyResolve(lib, "get_lame_version", t.version) && ok;
         return ok ? &t : nullptr;
     }();

@@ -26,6 +26,7 @@ struct kyLameLibrary {
     decltype(&lame_encode_buffer_ieee_float) encodeBufferIeeeFloat;
     decltype(&lame_encode_flush) encodeFlush;
     decltype(&lame_get_lametag_frame) getLametagFrame;
+    decltype(&lame_get_encoder_delay) getEncoderDelay;
     decltype(&get_lame_version) version;
 
     // The table, resolved once per process; null when the library or an entry point is missing.

@@ -11,6 +11,7 @@
 #include "support/codec_test_files.h"
 #include "support/encoded_streams.h"
 #include "support/file_text.h"
+#include "support/round_trip.h"
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -522,6 +523,43 @@ TEST_F(CliTest, ConvertChangesRateAndSubformat) {
     CliRun bad = run({"convert", junk.string(), (dir / "never.wav").string()});
     EXPECT_EQ(bad.code, 1);
     EXPECT_FALSE(fs::exists(dir / "never.wav"));
+}
+
+TEST_F(CliTest, QuickTimeAndMpeg4FormatNames) {
+    // A second of stereo 16-bit PCM.
+    std::vector<uint8_t> pcm(44100 * 4);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    const kytest::WavFormat f = kytest::pcmWavFormat(2, 44100, 16);
+    const fs::path in = dir / "in.wav";
+    kytest::writeFile(in.string(), kytest::makeWav(f, pcm));
+
+    // "mov" by option and by extension: QuickTime, sample for sample.
+    for (const bool byOption : {true, false}) {
+        SCOPED_TRACE(byOption ? "--format mov" : "out.mov");
+        const fs::path out = dir / (byOption ? "by_option" : "out.mov");
+        std::vector<std::string> args = {"convert", in.string(), out.string()};
+        if (byOption) args.insert(args.end(), {"--format", "mov", "--subformat", "PCM 24-bit"});
+        CliRun r = run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        kyReaderFilter* reader = nullptr;
+        ASSERT_EQ(kyFormatCatalog::Instance().OpenReader(reader, out.c_str(), -2), KY_OK);
+        EXPECT_STREQ(reader->GetPropertyA(1), "Apple QuickTime movie format");
+        EXPECT_STREQ(reader->GetPropertyA(2), byOption ? "PCM 24-bit" : "PCM 16-bit");
+        kyAudioFormat fmt;
+        reader->GetFormat(fmt);
+        EXPECT_EQ(fmt.lengthFrames, 44100u);
+        reader->DestroyChain();
+    }
+
+    // "mp4" and "m4a" name the two MPEG-4 formats, whose subformats are AAC only.
+    for (const auto& [alias, name] : {std::pair{"mp4", "MPEG-4 base media file format"},
+                                      std::pair{"m4a", "iTunes MPEG-4 audio format"}}) {
+        CliRun r = run({"convert", in.string(), (dir / "x").string(), "--format", alias,
+                        "--subformat", "PCM 16-bit"});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(std::string("is not a subformat of ") + name), std::string::npos)
+            << r.err;
+    }
 }
 
 TEST_F(CliTest, AnalyzeAgreesWithTheAnalyzers) {

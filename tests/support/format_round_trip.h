@@ -28,7 +28,7 @@ kyError readThroughCatalog(const std::string& path, std::vector<std::vector<floa
 float storedValue(const std::string& subformat, float x);
 
 // Signal-to-noise ratio in dB of `test` against `ref`, after `skip` samples.
-double snrDb(const std::vector<float>& ref, const std::vector<float>& test, size_t skip);
+double snrDb(const std::vector<float>& ref, const std::vector<float>& test, size_t skip = 0);
 
 // ffprobe's "key=value" lines for the first audio stream (`entries` as for
 // -show_entries stream=...).

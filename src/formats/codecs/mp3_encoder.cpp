@@ -174,3 +174,9 @@ std::vector<uint8_t> kyMp3Encoder::vbrHeaderFrame() {
     if (lib->getLametagFrame(lameOf(m_lame), frame.data(), frame.size()) != size) frame.clear();
     return frame;
 }
+
+uint32_t kyMp3Encoder::delay() const {
+    if (!m_lame) return 0;
+    const int d = kyLameLibrary::Get()->getEncoderDelay(lameOf(m_lame));
+    return d > 0 ? static_cast<uint32_t>(d) + 529 : 529;
+}

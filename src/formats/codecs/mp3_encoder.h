@@ -49,6 +49,9 @@ public:
     std::vector<uint8_t> vbrHeaderFrame();
 
     const kyMp3Config& config() const { return m_config; }
+    // After start: the frames of silence a decoder gives before the first real one (the
+    // encoder's delay and the decoder's 529).
+    uint32_t delay() const;
 
 private:
     void close();

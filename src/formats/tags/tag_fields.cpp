@@ -72,6 +72,37 @@ const kyTagField kVorbisComment[] = {
     {"YEAR", KYPROP_YEAR, false},
 };
 
+// The byte 0xA9 starts the QuickTime atom types; the string is split after it so that the
+// letters are not read as part of the escape.
+#define KY_QT "\xA9"
+const kyTagField kMp4Atoms[] = {
+    {KY_QT "alb", KYPROP_ALBUM, true},
+    {KY_QT "ART", KYPROP_ARTIST, true},
+    {KY_QT "aut", KYPROP_COMPOSER, true},
+    {KY_QT "cmt", KYPROP_COMMENT, true},
+    {KY_QT "cpy", KYPROP_COPYRIGHT, true},
+    {KY_QT "day", KYPROP_YEAR, true},
+    {KY_QT "des", KYPROP_SUBTITLE, true},
+    {KY_QT "dir", KYPROP_PUBLISHER, true},
+    {KY_QT "gen", KYPROP_GENRE, true},
+    {KY_QT "nam", KYPROP_TITLE, true},
+    {KY_QT "prd", 10, true},
+    {KY_QT "wrt", KYPROP_COMPOSER, true},
+    // What other programs write for the same fields.
+    {"cprt", KYPROP_COPYRIGHT, false},
+    {"desc", KYPROP_SUBTITLE, false},
+    {KY_QT "com", KYPROP_COMPOSER, false},
+    {KY_QT "url", KYPROP_URL, false},
+};
+#undef KY_QT
+
+const kyTagField kMp4Freeform[] = {
+    {"replaygain_track_gain", KYPROP_TRACK_GAIN, true},
+    {"replaygain_track_peak", KYPROP_PEAK, true},
+    {"replaygain_album_gain", KYPROP_ALBUM_GAIN, true},
+    {"ISRC", KYPROP_ISRC, true},
+};
+
 const kyId3v22Alias kId3v22[] = {
     {"TAL", "TALB"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"},
     {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
@@ -103,6 +134,12 @@ std::span<const kyTagField> kyApeTagFields() {
 }
 std::span<const kyTagField> kyVorbisCommentFields() {
     return kVorbisComment;
+}
+std::span<const kyTagField> kyMp4AtomFields() {
+    return kMp4Atoms;
+}
+std::span<const kyTagField> kyMp4FreeformFields() {
+    return kMp4Freeform;
 }
 std::span<const kyId3v22Alias> kyId3v22Aliases() {
     return kId3v22;

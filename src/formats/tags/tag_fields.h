@@ -23,6 +23,14 @@ std::span<const kyTagField> kyApeTagFields();
 // Vorbis files carry them.
 std::span<const kyTagField> kyVorbisCommentFields();
 
+// MPEG-4 metadata atoms, in writing order: one table for the QuickTime user-data text
+// atoms and the iTunes metadata list. Types beginning with the copyright sign hold the byte
+// 0xA9 (never its UTF-8 form).
+std::span<const kyTagField> kyMp4AtomFields();
+// iTunes freeform items ("----" atoms under the mean "com.apple.iTunes"), by name
+// (compared case-insensitively), in writing order.
+std::span<const kyTagField> kyMp4FreeformFields();
+
 // ID3v2.2's three-character frame ids and the ID3v2.3 id each stands for.
 struct kyId3v22Alias {
     const char* v22;
