@@ -11,3 +11,7 @@ target_link_libraries(dskr_core PUBLIC PkgConfig::MPG123)
 # HTTP for the disc databases (libcurl, linked)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
+
+# JSON answers of the MusicBrainz web service (nlohmann-json, header only)
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(dskr_core PUBLIC nlohmann_json::nlohmann_json)

@@ -22,6 +22,7 @@
 //   runner.result().successes ...
 #include "app/rip_settings.h"
 #include "core/error.h"
+#include "job/release_tags.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
@@ -137,6 +138,7 @@ private:
     OurProgressDisplay* m_current = nullptr;
     Result m_result;
     kyError m_shownError = KY_OK;
+    kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

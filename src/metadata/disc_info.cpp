@@ -58,6 +58,8 @@ void DiscInfo::clear() {
     category = -1;
     year = 0;
     revision = -1;
+    release = DiscRelease{};
+    cover.reset();
 }
 
 void DiscInfo::makeRows(const kyDiscToc& toc) {

@@ -5,6 +5,7 @@
 #include "cd/disc_toc.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,39 @@ struct TrackEntry {
     bool data = false;
     bool preEmphasis = false;
     bool selected = false;
+
+    // From a MusicBrainz release; empty otherwise.
+    std::string artist;    // the track's own artist credit (empty: the disc's artist)
+    std::string artistIds; // MusicBrainz ids of the track's artists, "/" between them
+    std::string recordingId;
+    std::string trackId; // the track on the release (a recording may be on many)
+    std::string isrc;
+};
+
+// What a MusicBrainz release adds to the disc record. All empty when the names came from
+// elsewhere.
+struct DiscRelease {
+    std::string releaseId;
+    std::string releaseGroupId;
+    std::string artistIds;    // the album artists' ids, "/" between them
+    std::string discId;       // the MusicBrainz disc id of the disc the names belong to
+    std::string date;         // "YYYY", "YYYY-MM" or "YYYY-MM-DD"
+    std::string originalDate; // the release group's first release
+    std::string country;
+    std::string label;
+    std::string catalogNumber;
+    std::string barcode;
+    std::string format;     // of the disc ("CD", "Enhanced CD", ...)
+    int32_t discNumber = 0; // this disc's position in the release, 0 when unknown
+    int32_t discTotal = 0;  // discs in the release, 0 when unknown
+
+    bool empty() const { return releaseId.empty(); }
+};
+
+// A front cover image, shared by the copies of a record.
+struct CoverImage {
+    std::string bytes;
+    std::string mimeType; // "image/jpeg"
 };
 
 // The freedb categories in their fixed order, with the names shown for them.
@@ -45,8 +79,11 @@ struct DiscInfo {
     int category = -1;    // index into the category table, -1 for none
     int32_t year = 0;     // below 1: no year
     std::vector<TrackEntry> tracks;
+    DiscRelease release;                     // when the names come from MusicBrainz
+    std::shared_ptr<const CoverImage> cover; // the release's front cover, when fetched
 
-    // Empties the texts, the disc id, category and year; revision -1. The rows stay.
+    // Empties the texts, the disc id, category, year and release; revision -1. The rows
+    // stay.
     void clear();
     // One row per track of `toc` from the first to the last, replacing every row.
     void makeRows(const kyDiscToc& toc);
