@@ -23,11 +23,12 @@ struct TrackEntry {
     bool selected = false;
 
     // From a MusicBrainz release; empty otherwise.
-    std::string artist;    // the track's own artist credit (empty: the disc's artist)
-    std::string artistIds; // MusicBrainz ids of the track's artists, "/" between them
-    std::string recordingId;
-    std::string trackId; // the track on the release (a recording may be on many)
-    std::string isrc;
+    // (Initialised, so that rows written as {number, start, ...} need not name them.)
+    std::string artist{};    // the track's own artist credit (empty: the disc's artist)
+    std::string artistIds{}; // MusicBrainz ids of the track's artists, "/" between them
+    std::string recordingId{};
+    std::string trackId{}; // the track on the release (a recording may be on many)
+    std::string isrc{};
 };
 
 // What a MusicBrainz release adds to the disc record. All empty when the names came from
@@ -66,8 +67,9 @@ const char* categoryDisplayName(int index);
 int categoryIndex(std::string_view name);
 
 // The name a row gets when it is made from the table of contents: "Track 07", "Data 02",
-// and for a data track 1 "Data CD", "Data DVD" or "Data BD" by its length in frames.
-std::string defaultTrackName(int32_t number, bool data, uint32_t lengthFrames);
+// and for a data track 1 "Data CD", "Data DVD" or "Data BD" by its length in CD frames
+// (sectors).
+std::string defaultTrackName(int32_t number, bool data, uint32_t lengthSectors);
 
 struct DiscInfo {
     std::string discId;    // DISCID, at most 10 characters
@@ -79,8 +81,8 @@ struct DiscInfo {
     int category = -1;    // index into the category table, -1 for none
     int32_t year = 0;     // below 1: no year
     std::vector<TrackEntry> tracks;
-    DiscRelease release;                     // when the names come from MusicBrainz
-    std::shared_ptr<const CoverImage> cover; // the release's front cover, when fetched
+    DiscRelease release{};                     // when the names come from MusicBrainz
+    std::shared_ptr<const CoverImage> cover{}; // the release's front cover, when fetched
 
     // Empties the texts, the disc id, category, year and release; revision -1. The rows
     // stay.
