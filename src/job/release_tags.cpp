@@ -29,6 +29,8 @@ constexpr uint32_t kReleaseSlots[] = {
     KYPROP_BARCODE,
     KYPROP_MEDIA,
     KYPROP_COVER_FILE,
+    KYPROP_ISRC,      // one track's: it must not stay for the next file
+    KYPROP_PUBLISHER, // the label
 };
 
 void setIf(kyPropertyTable& props, uint32_t slot, const std::string& text) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 // Fills the release slots (31 and up) for the file of rows first..last of `disc`, after
-// clearing them; sets the artist (slot 5) to the tracks' own artist when they share one,
-// the publisher (9) to the label and the ISRC (28) for a single track. `coverFile` is the
-// image to embed (empty: none).
+// clearing them, the ISRC and the publisher; sets the artist (slot 5) to the tracks' own artist
+// when they share one, the publisher (9) to the label and the ISRC (28) for a single track.
+// `coverFile` is the image to embed (empty: none).
 void kySetReleaseProperties(kyPropertyTable& props, const DiscInfo& disc, size_t first, size_t last,
                             const std::string& coverFile);
 
