@@ -76,8 +76,11 @@ void kySetReleaseProperties(kyPropertyTable& props, const DiscInfo& disc, size_t
         setIf(props, KYPROP_MB_TRACK_ID, a.trackId);
         setIf(props, KYPROP_ISRC, a.isrc);
     }
-    if (r.discNumber > 0) props.setUtf8(KYPROP_DISC_NUMBER, std::to_string(r.discNumber));
-    if (r.discTotal > 0) props.setUtf8(KYPROP_DISC_TOTAL, std::to_string(r.discTotal));
+    // Tags write the total after the number ("2/3"): without a number it has no place.
+    if (r.discNumber > 0) {
+        props.setUtf8(KYPROP_DISC_NUMBER, std::to_string(r.discNumber));
+        if (r.discTotal > 0) props.setUtf8(KYPROP_DISC_TOTAL, std::to_string(r.discTotal));
+    }
     setIf(props, KYPROP_DATE, r.date);
     setIf(props, KYPROP_ORIGINAL_DATE, r.originalDate);
     setIf(props, KYPROP_MB_RELEASE_ID, r.releaseId);

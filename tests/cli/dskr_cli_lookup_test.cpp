@@ -1,6 +1,7 @@
 // dskr-cli's lookup, submit and rip --lookup as a user runs them, against a CDDB server
 // started by the test: names found, several matches, none, a dead server, the e-mail
 // address gnudb requires, proxies, submissions and usage errors.
+#include "support/cli_test_home.h"
 #include "support/fake_cddb_server.h"
 #include "support/file_text.h"
 #include "support/run_program.h"
@@ -31,30 +32,15 @@ const char* const kRecord = "# xmcd\n#\n# Revision: 3\n#\nDISCID=08000802\n"
 
 class CliLookupTest : public ::testing::Test {
 protected:
-    kytest::ScopedEnv env{"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"};
+    kytest::CliTestHome home{"dskr-cli-lookup"};
+    const fs::path dir = home.dir, cue = home.cue;
     kytest::NoProxyEnvironment noProxy;
     FakeCddbServer cddb;
-    fs::path dir, cue;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/dskr-cli-lookup-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        fs::create_directories(dir / "config");
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-        setenv("HOME", dir.c_str(), 1);
-        // Two 4-second tracks of quiet noise.
-        std::string bin(600 * 2352, '\0');
-        for (size_t i = 0; i < bin.size(); i += 2) bin[i] = static_cast<char>(i * 7 % 13);
-        kytest::writeText(dir / "disc.bin", bin);
-        cue = dir / "disc.cue";
-        kytest::writeText(cue, "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                               "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
         cddb.queryAnswer = "200 rock 08000802 Looked Up / The Album\r\n";
         cddb.records["rock 08000802"] = kRecord;
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     // gnudb is the database these tests ask: MusicBrainz, first by default, is left out
     // so that no request leaves the machine.

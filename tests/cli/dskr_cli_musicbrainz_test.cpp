@@ -2,6 +2,7 @@
 // Archive and CDDB server started by the test: the disc id toc shows, a look-up listing
 // both databases' matches with their sources, a rip named from the release picked with
 // --release and its front cover saved beside the files, and the failures a user meets.
+#include "support/cli_test_home.h"
 #include "support/fake_cddb_server.h"
 #include "support/fake_musicbrainz_server.h"
 #include "support/file_text.h"
@@ -66,31 +67,17 @@ std::string jpeg() {
 
 class CliMusicBrainzTest : public ::testing::Test {
 protected:
-    kytest::ScopedEnv env{"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"};
+    kytest::CliTestHome home{"dskr-cli-mb"};
+    const fs::path dir = home.dir, cue = home.cue;
     kytest::NoProxyEnvironment noProxy;
     FakeMusicBrainzServer mb;
     FakeCddbServer cddb;
-    fs::path dir, cue;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/dskr-cli-mb-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        fs::create_directories(dir / "config");
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-        setenv("HOME", dir.c_str(), 1);
-        std::string bin(600 * 2352, '\0');
-        for (size_t i = 0; i < bin.size(); i += 2) bin[i] = static_cast<char>(i * 7 % 13);
-        kytest::writeText(dir / "disc.bin", bin);
-        cue = dir / "disc.cue";
-        kytest::writeText(cue, "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                               "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
         cddb.queryAnswer = "200 rock 08000802 Gnudb Band / Gnudb Album\r\n";
         cddb.records["rock 08000802"] =
             "# xmcd\nDISCID=08000802\nDTITLE=Gnudb Band / Gnudb Album\nTTITLE0=a\nTTITLE1=b\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     // Every run names the test's servers, so that nothing leaves the machine.
     kytest::ProgramRun run(std::vector<std::string> args) {

@@ -109,6 +109,15 @@ TEST(ReleaseTags, SlotsForEachFile) {
     EXPECT_EQ(text(p, KYPROP_ARTIST), "Various Artists");
     EXPECT_EQ(text(p, KYPROP_MB_ARTIST_ID), "");
 
+    // A release none of whose discs is this one (a close layout): its disc total alone
+    // would be a "/3" no tag can hold, so neither number is set.
+    DiscInfo unmatched = releaseDisc();
+    unmatched.release.discNumber = 0;
+    kySetReleaseProperties(p, unmatched, 0, 0, "");
+    EXPECT_EQ(text(p, KYPROP_DISC_NUMBER), "");
+    EXPECT_EQ(text(p, KYPROP_DISC_TOTAL), "");
+    EXPECT_EQ(text(p, KYPROP_MB_RELEASE_ID), kRelease);
+
     // Names from gnudb: only the album artist; nothing of the release before stays.
     DiscInfo plain;
     plain.makeRows(kytest::evenToc(3, 15000));
