@@ -21,3 +21,7 @@ target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
 # CRC-32 of ripped audio and compressed QuickTime movie headers (zlib, linked)
 find_package(ZLIB REQUIRED)
 target_link_libraries(dskr_core PUBLIC ZLIB::ZLIB)
+
+# JSON answers of the MusicBrainz web service (nlohmann-json, header only)
+find_package(nlohmann_json 3 REQUIRED)
+target_link_libraries(dskr_core PUBLIC nlohmann_json::nlohmann_json)

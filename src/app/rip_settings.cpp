@@ -72,6 +72,14 @@ void readNarrow(const kySettingsStore& store, const char* name, std::string& fie
     field = text;
 }
 
+// A text of at most kMaxText UTF-16 units: an address or list cut to fit would be another
+// one, so a longer (or empty) stored text leaves the default.
+constexpr size_t kMaxText = 255;
+void readText(const kySettingsStore& store, const char* name, std::string& field) {
+    auto text = readWideText(store, name, SIZE_MAX);
+    if (text && !text->empty() && text->size() <= kMaxText) field = kyUtf16ToUtf8(*text);
+}
+
 void writeFlag(kySettingsStore& store, const char* name, bool v) {
     uint8_t b = v ? 1 : 0;
     store.setBinary(name, &b, 1);
@@ -181,6 +189,10 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readNarrow(store, "szDBServer", s.szDBServer);
     readNarrow(store, "szDBProxy", s.szDBProxy);
     readNarrow(store, "szDBEmail", s.szDBEmail);
+    readText(store, "szMusicBrainzServer", s.szMusicBrainzServer);
+    readText(store, "szCoverArtServer", s.szCoverArtServer);
+    readText(store, "szLookupOrder", s.szLookupOrder);
+    readFlag(store, "bFetchCoverArt", s.bFetchCoverArt);
 
     if (s.szOutDir.empty()) {
         std::string music = kyUserMusicFolder();
@@ -260,6 +272,10 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
                     kySingleByteToUtf8(s.szDBProxy.substr(0, RipSettings::kDbTextBytes)));
     store.setString("szDBEmail",
                     kySingleByteToUtf8(s.szDBEmail.substr(0, RipSettings::kDbTextBytes)));
+    store.setString("szMusicBrainzServer", s.szMusicBrainzServer);
+    store.setString("szCoverArtServer", s.szCoverArtServer);
+    store.setString("szLookupOrder", s.szLookupOrder);
+    writeFlag(store, "bFetchCoverArt", s.bFetchCoverArt);
 
     for (size_t i = 0; i < kRecent; ++i) {
         std::string valueName = "LastDirs." + std::to_string(i);

@@ -71,6 +71,12 @@ struct RipSettings {
     std::string szDBServer = "gnudb.gnudb.org";
     std::string szDBProxy;
     std::string szDBEmail;
+    // Disc names from MusicBrainz and covers from the Cover Art Archive (UTF-8 texts).
+    std::string szMusicBrainzServer = "https://musicbrainz.org";
+    std::string szCoverArtServer = "https://coverartarchive.org";
+    // The sources a look-up asks, in order: musicbrainz, gnudb, local, cdtext.
+    std::string szLookupOrder = "musicbrainz,gnudb,local,cdtext";
+    bool bFetchCoverArt = true; // the release's front cover, saved and embedded
     // Recent output directories, most recent first, at most 16, no empty entries.
     std::vector<std::string> lastDirs;
 };

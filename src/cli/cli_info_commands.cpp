@@ -5,6 +5,7 @@
 #include "formats/format_catalog.h"
 #include "metadata/disc_info.h"
 #include "metadata/freedb_disc_id.h"
+#include "metadata/musicbrainz_disc_id.h"
 #include <algorithm>
 #include <cstdio>
 
@@ -159,6 +160,8 @@ int commandToc(const CliArguments& args) {
     info.makeRows(toc);
     const std::string query = discIdQueryText(toc);
     const std::string id = query.substr(0, 8);
+    const std::string mbId = musicBrainzDiscId(toc);
+    const std::string mbToc = musicBrainzTocText(toc);
     const kyDriveRecord* drive = disc.reader->DriveRecord(disc.driveNumber);
     if (args.has("--json")) {
         JsonWriter json;
@@ -194,7 +197,18 @@ int commandToc(const CliArguments& args) {
                 .value(info.tracks[t - toc.firstTrack].name)
                 .endObject();
         }
-        json.endArray().key("freedb_id").value(id).key("query").value(query).endObject();
+        json.endArray().key("freedb_id").value(id).key("query").value(query);
+        json.key("musicbrainz_id");
+        if (mbId.empty())
+            json.null();
+        else
+            json.value(mbId);
+        json.key("musicbrainz_toc");
+        if (mbToc.empty())
+            json.null();
+        else
+            json.value(mbToc);
+        json.endObject();
         printJson(json);
         return kExitOk;
     }
@@ -210,5 +224,7 @@ int commandToc(const CliArguments& args) {
     }
     std::printf("lead-out %u\nfreedb id %s\nquery %s\n", toc.entries[toc.lastTrack + 1].start,
                 id.c_str(), query.c_str());
+    if (!mbId.empty())
+        std::printf("musicbrainz id %s\nmusicbrainz toc %s\n", mbId.c_str(), mbToc.c_str());
     return kExitOk;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Disc names from gnudb on the command line: the options that reach the database, the
-// e-mail address it requires, and the look-up that names a rip.
+// Disc names on the command line: the options that reach the databases (MusicBrainz and
+// gnudb), the e-mail address gnudb requires, and the look-up that names a rip.
 #include "app/rip_settings.h"
 #include "cd/disc_toc.h"
 #include "cli/cli_options.h"
@@ -12,17 +12,22 @@
 
 // --server URL, --proxy URL, --no-proxy, --email ADDRESS, --timeout SECONDS.
 extern const std::vector<CliOptionSpec> kFreedbOptions;
-// rip's --lookup, --no-lookup and --match N, with the options above.
+// Those and --mb-server URL, --lookup-order LIST, --release MBID.
+extern const std::vector<CliOptionSpec> kLookupOptions;
+// rip's --lookup, --no-lookup, --match N, --cover-art, --no-cover-art and
+// --cover-art-server URL, with the options above.
 extern const std::vector<CliOptionSpec> kRipLookupOptions;
 
-// What the freedb options ask for this run.
+// What the look-up options ask for this run.
 struct CliFreedbRun {
     kyHttpTimeouts timeouts;
     bool emailGiven = false; // --email: stored at once
+    std::string releaseId;   // --release: name the disc from this MusicBrainz release
 };
 
-// Applies --server, --proxy / --no-proxy, --email and --timeout to `settings`. False with
-// a usage message when a value is not usable.
+// Applies --server, --proxy / --no-proxy, --email, --timeout, --mb-server,
+// --cover-art-server, --lookup-order, --cover-art / --no-cover-art and --release to
+// `settings` and `run`. False with a usage message when a value is not usable.
 bool applyFreedbOptions(const CliArguments& args, RipSettings& settings, CliFreedbRun& run,
                         std::string& error);
 
@@ -30,10 +35,12 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& settings, CliFree
 // terminal user is asked for it and it is stored; otherwise false with the reason.
 bool ensureEmail(RipSettings& settings, const CliFreedbRun& run, std::string& error);
 
-// For rip: looks the disc up when --lookup or --match asks or, without --no-lookup, when
-// an e-mail address is set and the disc is not the demo disc (which has its names), and
-// copies the names it finds into `info`. A database that cannot be reached only costs the
-// names (with a warning). Returns kExitOk to go on, else the exit code and the message
-// (several matches and no way to choose, a bad --match, no e-mail address, cancelled).
+// For rip: looks the disc up when --lookup, --match or --release asks or, without
+// --no-lookup, when the disc is not the demo disc (which has its names) and a database can
+// be asked unbidden: MusicBrainz for a real drive, gnudb once an e-mail address is set.
+// Copies the names it finds into `info`, with the release's front cover when the settings
+// ask for it. A database that cannot be reached only costs the names (with a warning).
+// Returns kExitOk to go on, else the exit code and the message (several matches and no
+// way to choose, a bad --match, no e-mail address, cancelled).
 int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreedbRun& run,
-                 const kyDiscToc& toc, bool demo, DiscInfo& info, std::string& message);
+                 const kyDiscToc& toc, bool demo, bool image, DiscInfo& info, std::string& message);

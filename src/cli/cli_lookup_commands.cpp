@@ -1,5 +1,5 @@
-// lookup and submit: a disc's names from gnudb, and corrections sent back; and the look-up
-// that names a rip.
+// lookup and submit: a disc's names from MusicBrainz and gnudb, and corrections sent back
+// to gnudb; and the look-up that names a rip.
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
 #include "cli/cli_lookup.h"
@@ -13,8 +13,11 @@
 #include "metadata/freedb_disc_id.h"
 #include "metadata/freedb_submit.h"
 #include "metadata/lookup_cache.h"
+#include "metadata/musicbrainz_client.h"
+#include "metadata/musicbrainz_disc_id.h"
 #include "metadata/xmcd.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -27,9 +30,23 @@ const std::vector<CliOptionSpec> kFreedbOptions = {{"--server", true},
                                                    {"--email", true},
                                                    {"--timeout", true}};
 
-const std::vector<CliOptionSpec> kRipLookupOptions = {
-    {"--server", true},  {"--proxy", true},   {"--no-proxy", false},  {"--email", true},
-    {"--timeout", true}, {"--lookup", false}, {"--no-lookup", false}, {"--match", true}};
+const std::vector<CliOptionSpec> kLookupOptions = [] {
+    std::vector<CliOptionSpec> options = kFreedbOptions;
+    options.insert(options.end(),
+                   {{"--mb-server", true}, {"--lookup-order", true}, {"--release", true}});
+    return options;
+}();
+
+const std::vector<CliOptionSpec> kRipLookupOptions = [] {
+    std::vector<CliOptionSpec> options = kLookupOptions;
+    options.insert(options.end(), {{"--lookup", false},
+                                   {"--no-lookup", false},
+                                   {"--match", true},
+                                   {"--cover-art", false},
+                                   {"--no-cover-art", false},
+                                   {"--cover-art-server", true}});
+    return options;
+}();
 
 namespace {
 
@@ -59,17 +76,33 @@ void storeEmail(const std::string& address) {
         std::fprintf(stderr, "dskr-cli: the e-mail address could not be stored\n");
 }
 
-// "Artist / Title" of a match line: the artist, and the title (empty without " / ").
-std::pair<std::string, std::string> splitTitleLine(const std::string& line) {
-    const size_t sep = line.find(" / ");
-    if (sep == std::string::npos) return {line, {}};
-    return {line.substr(0, sep), line.substr(sep + 3)};
+// The stored look-up order; one that does not parse (edited by hand) is the default.
+std::vector<LookupSource> lookupOrder(const RipSettings& settings) {
+    std::vector<LookupSource> order;
+    std::string error;
+    if (!parseLookupOrder(settings.szLookupOrder, order, error)) {
+        std::fprintf(stderr, "dskr-cli: szLookupOrder: %s; using %s\n", error.c_str(),
+                     kDefaultLookupOrder);
+        parseLookupOrder(kDefaultLookupOrder, order, error);
+    }
+    return order;
+}
+
+bool asks(const std::vector<LookupSource>& order, LookupSource source) {
+    return std::find(order.begin(), order.end(), source) != order.end();
+}
+
+// gnudb answers no request without an address; with MusicBrainz to ask as well, an
+// address is not worth stopping for.
+bool gnudbNeedsAddress(const std::vector<LookupSource>& order) {
+    return asks(order, LookupSource::Gnudb) && !asks(order, LookupSource::MusicBrainz);
 }
 
 // On a compilation ("Various" as the disc's artist), a track named "Artist / Title" names
-// its own artist.
+// its own artist; a MusicBrainz track has its own.
 std::pair<std::string, std::string> trackArtistAndTitle(const DiscInfo& info,
                                                         const TrackEntry& row) {
+    if (!row.artist.empty()) return {row.artist, row.name};
     const std::string artist = kyLowerAscii(info.artist);
     const size_t sep = row.name.find(" / ");
     if ((artist == "various" || artist == "various artists") && sep != std::string::npos)
@@ -86,9 +119,16 @@ bool readWholeFile(const std::string& path, std::string& text) {
     return static_cast<std::streamsize>(text.size()) <= kMaxNamesFileBytes;
 }
 
+std::string matchesText(const std::vector<DiscMatch>& matches) {
+    std::string text;
+    for (size_t i = 0; i < matches.size(); ++i)
+        text += "  " + std::to_string(i + 1) + "  " + choiceLine(matches[i]) + "\n";
+    return text;
+}
+
 // Asks on the terminal which of several matches is the disc: the index, or -1.
-int promptForMatch(const std::vector<FreedbMatch>& matches, bool exact) {
-    std::fprintf(stderr, "%s\n%s\n", kChoiceCaption, choicePrompt(exact));
+int promptForMatch(const std::vector<DiscMatch>& matches, bool exact) {
+    std::fprintf(stderr, "%s\n%s\n", kChoiceCaption, choicePrompt(matches.front().source, exact));
     for (size_t i = 0; i < matches.size(); ++i)
         std::fprintf(stderr, "%4zu  %s\n", i + 1, choiceLine(matches[i]).c_str());
     std::fprintf(stderr, "Number of your disc (Enter for none): ");
@@ -101,34 +141,81 @@ int promptForMatch(const std::vector<FreedbMatch>& matches, bool exact) {
     return static_cast<int>(n - 1);
 }
 
-// What a look-up says on stderr beyond its result.
-void reportLookup(const DiscLookupResult& r) {
-    using Outcome = DiscLookupResult::Outcome;
-    if (!r.detail.empty() && r.outcome != Outcome::Cancelled)
-        std::fprintf(stderr, "%s\n(%s)\n", kLookupFailed, r.detail.c_str());
-    else if (r.matches.empty() && r.outcome != Outcome::Cancelled)
-        std::fprintf(stderr, "%s\n", kLookupNoMatch);
-    if (r.outcome == Outcome::Found && r.source != "gnudb")
-        std::fprintf(stderr, "Names from %s.\n", r.source.c_str());
+const char* stateText(DatabaseReport::State state) {
+    switch (state) {
+    case DatabaseReport::State::Matched:
+        return "matches";
+    case DatabaseReport::State::NoMatch:
+        return "no match";
+    case DatabaseReport::State::Failed:
+        return "failed";
+    }
+    return "";
 }
 
 struct CliLookup {
     DiscLookupResult result;
     bool matchOutOfRange = false;
+    bool gnudbSkipped = false; // in the order, but no address to ask it with
+    std::string coverProblem;  // why no front cover came, when one was wanted
 };
 
-// The look-up as the command line runs it: --match or a question on the terminal chooses
-// among several matches; without names from gnudb the records kept from earlier look-ups
-// and cdplayer.ini are asked; a record read from gnudb is kept for later.
-CliLookup runLookup(const CliArguments& args, const RipSettings& settings, const CliFreedbRun& run,
-                    const kyDiscToc& toc, DiscInfo& info, bool mayAsk) {
+// What a look-up says on stderr beyond its result.
+void reportLookup(const CliLookup& lookup) {
+    using Outcome = DiscLookupResult::Outcome;
+    const DiscLookupResult& r = lookup.result;
+    if (r.outcome == Outcome::Cancelled) return;
+    for (const DatabaseReport& d : r.reports) {
+        const bool mb = d.source == LookupSource::MusicBrainz;
+        if (d.state == DatabaseReport::State::Failed)
+            std::fprintf(stderr, "%s\n(%s)\n", mb ? kMusicBrainzFailed : kLookupFailed,
+                         d.detail.c_str());
+        else if (d.state == DatabaseReport::State::NoMatch)
+            std::fprintf(stderr, "%s\n", mb ? kMusicBrainzNoMatch : kLookupNoMatch);
+    }
+    if (lookup.gnudbSkipped)
+        std::fprintf(stderr, "gnudb was not asked: it answers only requests that carry your "
+                             "e-mail address (give it once with --email ADDRESS).\n");
+    if (r.outcome == Outcome::Found &&
+        (r.origin == LookupSource::Local || r.origin == LookupSource::CdText))
+        std::fprintf(stderr, "Names from %s.\n", r.source.c_str());
+    if (!lookup.coverProblem.empty())
+        std::fprintf(stderr, "No front cover: %s\n", lookup.coverProblem.c_str());
+}
+
+// The look-up as the command line runs it: the databases in the order of the settings;
+// --match or a question on the terminal chooses among several matches; without names
+// from them the records kept from earlier look-ups and cdplayer.ini are asked; a record
+// read from gnudb is kept for later. With `cover`, a MusicBrainz release's front cover is
+// fetched too.
+CliLookup runLookup(const RipSettings& settings, const CliFreedbRun& run, const CliArguments& args,
+                    const kyDiscToc& toc, DiscInfo& info, bool mayAsk, bool everyDatabase,
+                    bool cover) {
     CliLookup out;
-    FreedbClient client(settings.szDBServer, settings.szDBProxy, settings.szDBEmail);
-    client.timeouts = run.timeouts;
-    client.keepGoing = [] { return !TerminalFrontend::interrupted.load(); };
+    const std::vector<LookupSource> order = lookupOrder(settings);
+    const auto keepGoing = [] { return !TerminalFrontend::interrupted.load(); };
+    FreedbClient gnudb(settings.szDBServer, settings.szDBProxy, settings.szDBEmail);
+    gnudb.timeouts = run.timeouts;
+    gnudb.keepGoing = keepGoing;
+    const std::string proxy = kySingleByteToUtf8(settings.szDBProxy);
+    MusicBrainzClient musicBrainz(settings.szMusicBrainzServer, proxy);
+    musicBrainz.timeouts = run.timeouts;
+    musicBrainz.keepGoing = keepGoing;
+
     const LookupCache cache;
     DiscLookupOptions options;
     options.force = true;
+    options.order = order;
+    options.everyDatabase = everyDatabase;
+    options.releaseId = run.releaseId;
+    if (asks(order, LookupSource::MusicBrainz) || !run.releaseId.empty())
+        options.musicBrainz = &musicBrainz;
+    if (asks(order, LookupSource::Gnudb)) {
+        if (usableEmail(settings.szDBEmail))
+            options.gnudb = &gnudb;
+        else
+            out.gnudbSkipped = run.releaseId.empty();
+    }
     options.stores = {
         {"an earlier look-up",
          [&cache](DiscInfo& i, const kyDiscToc& t) { return cache.load(i, t); }},
@@ -136,7 +223,7 @@ CliLookup runLookup(const CliArguments& args, const RipSettings& settings, const
     };
     long wanted = 0;
     if (auto m = args.get("--match"); m && parseInteger(*m, 1, 1000, wanted)) {
-        options.choose = [&out, wanted](const std::vector<FreedbMatch>& matches, bool) {
+        options.choose = [&out, wanted](const std::vector<DiscMatch>& matches, bool) {
             if (static_cast<size_t>(wanted) > matches.size()) {
                 out.matchOutOfRange = true;
                 return -1;
@@ -148,9 +235,20 @@ CliLookup runLookup(const CliArguments& args, const RipSettings& settings, const
     }
     {
         InterruptGuard guard;
-        out.result = lookUpDisc(client, toc, info, options);
+        out.result = lookUpDisc(toc, info, options);
+        const bool fromRelease = out.result.outcome == DiscLookupResult::Outcome::Found &&
+                                 out.result.origin == LookupSource::MusicBrainz;
+        if (cover && fromRelease) {
+            CoverImage image;
+            if (fetchFrontCover(musicBrainz, settings.szCoverArtServer, info.release.releaseId,
+                                image))
+                info.cover = std::make_shared<const CoverImage>(std::move(image));
+            else if (musicBrainz.lastFailure() != MusicBrainzFailure::Cancelled)
+                out.coverProblem = musicBrainz.lastError();
+        }
     }
-    if (out.result.outcome == DiscLookupResult::Outcome::Found && out.result.source == "gnudb") {
+    if (out.result.outcome == DiscLookupResult::Outcome::Found &&
+        out.result.origin == LookupSource::Gnudb) {
         std::string error;
         if (!cache.store(info, toc, error))
             std::fprintf(stderr, "dskr-cli: the record was not kept: %s\n", error.c_str());
@@ -158,18 +256,63 @@ CliLookup runLookup(const CliArguments& args, const RipSettings& settings, const
     return out;
 }
 
-std::string matchesText(const std::vector<FreedbMatch>& matches) {
-    std::string text;
-    for (size_t i = 0; i < matches.size(); ++i)
-        text += "  " + std::to_string(i + 1) + "  " + choiceLine(matches[i]) + "\n";
-    return text;
+void writeMatchJson(JsonWriter& json, const DiscMatch& m) {
+    json.beginObject().key("source").value(lookupSourceName(m.source));
+    if (!m.release) {
+        json.key("category")
+            .value(categoryName(m.freedb.category) ? categoryName(m.freedb.category) : "")
+            .key("id")
+            .value(m.freedb.discId)
+            .key("artist")
+            .value(m.artist())
+            .key("title")
+            .value(m.title())
+            .endObject();
+        return;
+    }
+    const MusicBrainzRelease& r = *m.release;
+    const MusicBrainzMedium* medium =
+        m.medium >= 0 && static_cast<size_t>(m.medium) < r.media.size() ? &r.media[m.medium]
+                                                                        : nullptr;
+    const MusicBrainzLabel label = r.labels.empty() ? MusicBrainzLabel{} : r.labels.front();
+    json.key("id")
+        .value(r.id)
+        .key("artist")
+        .value(r.artist.text)
+        .key("title")
+        .value(r.title)
+        .key("exact")
+        .value(m.exact)
+        .key("date")
+        .value(r.date)
+        .key("country")
+        .value(r.country)
+        .key("label")
+        .value(label.name)
+        .key("catalog_number")
+        .value(label.catalogNumber)
+        .key("barcode")
+        .value(r.barcode)
+        .key("status")
+        .value(r.status)
+        .key("disambiguation")
+        .value(r.disambiguation)
+        .key("format")
+        .value(medium ? medium->format : "")
+        .key("disc_number")
+        .value(medium ? (medium->position > 0 ? medium->position : m.medium + 1) : 0)
+        .key("disc_total")
+        .value(static_cast<int64_t>(r.media.size()))
+        .key("release_group_id")
+        .value(r.releaseGroupId)
+        .endObject();
 }
 
-void writeRecordJson(JsonWriter& json, const DiscInfo& info, const std::string& source) {
-    json.beginObject()
-        .key("source")
-        .value(source)
-        .key("category")
+void writeRecordJson(JsonWriter& json, const DiscInfo& info, const DiscLookupResult& r) {
+    const bool store = r.origin == LookupSource::Local || r.origin == LookupSource::CdText;
+    json.beginObject().key("source").value(lookupSourceName(r.origin));
+    if (store) json.key("store").value(r.source);
+    json.key("category")
         .value(categoryName(info.category) ? categoryName(info.category) : "")
         .key("revision")
         .value(info.revision)
@@ -182,7 +325,41 @@ void writeRecordJson(JsonWriter& json, const DiscInfo& info, const std::string& 
         json.value(info.year);
     else
         json.null();
-    json.key("genre").value(info.genre).key("tracks").beginArray();
+    json.key("genre").value(info.genre).key("release");
+    const DiscRelease& d = info.release;
+    if (d.empty()) {
+        json.null();
+    } else {
+        json.beginObject()
+            .key("id")
+            .value(d.releaseId)
+            .key("release_group_id")
+            .value(d.releaseGroupId)
+            .key("artist_ids")
+            .value(d.artistIds)
+            .key("disc_id")
+            .value(d.discId)
+            .key("date")
+            .value(d.date)
+            .key("original_date")
+            .value(d.originalDate)
+            .key("country")
+            .value(d.country)
+            .key("label")
+            .value(d.label)
+            .key("catalog_number")
+            .value(d.catalogNumber)
+            .key("barcode")
+            .value(d.barcode)
+            .key("format")
+            .value(d.format)
+            .key("disc_number")
+            .value(d.discNumber)
+            .key("disc_total")
+            .value(d.discTotal)
+            .endObject();
+    }
+    json.key("tracks").beginArray();
     for (const TrackEntry& row : info.tracks) {
         const auto [artist, title] = trackArtistAndTitle(info, row);
         json.beginObject()
@@ -191,8 +368,17 @@ void writeRecordJson(JsonWriter& json, const DiscInfo& info, const std::string& 
             .key("title")
             .value(title)
             .key("artist")
-            .value(artist)
-            .endObject();
+            .value(artist);
+        if (!d.empty())
+            json.key("artist_ids")
+                .value(row.artistIds)
+                .key("recording_id")
+                .value(row.recordingId)
+                .key("track_id")
+                .value(row.trackId)
+                .key("isrc")
+                .value(row.isrc);
+        json.endObject();
     }
     json.endArray().endObject();
 }
@@ -201,18 +387,28 @@ void printRecord(const DiscInfo& info, const std::string& source) {
     const char* category = categoryName(info.category);
     std::printf("names (%s%s%s", source.c_str(), category ? ", " : "", category ? category : "");
     if (info.revision >= 0) std::printf(", revision %d", info.revision);
+    if (!info.release.empty()) std::printf(", release %s", info.release.releaseId.c_str());
     std::printf("):\n  %s / %s", info.artist.c_str(), info.title.c_str());
-    if (info.year > 0 || !info.genre.empty()) {
+    const std::string when = info.release.date.empty()
+                                 ? (info.year > 0 ? std::to_string(info.year) : std::string())
+                                 : info.release.date;
+    if (!when.empty() || !info.genre.empty()) {
         std::printf(" (");
-        if (info.year > 0) std::printf("%d%s", info.year, info.genre.empty() ? "" : ", ");
+        if (!when.empty()) std::printf("%s%s", when.c_str(), info.genre.empty() ? "" : ", ");
         std::printf("%s)", info.genre.c_str());
     }
+    if (info.release.discTotal > 1)
+        std::printf(", disc %d of %d", info.release.discNumber, info.release.discTotal);
     std::printf("\n");
-    for (const TrackEntry& row : info.tracks)
-        std::printf("  %3d  %s\n", row.number, row.name.c_str());
+    for (const TrackEntry& row : info.tracks) {
+        std::printf("  %3d  %s", row.number, row.name.c_str());
+        if (!row.artist.empty() && row.artist != info.artist)
+            std::printf("  (%s)", row.artist.c_str());
+        std::printf("\n");
+    }
 }
 
-// The stored settings with this run's freedb options applied; false with a usage message.
+// The stored settings with this run's look-up options applied; false with a usage message.
 bool loadFreedbRun(const CliArguments& args, RipSettings& settings, CliFreedbRun& run,
                    std::string& error) {
     loadStoredSettings(settings);
@@ -227,6 +423,20 @@ bool openDisc(const CliArguments& args, const RipSettings& settings, CliDisc& di
     return false;
 }
 
+// Checks a server option and stores its text in `field`.
+bool serverOption(const CliArguments& args, const char* option, const char* what,
+                  const char* scheme, std::string& field, std::string& error) {
+    auto v = args.get(option);
+    if (!v) return true;
+    std::string url;
+    if (!kyHttpServerUrl(*v, what, scheme, url, error) || v->size() > 255) {
+        error = std::string(option) + " takes a host name, host:port or " + scheme + "host:port";
+        return false;
+    }
+    field = trimmed(*v);
+    return true;
+}
+
 } // namespace
 
 bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& run,
@@ -239,10 +449,16 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
         }
         s.szDBServer = trimmed(*v);
     }
-    if (args.has("--proxy") && args.has("--no-proxy")) {
-        error = "choose --proxy or --no-proxy";
+    if (!serverOption(args, "--mb-server", "the MusicBrainz server", "https://",
+                      s.szMusicBrainzServer, error) ||
+        !serverOption(args, "--cover-art-server", "the Cover Art Archive server", "https://",
+                      s.szCoverArtServer, error))
         return false;
-    }
+    for (auto [yes, no] : {std::pair{"--proxy", "--no-proxy"}, {"--cover-art", "--no-cover-art"}})
+        if (args.has(yes) && args.has(no)) {
+            error = std::string("choose ") + yes + " or " + no;
+            return false;
+        }
     if (auto v = args.get("--proxy")) {
         const std::string proxy = trimmed(*v);
         if (proxy.empty() || proxy.find_first_of(" \t") != std::string::npos ||
@@ -269,6 +485,27 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
             return false;
         }
         run.timeouts = kyHttpTimeouts::Total(static_cast<long>(seconds * 1000 + 0.5));
+    }
+    if (auto v = args.get("--lookup-order")) {
+        std::vector<LookupSource> order;
+        if (!parseLookupOrder(*v, order, error)) {
+            error = "--lookup-order: " + error;
+            return false;
+        }
+        s.szLookupOrder = lookupOrderText(order);
+    }
+    if (args.has("--cover-art")) s.bFetchCoverArt = true;
+    if (args.has("--no-cover-art")) s.bFetchCoverArt = false;
+    if (auto v = args.get("--release")) {
+        std::string id = kyLowerAscii(trimmed(*v));
+        // A release's page address names it as well.
+        if (const size_t slash = id.rfind("/release/"); slash != std::string::npos)
+            id = id.substr(slash + 9, 36);
+        if (!isMusicBrainzId(id)) {
+            error = "--release takes a MusicBrainz release id (8-4-4-4-12 hexadecimal digits)";
+            return false;
+        }
+        run.releaseId = id;
     }
     return true;
 }
@@ -300,29 +537,36 @@ bool ensureEmail(RipSettings& settings, const CliFreedbRun& run, std::string& er
 }
 
 int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreedbRun& run,
-                 const kyDiscToc& toc, bool demo, DiscInfo& info, std::string& message) {
+                 const kyDiscToc& toc, bool demo, bool image, DiscInfo& info,
+                 std::string& message) {
     if (args.has("--lookup") && args.has("--no-lookup")) {
         message = "choose --lookup or --no-lookup";
         return kExitUsage;
     }
     long n;
-    if (auto m = args.get("--match")) {
-        if (args.has("--no-lookup")) {
-            message = "--match chooses among looked-up discs: drop --no-lookup";
+    for (const char* chooser : {"--match", "--release"})
+        if (args.has(chooser) && args.has("--no-lookup")) {
+            message = std::string(chooser) + " chooses the disc's names: drop --no-lookup";
             return kExitUsage;
         }
-        if (!parseInteger(*m, 1, 1000, n)) {
-            message = "--match takes the number of a match (1, 2, ...)";
-            return kExitUsage;
-        }
+    if (auto m = args.get("--match"); m && !parseInteger(*m, 1, 1000, n)) {
+        message = "--match takes the number of a match (1, 2, ...)";
+        return kExitUsage;
     }
-    const bool wanted = args.has("--lookup") || args.has("--match") ||
-                        (!args.has("--no-lookup") && !settings.szDBEmail.empty() && !demo);
+    const std::vector<LookupSource> order = lookupOrder(settings);
+    const bool unbidden = !args.has("--no-lookup") && !demo &&
+                          ((asks(order, LookupSource::MusicBrainz) && !image) ||
+                           (asks(order, LookupSource::Gnudb) && !settings.szDBEmail.empty()));
+    const bool wanted =
+        args.has("--lookup") || args.has("--match") || !run.releaseId.empty() || unbidden;
     if (!wanted) return kExitOk;
-    if (!ensureEmail(settings, run, message)) return kExitFailure;
+    if (run.emailGiven) storeEmail(settings.szDBEmail);
+    if (run.releaseId.empty() && gnudbNeedsAddress(order) && !ensureEmail(settings, run, message))
+        return kExitFailure;
 
     DiscInfo looked;
-    const CliLookup lookup = runLookup(args, settings, run, toc, looked, interactive());
+    const CliLookup lookup =
+        runLookup(settings, run, args, toc, looked, interactive(), false, settings.bFetchCoverArt);
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange) {
@@ -340,7 +584,12 @@ int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreed
                   matchesText(r.matches);
         return kExitFailure;
     }
-    reportLookup(r);
+    reportLookup(lookup);
+    // A release asked for by its id that cannot be had is no rip of the user's choosing.
+    if (!run.releaseId.empty() && r.outcome != Outcome::Found) {
+        message = "cannot name the disc from release " + run.releaseId + ": " + r.detail;
+        return kExitFailure;
+    }
     if (r.outcome != Outcome::Found) return kExitOk;
     info.discId = looked.discId;
     info.revision = looked.revision;
@@ -350,11 +599,20 @@ int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreed
     info.extended = looked.extended;
     info.category = looked.category;
     info.year = looked.year;
-    for (size_t i = 0; i < info.tracks.size() && i < looked.tracks.size(); ++i)
-        if (info.tracks[i].number == looked.tracks[i].number) {
-            info.tracks[i].name = looked.tracks[i].name;
-            info.tracks[i].extended = looked.tracks[i].extended;
-        }
+    info.release = looked.release;
+    info.cover = looked.cover;
+    for (size_t i = 0; i < info.tracks.size() && i < looked.tracks.size(); ++i) {
+        TrackEntry& row = info.tracks[i];
+        const TrackEntry& from = looked.tracks[i];
+        if (row.number != from.number) continue;
+        row.name = from.name;
+        row.extended = from.extended;
+        row.artist = from.artist;
+        row.artistIds = from.artistIds;
+        row.recordingId = from.recordingId;
+        row.trackId = from.trackId;
+        row.isrc = from.isrc;
+    }
     std::fprintf(stderr, "Names: %s / %s\n", info.artist.c_str(), info.title.c_str());
     return kExitOk;
 }
@@ -374,52 +632,77 @@ int commandLookup(const CliArguments& args) {
     int code = kExitOk;
     if (!openDisc(args, settings, disc, code)) return code;
     const kyDiscToc& toc = disc.reader->Toc();
-    if (!ensureEmail(settings, run, error)) return failure(error);
+    const std::vector<LookupSource> order = lookupOrder(settings);
+    if (run.emailGiven) storeEmail(settings.szDBEmail);
+    if (run.releaseId.empty() && gnudbNeedsAddress(order) && !ensureEmail(settings, run, error))
+        return failure(error);
     if (args.has("--save")) {
         RipSettings stored;
         loadSettings(stored);
         stored.szDBServer = settings.szDBServer;
         stored.szDBProxy = settings.szDBProxy;
+        stored.szMusicBrainzServer = settings.szMusicBrainzServer;
+        stored.szLookupOrder = settings.szLookupOrder;
         if (!saveSettings(stored))
             std::fprintf(stderr, "dskr-cli: the settings could not be saved\n");
     }
 
     DiscInfo info;
-    const CliLookup lookup = runLookup(args, settings, run, toc, info, interactive() && !json);
+    const CliLookup lookup =
+        runLookup(settings, run, args, toc, info, interactive() && !json, true, false);
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange)
         return usageError("--match " + *args.get("--match") + ": the look-up found " +
                           std::to_string(r.matches.size()) + " discs");
     if (r.outcome == Outcome::Cancelled) return kExitCancelled;
-    reportLookup(r);
+    reportLookup(lookup);
     const bool found = r.outcome == Outcome::Found;
     const bool failed = r.outcome == Outcome::Failed;
     if (r.outcome == Outcome::Choose)
         std::fprintf(stderr, "Several discs match: choose yours with --match N.\n");
 
     const std::string id = discIdQueryText(toc).substr(0, 8);
+    const std::string mbId = musicBrainzDiscId(toc);
     if (json) {
         JsonWriter out;
-        out.beginObject().key("disc_id").value(id).key("matches").beginArray();
-        for (const FreedbMatch& m : r.matches) {
-            const auto [artist, title] = splitTitleLine(m.title);
+        out.beginObject()
+            .key("disc_id")
+            .value(id)
+            .key("musicbrainz_id")
+            .value(mbId)
+            .key("matches")
+            .beginArray();
+        for (const DiscMatch& m : r.matches) writeMatchJson(out, m);
+        // Names from a local store or the CD-Text are listed like a match of theirs.
+        if (found && (r.origin == LookupSource::Local || r.origin == LookupSource::CdText))
             out.beginObject()
                 .key("source")
-                .value("gnudb")
-                .key("category")
-                .value(categoryName(m.category) ? categoryName(m.category) : "")
-                .key("id")
-                .value(m.discId)
+                .value(lookupSourceName(r.origin))
+                .key("store")
+                .value(r.source)
                 .key("artist")
-                .value(artist)
+                .value(info.artist)
                 .key("title")
-                .value(title)
+                .value(info.title)
                 .endObject();
+        out.endArray().key("databases").beginArray();
+        for (const DatabaseReport& d : r.reports) {
+            out.beginObject()
+                .key("source")
+                .value(lookupSourceName(d.source))
+                .key("result")
+                .value(stateText(d.state))
+                .key("error");
+            if (d.state == DatabaseReport::State::Failed)
+                out.value(d.detail);
+            else
+                out.null();
+            out.endObject();
         }
         out.endArray().key("record");
         if (found)
-            writeRecordJson(out, info, r.source);
+            writeRecordJson(out, info, r);
         else
             out.null();
         out.key("error");
@@ -431,9 +714,19 @@ int commandLookup(const CliArguments& args) {
         std::printf("%s\n", out.str().c_str());
     } else {
         std::printf("disc id %s\n", id.c_str());
-        if (!r.matches.empty())
-            std::printf("gnudb: %zu match%s\n%s", r.matches.size(),
-                        r.matches.size() == 1 ? "" : "es", matchesText(r.matches).c_str());
+        if (!mbId.empty()) std::printf("musicbrainz id %s\n", mbId.c_str());
+        for (LookupSource source : {LookupSource::MusicBrainz, LookupSource::Gnudb}) {
+            std::string lines;
+            size_t count = 0;
+            for (size_t i = 0; i < r.matches.size(); ++i)
+                if (r.matches[i].source == source) {
+                    lines += "  " + std::to_string(i + 1) + "  " + choiceLine(r.matches[i]) + "\n";
+                    ++count;
+                }
+            if (count)
+                std::printf("%s: %zu match%s\n%s", lookupSourceName(source), count,
+                            count == 1 ? "" : "es", lines.c_str());
+        }
         if (found) printRecord(info, r.source);
     }
     return failed ? kExitFailure : kExitOk;

@@ -15,11 +15,13 @@ const char* kUsage =
     "Commands:\n"
     "  drives [--json]                 list the CD drives (real, then virtual)\n"
     "  formats [--json]                list the formats DskR writes\n"
-    "  toc [DRIVE] [--json]            show the disc's table of contents and freedb id\n"
+    "  toc [DRIVE] [--json]            show the disc's table of contents, freedb and\n"
+    "                                  MusicBrainz ids\n"
     "  rip [DRIVE] [OPTIONS]           rip the selected tracks to files\n"
     "  convert IN OUT [OPTIONS]        convert one audio file to another\n"
     "  analyze FILE... [--json]        peak, ReplayGain and EBU R 128 loudness of files\n"
-    "  lookup [DRIVE] [--json]         the disc's names from gnudb (--match N chooses)\n"
+    "  lookup [DRIVE] [--json]         the disc's names from MusicBrainz and gnudb\n"
+    "                                  (--match N or --release MBID chooses)\n"
     "  submit [DRIVE] --category NAME  send the disc's names to gnudb (--names FILE,\n"
     "                                  else the last look-up; --yes skips the question)\n"
     "  info FILE... [--json]           format, length and tags of audio files\n"
@@ -46,11 +48,15 @@ const char* kUsage =
     "  --continue-on-errors | --no-continue-on-errors\n"
     "                                  fill a sector that never reads with silence and go\n"
     "                                  on (the file is then \"suspect\")\n"
-    "  --lookup | --no-lookup          names from gnudb (on when an e-mail address is set)\n"
+    "  --lookup | --no-lookup          look the disc's names up (on for a drive, and for an\n"
+    "                                  image once an e-mail address is set)\n"
     "  --match N                       the Nth of several matching discs\n"
     "  --id3v2 | --no-id3v2  --id3v1 | --no-id3v1  --ape-tag | --no-ape-tag\n"
     "                                  tags of MP3, MP2 and AAC files (MP3: ID3v2 and ID3v1;\n"
     "                                  MP2: ID3v1; AAC: none, by default)\n"
+    "  --release MBID                  the names of this MusicBrainz release\n"
+    "  --cover-art | --no-cover-art    the release's front cover as cover.jpg beside the\n"
+    "                                  files, and in them (on by default)\n"
     "\n"
     "FORMATS: --format takes a name from 'dskr-cli formats', an extension, or one of\n"
     "  wav, bwf, mp3, mp2, aac (MPEG-4 AAC Low Complexity)\n"
@@ -67,7 +73,10 @@ const char* kUsage =
     "  --album-gain | --no-album-gain  one ReplayGain for all files of the rip\n"
     "  --never-clip | --allow-clip     never raise the peak above full scale\n"
     "\n"
-    "GNUDB (lookup, submit, rip):\n"
+    "DISC NAMES (lookup, rip; submit takes the gnudb ones):\n"
+    "  --lookup-order LIST             the sources in order (musicbrainz,gnudb,local,cdtext)\n"
+    "  --mb-server URL                 the MusicBrainz server (https://musicbrainz.org)\n"
+    "  --cover-art-server URL          the Cover Art Archive (https://coverartarchive.org)\n"
     "  --email ADDRESS                 your address, which gnudb requires (it is stored)\n"
     "  --server URL  --proxy URL | --no-proxy  --timeout SECONDS (default 30)\n"
     "\n"
@@ -160,7 +169,7 @@ int main(int argc, char** argv) {
         {"analyze", {{{"--json", false}}, commandAnalyze}},
         {"lookup",
          {with(with({{"--json", false}, {"--match", true}, {"--save", false}}, kDriveOptions),
-               kFreedbOptions),
+               kLookupOptions),
           commandLookup}},
         {"submit",
          {with(with({{"--json", false}, {"--category", true}, {"--names", true}, {"--yes", false}},

@@ -109,7 +109,8 @@ int commandRip(const CliArguments& args) {
     DiscInfo info;
     info.makeRows(disc.reader->Toc());
     if (disc.image) applyDemoRecord(*disc.image, info);
-    if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo, info, error);
+    if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo,
+                                disc.image != nullptr, info, error);
         code != kExitOk)
         return code == kExitUsage       ? usageError(error)
                : code == kExitCancelled ? code

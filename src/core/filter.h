@@ -69,7 +69,7 @@ protected:
     kySinkFilter* m_downstream = nullptr;
 };
 
-// A source with an identity: its stream format, a skipped-frame count and 31 properties.
+// A source with an identity: its stream format, a skipped-frame count and its properties.
 class kySourceFilter2 : public kySourceFilter {
 public:
     explicit kySourceFilter2(const char* name) : kySourceFilter(name) {

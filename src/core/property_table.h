@@ -29,9 +29,31 @@ enum kyPropertySlot : uint32_t {
     KYPROP_LOUDNESS = 25,
     KYPROP_PEAK = 27,
     KYPROP_ISRC = 28,
+
+    // Beyond the 31 slots every source has had: what a disc database (MusicBrainz) says of
+    // a release and its tracks, and the cover to embed. Texts as the tag fields hold them;
+    // where several ids go into one slot they are separated by "/". The tag module maps
+    // each to the usual field of every tag kind.
+    KYPROP_ALBUM_ARTIST = 31,
+    KYPROP_DISC_NUMBER = 32, // decimal
+    KYPROP_DISC_TOTAL = 33,  // decimal: discs in the release
+    KYPROP_DATE = 34,        // release date "YYYY", "YYYY-MM" or "YYYY-MM-DD"
+    KYPROP_ORIGINAL_DATE = 35,
+    KYPROP_MB_RELEASE_ID = 36,       // "MusicBrainz Album Id"
+    KYPROP_MB_RELEASE_GROUP_ID = 37, // "MusicBrainz Release Group Id"
+    KYPROP_MB_RECORDING_ID = 38,     // "MusicBrainz Track Id" (ID3v2 UFID)
+    KYPROP_MB_TRACK_ID = 39,         // "MusicBrainz Release Track Id"
+    KYPROP_MB_ARTIST_ID = 40,        // "MusicBrainz Artist Id"
+    KYPROP_MB_ALBUM_ARTIST_ID = 41,  // "MusicBrainz Album Artist Id"
+    KYPROP_MB_DISC_ID = 42,          // "MusicBrainz Disc Id"
+    KYPROP_RELEASE_COUNTRY = 43,
+    KYPROP_CATALOG_NUMBER = 44,
+    KYPROP_BARCODE = 45,
+    KYPROP_MEDIA = 46,      // the disc's format: "CD", "Enhanced CD", ...
+    KYPROP_COVER_FILE = 47, // path of the front cover image (JPEG) to embed
 };
 
-constexpr uint32_t KY_SOURCE_PROPERTY_SLOTS = 31;
+constexpr uint32_t KY_SOURCE_PROPERTY_SLOTS = 48;
 constexpr uint32_t KY_WRITER_PROPERTY_SLOTS = 3;
 
 // A short lower-case name of a slot for people and for JSON ("title", "track_number",

@@ -13,6 +13,7 @@
 #include "job/output_naming.h"
 #include "job/playlist.h"
 #include "job/processing_stages.h"
+#include "job/release_tags.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -163,6 +164,7 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
     std::string genre = m_disc.genreText();
     if (!genre.empty()) props.setUtf8(KYPROP_GENRE, genre);
     if (a.number >= 0) props.setUtf8(KYPROP_TRACK_NUMBER, std::to_string(a.number));
+    kySetReleaseProperties(props, m_disc, first, last, m_cover.embedFile());
     return KY_OK;
 }
 
@@ -584,6 +586,8 @@ void kyBatchRunner::Run() {
 
     const bool album = kyAlbumNormalization(m_settings);
     std::vector<AlbumEntry> albumFiles(album ? groups.size() : 0);
+    // A cover that cannot be kept for the writers only costs the embedded picture.
+    if (!m_cover.begin(m_disc)) m_cover.end();
 
     for (size_t g = 0; g < groups.size() && m_result.fileIndex < m_result.fileCount; ++g) {
         if (!m_running || !m_result.refused.empty()) break;
@@ -671,6 +675,10 @@ void kyBatchRunner::Run() {
     }
 
     if (album) writeAlbum(groups, albumFiles, playlist, outDir);
+    for (const FileRecord& r : m_result.records)
+        if (r.outcome == FileOutcome::Ok || r.outcome == FileOutcome::Skipped)
+            m_cover.addBeside(r.path);
+    m_cover.end();
 
     const bool cancelled = m_result.cancelled;
     m_frontend.setTrackLabel(cancelled ? "  Batch cancelled." : "  Done!");

@@ -31,6 +31,7 @@
 #include "core/error.h"
 #include "job/file_record.h"
 #include "job/output_file.h"
+#include "job/release_tags.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
@@ -169,6 +170,7 @@ private:
     kyError m_shownError = KY_OK;
     std::string m_shownDetail;
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
+    kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

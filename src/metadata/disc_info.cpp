@@ -36,10 +36,10 @@ int categoryIndex(std::string_view name) {
     return -1;
 }
 
-std::string defaultTrackName(int32_t number, bool data, uint32_t lengthFrames) {
+std::string defaultTrackName(int32_t number, bool data, uint32_t lengthSectors) {
     if (data && number == 1) {
-        if (lengthFrames <= kLargestCdFrames) return "Data CD";
-        if (lengthFrames <= kLargestDvdFrames) return "Data DVD";
+        if (lengthSectors <= kLargestCdFrames) return "Data CD";
+        if (lengthSectors <= kLargestDvdFrames) return "Data DVD";
         return "Data BD";
     }
     std::string name = data ? "Data " : "Track ";
@@ -58,6 +58,8 @@ void DiscInfo::clear() {
     category = -1;
     year = 0;
     revision = -1;
+    release = DiscRelease{};
+    cover.reset();
 }
 
 void DiscInfo::makeRows(const kyDiscToc& toc) {
@@ -73,7 +75,8 @@ void DiscInfo::makeRows(const kyDiscToc& toc) {
         row.data = e.data != 0;
         row.preEmphasis = e.preEmphasis != 0;
         row.selected = !row.data;
-        row.name = defaultTrackName(row.number, row.data, row.length);
+        // The size of a data track 1 tells the medium: measured in sectors.
+        row.name = defaultTrackName(row.number, row.data, e.length);
         tracks.push_back(std::move(row));
     }
 }

@@ -5,6 +5,7 @@
 #include "cd/disc_toc.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,40 @@ struct TrackEntry {
     bool data = false;
     bool preEmphasis = false;
     bool selected = false;
+
+    // From a MusicBrainz release; empty otherwise.
+    // (Initialised, so that rows written as {number, start, ...} need not name them.)
+    std::string artist{};    // the track's own artist credit (empty: the disc's artist)
+    std::string artistIds{}; // MusicBrainz ids of the track's artists, "/" between them
+    std::string recordingId{};
+    std::string trackId{}; // the track on the release (a recording may be on many)
+    std::string isrc{};
+};
+
+// What a MusicBrainz release adds to the disc record. All empty when the names came from
+// elsewhere.
+struct DiscRelease {
+    std::string releaseId;
+    std::string releaseGroupId;
+    std::string artistIds;    // the album artists' ids, "/" between them
+    std::string discId;       // the MusicBrainz disc id of the disc the names belong to
+    std::string date;         // "YYYY", "YYYY-MM" or "YYYY-MM-DD"
+    std::string originalDate; // the release group's first release
+    std::string country;
+    std::string label;
+    std::string catalogNumber;
+    std::string barcode;
+    std::string format;     // of the disc ("CD", "Enhanced CD", ...)
+    int32_t discNumber = 0; // this disc's position in the release, 0 when unknown
+    int32_t discTotal = 0;  // discs in the release, 0 when unknown
+
+    bool empty() const { return releaseId.empty(); }
+};
+
+// A front cover image, shared by the copies of a record.
+struct CoverImage {
+    std::string bytes;
+    std::string mimeType; // "image/jpeg"
 };
 
 // The freedb categories in their fixed order, with the names shown for them.
@@ -32,8 +67,9 @@ const char* categoryDisplayName(int index);
 int categoryIndex(std::string_view name);
 
 // The name a row gets when it is made from the table of contents: "Track 07", "Data 02",
-// and for a data track 1 "Data CD", "Data DVD" or "Data BD" by its length in frames.
-std::string defaultTrackName(int32_t number, bool data, uint32_t lengthFrames);
+// and for a data track 1 "Data CD", "Data DVD" or "Data BD" by its length in CD frames
+// (sectors).
+std::string defaultTrackName(int32_t number, bool data, uint32_t lengthSectors);
 
 struct DiscInfo {
     std::string discId;    // DISCID, at most 10 characters
@@ -45,8 +81,11 @@ struct DiscInfo {
     int category = -1;    // index into the category table, -1 for none
     int32_t year = 0;     // below 1: no year
     std::vector<TrackEntry> tracks;
+    DiscRelease release{};                     // when the names come from MusicBrainz
+    std::shared_ptr<const CoverImage> cover{}; // the release's front cover, when fetched
 
-    // Empties the texts, the disc id, category and year; revision -1. The rows stay.
+    // Empties the texts, the disc id, category, year and release; revision -1. The rows
+    // stay.
     void clear();
     // One row per track of `toc` from the first to the last, replacing every row.
     void makeRows(const kyDiscToc& toc);

@@ -144,32 +144,7 @@ void failAnswer(FreedbClient& client, std::string_view answer, const std::string
 } // namespace
 
 bool freedbServerUrl(std::string_view server, std::string& url, std::string& error) {
-    while (!server.empty() && server.front() == ' ') server.remove_prefix(1);
-    while (!server.empty() && server.back() == ' ') server.remove_suffix(1);
-    std::string scheme = "http://";
-    if (kyStartsWithNoCaseAscii(server, "http://")) {
-        server.remove_prefix(7);
-    } else if (kyStartsWithNoCaseAscii(server, "https://")) {
-        scheme = "https://";
-        server.remove_prefix(8);
-    } else if (server.find("://") != std::string_view::npos) {
-        error = "the freedb server must be an http:// or https:// address";
-        return false;
-    }
-    while (!server.empty() && server.back() == '/') server.remove_suffix(1);
-    if (server.empty()) {
-        error = "no freedb server is set";
-        return false;
-    }
-    for (char c : server)
-        if (static_cast<unsigned char>(c) <= 32 || c == '/' || c == '?' || c == '#' || c == '@' ||
-            c == '\\' || c == 127) {
-            error = "the freedb server must be a host name, host:port or http://host:port, not \"" +
-                    printable(server) + "\"";
-            return false;
-        }
-    url = scheme + std::string(server);
-    return true;
+    return kyHttpServerUrl(server, "the freedb server", "http://", url, error);
 }
 
 std::string freedbHelloTail(std::string_view email, std::string_view identity) {

@@ -320,6 +320,39 @@ std::string kyHttpProxyUrl(std::string_view setting) {
     return url;
 }
 
+bool kyHttpServerUrl(std::string_view server, std::string_view what, std::string_view defaultScheme,
+                     std::string& url, std::string& error) {
+    server = trim(server);
+    std::string scheme(defaultScheme);
+    if (kyStartsWithNoCaseAscii(server, "http://")) {
+        scheme = "http://";
+        server.remove_prefix(7);
+    } else if (kyStartsWithNoCaseAscii(server, "https://")) {
+        scheme = "https://";
+        server.remove_prefix(8);
+    } else if (server.find("://") != std::string_view::npos) {
+        error = std::string(what) + " must be an http:// or https:// address";
+        return false;
+    }
+    while (!server.empty() && server.back() == '/') server.remove_suffix(1);
+    if (server.empty()) {
+        error = "no " + std::string(what.substr(what.find(' ') + 1)) + " is set";
+        return false;
+    }
+    for (char c : server)
+        if (static_cast<unsigned char>(c) <= 32 || c == '/' || c == '?' || c == '#' || c == '@' ||
+            c == '\\' || c == 127) {
+            std::string shown;
+            for (char k : server.substr(0, 80))
+                if (static_cast<unsigned char>(k) >= 32) shown += k;
+            error = std::string(what) + " must be a host name, host:port or " + scheme +
+                    "host:port, not \"" + kyUtf8OrSingleByte(shown) + "\"";
+            return false;
+        }
+    url = scheme + std::string(server);
+    return true;
+}
+
 std::string kyPercentEncode(std::string_view bytes) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;

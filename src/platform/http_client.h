@@ -78,5 +78,11 @@ kyHttpResponse kyHttpPerform(const kyHttpRequest& request);
 // http://, no port means 8080. "[::1]:3128" names an IPv6 proxy. Empty for empty text.
 std::string kyHttpProxyUrl(std::string_view setting);
 
+// The scheme://host[:port] of a server setting written as http(s)://host[:port], host or
+// host:port (then `defaultScheme`, "http://" or "https://", goes in front). False with a
+// message naming the setting by `what` ("the freedb server") when the text is not usable.
+bool kyHttpServerUrl(std::string_view setting, std::string_view what,
+                     std::string_view defaultScheme, std::string& url, std::string& error);
+
 // Percent-encodes every byte except the unreserved ones (A-Z a-z 0-9 - . _ ~).
 std::string kyPercentEncode(std::string_view bytes);

@@ -1,6 +1,7 @@
 // dskr-cli's lookup, submit and rip --lookup as a user runs them, against a CDDB server
 // started by the test: names found, several matches, none, a dead server, the e-mail
 // address gnudb requires, proxies, submissions and usage errors.
+#include "support/cli_test_home.h"
 #include "support/fake_cddb_server.h"
 #include "support/file_text.h"
 #include "support/run_program.h"
@@ -24,38 +25,30 @@ const std::string kCli = std::string(DSKR_BINARY_DIR) + "/bin/dskr-cli";
 // The test image: tracks at 0 and 300 sectors, lead-out at 600.
 const char* const kDiscId = "08000802";
 const char* const kQuery = "cmd=cddb+query+08000802+2+150+450+10&hello=ann+example.org+DskR+v5.0";
+const char* const kGnudbOrder = "gnudb,local,cdtext";
 const char* const kRecord = "# xmcd\n#\n# Revision: 3\n#\nDISCID=08000802\n"
                             "DTITLE=Looked Up / The Album\nDYEAR=2001\nDGENRE=Ambient\n"
                             "TTITLE0=First Light\nTTITLE1=Caf\xC3\xA9 Noir\n";
 
 class CliLookupTest : public ::testing::Test {
 protected:
-    kytest::ScopedEnv env{"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"};
+    kytest::CliTestHome home{"dskr-cli-lookup"};
+    const fs::path dir = home.dir, cue = home.cue;
     kytest::NoProxyEnvironment noProxy;
     FakeCddbServer cddb;
-    fs::path dir, cue;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/dskr-cli-lookup-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        fs::create_directories(dir / "config");
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-        setenv("HOME", dir.c_str(), 1);
-        // Two 4-second tracks of quiet noise.
-        std::string bin(600 * 2352, '\0');
-        for (size_t i = 0; i < bin.size(); i += 2) bin[i] = static_cast<char>(i * 7 % 13);
-        kytest::writeText(dir / "disc.bin", bin);
-        cue = dir / "disc.cue";
-        kytest::writeText(cue, "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                               "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
         cddb.queryAnswer = "200 rock 08000802 Looked Up / The Album\r\n";
         cddb.records["rock 08000802"] = kRecord;
     }
-    void TearDown() override { fs::remove_all(dir); }
 
+    // gnudb is the database these tests ask: MusicBrainz, first by default, is left out
+    // so that no request leaves the machine.
     kytest::ProgramRun run(std::vector<std::string> args, bool withServer = true) {
+        if (args[0] == "lookup" || args[0] == "rip") {
+            args.push_back("--lookup-order");
+            args.push_back(kGnudbOrder);
+        }
         if (withServer) {
             args.push_back("--server");
             args.push_back(cddb.url());
@@ -172,7 +165,8 @@ TEST_F(CliLookupTest, NoMatchFallsBackToCdplayerIni) {
     r = run(lookup({"--json"}));
     ASSERT_EQ(r.code, 0) << r.err;
     const json j = json::parse(r.out);
-    EXPECT_EQ(j["record"]["source"], "cdplayer.ini");
+    EXPECT_EQ(j["record"]["source"], "local");
+    EXPECT_EQ(j["record"]["store"], "cdplayer.ini");
     EXPECT_EQ(j["record"]["artist"], "Old Player");
     EXPECT_EQ(j["record"]["tracks"][0]["title"], "Premi\xC3\xA8re");
     EXPECT_EQ(j["record"]["tracks"][1]["title"], "Track 02");
@@ -328,11 +322,12 @@ TEST_F(CliLookupTest, OnATerminalItAsks) {
                                     "TTITLE0=a\nTTITLE1=b\n";
     // Typed answers go through a pseudo-terminal, where dskr-cli sees a user.
     auto typed = [&](const std::string& answers, const std::string& args) {
-        return kytest::runProgram("/bin/sh",
-                                  {"-c", "printf '" + answers + "' | script -qec \"" + kCli + " " +
-                                             args + " --image " + cue.string() + " --server " +
-                                             cddb.url() + "\" /dev/null"},
-                                  dir.string());
+        return kytest::runProgram(
+            "/bin/sh",
+            {"-c", "printf '" + answers + "' | script -qec \"" + kCli + " " + args +
+                       (args == "lookup" ? " --lookup-order " + std::string(kGnudbOrder) : "") +
+                       " --image " + cue.string() + " --server " + cddb.url() + "\" /dev/null"},
+            dir.string());
     };
     auto r = typed("ann@example.org\\n2\\n", "lookup");
     ASSERT_EQ(r.code, 0) << r.out;

@@ -37,8 +37,8 @@ TEST(PropertyTable, SingleByteSetterTrimsAndConverts) {
     EXPECT_STREQ(t.getUtf8(5), "\xE2\x82\xAC\xC2\x81\xC3\xA9");
     EXPECT_EQ(t.length(5), 3u);
     // Out-of-range slots are ignored and read as empty.
-    t.setA(31, "x");
-    EXPECT_EQ(t.getA(31), nullptr);
+    t.setA(KY_SOURCE_PROPERTY_SLOTS, "x");
+    EXPECT_EQ(t.getA(KY_SOURCE_PROPERTY_SLOTS), nullptr);
     EXPECT_EQ(t.getW(99), nullptr);
 }
 

@@ -40,6 +40,16 @@ TEST(DiscInfo, RowsFromTheTableOfContents) {
     EXPECT_FALSE(disc.tracks[2].selected);
     EXPECT_EQ(disc.tracks[2].name, "Data 03");
 
+    // A data track 1 is named after its size in sectors: a 300 MB one is a CD's.
+    kyDiscToc mixed = toc;
+    mixed.entries[1] = {0, 150000, 1, 0, 0, 0};
+    DiscInfo data;
+    data.makeRows(mixed);
+    EXPECT_EQ(data.tracks[0].name, "Data CD");
+    mixed.entries[1].length = 2000000;
+    data.makeRows(mixed);
+    EXPECT_EQ(data.tracks[0].name, "Data DVD");
+
     // A virtual row, then removing rows (out of range is ignored).
     disc.appendRow(TrackEntry{-1, 588, 1176, "Intro part", "", false, false, true});
     EXPECT_EQ(disc.trackCount(), 4);

@@ -83,7 +83,7 @@ TEST_F(DiscLookupTest, OneMatchIsReadAndSeveralAreOfferedForAChoice) {
         options.force = true;
         options.verbose = true;
         if (c.choice != -2)
-            options.choose = [&](const std::vector<FreedbMatch>& matches, bool exact) {
+            options.choose = [&](const std::vector<DiscMatch>& matches, bool exact) {
                 asked = true;
                 EXPECT_EQ(matches.size(), 2u);
                 EXPECT_EQ(exact, c.exact);

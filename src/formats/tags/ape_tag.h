@@ -8,9 +8,12 @@
 #include <vector>
 
 constexpr size_t KY_APE_FOOTER_SIZE = 32;
+// The binary item of the front cover ("cover.jpg", a NUL, the image).
+inline constexpr const char* KY_APE_FRONT_COVER = "Cover Art (Front)";
 
-// The whole tag for `props`, items in the item table's order, or nothing when no item has
-// content. `withoutReplayGain` leaves out the peak and gain items. May throw std::bad_alloc.
+// The whole tag for `props`, items in the item table's order and the front cover of slot
+// 47 last, or nothing when no item has content (or the tag would outgrow its 32-bit size).
+// `withoutReplayGain` leaves out the peak and gain items. May throw std::bad_alloc.
 std::vector<uint8_t> kyBuildApeTag(kyPropertyTable& props, bool withoutReplayGain = false);
 
 // Appends the tag at the end of the file. KY_OK with `written` set to its size,

@@ -90,7 +90,10 @@ bool kyParseApeTag(const uint8_t* data, size_t size, kyPropertyTable& props) {
         const std::string text = valueText(value, valueSize);
         if (text.empty()) continue;
         rank[field->slot] = r;
-        props.setUtf8(field->slot, text);
+        if (field->slot == KYPROP_DISC_NUMBER)
+            kySetDiscNumber(props, text);
+        else
+            props.setUtf8(field->slot, text);
     }
     return true;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // ID3v2 tags. Written as ID3v2.3 before the first audio frame of MPEG and AAC streams;
 // read in versions 2.2, 2.3 and 2.4 (unsynchronisation, extended header, footer) into the
-// property table: the text frames of the frame table, COMM, WXXX, the ReplayGain TXXX
-// frames and RGAD.
+// property table: the text frames of the frame table, COMM, WXXX, the TXXX frames of the
+// user text table (ReplayGain, MusicBrainz ids), RGAD, TPOS and MusicBrainz's UFID. The
+// writer adds the front cover (APIC) of slot 47.
 #include "core/error.h"
 #include "core/property_table.h"
 #include "platform/file_io.h"
@@ -11,6 +12,8 @@
 #include <vector>
 
 constexpr size_t KY_ID3V2_HEADER_SIZE = 10;
+// The owner of the UFID frame that carries a recording's MusicBrainz id.
+inline constexpr const char* KY_ID3V2_MUSICBRAINZ_OWNER = "http://musicbrainz.org";
 
 struct kyId3v2Options {
     // Zero bytes after the frames, counted in the tag's size, so that a later editor can

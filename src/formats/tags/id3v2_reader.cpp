@@ -145,6 +145,7 @@ private:
     void comment(const uint8_t* p, size_t n);
     void userText(const uint8_t* p, size_t n);
     void url(const uint8_t* p, size_t n);
+    void fileId(const uint8_t* p, size_t n);
     void set(uint32_t slot, const std::string& text) {
         if (!text.empty()) m_props.setUtf8(slot, text);
     }
@@ -167,6 +168,12 @@ void TagParser::frame(std::string id, const uint8_t* p, size_t n) {
     if (id == "COMM") return comment(p, n);
     if (id == "TXXX") return userText(p, n);
     if (id == "WXXX") return url(p, n);
+    if (id == "UFID") return fileId(p, n);
+    if (id == "TPOS") {
+        if (n > 0 && p[0] <= kUtf8)
+            kySetDiscNumber(m_props, decode(p[0], p + 1, stringEnd(p[0], p + 1, n - 1)));
+        return;
+    }
     if (id == "RGAD") {
         if (n >= 8) {
             const uint32_t bits = getBE32(p);
@@ -234,6 +241,14 @@ void TagParser::url(const uint8_t* p, size_t n) {
     const size_t start = std::min(n, stringEnd(encoding, p, n) + terminatorWidth(encoding));
     // The URL itself is always Latin-1.
     set(KYPROP_URL, decode(kLatin1, p + start, stringEnd(kLatin1, p + start, n - start)));
+}
+
+void TagParser::fileId(const uint8_t* p, size_t n) {
+    const std::string_view owner = KY_ID3V2_MUSICBRAINZ_OWNER;
+    if (n <= owner.size() + 1 || std::memcmp(p, owner.data(), owner.size() + 1) != 0) return;
+    p += owner.size() + 1;
+    n = std::min<size_t>(n - owner.size() - 1, 64); // the identifier is at most 64 bytes
+    set(KYPROP_MB_RECORDING_ID, decode(kLatin1, p, stringEnd(kLatin1, p, n)));
 }
 
 void TagParser::finish() {

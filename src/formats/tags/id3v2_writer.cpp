@@ -68,21 +68,68 @@ private:
     std::vector<uint8_t> m_bytes;
 };
 
+// A text frame, or with `description` a user text frame (TXXX), in Latin-1 when the text
+// fits it.
+void addText(FrameList& frames, const char* id, std::u16string_view text,
+             std::u16string_view description = {}, bool described = false) {
+    if (text.empty()) return;
+    const uint8_t encoding = fitsLatin1(text) && fitsLatin1(description) ? kLatin1 : kUtf16;
+    std::vector<uint8_t> data{encoding};
+    if (std::strcmp(id, "COMM") == 0) appendText(data, "eng");
+    if (described) appendEncoded(data, encoding, description, true);
+    appendEncoded(data, encoding, text, true);
+    frames.add(id, data);
+}
+
+std::u16string_view wide(kyPropertyTable& props, uint32_t slot) {
+    const char16_t* w = props.getW(slot);
+    return w ? std::u16string_view(w) : std::u16string_view();
+}
+
 void addTextFrames(FrameList& frames, kyPropertyTable& props) {
+    std::vector<std::string_view> written;
     for (const kyTagField& field : kyId3v2Fields()) {
         if (!field.written) continue;
-        const char16_t* w = props.getW(field.slot);
-        if (!w || !*w) continue;
-        const std::u16string_view text(w);
-        const uint8_t encoding = fitsLatin1(text) ? kLatin1 : kUtf16;
-        std::vector<uint8_t> data{encoding};
-        if (std::strcmp(field.key, "COMM") == 0) {
-            appendText(data, "eng");
-            appendEncoded(data, encoding, u"", true); // empty short description
-        }
-        appendEncoded(data, encoding, text, true);
-        frames.add(field.key, data);
+        // One frame of an id: the first slot of the table that has a text fills it.
+        if (std::find(written.begin(), written.end(), field.key) != written.end()) continue;
+        const std::u16string_view text = wide(props, field.slot);
+        if (text.empty()) continue;
+        written.push_back(field.key);
+        // COMM: the comment without a short description.
+        addText(frames, field.key, text, u"", std::strcmp(field.key, "COMM") == 0);
     }
+    const std::string disc = kyDiscNumberText(props);
+    addText(frames, "TPOS", kyUtf8ToUtf16(disc));
+    // ID3v2.3 keeps dates as the year (TYER), the day and month (TDAT, "DDMM") and the
+    // original release year (TORY).
+    const char* date = props.getUtf8(KYPROP_DATE);
+    if (date && std::strlen(date) == 10)
+        addText(frames, "TDAT", kyUtf8ToUtf16(std::string{date[8], date[9], date[5], date[6]}));
+    const char* original = props.getUtf8(KYPROP_ORIGINAL_DATE);
+    if (original && std::strlen(original) >= 4)
+        addText(frames, "TORY", kyUtf8ToUtf16(std::string(original, 4)));
+}
+
+// The recording's MusicBrainz id as a unique file identifier of the service.
+void addRecordingId(FrameList& frames, kyPropertyTable& props) {
+    const char* id = props.getUtf8(KYPROP_MB_RECORDING_ID);
+    if (!id || !*id || std::strlen(id) > 64) return; // the frame holds at most 64 bytes
+    std::vector<uint8_t> data;
+    appendText(data, std::string_view(KY_ID3V2_MUSICBRAINZ_OWNER,
+                                      std::strlen(KY_ID3V2_MUSICBRAINZ_OWNER) + 1));
+    appendText(data, id);
+    frames.add("UFID", data);
+}
+
+void addPicture(FrameList& frames, kyPropertyTable& props) {
+    kyTagPicture picture;
+    if (!kyReadTagPicture(props, picture)) return;
+    std::vector<uint8_t> data{kLatin1};
+    appendText(data, std::string_view(picture.mimeType, std::strlen(picture.mimeType) + 1));
+    data.push_back(3); // front cover
+    data.push_back(0); // no description
+    data.insert(data.end(), picture.bytes.begin(), picture.bytes.end());
+    frames.add("APIC", data);
 }
 
 void addUrlFrame(FrameList& frames, kyPropertyTable& props) {
@@ -112,14 +159,11 @@ void addReplayGainFrames(FrameList& frames, kyPropertyTable& props) {
         appendBE16(data, album ? kyReplayGainWord(*album, KY_RG_NAME_AUDIOPHILE) : 0);
         frames.add("RGAD", data);
     }
-    for (const kyTagField& field : kyId3v2UserTextFields()) {
-        const char* value = props.getA(field.slot);
-        if (!value || !*value) continue;
-        std::vector<uint8_t> data{kLatin1};
-        appendText(data, std::string_view(field.key, std::strlen(field.key) + 1));
-        appendText(data, std::string_view(value, std::strlen(value) + 1));
-        frames.add("TXXX", data);
-    }
+}
+
+void addUserTextFrames(FrameList& frames, kyPropertyTable& props) {
+    for (const kyTagField& field : kyId3v2UserTextFields())
+        addText(frames, "TXXX", wide(props, field.slot), kyUtf8ToUtf16(field.key), true);
 }
 
 } // namespace
@@ -129,6 +173,9 @@ std::vector<uint8_t> kyBuildId3v2Tag(kyPropertyTable& props, const kyId3v2Option
     addTextFrames(frames, props);
     addUrlFrame(frames, props);
     addReplayGainFrames(frames, props);
+    addUserTextFrames(frames, props);
+    addRecordingId(frames, props);
+    addPicture(frames, props);
     const std::vector<uint8_t>& body = frames.bytes();
     if (body.empty()) return {};
     const uint32_t padding = std::min<uint32_t>(options.padding, kMaxTagSize - body.size());

@@ -1,24 +1,50 @@
 #include "formats/tags/tag_fields.h"
 #include "core/property_table.h"
+#include "platform/file_io.h"
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const kyTagField kId3v2[] = {
-    {"TALB", KYPROP_ALBUM, true},        {"TCOM", KYPROP_COMPOSER, true},
-    {"TCON", KYPROP_GENRE, true},        {"TCOP", KYPROP_COPYRIGHT, true},
-    {"TIT2", KYPROP_TITLE, true},        {"TIT3", KYPROP_SUBTITLE, true},
-    {"TPE1", KYPROP_ARTIST, true},       {"TPE2", KYPROP_PERFORMER, true},
-    {"TPE3", KYPROP_CONDUCTOR, true},    {"TPUB", KYPROP_PUBLISHER, true},
-    {"TRCK", KYPROP_TRACK_NUMBER, true}, {"TSRC", KYPROP_ISRC, true},
-    {"TYER", KYPROP_YEAR, true},         {"COMM", KYPROP_COMMENT, true},
+    {"TALB", KYPROP_ALBUM, true},
+    {"TCOM", KYPROP_COMPOSER, true},
+    {"TCON", KYPROP_GENRE, true},
+    {"TCOP", KYPROP_COPYRIGHT, true},
+    {"TIT2", KYPROP_TITLE, true},
+    {"TIT3", KYPROP_SUBTITLE, true},
+    {"TPE1", KYPROP_ARTIST, true},
+    {"TPE2", KYPROP_PERFORMER, true},
+    {"TPE3", KYPROP_CONDUCTOR, true},
+    {"TPUB", KYPROP_PUBLISHER, true},
+    {"TRCK", KYPROP_TRACK_NUMBER, true},
+    {"TSRC", KYPROP_ISRC, true},
+    {"TYER", KYPROP_YEAR, true},
+    {"COMM", KYPROP_COMMENT, true},
     {"TDRC", KYPROP_YEAR, false},
+    // Where no performer is named, TPE2 carries the album artist, as library taggers
+    // expect; it reads back as the performer.
+    {"TPE2", KYPROP_ALBUM_ARTIST, true},
+    {"TMED", KYPROP_MEDIA, true},
 };
 
 const kyTagField kId3v2UserText[] = {
     {"replaygain_track_gain", KYPROP_TRACK_GAIN, true},
     {"replaygain_album_gain", KYPROP_ALBUM_GAIN, true},
     {"replaygain_track_peak", KYPROP_PEAK, true},
+    {"MusicBrainz Album Id", KYPROP_MB_RELEASE_ID, true},
+    {"MusicBrainz Release Group Id", KYPROP_MB_RELEASE_GROUP_ID, true},
+    {"MusicBrainz Release Track Id", KYPROP_MB_TRACK_ID, true},
+    {"MusicBrainz Artist Id", KYPROP_MB_ARTIST_ID, true},
+    {"MusicBrainz Album Artist Id", KYPROP_MB_ALBUM_ARTIST_ID, true},
+    {"MusicBrainz Disc Id", KYPROP_MB_DISC_ID, true},
+    {"MusicBrainz Album Release Country", KYPROP_RELEASE_COUNTRY, true},
+    {"CATALOGNUMBER", KYPROP_CATALOG_NUMBER, true},
+    {"BARCODE", KYPROP_BARCODE, true},
+    {"originaldate", KYPROP_ORIGINAL_DATE, true},
 };
 
 const kyTagField kApe[] = {
@@ -45,6 +71,20 @@ const kyTagField kApe[] = {
     {"REPLAYGAIN_TRACK_PEAK", KYPROP_PEAK, false},
     {"REPLAYGAIN_TRACK_GAIN", KYPROP_TRACK_GAIN, false},
     {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, false},
+    {"Album Artist", KYPROP_ALBUM_ARTIST, true},
+    {"Disc", KYPROP_DISC_NUMBER, true}, // "2/3" with the disc total
+    {"ORIGINALDATE", KYPROP_ORIGINAL_DATE, true},
+    {"MEDIA", KYPROP_MEDIA, true},
+    {"RELEASECOUNTRY", KYPROP_RELEASE_COUNTRY, true},
+    {"CATALOGNUMBER", KYPROP_CATALOG_NUMBER, true},
+    {"BARCODE", KYPROP_BARCODE, true},
+    {"MUSICBRAINZ_ALBUMID", KYPROP_MB_RELEASE_ID, true},
+    {"MUSICBRAINZ_RELEASEGROUPID", KYPROP_MB_RELEASE_GROUP_ID, true},
+    {"MUSICBRAINZ_TRACKID", KYPROP_MB_RECORDING_ID, true}, // the recording, by custom
+    {"MUSICBRAINZ_RELEASETRACKID", KYPROP_MB_TRACK_ID, true},
+    {"MUSICBRAINZ_ARTISTID", KYPROP_MB_ARTIST_ID, true},
+    {"MUSICBRAINZ_ALBUMARTISTID", KYPROP_MB_ALBUM_ARTIST_ID, true},
+    {"MUSICBRAINZ_DISCID", KYPROP_MB_DISC_ID, true},
 };
 
 const kyTagField kVorbisComment[] = {
@@ -150,6 +190,45 @@ const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_
     for (const kyTagField& f : table)
         if (equalKeys(f.key, key, ignoreCase)) return &f;
     return nullptr;
+}
+
+std::string kyDiscNumberText(kyPropertyTable& props) {
+    const char* number = props.getUtf8(KYPROP_DISC_NUMBER);
+    if (!number || !*number) return {};
+    const char* total = props.getUtf8(KYPROP_DISC_TOTAL);
+    return total && *total ? std::string(number) + "/" + total : std::string(number);
+}
+
+void kySetDiscNumber(kyPropertyTable& props, std::string_view text) {
+    const size_t slash = text.find('/');
+    const std::string_view number = text.substr(0, slash);
+    if (!number.empty()) props.setUtf8(KYPROP_DISC_NUMBER, std::string(number));
+    if (slash != std::string_view::npos && slash + 1 < text.size())
+        props.setUtf8(KYPROP_DISC_TOTAL, std::string(text.substr(slash + 1)));
+}
+
+bool kyReadTagPicture(kyPropertyTable& props, kyTagPicture& picture) {
+    const char* path = props.getUtf8(KYPROP_COVER_FILE);
+    if (!path || !*path) return false;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 3 &&
+              static_cast<uint64_t>(st.st_size) <= KY_MAX_TAG_PICTURE_BYTES;
+    if (ok) {
+        picture.bytes.resize(static_cast<size_t>(st.st_size));
+        ok = kyReadExactlyAt(fd, 0, picture.bytes.data(), picture.bytes.size());
+    }
+    ::close(fd);
+    if (!ok) return false;
+    const uint8_t* b = picture.bytes.data();
+    if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
+        picture.mimeType = "image/jpeg";
+    else if (picture.bytes.size() > 8 && std::memcmp(b, "\x89PNG\r\n\x1A\n", 8) == 0)
+        picture.mimeType = "image/png";
+    else
+        return false; // no image a player would show
+    return true;
 }
 
 bool kyIsReplayGainSlot(uint32_t slot) {

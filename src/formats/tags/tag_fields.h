@@ -3,9 +3,12 @@
 // and write the fields marked `written`; readers look a field up by its key and set its
 // slot. Every tag kind (ID3v2, APE, and the comment blocks of other containers) keeps its
 // table here, so no format repeats one.
+#include "core/property_table.h"
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 struct kyTagField {
     const char* key; // the tag's own name: frame id, item key, description
@@ -45,3 +48,18 @@ const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_
 // Slots 23 (track gain), 24 (album gain) and 27 (track peak): the ReplayGain fields a
 // caller may leave out of a tag.
 bool kyIsReplayGainSlot(uint32_t slot);
+
+// The disc number as tags write it: "2/3" with the disc total, "2" without; empty without
+// a disc number.
+std::string kyDiscNumberText(kyPropertyTable& props);
+// Sets the disc number and total from such a text.
+void kySetDiscNumber(kyPropertyTable& props, std::string_view text);
+
+// The front cover a tag embeds: the image file named by slot 47 (a JPEG or PNG of at most
+// KY_MAX_TAG_PICTURE_BYTES). False when there is none or it is not such an image.
+constexpr uint64_t KY_MAX_TAG_PICTURE_BYTES = 16 * 1024 * 1024;
+struct kyTagPicture {
+    std::vector<uint8_t> bytes;
+    const char* mimeType = "";
+};
+bool kyReadTagPicture(kyPropertyTable& props, kyTagPicture& picture);

@@ -582,3 +582,132 @@ TEST_F(TagInterop, HandBuiltTagsReadAlikeByDskrAndMutagen) {
         EXPECT_EQ(r.properties, fromMutagen);
     }
 }
+
+// A file named from a MusicBrainz release, as a library tagger reads it: mutagen's EasyID3
+// keys (which are Picard's names), the front cover in APIC and in the APE binary item, and
+// DskR's own reading of both tags.
+TEST_F(TagInterop, MusicBrainzNamesAndFrontCoverReadByMutagen) {
+    std::string jpeg = "\xFF\xD8\xFF\xE0";
+    for (int i = 0; jpeg.size() < 70000; ++i) jpeg += static_cast<char>(i * 31 % 256);
+    const std::string cover = dir.path("cover.jpg");
+    std::ofstream(cover, std::ios::binary) << jpeg;
+    const std::map<uint32_t, std::string> given = {
+        {KYPROP_TITLE, "Song"},
+        {KYPROP_ARTIST, "Ann & Bob"},
+        {KYPROP_ALBUM, "Hits"},
+        {KYPROP_YEAR, "1999"},
+        {KYPROP_ALBUM_ARTIST, "Various Artists"},
+        {KYPROP_DISC_NUMBER, "2"},
+        {KYPROP_DISC_TOTAL, "3"},
+        {KYPROP_DATE, "1999-03-01"},
+        {KYPROP_ORIGINAL_DATE, "1998-11-20"},
+        {KYPROP_MB_RELEASE_ID, "00000000-0000-4000-8000-000000000010"},
+        {KYPROP_MB_RELEASE_GROUP_ID, "00000000-0000-4000-8000-000000000011"},
+        {KYPROP_MB_RECORDING_ID, "00000000-0000-4000-8000-000000000101"},
+        {KYPROP_MB_TRACK_ID, "00000000-0000-4000-8000-000000000201"},
+        {KYPROP_MB_ARTIST_ID,
+         "00000000-0000-4000-8000-0000000000a1/00000000-0000-4000-8000-0000000000b1"},
+        {KYPROP_MB_ALBUM_ARTIST_ID, "89ad4ac3-39f7-470e-963a-56509c546377"},
+        {KYPROP_MB_DISC_ID, "OMDNUUEF6OVAhAJVAHuIJDSdzdM-"},
+        {KYPROP_RELEASE_COUNTRY, "GB"},
+        {KYPROP_CATALOG_NUMBER, "CAT 1"},
+        {KYPROP_BARCODE, "0123456789012"},
+        {KYPROP_MEDIA, "CD"},
+        {KYPROP_PUBLISHER, "Label"},
+    };
+    kyPropertyTable props;
+    setTexts(props, given);
+    props.setUtf8(KYPROP_COVER_FILE, cover);
+    const std::string mp3 = dir.path("mb.mp3"), ape = dir.path("mb-ape.mp3");
+    for (const std::string& path : {mp3, ape}) {
+        const int fd = ::open(path.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        if (path == mp3) {
+            ASSERT_EQ(WriteId3v2Tag(fd, kyCurrentPosition, props), KY_OK);
+        }
+        ASSERT_EQ(write(fd, audio.data(), audio.size()), static_cast<ssize_t>(audio.size()));
+        if (path == ape) {
+            ASSERT_EQ(WriteApeTag(fd, props), KY_OK);
+        }
+        ::close(fd);
+    }
+
+    const json r = runPython(dir, R"PY(
+import sys, json, hashlib
+from mutagen.easyid3 import EasyID3
+from mutagen.id3 import ID3
+from mutagen.apev2 import APEv2
+easy = {k: list(v) for k, v in EasyID3(sys.argv[1]).items()}
+pics = [{"type": int(p.type), "mime": p.mime, "sha1": hashlib.sha1(p.data).hexdigest()}
+        for p in ID3(sys.argv[1]).getall("APIC")]
+ape = {}
+for k, v in APEv2(sys.argv[2]).items():
+    if v.kind == 0:
+        ape[k] = str(v)
+    else:
+        name, image = v.value.split(b"\0", 1)
+        ape[k] = {"binary": hashlib.sha1(image).hexdigest(), "name": name.decode()}
+print(json.dumps({"easy": easy, "pictures": pics, "ape": ape}))
+)PY",
+                             {mp3, ape});
+    const std::string sha1 = capture("sha1sum " + shellQuote(cover)).substr(0, 40);
+
+    // EasyID3 reads the ID3v2.3 dates as ID3v2.4 ones: TYER with TDAT is the date, TORY
+    // the original year.
+    const std::map<std::string, std::string> easy = {
+        {"albumartist", "Various Artists"},
+        {"discnumber", "2/3"},
+        {"date", "1999-03-01"},
+        {"originaldate", "1998"},
+        {"musicbrainz_albumid", "00000000-0000-4000-8000-000000000010"},
+        {"musicbrainz_releasegroupid", "00000000-0000-4000-8000-000000000011"},
+        {"musicbrainz_trackid", "00000000-0000-4000-8000-000000000101"},
+        {"musicbrainz_releasetrackid", "00000000-0000-4000-8000-000000000201"},
+        {"musicbrainz_artistid",
+         "00000000-0000-4000-8000-0000000000a1/00000000-0000-4000-8000-0000000000b1"},
+        {"musicbrainz_albumartistid", "89ad4ac3-39f7-470e-963a-56509c546377"},
+        {"musicbrainz_discid", "OMDNUUEF6OVAhAJVAHuIJDSdzdM-"},
+        {"releasecountry", "GB"},
+        {"catalognumber", "CAT 1"},
+        {"barcode", "0123456789012"},
+        {"media", "CD"},
+        {"organization", "Label"},
+    };
+    for (const auto& [key, value] : easy) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(r["easy"][key], json::array({value}));
+    }
+    EXPECT_EQ(r["pictures"], json::array({{{"type", 3}, {"mime", "image/jpeg"}, {"sha1", sha1}}}));
+
+    const std::map<std::string, std::string> items = {
+        {"Album Artist", "Various Artists"},
+        {"Disc", "2/3"},
+        {"ORIGINALDATE", "1998-11-20"},
+        {"MUSICBRAINZ_ALBUMID", "00000000-0000-4000-8000-000000000010"},
+        {"MUSICBRAINZ_RELEASEGROUPID", "00000000-0000-4000-8000-000000000011"},
+        {"MUSICBRAINZ_TRACKID", "00000000-0000-4000-8000-000000000101"},
+        {"MUSICBRAINZ_RELEASETRACKID", "00000000-0000-4000-8000-000000000201"},
+        {"MUSICBRAINZ_ALBUMARTISTID", "89ad4ac3-39f7-470e-963a-56509c546377"},
+        {"MUSICBRAINZ_DISCID", "OMDNUUEF6OVAhAJVAHuIJDSdzdM-"},
+        {"RELEASECOUNTRY", "GB"},
+        {"CATALOGNUMBER", "CAT 1"},
+        {"BARCODE", "0123456789012"},
+        {"MEDIA", "CD"},
+    };
+    for (const auto& [key, value] : items) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(r["ape"][key], value);
+    }
+    EXPECT_EQ(r["ape"]["Cover Art (Front)"], json({{"binary", sha1}, {"name", "cover.jpg"}}));
+
+    // DskR reads back each slot it wrote (TPE2 comes back as the performer, ID3v2.3 keeps
+    // only the year of the release date, the APE tag no release date at all).
+    for (const std::string& path : {mp3, ape}) {
+        SCOPED_TRACE(path);
+        std::map<uint32_t, std::string> expected = given;
+        expected.erase(KYPROP_DATE);
+        if (path == mp3) expected[KYPROP_PERFORMER] = expected[KYPROP_ALBUM_ARTIST];
+        if (path == mp3) expected.erase(KYPROP_ALBUM_ARTIST);
+        EXPECT_EQ(readWithDskr(path).properties, expected);
+    }
+}
