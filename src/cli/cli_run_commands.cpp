@@ -27,20 +27,6 @@
 #include <unistd.h>
 
 namespace {
-// The demo disc comes with names of its own.
-void applyDemoRecord(const kyDiscImage& image, DiscInfo& info) {
-    const auto& record = image.Record();
-    if (!record) return;
-    info.artist = record->artist;
-    info.title = record->album;
-    info.genre = record->genre;
-    info.year = std::atoi(record->year.c_str());
-    size_t title = 0;
-    for (auto& row : info.tracks)
-        if (!row.data && title < record->trackTitles.size())
-            row.name = record->trackTitles[title++];
-}
-
 const char* outcomeText(kyBatchRunner::FileOutcome outcome) {
     switch (outcome) {
     case kyBatchRunner::FileOutcome::Ok:
@@ -78,7 +64,7 @@ int commandRip(const CliArguments& args) {
 
     DiscInfo info;
     info.makeRows(disc.reader->Toc());
-    if (disc.image) applyDemoRecord(*disc.image, info);
+    if (disc.image && disc.image->Record()) applyDiscRecord(*disc.image->Record(), info);
     if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo, info, error);
         code != kExitOk)
         return code == kExitUsage       ? usageError(error)
