@@ -8,32 +8,36 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
+#include <memory>
+
+QMessageBox* makeMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                            const std::vector<kyPromptButton>& buttons, int defaultButton) {
+    auto* box = new QMessageBox(owner);
+    box->setObjectName("messageBox");
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(qs(caption));
+    box->setText(qs(messageBoxText(text)));
+    box->setTextFormat(Qt::PlainText);
+    // Escape and the close box take the answer that does no harm.
+    const int safe = kySafeAnswer(buttons);
+    for (const kyPromptButton& b : buttons) {
+        QPushButton* button = box->addButton(qs(b.text), QMessageBox::ActionRole);
+        button->setProperty("code", b.code);
+        if (b.code == defaultButton) box->setDefaultButton(button);
+        if (b.code == safe) box->setEscapeButton(button);
+    }
+    return box;
+}
 
 int customMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                      const std::vector<kyPromptButton>& buttons, int defaultButton) {
-    QMessageBox box(owner);
-    box.setObjectName("messageBox");
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(qs(caption));
-    box.setText(qs(messageBoxText(text)));
-    box.setTextFormat(Qt::PlainText);
-    std::vector<std::pair<QAbstractButton*, int>> codes;
-    for (const kyPromptButton& b : buttons) {
-        QPushButton* button = box.addButton(qs(b.text), QMessageBox::ActionRole);
-        codes.emplace_back(button, b.code);
-        if (b.code == defaultButton) box.setDefaultButton(button);
-    }
-    // Escape and the close box take the answer that does no harm.
-    const int safe = kySafeAnswer(buttons);
-    for (const auto& [button, code] : codes)
-        if (code == safe) box.setEscapeButton(button);
+    std::unique_ptr<QMessageBox> box(makeMessageBox(owner, text, caption, buttons, defaultButton));
     // The arrow while the box is up, whatever the batch shows meanwhile.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
-    box.exec();
+    box->exec();
     QApplication::restoreOverrideCursor();
-    for (const auto& [button, code] : codes)
-        if (box.clickedButton() == button) return code;
-    return codes.empty() ? kyAnswerOk : safe;
+    if (QAbstractButton* clicked = box->clickedButton()) return clicked->property("code").toInt();
+    return buttons.empty() ? kyAnswerOk : kySafeAnswer(buttons);
 }
 
 int messageBox(QWidget* owner, const std::string& text, const std::string& caption, int type) {

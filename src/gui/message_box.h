@@ -8,12 +8,17 @@
 #include <string>
 #include <vector>
 
+class QMessageBox;
 class QWidget;
 
 // A modal box with the caption, a warning icon, the text and up to four buttons; returns
 // the code of the button pressed. Escape and the close box answer as kySafeAnswer says.
 int customMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
                      const std::vector<kyPromptButton>& buttons, int defaultButton = -1);
+// The box behind customMessageBox, not yet shown (each button's code in its "code"
+// property).
+QMessageBox* makeMessageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                            const std::vector<kyPromptButton>& buttons, int defaultButton = -1);
 // The usual types: 0 OK, 1 OK/Cancel, 2 Abort/Retry/Ignore, 3 Yes/No/Cancel, 4 Yes/No,
 // 5 Retry/Cancel; any other type shows nothing and returns 1.
 int messageBox(QWidget* owner, const std::string& text, const std::string& caption, int type);

@@ -250,7 +250,7 @@ void ProgressPageWidget::runBatch() {
     m_done = true;
     emit completeChanged();
     if (QWizard* w = wizard()) {
-        w->setButtonText(QWizard::CancelButton, "Close");
+        setButtonText(QWizard::CancelButton, "Close");
         // With the disc out, only a new one makes sense: no way back to its options.
         if (QAbstractButton* back = w->button(QWizard::BackButton)) back->setEnabled(!m_ejected);
     }

@@ -16,6 +16,7 @@ QString controlName(int number) {
 
 DskrWizard::DskrWizard(RipSettings& settings, QWidget* parent)
     : QWizard(parent), m_settings(settings), m_trackPage(settings) {
+    Q_INIT_RESOURCE(dskr);
     setObjectName("wizard");
     setWizardStyle(QWizard::ClassicStyle);
     setOptions(QWizard::HaveHelpButton | QWizard::NoBackButtonOnStartPage);
@@ -55,7 +56,7 @@ DskrWizard::DskrWizard(RipSettings& settings, QWidget* parent)
     });
     connect(m_progress, &ProgressPageWidget::batchStarted, this,
             [this] { m_track->setBatchRunning(true); });
-    layout()->setMenuBar(menus);
+    m_menus = menus;
 
     connect(this, &QWizard::currentIdChanged, this, &DskrWizard::pageChanged);
     connect(this, &QWizard::helpRequested, this, [this] { openHelpOrSay(this); });
@@ -74,6 +75,19 @@ DskrWizard::~DskrWizard() {
 bool DskrWizard::createSource(std::string& message) {
     message = m_trackPage.createSource();
     return message.empty();
+}
+
+void DskrWizard::showEvent(QShowEvent* event) {
+    // The wizard lays its pages and buttons out in a child widget that fills it: the menu
+    // bar goes on top of that child's layout.
+    if (m_menus && !m_menus->parentWidget()->layout()) {
+        for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child != m_menus && child->layout()) {
+                child->layout()->setMenuBar(m_menus);
+                break;
+            }
+    }
+    QWizard::showEvent(event);
 }
 
 void DskrWizard::pageChanged(int id) {

@@ -234,6 +234,9 @@ public:
     void reject() override;
     void done(int result) override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void pageChanged(int id);
     void backRequested();
@@ -246,4 +249,5 @@ private:
     OptionsPageWidget* m_options;
     ProgressPageWidget* m_progress;
     bool m_closing = false;
+    QWidget* m_menus = nullptr;
 };
