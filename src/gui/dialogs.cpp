@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -141,6 +142,11 @@ ChoiceDialog::ChoiceDialog(QWidget* parent, const std::vector<FreedbMatch>& matc
         item->setData(Qt::UserRole, static_cast<int>(i));
     }
     connect(m_list, &QListWidget::itemDoubleClicked, this, &ChoiceDialog::accept);
+    // Wide enough for the longest line, within reason.
+    int widest = 0;
+    for (int i = 0; i < m_list->count(); ++i)
+        widest = std::max(widest, m_list->fontMetrics().horizontalAdvance(m_list->item(i)->text()));
+    m_list->setMinimumWidth(std::min(widest + 40, 900));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(prompt);
     layout->addWidget(m_list);
@@ -164,7 +170,8 @@ FreedbOptionsDialog::FreedbOptionsDialog(QWidget* parent, RipSettings& settings,
     m_email = new QLineEdit(fromSingleByte(settings.szDBEmail));
     m_email->setObjectName("email");
     m_email->setMaxLength(255);
-    m_email->setPlaceholderText("you@example.org (the database answers only with one)");
+    m_email->setPlaceholderText("you@example.org");
+    m_email->setToolTip("The database answers only requests that carry your e-mail address");
     m_proxy = new QLineEdit(fromSingleByte(settings.szDBProxy));
     m_proxy->setObjectName("proxy");
     m_proxy->setMaxLength(255);

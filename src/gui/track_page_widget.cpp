@@ -164,7 +164,7 @@ TrackPageWidget::TrackPageWidget(TrackPage& page, BatchSession& session, QWidget
     fields->addWidget(m_genre, 3, 3, 1, 3);
     fields->setColumnStretch(1, 1);
     fields->setColumnStretch(3, 2);
-    for (QLabel* l : findChildren<QLabel*>()) {
+    for (QLabel* l : {driveLabel, discLabel}) {
         QPalette pal = l->palette();
         pal.setColor(QPalette::WindowText, QColor(96, 96, 96));
         l->setPalette(pal);

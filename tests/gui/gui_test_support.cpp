@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <deque>
 
@@ -25,13 +26,17 @@ QTimer* poller() {
         auto* t = new QTimer(qApp);
         t->setInterval(15);
         QObject::connect(t, &QTimer::timeout, [] {
-            if (handlers().empty()) return;
+            // Each appearance of a box goes to one handler: a dialog that is active again
+            // after a message box over it closed, or a menu shown again, counts as a new one.
+            static QPointer<QWidget> last;
             QWidget* w = QApplication::activePopupWidget();
             if (!w) w = QApplication::activeModalWidget();
-            if (!w || !w->isVisible()) return;
-            // Each box is handed to one handler only.
-            if (w->property("kytestHandled").toBool()) return;
-            w->setProperty("kytestHandled", true);
+            if (!w || !w->isVisible()) {
+                last = nullptr;
+                return;
+            }
+            if (handlers().empty() || w == last) return;
+            last = w;
             auto handler = std::move(handlers().front());
             handlers().pop_front();
             handler(w);
