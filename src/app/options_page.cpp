@@ -89,7 +89,8 @@ std::vector<OptionItem> spaceItems() {
 
 std::vector<OptionItem> rateItems() {
     std::vector<OptionItem> items;
-    for (int32_t rate : {6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
+    // No 6000: below the lowest rate the checks before a batch accept.
+    for (int32_t rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000})
         items.push_back({std::to_string(rate), rate});
     return items;
 }

@@ -35,7 +35,7 @@ std::vector<OptionItem> channelItems(int32_t format);
 std::vector<OptionItem> namePartItems();  // "" (0), "<artist name>" (1) ... "<album year>" (9)
 std::vector<OptionItem> separatorItems(); // " " (1), " - " (2) ... " none " (0)
 std::vector<OptionItem> spaceItems();     // "Keep space in file names" (0) ...
-std::vector<OptionItem> rateItems();      // 6000 ... 48000
+std::vector<OptionItem> rateItems();      // 8000 ... 48000
 std::vector<OptionItem> algorithmItems(); // the six resampling algorithms
 std::vector<OptionItem> normalizeTypeItems();
 std::vector<OptionItem> metaItems(); // "Modify Audio" (0), "Store Meta data" (1)

@@ -350,6 +350,13 @@ TEST(OptionsChecks, FieldsSettingsAndDirectory) {
         cases[i].edit(s);
         EXPECT_EQ(!checkProcessingSettings(s).empty(), cases[i].refused) << "case " << i;
     }
+    // The rate list offers only rates the check accepts.
+    for (const OptionItem& item : rateItems()) {
+        RipSettings s;
+        s.bResample = true;
+        s.dwNewSampleRate = static_cast<uint32_t>(item.value);
+        EXPECT_EQ(checkProcessingSettings(s), "") << item.text;
+    }
 
     TempDir tmp;
     std::string dir = "";

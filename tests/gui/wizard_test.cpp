@@ -647,7 +647,7 @@ private slots:
     void taskBarProgressOnAPrivateBus() {
         QProcess bus;
         bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        if (!bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed (Debian package dbus)");
+        if (!bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed (Debian package dbus-daemon)");
         QVERIFY(bus.waitForReadyRead(5000));
         const QString address = QString::fromUtf8(bus.readLine()).trimmed();
         {
