@@ -161,12 +161,13 @@ bool kyDskReader::OpenDrive(uint32_t number) {
     bool fullValid = false;
     uint32_t largest = 0;
     uint32_t maxSpeed = 0;
-    if (!method->Open(local, plain, fullValid, full, largest, maxSpeed)) return false;
-
     m_toc = kyDiscToc{};
-    if (!m_toc.BuildFromPlain(plain, sizeof plain)) {
-        method->Close();
+    if (!method->Open(local, plain, fullValid, full, largest, maxSpeed) ||
+        !m_toc.BuildFromPlain(plain, sizeof plain)) {
+        // No disc to read, but the drive may still answer: its tray and ready test work.
         m_toc = kyDiscToc{};
+        m_idle = method;
+        m_idleNumber = static_cast<int32_t>(number);
         return false;
     }
     if (fullValid) m_toc.RefineFromFull(full, sizeof full);
@@ -183,8 +184,11 @@ bool kyDskReader::OpenDrive(uint32_t number) {
 
 void kyDskReader::CloseDrive() {
     if (m_open) m_open->Close();
+    if (m_idle && m_idle != m_open) m_idle->Close();
     m_open = nullptr;
     m_openNumber = -1;
+    m_idle = nullptr;
+    m_idleNumber = -1;
     ForgetReadHistory();
 }
 
@@ -199,19 +203,21 @@ void kyDskReader::ForgetReadHistory() {
 }
 
 bool kyDskReader::IsReady() {
-    return m_open && m_open->IsReady();
+    kyDskReaderMode* drive = m_open ? m_open : m_idle;
+    return drive && drive->IsReady();
 }
 
 bool kyDskReader::ToggleTray() {
-    if (!m_open) return false;
+    kyDskReaderMode* drive = m_open ? m_open : m_idle;
+    if (!drive) return false;
     ForgetReadHistory();
-    if (m_open->IsReady()) {
-        m_open->LockMedium(false);
-        m_open->StopAudio();
-        return m_open->EjectOrLoad(false);
+    if (drive->IsReady()) {
+        drive->LockMedium(false);
+        drive->StopAudio();
+        return drive->EjectOrLoad(false);
     }
-    m_open->LockMedium(false);
-    return m_open->EjectOrLoad(true);
+    drive->LockMedium(false);
+    return drive->EjectOrLoad(true);
 }
 
 bool kyDskReader::LockMedium(bool lock) {

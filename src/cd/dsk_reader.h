@@ -97,10 +97,13 @@ public:
     uint32_t LargestTransfer() const { return m_largestTransfer; }
     uint32_t MaxSpeed() const { return m_maxSpeed; }
 
-    // Drive control; all false without an open drive.
+    // Drive control; all false without an open drive. IsReady and ToggleTray also work
+    // on the drive of the last OpenDrive that found no readable disc.
     bool IsReady();
     // Ejects a ready drive, closes the tray of one that is not.
     bool ToggleTray();
+    // The drive last asked for by OpenDrive, open or not (-1 before the first).
+    int32_t AttachedDriveNumber() const { return m_open ? m_openNumber : m_idleNumber; }
     bool LockMedium(bool lock);
     bool StopAudio();
     std::optional<std::string> MediaCatalogNumber();
@@ -252,6 +255,9 @@ private:
     std::unique_ptr<kyDskReaderMode> m_methods[3];
     kyDskReaderMode* m_open = nullptr;
     int32_t m_openNumber = -1;
+    // The drive of a failed OpenDrive, kept for its tray and ready test.
+    kyDskReaderMode* m_idle = nullptr;
+    int32_t m_idleNumber = -1;
     kyDiscToc m_toc;
     uint32_t m_largestTransfer = 0;
     uint32_t m_maxSpeed = 0;

@@ -93,11 +93,10 @@ bool kyDskReaderModeCDRR::Open(uint32_t localNumber, uint8_t* plainToc, bool& fu
     if (m_fd < 0) return false;
     // The driver's header and entries, laid out as a READ TOC format 0 answer in LBA.
     cdrom_tochdr header{};
+    // Without a readable disc the drive stays attached for its tray and ready test.
     if (Ioctl(m_fd, CDROMREADTOCHDR, reinterpret_cast<unsigned long>(&header)) < 0 ||
-        header.cdth_trk0 < 1 || header.cdth_trk1 > 99 || header.cdth_trk0 > header.cdth_trk1) {
-        Close();
+        header.cdth_trk0 < 1 || header.cdth_trk1 > 99 || header.cdth_trk0 > header.cdth_trk1)
         return false;
-    }
     std::memset(plainToc, 0, KY_PLAIN_TOC_BYTES);
     const uint32_t descriptors = header.cdth_trk1 - header.cdth_trk0 + 2;
     const uint32_t length = 2 + 8 * descriptors;

@@ -98,10 +98,9 @@ bool kyDskReaderModeMmc::Open(uint32_t localNumber, uint8_t* plainToc, bool& ful
     uint8_t readToc[10] = {0x43, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     Put16(readToc + 7, KY_PLAIN_TOC_BYTES);
     std::memset(plainToc, 0, KY_PLAIN_TOC_BYTES);
-    if (!Command(readToc, sizeof readToc, plainToc, KY_PLAIN_TOC_BYTES)) {
-        Close();
-        return false;
-    }
+    // Without a readable disc the drive stays attached, so that its tray can still be
+    // closed and its readiness asked; the next Open or Close lets it go.
+    if (!Command(readToc, sizeof readToc, plainToc, KY_PLAIN_TOC_BYTES)) return false;
     readToc[2] = 2;
     Put16(readToc + 7, KY_FULL_TOC_BYTES);
     std::memset(fullToc, 0, KY_FULL_TOC_BYTES);

@@ -30,20 +30,6 @@
 #include <unistd.h>
 
 namespace {
-// The demo disc comes with names of its own.
-void applyDemoRecord(const kyDiscImage& image, DiscInfo& info) {
-    const auto& record = image.Record();
-    if (!record) return;
-    info.artist = record->artist;
-    info.title = record->album;
-    info.genre = record->genre;
-    info.year = std::atoi(record->year.c_str());
-    size_t title = 0;
-    for (auto& row : info.tracks)
-        if (!row.data && title < record->trackTitles.size())
-            row.name = record->trackTitles[title++];
-}
-
 // One file of a rip in --json: its outcome, what could not be confirmed and the checksums.
 void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
     out.beginObject()
@@ -108,7 +94,7 @@ int commandRip(const CliArguments& args) {
 
     DiscInfo info;
     info.makeRows(disc.reader->Toc());
-    if (disc.image) applyDemoRecord(*disc.image, info);
+    if (disc.image && disc.image->Record()) applyDiscRecord(*disc.image->Record(), info);
     if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo,
                                 disc.image != nullptr, info, error);
         code != kExitOk)

@@ -6,14 +6,6 @@
 
 std::atomic<bool> TerminalFrontend::interrupted{false};
 
-int kySafeAnswer(const std::vector<kyPromptButton>& buttons) {
-    for (const auto& b : buttons)
-        if (b.text.rfind("Skip", 0) == 0) return b.code;
-    for (const auto& b : buttons)
-        if (b.code == kyAnswerNo) return b.code;
-    return buttons.empty() ? kyAnswerNo : buttons.back().code;
-}
-
 TerminalFrontend::TerminalFrontend(FILE* out, bool interactive, OverwritePolicy policy)
     : m_out(out), m_interactive(interactive), m_policy(policy) {}
 

@@ -51,9 +51,6 @@ private:
     std::string m_track, m_fileLabel, m_status;
 };
 
-// The answer a prompt takes when nobody can be asked: a "Skip" button, else "No", else
-// the last button.
-int kySafeAnswer(const std::vector<kyPromptButton>& buttons);
 
 // Ctrl-C while it lives asks the work to stop (TerminalFrontend::interrupted), and so do
 // SIGTERM and SIGHUP (a closed terminal, a shutdown): the file being written is dropped and

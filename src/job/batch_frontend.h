@@ -18,6 +18,16 @@ struct kyPromptButton {
 constexpr int kyAnswerYes = 6;
 constexpr int kyAnswerNo = 7;
 
+// The answer a prompt takes when nobody answers it (no terminal, a closed box): a "Skip"
+// button, else "No", else the last button.
+inline int kySafeAnswer(const std::vector<kyPromptButton>& buttons) {
+    for (const auto& b : buttons)
+        if (b.text.rfind("Skip", 0) == 0) return b.code;
+    for (const auto& b : buttons)
+        if (b.code == kyAnswerNo) return b.code;
+    return buttons.empty() ? kyAnswerNo : buttons.back().code;
+}
+
 class kyBatchFrontend {
 public:
     virtual ~kyBatchFrontend() = default;

@@ -1,5 +1,9 @@
 #include "metadata/disc_info.h"
 
+#include "cd/virtual_drive.h"
+
+#include <cstdlib>
+
 namespace {
 
 struct Category {
@@ -89,4 +93,15 @@ std::string DiscInfo::genreText() const {
     if (!genre.empty()) return genre;
     const char* shown = categoryDisplayName(category);
     return shown ? shown : "";
+}
+
+void applyDiscRecord(const kyDemoDiscRecord& record, DiscInfo& info) {
+    info.artist = record.artist;
+    info.title = record.album;
+    info.genre = record.genre;
+    info.year = std::atoi(record.year.c_str());
+    size_t title = 0;
+    for (auto& row : info.tracks)
+        if (!row.data && row.number >= 0 && title < record.trackTitles.size())
+            row.name = record.trackTitles[title++];
 }

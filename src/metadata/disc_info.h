@@ -71,6 +71,8 @@ int categoryIndex(std::string_view name);
 // (sectors).
 std::string defaultTrackName(int32_t number, bool data, uint32_t lengthSectors);
 
+struct kyDemoDiscRecord;
+
 struct DiscInfo {
     std::string discId;    // DISCID, at most 10 characters
     int32_t revision = -1; // -1: the disc is not in the database
@@ -98,3 +100,7 @@ struct DiscInfo {
     // there is no category either).
     std::string genreText() const;
 };
+
+// Names that come with a disc image (the demo disc's): artist, album, genre, year, and the
+// titles of the audio rows in order.
+void applyDiscRecord(const kyDemoDiscRecord& record, DiscInfo& info);

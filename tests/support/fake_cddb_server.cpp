@@ -1,5 +1,7 @@
 #include "support/fake_cddb_server.h"
 
+#include <thread>
+
 namespace kytest {
 
 FakeCddbServer::FakeCddbServer()
@@ -11,6 +13,7 @@ std::string FakeCddbServer::readAnswer(const std::string& key, const std::string
 }
 
 LocalHttpServer::Reply FakeCddbServer::answer(const LocalHttpServer::Request& request) {
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
     if (override) return *override;
     if (request.target.find("submit.cgi") != std::string::npos)
         return {LocalHttpServer::answer(submitAnswer)};

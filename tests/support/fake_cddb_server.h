@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -29,6 +30,8 @@ public:
     std::string submitAnswer = "200 OK, submission has been sent.\r\n";
     // Replaces the answer to every request when set (whole HTTP text, may be cut short).
     std::optional<LocalHttpServer::Reply> override;
+    // How long each answer takes (a slow database).
+    std::chrono::milliseconds delay{0};
 
     std::string url() const { return m_server.url(); }
     std::string hostPort() const { return m_server.hostPort(); }
