@@ -224,7 +224,7 @@ TrackPage::LookupAnswer TrackPage::runLookup(const LookupRequest& request) {
 }
 
 TrackPage::LookupAnswer TrackPage::readMatch(const LookupRequest& request,
-                                             const FreedbMatch& match) {
+                                             const DiscMatch& match) {
     LookupAnswer answer;
     answer.generation = request.generation;
     answer.info = request.rows;
@@ -232,15 +232,17 @@ TrackPage::LookupAnswer TrackPage::readMatch(const LookupRequest& request,
     client.timeouts = request.timeouts;
     auto cancel = request.cancel;
     client.keepGoing = [cancel] { return !cancel || !cancel->load(); };
-    if (readDisc(client, answer.info, match)) {
+    std::string error;
+    if (::readMatch(match, request.toc, &client, answer.info, error)) {
         answer.result.outcome = DiscLookupResult::Outcome::Found;
-        answer.result.source = "gnudb";
+        answer.result.source = lookupSourceName(match.source);
+        answer.result.origin = match.source;
         keepRecord(request, answer);
     } else if (client.lastFailure() == FreedbFailure::Cancelled) {
         answer.result.outcome = DiscLookupResult::Outcome::Cancelled;
     } else {
         answer.result.outcome = DiscLookupResult::Outcome::Failed;
-        answer.result.detail = client.lastError();
+        answer.result.detail = error.empty() ? client.lastError() : error;
         if (request.verbose) answer.result.message = kLookupFailed;
     }
     return answer;

@@ -140,7 +140,7 @@ public:
     // database is kept for later look-ups.
     static LookupAnswer runLookup(const LookupRequest& request);
     // Reads the chosen one of several matches, on any thread.
-    static LookupAnswer readMatch(const LookupRequest& request, const FreedbMatch& match);
+    static LookupAnswer readMatch(const LookupRequest& request, const DiscMatch& match);
     // Back on the window's thread: the names are taken unless the disc was listed anew
     // meanwhile. False when the answer came too late to count.
     bool finishLookup(LookupAnswer&& answer);

@@ -129,7 +129,7 @@ void PatternRenameDialog::accept() {
 
 // ---- choice among matches ----------------------------------------------------------------------
 
-ChoiceDialog::ChoiceDialog(QWidget* parent, const std::vector<FreedbMatch>& matches, bool exact)
+ChoiceDialog::ChoiceDialog(QWidget* parent, const std::vector<DiscMatch>& matches, bool exact)
     : QDialog(parent) {
     setObjectName("choiceDialog");
     setWindowTitle(kChoiceCaption);

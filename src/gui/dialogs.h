@@ -4,6 +4,7 @@
 #include "app/pattern_rename.h"
 #include "app/rip_settings.h"
 #include "app/virtual_track.h"
+#include "metadata/disc_lookup.h"
 #include "metadata/freedb_client.h"
 
 #include <QDialog>
@@ -47,7 +48,7 @@ private:
 class ChoiceDialog : public QDialog {
     Q_OBJECT
 public:
-    ChoiceDialog(QWidget* parent, const std::vector<FreedbMatch>& matches, bool exact);
+    ChoiceDialog(QWidget* parent, const std::vector<DiscMatch>& matches, bool exact);
     // The chosen match's index, or -1.
     int choice() const { return m_choice; }
     void accept() override;

@@ -50,9 +50,12 @@ void notify(QWidget* owner, const std::string& text, const std::string& caption)
     messageBox(owner, text, caption.empty() ? kProgramCaption : caption, 0);
 }
 
-bool reportWriterError(QWidget* owner, kyError code, const std::string& caption) {
+bool reportWriterError(QWidget* owner, kyError code, const std::string& caption,
+                       const std::string& detail) {
     if (!kyFailed(code)) return true;
-    notify(owner, writerErrorText(code), caption);
+    std::string text = writerErrorText(code);
+    if (!detail.empty()) text += "\n\n" + detail;
+    notify(owner, text, caption);
     return false;
 }
 

@@ -25,8 +25,9 @@ int messageBox(QWidget* owner, const std::string& text, const std::string& capti
 // An OK box with the exclamation icon, caption "DskR v5.0" when none is given.
 void notify(QWidget* owner, const std::string& text, const std::string& caption = {});
 // True when `code` is not an error; otherwise shows it (a missing codec library says
-// where to get one) and returns false.
-bool reportWriterError(QWidget* owner, kyError code, const std::string& caption);
+// where to get one, and `detail` what it concerned when known) and returns false.
+bool reportWriterError(QWidget* owner, kyError code, const std::string& caption,
+                       const std::string& detail = {});
 
 // Opens an address in the web browser; false when that failed.
 bool openUrl(const QString& address);

@@ -70,8 +70,9 @@ public:
         path = us(chosen);
         return true;
     }
-    void showError(kyError code, const std::string& caption) override {
-        reportWriterError(m_page.window(), code, caption);
+    void showError(kyError code, const std::string& caption,
+                   const std::string& detail) override {
+        reportWriterError(m_page.window(), code, caption, detail);
     }
     bool pumpEvents() override {
         QApplication::processEvents(QEventLoop::AllEvents);

@@ -384,7 +384,7 @@ void TrackPageWidget::lookupArrived(const TrackPage::LookupRequest& request,
         ChoiceDialog dialog(this, answer.result.matches, answer.result.exact);
         const int chosen = dialog.exec() == QDialog::Accepted ? dialog.choice() : -1;
         if (chosen >= 0) {
-            const FreedbMatch match = answer.result.matches[static_cast<size_t>(chosen)];
+            const DiscMatch match = answer.result.matches[static_cast<size_t>(chosen)];
             setLookupRunning(true);
             m_tasks->run<TrackPage::LookupAnswer>(
                 [request, match] { return TrackPage::readMatch(request, match); },

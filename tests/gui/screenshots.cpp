@@ -98,10 +98,15 @@ int main(int argc, char** argv) {
     shoot(&virtualTrack, "04-virtual-track-dialog");
     PatternRenameDialog rename(&wizard, wizard.trackPage().rename);
     shoot(&rename, "05-pattern-rename-dialog");
-    std::vector<FreedbMatch> matches = {
-        {"a50b2c07", 8, "Velmora Ensemble / Demo Disc"},
-        {"a50b2c07", 10, "Velmora Ensemble / Demo Disc (Remastered Anniversary Edition)"},
-        {"a50b2c07", 4, "Various Artists / Songs From The Virtual Drive"}};
+    std::vector<DiscMatch> matches;
+    for (const FreedbMatch& m : std::vector<FreedbMatch>{
+             {"a50b2c07", 8, "Velmora Ensemble / Demo Disc"},
+             {"a50b2c07", 10, "Velmora Ensemble / Demo Disc (Remastered Anniversary Edition)"},
+             {"a50b2c07", 4, "Various Artists / Songs From The Virtual Drive"}}) {
+        DiscMatch match;
+        match.freedb = m;
+        matches.push_back(match);
+    }
     ChoiceDialog choice(&wizard, matches, true);
     shoot(&choice, "06-choice-dialog");
     ChoiceDialog nearChoice(&wizard, matches, false);
