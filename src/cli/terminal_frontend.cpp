@@ -132,12 +132,13 @@ void TerminalFrontend::showError(kyError code, const std::string& caption,
                                  const std::string& detail) {
     endBars();
     if (code == KYERR_MISSING_COMPONENT) {
-        // The codec library of the format is not installed: say what to do about it.
+        // The codec library of the format is not installed: say which, and what to do.
+        const std::string missing = kyErrorText(code);
         std::fprintf(m_out,
-                     "%s: Writing to this file format requires that you install a free external "
-                     "third-party 'add-on'.\n'dskr-cli formats' names the library each format "
-                     "needs.\n",
-                     caption.c_str());
+                     "%s: %s.\nWriting to this file format requires that you install a free "
+                     "external third-party 'add-on'.\n'dskr-cli formats' names the library "
+                     "each format needs.\n",
+                     caption.c_str(), missing.c_str());
         std::fflush(m_out);
         return;
     }

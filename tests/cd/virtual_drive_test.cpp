@@ -98,8 +98,10 @@ TEST_F(VirtualDriveTest, EnumerationWithoutRealDrives) {
     EXPECT_EQ(spti.DriveRecord(first + 2), nullptr);
     bool valid;
     uint32_t largest, speed;
+    // A drive without a disc does not open, but stays attached for its tray: reading it
+    // fails.
     EXPECT_FALSE(spti.Open(first + 1, m_plain, valid, m_full, largest, speed));
-    EXPECT_EQ(spti.ReadAudio(m_plain, 0, 1), KYERR_OPEN_FILE);
+    EXPECT_EQ(spti.ReadAudio(m_plain, 0, 1), KYERR_READ_FILE);
     EXPECT_TRUE(spti.Open(first, m_plain, valid, m_full, largest, speed));
     EXPECT_FALSE(spti.Open(first + 5, m_plain, valid, m_full, largest, speed));
 }
