@@ -24,6 +24,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -656,13 +657,16 @@ private slots:
             QVERIFY(listener.isConnected() && sender.isConnected());
             QVERIFY(listener.connect(QString(), QString(), mdTaskBarProgress::kInterface, "Update",
                                      this, SLOT(launcherUpdate(QString, QVariantMap))));
+            // The bus may take the match rule after the sender's first signal: one call
+            // answered on the listener's connection makes sure it has it.
+            QVERIFY(listener.interface()->isServiceRegistered("org.freedesktop.DBus").value());
             {
                 auto bar = mdTaskBarProgress::create(sender);
                 QVERIFY(bar);
                 bar->SetValue(62, 100);
                 bar->SetState(ImdTaskBarProgress::Error);
             }
-            QVERIFY(waitUntil([this] { return launcherUpdates.size() >= 4; }, 5000));
+            QVERIFY(waitUntil([this] { return launcherUpdates.size() >= 4; }, 30000));
             QCOMPARE(launcherUpdates[0]["progress-visible"].toBool(), true); // indeterminate
             QCOMPARE(launcherUpdates[1]["progress"].toDouble(), 0.62);
             QCOMPARE(launcherUpdates[2]["urgent"].toBool(), true);
