@@ -190,18 +190,24 @@ TrackPage::LookupStep TrackPage::beginLookup(bool force) {
     return LookupStep::Ask;
 }
 
-TrackPage::LookupRequest TrackPage::lookupRequest(bool verbose) const {
-    LookupRequest r;
+TrackPage::DatabaseRequest TrackPage::databaseRequest() const {
+    DatabaseRequest r;
     r.server = m_settings.szDBServer;
     r.proxy = m_settings.szDBProxy;
     r.email = m_settings.szDBEmail;
     r.timeouts = timeouts;
     r.toc = m_toc;
+    r.generation = m_generation;
+    return r;
+}
+
+TrackPage::LookupRequest TrackPage::lookupRequest(bool verbose) const {
+    LookupRequest r;
+    static_cast<DatabaseRequest&>(r) = databaseRequest();
     r.rows = m_disc;
     r.verbose = verbose;
     r.cacheFolder = cacheFolder;
     r.iniPath = cdPlayerIniPath;
-    r.generation = m_generation;
     r.cancel = std::make_shared<std::atomic<bool>>(false);
     return r;
 }
@@ -357,13 +363,8 @@ std::vector<TrackMenuItem> TrackPage::freedbMenu() const {
 
 TrackPage::SubmitRequest TrackPage::submitRequest() const {
     SubmitRequest r;
-    r.server = m_settings.szDBServer;
-    r.proxy = m_settings.szDBProxy;
-    r.email = m_settings.szDBEmail;
-    r.timeouts = timeouts;
-    r.toc = m_toc;
+    static_cast<DatabaseRequest&>(r) = databaseRequest();
     r.info = m_disc;
-    r.generation = m_generation;
     return r;
 }
 

@@ -117,16 +117,20 @@ public:
     // and decides what follows.
     LookupStep beginLookup(bool force);
 
-    // What the database part needs, copied so that it may run on another thread.
-    struct LookupRequest {
+    // The database and the disc a request is for, copied so that it may run on another
+    // thread.
+    struct DatabaseRequest {
         std::string server, proxy, email;
         kyHttpTimeouts timeouts;
         kyDiscToc toc;
+        uint64_t generation = 0; // which disc listing it is for
+    };
+    // What the database part of a look-up needs.
+    struct LookupRequest : DatabaseRequest {
         DiscInfo rows;
         bool verbose = false;
         std::string cacheFolder; // records of earlier look-ups
         std::string iniPath;     // cdplayer.ini
-        uint64_t generation = 0; // which disc listing it is for
         std::shared_ptr<std::atomic<bool>> cancel;
     };
     struct LookupAnswer {
@@ -134,6 +138,7 @@ public:
         DiscInfo info;
         uint64_t generation = 0;
     };
+    DatabaseRequest databaseRequest() const;
     LookupRequest lookupRequest(bool verbose) const;
     // The database part, on any thread: asks the database (several matches come back for
     // a choice), then the local stores when it gives no names. A record read from the
@@ -179,12 +184,8 @@ public:
     std::vector<TrackMenuItem> freedbMenu() const;
 
     // ---- submission ------------------------------------------------------------------
-    struct SubmitRequest {
-        std::string server, proxy, email;
-        kyHttpTimeouts timeouts;
-        kyDiscToc toc;
+    struct SubmitRequest : DatabaseRequest {
         DiscInfo info;
-        uint64_t generation = 0;
     };
     SubmitRequest submitRequest() const;
     // Sends the record, on any thread; the record comes back with its new revision when

@@ -54,6 +54,22 @@ double field(const std::string& text, const std::string& name) {
     return at == std::string::npos ? -1 : std::atof(text.c_str() + at + name.size() + 1);
 }
 
+// ffmpeg's decode of a stereo file lines up with the input planes `in` (above 20 dB).
+template <class Planes>
+void expectFfmpegDecodeNear(const std::string& path, size_t samples, const Planes& in,
+                            uint32_t frames) {
+    if (!kytest::haveTool("ffmpeg")) return;
+    std::vector<int16_t> ff;
+    ASSERT_TRUE(kytest::ffmpegDecode(path, "", 2, ff));
+    ASSERT_GE(ff.size(), samples);
+    const auto theirs = kytest::toPlanes(ff, 2);
+    for (uint32_t k = 0; k < 2; ++k) {
+        std::vector<float> t = theirs[k];
+        t.resize(frames);
+        EXPECT_GT(kytest::snrDb(in[k], t), 20.0) << "channel " << k;
+    }
+}
+
 } // namespace
 
 TEST(MovAac, EveryEntryHoldsAacThatPlayersTrimToTheInput) {
@@ -133,17 +149,7 @@ TEST(MovAac, EveryEntryHoldsAacThatPlayersTrimToTheInput) {
         }
 
         // ffmpeg applies the edit list: its decoding lines up with the input.
-        if (kytest::haveTool("ffmpeg")) {
-            std::vector<int16_t> ff;
-            ASSERT_TRUE(kytest::ffmpegDecode(path, "", 2, ff));
-            ASSERT_GE(ff.size(), pcm.size());
-            const auto theirs = kytest::toPlanes(ff, 2);
-            for (uint32_t k = 0; k < 2; ++k) {
-                std::vector<float> t = theirs[k];
-                t.resize(frames);
-                EXPECT_GT(kytest::snrDb(in[k], t), 20.0) << "channel " << k;
-            }
-        }
+        expectFfmpegDecodeNear(path, pcm.size(), in, frames);
 
         // Our reader: exactly the input's frames, lined up, and the tags.
         const kytest::PlanesBack r = kytest::readPlanes(path);
@@ -301,17 +307,7 @@ TEST(MovMp3, EveryEntryHoldsMp3FramesThatPlayersTrimToTheInput) {
                 kytest::shellQuote(path));
             EXPECT_EQ(info.rfind("MPEG Audio|2|44100|", 0), 0u) << info;
         }
-        std::vector<int16_t> ff;
-        if (kytest::haveTool("ffmpeg")) {
-            ASSERT_TRUE(kytest::ffmpegDecode(path, "", 2, ff));
-            ASSERT_GE(ff.size(), pcm.size());
-            const auto theirs = kytest::toPlanes(ff, 2);
-            for (uint32_t k = 0; k < 2; ++k) {
-                std::vector<float> t = theirs[k];
-                t.resize(frames);
-                EXPECT_GT(kytest::snrDb(in[k], t), 20.0) << "channel " << k;
-            }
-        }
+        expectFfmpegDecodeNear(path, pcm.size(), in, frames);
 
         const kytest::PlanesBack r = kytest::readPlanes(path);
         ASSERT_EQ(r.open, KY_OK);
