@@ -36,6 +36,7 @@
 // interleaved form, so writers take it through floats.
 #include "cd/cd_audio_tap.h"
 #include "cd/de_emphasis.h"
+#include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
 #include "cd/dsk_reader_mode.h"
 #include "cd/read_report.h"
@@ -108,6 +109,9 @@ public:
     bool StopAudio();
     std::optional<std::string> MediaCatalogNumber();
     std::optional<std::string> Isrc(uint32_t track);
+    // The open disc's catalogue number, ISRCs, CD-Text and, when `detectGaps`, its pregaps
+    // and indexes. False with `error` when no disc is open.
+    bool ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error);
 
     // ---- what to read ---------------------------------------------------------------
     // Sectors firstSector .. endSector - 1. Also forgets any earlier Seek.

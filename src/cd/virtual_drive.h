@@ -8,6 +8,7 @@
 // Display name of virtual drive N: "virtualN <SPTI 9-N-0> Velmora Virtual CD-ROM"
 // (device path "virtualN", address host 9, target N, LUN 0; the text after "> " is the
 // vendor and product of the drive's INQUIRY answer).
+#include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
 #include "platform/scsi_transport.h"
 #include <cstdint>
@@ -24,6 +25,7 @@ struct kyDiscTrack {
     uint32_t pregapStart = 0; // LBA of INDEX 00 (or of the PREGAP); equals start without one
     uint8_t control = 0; // CONTROL nibble: 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channel
     std::string isrc;    // 12 characters, or empty
+    std::vector<uint32_t> indexes; // LBAs of INDEX 02, 03, ... in order
     uint8_t mode = 0;    // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
     bool IsData() const { return (control & 4) != 0; }
 };
@@ -74,6 +76,8 @@ public:
     const std::string& Mcn() const { return m_mcn; } // 13 digits, or empty
     std::string Isrc(uint32_t track) const;          // empty when none
     const std::optional<kyDemoDiscRecord>& Record() const { return m_record; }
+    // CD-Text of the disc (from the sheet's TITLE, PERFORMER, ... lines); empty when none.
+    const kyCdText& CdText() const { return m_cdText; }
 
     // Drive answers: READ TOC format 0 (LBA or MSF addresses) and format 2. Return the
     // full answer length; at most `capacity` bytes are written.
@@ -89,6 +93,7 @@ private:
     std::vector<kyDiscTrack> m_tracks;
     std::vector<kyDiscSession> m_sessions;
     std::string m_mcn;
+    kyCdText m_cdText;
     std::optional<kyDemoDiscRecord> m_record;
     std::vector<Extent> m_extents;
     std::vector<std::unique_ptr<Source>> m_sources;
