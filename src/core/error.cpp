@@ -1,4 +1,5 @@
 #include "core/error.h"
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -40,6 +41,16 @@ const char* kyErrorMessage(kyError code) {
 
 void kySetErrorReason(kyError code, std::string text) {
     t_reason = text.empty() ? Reason{} : Reason{code, std::move(text)};
+}
+
+void kySetErrorReason(kyError code, int systemError) {
+    if (systemError == 0) {
+        t_reason = Reason{};
+        return;
+    }
+    char buffer[256];
+    // The GNU strerror_r returns the text, which need not be in the buffer.
+    kySetErrorReason(code, std::string(strerror_r(systemError, buffer, sizeof buffer)));
 }
 
 std::string kyErrorReason(kyError code) {

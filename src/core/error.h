@@ -38,13 +38,16 @@ inline bool kyFailed(kyError e) {
 // failure, "Unknown error" for anything else.
 const char* kyErrorMessage(kyError code);
 
-// What says more about a failure than its code ("libFLAC.so.12 not found"), noted where
-// the failure arises and shown beside the code's message. A code travels up the chain
-// unchanged; its reason is kept per thread beside it, so only the code noted last has one.
-// An empty text forgets the reason.
+// What says more about a failure than its code ("libFLAC.so.12 not found", "Permission
+// denied"), noted where the failure arises and shown beside the code's message. A code
+// travels up the chain unchanged; its reason is kept per thread beside it, so only the
+// code noted last has one. An empty text forgets the reason.
 void kySetErrorReason(kyError code, std::string text);
+// The system's reason for a failed file operation: `systemError` is an errno value whose
+// text is noted ("No space left on device"); 0 forgets the reason.
+void kySetErrorReason(kyError code, int systemError);
 // The reason noted for `code` on this thread, or empty.
 std::string kyErrorReason(kyError code);
 // The message of `code` followed by ": " and its reason when one was noted:
-// "Missing required component: libFLAC.so.12 not found".
+// "Couldn't create file: Permission denied".
 std::string kyErrorText(kyError code);

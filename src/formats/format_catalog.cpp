@@ -3,6 +3,7 @@
 #include "formats/writer_filter.h"
 #include "platform/file_io.h"
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -168,7 +169,10 @@ kyError kyFormatCatalog::OpenReader(kyReaderFilter*& reader, const char* fileNam
     reader = nullptr;
     if (!fileName) return KYERR_INVALID_PARAMETER;
     int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return KYERR_OPEN_FILE;
+    if (fd < 0) {
+        kySetErrorReason(KYERR_OPEN_FILE, errno);
+        return KYERR_OPEN_FILE;
+    }
     if (formatIndex == -2) {
         formatIndex = FindReaderFormat(fileName, fd);
         if (formatIndex < 0) {
@@ -207,7 +211,10 @@ kyError kyFormatCatalog::CreateWriter(kyWriterFilter*& writer, const char* fileN
     const kyFormatEntry* e = Entry(formatIndex);
     if (!e || !e->writer) return KYERR_INVALID_PARAMETER;
     int fd = ::open(fileName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return KYERR_CREATE_FILE;
+    if (fd < 0) {
+        kySetErrorReason(KYERR_CREATE_FILE, errno);
+        return KYERR_CREATE_FILE;
+    }
     kyWriterFilter* w = e->writer(fd, fileName, subformat ? subformat : "", e);
     if (!w) {
         ::close(fd);

@@ -278,12 +278,19 @@ long kyReaderFilter::ReadSome(void* data, size_t size) {
 }
 
 kyError kyReaderFilter::ReadExact(void* data, size_t size) {
+    errno = 0;
     long n = ReadSome(data, size);
-    return n >= 0 && static_cast<size_t>(n) == size ? KY_OK : KYERR_READ_FILE;
+    if (n >= 0 && static_cast<size_t>(n) == size) return KY_OK;
+    // A short read has no system reason: the file ends early.
+    kySetErrorReason(KYERR_READ_FILE, n < 0 ? errno : 0);
+    return KYERR_READ_FILE;
 }
 
 kyError kyReaderFilter::ReadAt(uint64_t offset, void* data, size_t size) {
-    return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
+    errno = 0;
+    if (kyReadExactlyAt(m_fd, offset, data, size)) return KY_OK;
+    kySetErrorReason(KYERR_READ_FILE, errno);
+    return KYERR_READ_FILE;
 }
 
 kyError kyReaderFilter::ReadBody(uint64_t offset, uint64_t size, std::vector<uint8_t>& body) {

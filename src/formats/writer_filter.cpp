@@ -298,8 +298,15 @@ kyError kyWriterFilter::SeekTo(uint64_t offset) {
 
 kyError kyWriterFilter::WriteAt(uint64_t offset, const void* data, size_t size) {
     if (m_fd < 0) return KYERR_WRITE_FILE;
-    if (offset > m_fileSizeLimit || size > m_fileSizeLimit - offset) return KYERR_WRITE_FILE;
-    if (!kyWriteAll(m_fd, offset, data, size)) return KYERR_WRITE_FILE;
+    if (offset > m_fileSizeLimit || size > m_fileSizeLimit - offset) {
+        // The format cannot address more.
+        kySetErrorReason(KYERR_WRITE_FILE, EFBIG);
+        return KYERR_WRITE_FILE;
+    }
+    if (!kyWriteAll(m_fd, offset, data, size)) {
+        kySetErrorReason(KYERR_WRITE_FILE, errno);
+        return KYERR_WRITE_FILE;
+    }
     if (offset + size > m_fileEnd) m_fileEnd = offset + size;
     return KY_OK;
 }
@@ -312,5 +319,8 @@ kyError kyWriterFilter::WriteBytes(const void* data, size_t size) {
 }
 
 kyError kyWriterFilter::ReadAt(uint64_t offset, void* data, size_t size) {
-    return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
+    errno = 0;
+    if (kyReadExactlyAt(m_fd, offset, data, size)) return KY_OK;
+    kySetErrorReason(KYERR_READ_FILE, errno);
+    return KYERR_READ_FILE;
 }

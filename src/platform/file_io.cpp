@@ -31,6 +31,7 @@ bool kyWriteAll(int fd, uint64_t offset, const void* data, size_t size) {
                                                       : ::pwrite(fd, p + done, size - done,
                                                                  static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO; // nothing written and no reason given
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
