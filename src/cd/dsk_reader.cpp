@@ -481,6 +481,7 @@ kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sec
                                      uint32_t attempts) {
     kyError e = KYERR_READ_FILE;
     for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0) notify(ReadEvent::Kind::Retry, lba, sectors, attempt);
         // Never ask the drive for more than it transfers at once. After a failure the whole
         // request is read again, so that all of it comes from one landing of the drive.
         e = KY_OK;
@@ -515,7 +516,10 @@ kyError kyDskReader::readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors
         // The drive has lost its place.
         m_requestValid = false;
         m_streamKnown = false;
-        if (e == KYERR_READ_FILE) m_failedDrive = isolateFailure(start, sectors);
+        if (e == KYERR_READ_FILE) {
+            m_failedDrive = isolateFailure(start, sectors);
+            notify(ReadEvent::Kind::Unreadable, *m_failedDrive, 1, kReadAttempts);
+        }
     }
     return e;
 }
@@ -710,7 +714,10 @@ kyError kyDskReader::readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count
         const uint32_t n = std::min({x - start + std::max(count, kAhead), capacity, ceilingFor(x) - start});
         kyError e = readDrive(buffer, start, n);
         if (kyFailed(e)) return e;
-        if (reread > 0) ++m_report.rereads;
+        if (reread > 0) {
+            ++m_report.rereads;
+            notify(ReadEvent::Kind::Reread, start, n, reread);
+        }
         Pass p{buffer, start, n, false, 0, 0};
         const Match m = realign(p, *anchor, x);
         const int64_t base = static_cast<int64_t>(anchor->lba) - start;
@@ -826,6 +833,8 @@ kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
         e = readDrive(m_buffers[i].data(), start, sectors);
         if (kyFailed(e)) return e;
         ++m_report.rereads;
+        // Two reads are the method; a third and later one means the first ones disagreed.
+        if (i >= 2) notify(ReadEvent::Kind::Reread, start, sectors, i - 1);
         Pass p{m_buffers[i].data(), start, sectors, false, 0, 0};
         if (anchor) {
             const Match m = realign(p, *anchor, x);

@@ -157,6 +157,19 @@ public:
     using SleepFunction = std::function<void(std::chrono::milliseconds)>;
     void SetSleepFunction(SleepFunction sleep);
 
+    // What the reads run into, as it happens: a read that failed and is tried again, a
+    // chunk read again because it did not line up or its reads disagreed, and sectors that
+    // could not be read at all. For progress displays and verbose logs.
+    struct ReadEvent {
+        enum class Kind { Retry, Reread, Unreadable };
+        Kind kind = Kind::Retry;
+        uint32_t lba = 0;     // first sector of the read
+        uint32_t sectors = 0; // its length
+        uint32_t count = 0;   // the how-manyth retry or re-read of this read, from 1
+    };
+    using ReadObserver = std::function<void(const ReadEvent&)>;
+    void SetReadObserver(ReadObserver observer) { m_observer = std::move(observer); }
+
     // ---- source operations ----------------------------------------------------------
     kyError GetFormat(kyAudioFormat& format) override;
     // Skips whole sectors at the start of the range from the next Prepare on.
@@ -253,6 +266,9 @@ private:
     uint32_t discSector(int64_t driveSector) const;
     void updateTrack(uint32_t sector);
     void pause(std::chrono::milliseconds ms);
+    void notify(ReadEvent::Kind kind, uint32_t lba, uint32_t sectors, uint32_t count) const {
+        if (m_observer) m_observer(ReadEvent{kind, lba, sectors, count});
+    }
 
     kyError m_constructionResult = KY_OK;
     // In numbering order: pass-through, raw read, libcdio.
@@ -321,4 +337,5 @@ private:
     kyDeEmphasis m_deEmphasis;
     bool m_firstRead = false;
     SleepFunction m_sleep;
+    ReadObserver m_observer;
 };

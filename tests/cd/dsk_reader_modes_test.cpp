@@ -5,6 +5,7 @@
 #include "cd/dsk_reader_fake_drive.h"
 #include "core/error.h"
 #include <gtest/gtest.h>
+#include <map>
 
 #include <cmath>
 #include <cstring>
@@ -531,6 +532,58 @@ TEST(DskReaderRetries, FailedReadsAreRetriedAndOnlyTheFirstReadPauses) {
                 EXPECT_EQ(rig.drive->locks, rig.drive->unlocks); // the medium is unlocked again
             }
         }
+}
+
+TEST(DskReaderRetries, ReadEventsTellRetriesRereadsAndUnreadableSectorsWhereTheyHappen) {
+    using Kind = kyDskReader::ReadEvent::Kind;
+    struct Case {
+        uint32_t mode;
+        uint32_t badLba, failures;
+        std::map<uint32_t, int32_t> offsets;
+        int corruptCall; // this call's data comes back with one bit flipped (-1: none)
+        unsigned retries, rereads, unreadable;
+        const char* what;
+    } cases[] = {
+        {KY_READ_BURST, 60, 5, {}, -1, 5, 0, 0, "five failed reads"},
+        {KY_READ_BURST, 60, 1000, {}, -1, 999, 0, 1, "never"},
+        {KY_READ_JITTER, 0, 0, {}, -1, 0, 0, 0, "a clean disc"},
+        // Call 1 lands nowhere near and is read again: the second read lines up.
+        {KY_READ_JITTER, 0, 0, {{1, 40}}, -1, 0, 1, 0, "a read that does not line up"},
+        // Scratch mode reads twice by design; a third read means the first two disagreed.
+        {KY_READ_SCRATCH, 0, 0, {}, 1, 0, 1, 0, "two reads that disagree"},
+    };
+    for (const Case& c : cases) {
+        Rig rig(100, {{0}}, 65536, c.mode);
+        if (c.failures) rig.drive->badSector[c.badLba] = c.failures;
+        rig.drive->offsetOfCall = c.offsets;
+        rig.drive->corrupt = [&c](uint32_t call, uint32_t, uint32_t, uint8_t* data) {
+            if (static_cast<int>(call) == c.corruptCall) data[100] ^= 1;
+        };
+        std::vector<kyDskReader::ReadEvent> events;
+        rig.reader->SetReadObserver(
+            [&events](const kyDskReader::ReadEvent& e) { events.push_back(e); });
+        rig.Run();
+        unsigned retries = 0, rereads = 0, unreadable = 0;
+        for (const auto& e : events) {
+            // Each names a read that covers where it happened.
+            EXPECT_LE(e.lba + e.sectors, 100u) << c.what;
+            EXPECT_GE(e.count, 1u) << c.what;
+            if (e.kind == Kind::Retry) {
+                ++retries;
+                EXPECT_TRUE(e.lba <= c.badLba && c.badLba < e.lba + e.sectors) << c.what;
+                EXPECT_EQ(e.count, retries) << c.what;
+            }
+            if (e.kind == Kind::Reread) ++rereads;
+            if (e.kind == Kind::Unreadable) {
+                ++unreadable;
+                EXPECT_EQ(e.count, 1000u) << c.what;
+                EXPECT_TRUE(e.lba <= c.badLba && c.badLba < e.lba + e.sectors) << c.what;
+            }
+        }
+        EXPECT_EQ(retries, c.retries) << c.what;
+        EXPECT_EQ(rereads, c.rereads) << c.what;
+        EXPECT_EQ(unreadable, c.unreadable) << c.what;
+    }
 }
 
 TEST(DskReaderRetries, EveryRunPausesOnItsFirstRead) {
