@@ -1,7 +1,7 @@
 #include "app/rip_settings.h"
+#include "app/settings_table.h"
 
 #include "core/text.h"
-#include "platform/music_folder.h"
 #include "platform/settings_store.h"
 
 #include <algorithm>
@@ -194,13 +194,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readText(store, "szLookupOrder", s.szLookupOrder);
     readFlag(store, "bFetchCoverArt", s.bFetchCoverArt);
 
-    if (s.szOutDir.empty()) {
-        std::string music = kyUserMusicFolder();
-        if (!music.empty()) {
-            if (music.back() != '/' && music.back() != '\\') music += '/';
-            s.szOutDir = music;
-        }
-    }
+    if (s.szOutDir.empty()) s.szOutDir = kyDefaultOutputDirectory();
 
     for (size_t i = 0; i < kRecent; ++i) {
         std::string name = "LastDirs." + std::to_string(i);
@@ -210,6 +204,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
         if (dir.empty()) break;
         s.lastDirs.push_back(dir);
     }
+    kyValidateSettings(s, report ? &report->problems : nullptr);
     return true;
 }
 

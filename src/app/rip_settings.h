@@ -87,14 +87,18 @@ struct SettingsLoadReport {
     bool openHelp = false;
     // Set when the store was damaged and put aside: one line for the front end to show.
     std::string message;
+    // One line per stored value that was not one its setting takes, naming it; the
+    // default was used in its place.
+    std::vector<std::string> problems;
 };
 
 // Where the store lives (see kySettingsStore::defaultPath).
 std::string settingsStorePath();
 
 // Fills `settings` from the store at `storePath` (the default store when empty), each
-// field falling back to its default. Writes "5.0" as VersionNumber when the stored one
-// is older. Returns true.
+// field falling back to its default. Every value is then checked against what its setting
+// takes (app/settings_table.h): a value that is not valid is reported and its default
+// used. Writes "5.0" as VersionNumber when the stored one is older. Returns true.
 bool loadSettings(RipSettings& settings, SettingsLoadReport* report = nullptr,
                   const std::string& storePath = {});
 

@@ -90,11 +90,11 @@ TEST_F(RipSettingsTest, EveryFieldRoundTripsThroughTheStore) {
     RipSettings s;
     loadSettings(s);
     s.szOutDir = "/srv/müsic/Ripped/";
-    s.szFileFormat = "Free Lossless Audio Codec";
+    s.szFileFormat = "Broadcast wave format (EBU BWF)";
     s.szDataFormat = "PCM 24-bit";
     s.iOutChannels = 1;
     s.bNoOverwritePrompt = s.bMergeConsecutive = s.bCreatePlaylist = true;
-    s.aiName = {3, 9, 4, -1, 2, 7, 3, 8, 1, 6};
+    s.aiName = {3, 9, 4, 0, 2, 7, 3, 8, 1, 6};
     s.bResample = true;
     s.dwNewSampleRate = 96000;
     s.eResamplingAlg = 2;
@@ -193,15 +193,24 @@ TEST_F(RipSettingsTest, WrongTypesAndSizesAreReadAsFarAsTheFieldAllows) {
     store.setString("LastDirs.2", "/third/");
     ASSERT_TRUE(store.save(storePath()));
     RipSettings s;
-    loadSettings(s);
+    SettingsLoadReport report;
+    loadSettings(s, &report);
     EXPECT_EQ(s.iSpeed, 7);
     EXPECT_TRUE(s.bCutOff);
-    EXPECT_EQ(s.szDataFormat, "A");
-    EXPECT_EQ(s.aiName, (std::array<int32_t, 10>{0x107, 1, 5, 2, 5, 5, 2, 3, 0, 0}));
-    EXPECT_EQ(s.szFileFormat.size(), RipSettings::kFileFormatUnits);
     EXPECT_EQ(s.szDBServer.size(), RipSettings::kDbTextBytes);
     EXPECT_EQ(s.szOutDir, (m_dir / "home/Music/").string());
     EXPECT_EQ(s.lastDirs, (std::vector<std::string>{"/first/", "/third/"}));
+    // What was read that way but is no value its setting takes is reported, and the
+    // default used: the text "A", the pattern 0x107, 1, 5, ... and the cut format name.
+    EXPECT_EQ(s.szDataFormat, "PCM 16-bit");
+    EXPECT_EQ(s.aiName, RipSettings{}.aiName);
+    EXPECT_EQ(s.szFileFormat, "Microsoft wave format");
+    ASSERT_EQ(report.problems.size(), 3u);
+    EXPECT_NE(report.problems[0].find("szFileFormat (\"" + std::string(127, 'x') + "\")"),
+              std::string::npos)
+        << report.problems[0];
+    EXPECT_NE(report.problems[1].find("szDataFormat (\"A\")"), std::string::npos);
+    EXPECT_NE(report.problems[2].find("aiName (\"263,1,5,2,5,5,2,3,0,0\")"), std::string::npos);
 }
 
 TEST_F(RipSettingsTest, RecentDirectoriesStopAtTheFirstGapAndSaveDeletesTheRest) {
