@@ -22,6 +22,6 @@ target_link_libraries(dskr_core PUBLIC PkgConfig::CURL)
 find_package(ZLIB REQUIRED)
 target_link_libraries(dskr_core PUBLIC ZLIB::ZLIB)
 
-# JSON answers of the MusicBrainz web service (nlohmann-json, header only)
+# JSON answers of the MusicBrainz web service and disc names given as JSON (nlohmann-json, header only)
 find_package(nlohmann_json 3 REQUIRED)
 target_link_libraries(dskr_core PUBLIC nlohmann_json::nlohmann_json)
