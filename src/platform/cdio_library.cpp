@@ -1,6 +1,20 @@
 #include "platform/cdio_library.h"
+#include "platform/components.h"
 #include "platform/library_loader.h"
 #include <cstring>
+
+namespace {
+// libcdio's own version text, or the file it was loaded from.
+std::optional<std::string> cdioVersion() {
+    const kyLibrary* lib = kyLibrary::Load({"libcdio.so.19"});
+    if (!lib) return std::nullopt;
+    const auto* text = static_cast<const char* const*>(lib->Symbol("cdio_version_string"));
+    if (text && *text) return std::string(*text) + " (" + lib->FileName() + ")";
+    return lib->FileName();
+}
+const kyComponentRegistration registration{
+    {"libcdio", "drive access through libcdio", cdioVersion}};
+} // namespace
 
 const kyCdioLibrary* kyCdioLibrary::Get() {
     static const kyCdioLibrary* table = []() -> const kyCdioLibrary* {

@@ -1,6 +1,7 @@
 #include "platform/library_loader.h"
 #include <cstdlib>
 #include <dlfcn.h>
+#include <link.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,3 +47,16 @@ void* kyLibrary::Symbol(const char* name) const {
 
 kyEntryPoints::kyEntryPoints(const char* libraryName)
     : m_lib(kyLibrary::Load({libraryName})), m_name(libraryName) {}
+
+std::string kyLibrary::FileName() const {
+    link_map* map = nullptr;
+    if (!m_handle || dlinfo(m_handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
+        return m_name;
+    std::string path = map->l_name;
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

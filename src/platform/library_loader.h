@@ -16,6 +16,8 @@ public:
     // Address of an entry point, or null.
     void* Symbol(const char* name) const;
     const std::string& Name() const { return m_name; }
+    // The file the library was read from, without its folder ("libcdio.so.19.0.0").
+    std::string FileName() const;
 
 private:
     kyLibrary(void* handle, std::string name) : m_handle(handle), m_name(std::move(name)) {}

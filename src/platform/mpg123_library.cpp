@@ -1,5 +1,21 @@
 #include "platform/mpg123_library.h"
+#include "platform/components.h"
 #include "platform/library_loader.h"
+
+namespace {
+// Versions from 1.32 on tell their own; older ones are named by the file they were loaded
+// from.
+std::optional<std::string> mpg123Version() {
+    const kyLibrary* lib = kyLibrary::Load({"libmpg123.so.0"});
+    if (!lib) return std::nullopt;
+    using DistVersion = const char* (*)(unsigned int*, unsigned int*, unsigned int*);
+    if (auto dist = reinterpret_cast<DistVersion>(lib->Symbol("mpg123_distversion")))
+        if (const char* text = dist(nullptr, nullptr, nullptr))
+            return std::string(text) + " (" + lib->FileName() + ")";
+    return lib->FileName();
+}
+const kyComponentRegistration registration{{"libmpg123", "MPEG audio decoding", mpg123Version}};
+} // namespace
 
 const kyMpg123Library* kyMpg123Library::Get() {
     static const kyMpg123Library* table = []() -> const kyMpg123Library* {

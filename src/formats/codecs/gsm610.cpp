@@ -1,6 +1,15 @@
 #include "formats/codecs/gsm610.h"
+#include "platform/components.h"
 #include <algorithm>
 #include <gsm.h>
+
+namespace {
+// libgsm is linked and cannot tell its version: the file it was loaded from does.
+std::optional<std::string> gsmVersion() {
+    return kyLibraryFileOf(reinterpret_cast<const void*>(&gsm_create));
+}
+const kyComponentRegistration registration{{"libgsm", "GSM 06.10 in WAV files", gsmVersion}};
+} // namespace
 
 namespace {
 
