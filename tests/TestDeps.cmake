@@ -11,16 +11,16 @@ if(EBUR128_LIBRARY AND TARGET normalize_filter_test)
   target_compile_definitions(normalize_filter_test PRIVATE DSKR_HAVE_EBUR128=1)
 endif()
 
-# The command-line tests run the built dskr-cli.
-if(TARGET dskr_cli_test)
-  add_dependencies(dskr_cli_test dskr-cli)
-endif()
-if(TARGET dskr_cli_lookup_test)
-  add_dependencies(dskr_cli_lookup_test dskr-cli)
-endif()
-if(TARGET dskr_cli_codecs_test)
-  add_dependencies(dskr_cli_codecs_test dskr-cli)
-endif()
+# The command-line tests run the built dskr-cli, read its option table, check its manual
+# page and completion, and install it into a scratch prefix.
+foreach(cli_test dskr_cli_test dskr_cli_lookup_test dskr_cli_codecs_test dskr_cli_musicbrainz_test
+        cli_table_test)
+  if(TARGET ${cli_test})
+    add_dependencies(${cli_test} dskr-cli dskr-cli-docs-files)
+    target_link_libraries(${cli_test} PRIVATE dskr_cli_lib)
+    target_compile_definitions(${cli_test} PRIVATE DSKR_CMAKE_COMMAND="${CMAKE_COMMAND}")
+  endif()
+endforeach()
 
 # A stand-in for the Monkey's Audio library, which no distribution packages: the tests
 # point the loader at its folder (DSKR_LIBRARY_PATH) to drive the writer and reader.

@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "filters/resampling_filter.h"
 #include "formats/format_catalog.h"
+#include "metadata/disc_lookup.h"
 #include "platform/music_folder.h"
 
 #include <algorithm>
@@ -188,6 +189,32 @@ kySettingInfo serverText(const char* name, const char* meaning) {
             [](RipSettings& s) { s.*M = RipSettings{}.*M; }};
 }
 
+// Text kept as UTF-8 (server addresses of the web services).
+template <std::string RipSettings::*M>
+kySettingInfo utf8Text(const char* name, const char* meaning, const char* accepts) {
+    return {name,
+            meaning,
+            accepts,
+            Kind::Text,
+            [](const RipSettings& s) { return s.*M; },
+            [](const RipSettings& s) { return s.*M; },
+            [](RipSettings& s, std::string_view t, std::string& error) {
+                const std::string text = trimmed(t);
+                if (text.empty() || text.size() > RipSettings::kDbTextBytes ||
+                    text.find_first_of(" \t\r\n") != std::string::npos) {
+                    error = "takes an address without spaces, at most 255 characters";
+                    return false;
+                }
+                s.*M = text;
+                return true;
+            },
+            [](const RipSettings& s) {
+                return !(s.*M).empty() && (s.*M).size() <= RipSettings::kDbTextBytes &&
+                       (s.*M).find_first_of(" \t\r\n") == std::string::npos;
+            },
+            [](RipSettings& s) { s.*M = RipSettings{}.*M; }};
+}
+
 // ---- the name pattern ------------------------------------------------------------------
 
 const char* const kSpaceLabels[] = {"Keep space in file names", "Replace space with underscore",
@@ -276,6 +303,51 @@ bool dataFormatValid(const RipSettings& s) {
     return std::find(list.begin(), list.end(), s.szDataFormat) != list.end();
 }
 
+// The compression levels of the file format: false when it has none.
+bool levelsOf(const std::string& fileFormat, int32_t& lowest, int32_t& highest) {
+    const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
+    const kyFormatEntry* e = catalog.Entry(findWriterFormatByName(fileFormat));
+    if (!e || e->highestLevel < e->lowestLevel) return false;
+    lowest = e->lowestLevel;
+    highest = e->highestLevel;
+    return true;
+}
+
+bool compressionValid(const RipSettings& s) {
+    if (s.iCompressionLevel == -1) return true;
+    int32_t lo, hi;
+    return levelsOf(s.szFileFormat, lo, hi) && s.iCompressionLevel >= lo &&
+           s.iCompressionLevel <= hi;
+}
+
+bool compressionParse(RipSettings& s, std::string_view v, std::string& error) {
+    const std::string w = lower(trimmed(v));
+    if (w == "default" || w == "-1") {
+        s.iCompressionLevel = -1;
+        return true;
+    }
+    int32_t lo, hi;
+    if (!levelsOf(s.szFileFormat, lo, hi)) {
+        error = "takes only default: " + s.szFileFormat + " has no compression levels";
+        return false;
+    }
+    long long n;
+    if (!kyParseInteger(w, lo, hi, n)) {
+        error = "takes a level of " + s.szFileFormat + " from " + std::to_string(lo) + " to " +
+                std::to_string(hi) + ", or default";
+        return false;
+    }
+    s.iCompressionLevel = static_cast<int32_t>(n);
+    return true;
+}
+
+std::string readOffsetsText(const RipSettings& s) {
+    std::string text;
+    for (const auto& [drive, offset] : s.readOffsets)
+        text += (text.empty() ? "" : "; ") + drive + ": " + std::to_string(offset);
+    return text;
+}
+
 // ---- the table -------------------------------------------------------------------------
 
 std::string speedText(const RipSettings& s) {
@@ -309,8 +381,17 @@ std::vector<kySettingInfo> makeTable() {
                      }
                      if (name != s.szFileFormat) {
                          s.szFileFormat = name;
-                         // Keep the data format when the new format has it too.
-                         if (!dataFormatValid(s)) s.szDataFormat = kyDefaultDataFormat(name);
+                         // Keep the data format when the new format has it too, else let
+                         // the writer choose where it can.
+                         if (!dataFormatValid(s)) {
+                             const auto list = subformatsOf(name);
+                             s.szDataFormat =
+                                 std::find(list.begin(), list.end(), "<Auto select>") != list.end()
+                                     ? "<Auto select>"
+                                     : kyDefaultDataFormat(name);
+                         }
+                         // Levels are the codec's own: another format starts from its default.
+                         s.iCompressionLevel = -1;
                      }
                      return true;
                  },
@@ -334,6 +415,16 @@ std::vector<kySettingInfo> makeTable() {
                  [](RipSettings& s) { s.szDataFormat = kyDefaultDataFormat(s.szFileFormat); }});
     t.push_back(choiceSetting<&RipSettings::iOutChannels, kChannels>(
         "iOutChannels", "Output channels", "mono (1) or stereo (2)"));
+    t.push_back({"iCompressionLevel", "Compression level of formats that have levels",
+                 "default (-1), or a level of the file format (see 'dskr-cli formats')",
+                 Kind::Integer,
+                 [](const RipSettings& s) { return std::to_string(s.iCompressionLevel); },
+                 [](const RipSettings& s) {
+                     return s.iCompressionLevel == -1 ? std::string("-1 (default)")
+                                                      : std::to_string(s.iCompressionLevel);
+                 },
+                 compressionParse, compressionValid,
+                 [](RipSettings& s) { s.iCompressionLevel = RipSettings{}.iCompressionLevel; }});
     t.push_back(flagSetting<&RipSettings::bNoOverwritePrompt>(
         "bNoOverwritePrompt", "Replace existing files without asking"));
     t.push_back(flagSetting<&RipSettings::bMergeConsecutive>(
@@ -399,6 +490,14 @@ std::vector<kySettingInfo> makeTable() {
         "bNormalizeAlbum", "One volume adjustment for the whole album"));
     t.push_back(flagSetting<&RipSettings::bNormalizeNeverClip>(
         "bNormalizeNeverClip", "Never let the volume adjustment clip"));
+    t.push_back(flagSetting<&RipSettings::bMp3Id3v2>("bMp3Id3v2", "Write an ID3v2 tag in MP3 files"));
+    t.push_back(flagSetting<&RipSettings::bMp3Id3v1>("bMp3Id3v1", "Write an ID3v1 tag in MP3 files"));
+    t.push_back(flagSetting<&RipSettings::bMp3Ape>("bMp3Ape", "Write an APE tag in MP3 files"));
+    t.push_back(flagSetting<&RipSettings::bMp2Id3v2>("bMp2Id3v2", "Write an ID3v2 tag in MP2 files"));
+    t.push_back(flagSetting<&RipSettings::bMp2Id3v1>("bMp2Id3v1", "Write an ID3v1 tag in MP2 files"));
+    t.push_back(flagSetting<&RipSettings::bAacId3v2>("bAacId3v2", "Write an ID3v2 tag in AAC files"));
+    t.push_back(flagSetting<&RipSettings::bAacId3v1>("bAacId3v1", "Write an ID3v1 tag in AAC files"));
+    t.push_back(flagSetting<&RipSettings::bAacApe>("bAacApe", "Write an APE tag in AAC files"));
     t.push_back(rangeSetting<&RipSettings::iDevice, 0, 255>(
         "iDevice", "Drive number (see 'dskr-cli drives')", "0 to 255"));
     t.push_back({"iSpeed", "Read speed factor", "a speed factor from 1 to 254, or max (255)",
@@ -423,6 +522,25 @@ std::vector<kySettingInfo> makeTable() {
                  [](RipSettings& s) { s.iSpeed = RipSettings{}.iSpeed; }});
     t.push_back(choiceSetting<&RipSettings::eMode, kModes>("eMode", "Ripping mode",
                                                            "burst (0), jitter (1) or scratch (2)"));
+    t.push_back(flagSetting<&RipSettings::bContinueOnReadError>(
+        "bContinueOnReadError",
+        "Fill a sector that never reads with silence and go on (the file is then suspect)"));
+    t.push_back(flagSetting<&RipSettings::bTestAndCopy>(
+        "bTestAndCopy", "Read every file twice and compare the checksums"));
+    t.push_back({"iReadOffset", "Read offset of each drive in samples, by the drive's name",
+                 "nothing: 'dskr-cli rip --offset N --save' keeps the offset of the drive read",
+                 Kind::Text, readOffsetsText, readOffsetsText,
+                 [](RipSettings&, std::string_view, std::string& error) {
+                     error = "is kept by 'dskr-cli rip --offset N --save'";
+                     return false;
+                 },
+                 [](const RipSettings& s) {
+                     return std::all_of(s.readOffsets.begin(), s.readOffsets.end(),
+                                        [](const auto& o) {
+                                            return o.second >= -5880 && o.second <= 5880;
+                                        });
+                 },
+                 [](RipSettings& s) { s.readOffsets.clear(); }, false});
     t.push_back(flagSetting<&RipSettings::bEjectWhenDone>("bEjectWhenDone",
                                                           "Eject the disc when the batch is done"));
     t.push_back(flagSetting<&RipSettings::bExitWhenDone>(
@@ -432,6 +550,28 @@ std::vector<kySettingInfo> makeTable() {
     t.push_back(serverText<&RipSettings::szDBProxy>("szDBProxy", "Proxy for freedb/gnudb"));
     t.push_back(serverText<&RipSettings::szDBEmail>(
         "szDBEmail", "E-mail address given to the freedb/gnudb server"));
+    t.push_back(utf8Text<&RipSettings::szMusicBrainzServer>(
+        "szMusicBrainzServer", "MusicBrainz server", "a server address (https://host[:port])"));
+    t.push_back(utf8Text<&RipSettings::szCoverArtServer>(
+        "szCoverArtServer", "Cover Art Archive server", "a server address (https://host[:port])"));
+    t.push_back({"szLookupOrder", "Sources of disc names, in the order they are asked",
+                 "a list of musicbrainz, gnudb, local and cdtext, separated by commas",
+                 Kind::Text, [](const RipSettings& s) { return s.szLookupOrder; },
+                 [](const RipSettings& s) { return s.szLookupOrder; },
+                 [](RipSettings& s, std::string_view v, std::string& error) {
+                     std::vector<LookupSource> order;
+                     if (!parseLookupOrder(trimmed(v), order, error)) return false;
+                     s.szLookupOrder = lookupOrderText(order);
+                     return true;
+                 },
+                 [](const RipSettings& s) {
+                     std::vector<LookupSource> order;
+                     std::string ignored;
+                     return parseLookupOrder(s.szLookupOrder, order, ignored);
+                 },
+                 [](RipSettings& s) { s.szLookupOrder = RipSettings{}.szLookupOrder; }});
+    t.push_back(flagSetting<&RipSettings::bFetchCoverArt>(
+        "bFetchCoverArt", "Save the release's front cover beside the files and in them"));
     t.push_back({"LastDirs", "Recent output folders, most recent first (kept by DskR)",
                  "nothing: DskR keeps this list itself", Kind::TextList,
                  [](const RipSettings& s) {
@@ -502,18 +642,26 @@ std::string kyResolveFormatName(std::string_view text) {
         {"wav", "Microsoft wave format"},
         {"wave", "Microsoft wave format"},
         {"bwf", "Broadcast wave format (EBU BWF)"},
+        {"aiff-c", "Audio interchange file format - Compressed"},
+        {"caf-be", "Apple CoreAudio format (big-endian)"},
+        {"caf-le", "Apple CoreAudio format (little-endian)"},
+        {"aac", "MPEG-4 AAC - Low Complexity"},
     };
     std::string byAlias;
     if (auto it = aliases.find(want); it != aliases.end()) byAlias = it->second;
-    std::string byExtension;
-    const std::string extension = want == "aif" ? "aiff" : want == "mp4" ? "m4a" : want;
+    // An extension of its own first (mov, mp4, m4a), else one a user may mean by it.
+    std::string byExtension, bySimilarExtension;
+    const std::string similar = want == "aif" ? "aiff" : want == "mp4" ? "m4a" : want;
     for (int32_t i = 0; catalog.NextWriterFormat(i); ++i) {
         const kyFormatEntry* e = catalog.Entry(i);
         if (lower(e->displayName) == want) return e->displayName;
         if (!byAlias.empty() && e->displayName == byAlias) return byAlias;
-        if (byExtension.empty() && lower(e->extension) == extension) byExtension = e->displayName;
+        if (byExtension.empty() && lower(e->extension) == want) byExtension = e->displayName;
+        if (bySimilarExtension.empty() && lower(e->extension) == similar)
+            bySimilarExtension = e->displayName;
     }
-    return byAlias.empty() ? byExtension : std::string();
+    if (!byAlias.empty()) return std::string();
+    return byExtension.empty() ? bySimilarExtension : byExtension;
 }
 
 bool kyParseSwitch(std::string_view text, bool& value) {

@@ -18,6 +18,14 @@ int commandAnalyze(const CliArguments& args);
 int commandLookup(const CliArguments& args);
 int commandSubmit(const CliArguments& args);
 int commandInfo(const CliArguments& args);
+int commandSettings(const CliArguments& args);
+int commandHelp(const CliArguments& args);
+
+// Set when the command line asked for --json: failures are then also printed as one
+// JSON object {"error": "..."} on stdout, so that a script reading it always gets one.
+extern bool g_jsonErrors;
+// The command being run, for the hint after a usage error; null before one is known.
+extern const CliCommand* g_currentCommand;
 
 // Prints "dskr-cli: <message>" and a hint to stderr; returns kExitUsage.
 int usageError(const std::string& message);

@@ -3,6 +3,7 @@
 // CUE sheet, or the built-in demo disc.
 #include "cd/dsk_reader.h"
 #include "cli/cli_options.h"
+#include "metadata/disc_info.h"
 #include <memory>
 #include <string>
 
@@ -20,5 +21,13 @@ struct CliDisc {
 bool openCliDisc(const CliArguments& args, int32_t defaultDrive, bool open, CliDisc& disc,
                  std::string& error, bool& usage);
 
-// The drive options every drive command takes.
-extern const std::vector<CliOptionSpec> kDriveOptions;
+// With --verbose: the device nodes the drive methods passed over, and why, on stderr.
+void reportSkippedDevices(const CliArguments& args, const CliDisc& disc);
+
+// The disc record of the open disc: its rows from the table of contents and the names a
+// virtual disc comes with.
+void discRecordOf(const CliDisc& disc, DiscInfo& info);
+// The same with the names of --names and the name options over them.
+// False with a message; `usage` tells whether the command line was wrong.
+bool discRecordFor(const CliArguments& args, const CliDisc& disc, DiscInfo& info,
+                   std::string& error, bool& usage);

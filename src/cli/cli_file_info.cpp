@@ -12,13 +12,6 @@
 
 namespace {
 
-const char* kInfoUsage =
-    "Usage: dskr-cli info FILE... [--json]\n"
-    "\n"
-    "For each file: its format and subformat, channels, sample rate, length, and every\n"
-    "text property its reader finds (title, artist, album, track number, year, genre,\n"
-    "comment, ISRC, ReplayGain, ...). Exits with 1 when a file cannot be read.\n";
-
 struct FileInfo {
     std::string path;
     std::string error; // empty when the file was read
@@ -37,7 +30,7 @@ FileInfo describe(const std::string& path) {
     if (kySucceeded(e) && reader) e = reader->GetFormat(format);
     if (kyFailed(e) || !reader) {
         if (reader) reader->DestroyChain();
-        info.error = kyErrorMessage(kyFailed(e) ? e : KYERR_UNKNOWN);
+        info.error = kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN);
         return info;
     }
     kyPropertyTable& props = reader->properties();
@@ -123,12 +116,8 @@ void addJson(JsonWriter& json, const FileInfo& f) {
 } // namespace
 
 int commandInfo(const CliArguments& args) {
-    if (args.has("--help")) {
-        std::fputs(kInfoUsage, stdout);
-        return kExitOk;
-    }
     if (args.positional.empty()) return usageError("'info' needs one or more audio files");
-    const bool asJson = args.has("--json");
+    const bool asJson = args.has("json");
     bool failed = false;
     JsonWriter json;
     if (asJson) json.beginObject().key("files").beginArray();

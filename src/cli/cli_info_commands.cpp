@@ -24,7 +24,7 @@ int commandDrives(const CliArguments& args) {
         return usage ? usageError(error) : failure(error);
     kyDskReader& reader = *disc.reader;
     const auto skipped = reader.SkippedDevices();
-    if (args.has("--json")) {
+    if (args.has("json")) {
         JsonWriter json;
         json.beginObject().key("drives").beginArray();
         for (uint32_t n = 0; n < reader.DriveCount(); ++n) {
@@ -66,7 +66,7 @@ int commandFormats(const CliArguments& args) {
     if (!args.positional.empty()) return usageError("'formats' takes no file names");
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     JsonWriter json;
-    const bool asJson = args.has("--json");
+    const bool asJson = args.has("json");
     if (asJson) json.beginObject().key("formats").beginArray();
     // Names in one column, as wide as the longest.
     int width = 0;
@@ -155,19 +155,34 @@ int commandToc(const CliArguments& args) {
     bool usage;
     if (!openCliDisc(args, 0, true, disc, error, usage))
         return usage ? usageError(error) : failure(error);
+    reportSkippedDevices(args, disc);
     const kyDiscToc& toc = disc.reader->Toc();
     DiscInfo info;
-    info.makeRows(toc);
+    if (!discRecordFor(args, disc, info, error, usage))
+        return usage ? usageError(error) : failure(error);
     const std::string query = discIdQueryText(toc);
     const std::string id = query.substr(0, 8);
     const std::string mbId = musicBrainzDiscId(toc);
     const std::string mbToc = musicBrainzTocText(toc);
     const kyDriveRecord* drive = disc.reader->DriveRecord(disc.driveNumber);
-    if (args.has("--json")) {
+    const std::string genre = info.genreText();
+    if (args.has("json")) {
+        // The names are in the shape --names reads back.
         JsonWriter json;
         json.beginObject()
             .key("drive")
             .value(drive ? drive->displayName : "")
+            .key("artist")
+            .value(info.artist)
+            .key("album")
+            .value(info.title)
+            .key("year");
+        if (info.year > 0)
+            json.value(info.year);
+        else
+            json.null();
+        json.key("genre")
+            .value(genre)
             .key("first_track")
             .value(toc.firstTrack)
             .key("last_track")
@@ -213,6 +228,10 @@ int commandToc(const CliArguments& args) {
         return kExitOk;
     }
     std::printf("%s\n", drive ? drive->displayName.c_str() : "");
+    if (!info.artist.empty()) std::printf("artist   %s\n", info.artist.c_str());
+    if (!info.title.empty()) std::printf("album    %s\n", info.title.c_str());
+    if (info.year > 0) std::printf("year     %d\n", info.year);
+    if (!genre.empty()) std::printf("genre    %s\n", genre.c_str());
     std::printf(" no      start     length   time    flags        name\n");
     for (uint32_t t = toc.firstTrack; t <= toc.lastTrack; ++t) {
         const kyTocEntry& e = toc.entries[t];

@@ -10,15 +10,7 @@
 #include <string>
 #include <vector>
 
-// --server URL, --proxy URL, --no-proxy, --email ADDRESS, --timeout SECONDS.
-extern const std::vector<CliOptionSpec> kFreedbOptions;
-// Those and --mb-server URL, --lookup-order LIST, --release MBID.
-extern const std::vector<CliOptionSpec> kLookupOptions;
-// rip's --lookup, --no-lookup, --match N, --cover-art, --no-cover-art and
-// --cover-art-server URL, with the options above.
-extern const std::vector<CliOptionSpec> kRipLookupOptions;
-
-// What the look-up options ask for this run.
+// What the freedb options ask for this run.
 struct CliFreedbRun {
     kyHttpTimeouts timeouts;
     bool emailGiven = false; // --email: stored at once

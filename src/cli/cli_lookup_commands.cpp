@@ -1,9 +1,10 @@
 // lookup and submit: a disc's names from MusicBrainz and gnudb, and corrections sent back
 // to gnudb; and the look-up that names a rip.
+#include "app/settings_table.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
 #include "cli/cli_lookup.h"
-#include "cli/cli_settings.h"
+#include "cli/cli_run_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_frontend.h"
 #include "core/text.h"
@@ -24,34 +25,7 @@
 #include <sstream>
 #include <unistd.h>
 
-const std::vector<CliOptionSpec> kFreedbOptions = {{"--server", true},
-                                                   {"--proxy", true},
-                                                   {"--no-proxy", false},
-                                                   {"--email", true},
-                                                   {"--timeout", true}};
-
-const std::vector<CliOptionSpec> kLookupOptions = [] {
-    std::vector<CliOptionSpec> options = kFreedbOptions;
-    options.insert(options.end(),
-                   {{"--mb-server", true}, {"--lookup-order", true}, {"--release", true}});
-    return options;
-}();
-
-const std::vector<CliOptionSpec> kRipLookupOptions = [] {
-    std::vector<CliOptionSpec> options = kLookupOptions;
-    options.insert(options.end(), {{"--lookup", false},
-                                   {"--no-lookup", false},
-                                   {"--match", true},
-                                   {"--cover-art", false},
-                                   {"--no-cover-art", false},
-                                   {"--cover-art-server", true}});
-    return options;
-}();
-
 namespace {
-
-// Names files and records on disk are small; anything far larger is not one.
-constexpr std::streamsize kMaxNamesFileBytes = 1 << 20;
 
 bool interactive() {
     return isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
@@ -110,15 +84,6 @@ std::pair<std::string, std::string> trackArtistAndTitle(const DiscInfo& info,
     return {info.artist, row.name};
 }
 
-bool readWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream out;
-    out << in.rdbuf();
-    text = out.str();
-    return static_cast<std::streamsize>(text.size()) <= kMaxNamesFileBytes;
-}
-
 std::string matchesText(const std::vector<DiscMatch>& matches) {
     std::string text;
     for (size_t i = 0; i < matches.size(); ++i)
@@ -134,9 +99,9 @@ int promptForMatch(const std::vector<DiscMatch>& matches, bool exact) {
     std::fprintf(stderr, "Number of your disc (Enter for none): ");
     std::fflush(stderr);
     std::string answer;
-    long n = 0;
+    long long n = 0;
     if (!std::getline(std::cin, answer) ||
-        !parseInteger(trimmed(answer), 1, static_cast<long>(matches.size()), n))
+        !kyParseInteger(trimmed(answer), 1, static_cast<long long>(matches.size()), n))
         return -1;
     return static_cast<int>(n - 1);
 }
@@ -221,8 +186,8 @@ CliLookup runLookup(const RipSettings& settings, const CliFreedbRun& run, const 
          [&cache](DiscInfo& i, const kyDiscToc& t) { return cache.load(i, t); }},
         {"cdplayer.ini", [](DiscInfo& i, const kyDiscToc& t) { return readCdPlayerIni(i, t); }},
     };
-    long wanted = 0;
-    if (auto m = args.get("--match"); m && parseInteger(*m, 1, 1000, wanted)) {
+    long long wanted = 0;
+    if (auto m = args.get("match"); m && kyParseInteger(*m, 1, 1000, wanted)) {
         options.choose = [&out, wanted](const std::vector<DiscMatch>& matches, bool) {
             if (static_cast<size_t>(wanted) > matches.size()) {
                 out.matchOutOfRange = true;
@@ -430,7 +395,7 @@ bool serverOption(const CliArguments& args, const char* option, const char* what
     if (!v) return true;
     std::string url;
     if (!kyHttpServerUrl(*v, what, scheme, url, error) || v->size() > 255) {
-        error = std::string(option) + " takes a host name, host:port or " + scheme + "host:port";
+        error = std::string("--") + option + " takes a host name, host:port or " + scheme + "host:port";
         return false;
     }
     field = trimmed(*v);
@@ -441,7 +406,7 @@ bool serverOption(const CliArguments& args, const char* option, const char* what
 
 bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& run,
                         std::string& error) {
-    if (auto v = args.get("--server")) {
+    if (auto v = args.get("server")) {
         std::string url;
         if (!freedbServerUrl(*v, url, error) || v->size() > RipSettings::kDbTextBytes) {
             error = "--server takes a host name, host:port or http://host:port";
@@ -449,17 +414,13 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
         }
         s.szDBServer = trimmed(*v);
     }
-    if (!serverOption(args, "--mb-server", "the MusicBrainz server", "https://",
+    if (!serverOption(args, "mb-server", "the MusicBrainz server", "https://",
                       s.szMusicBrainzServer, error) ||
-        !serverOption(args, "--cover-art-server", "the Cover Art Archive server", "https://",
+        !serverOption(args, "cover-art-server", "the Cover Art Archive server", "https://",
                       s.szCoverArtServer, error))
         return false;
-    for (auto [yes, no] : {std::pair{"--proxy", "--no-proxy"}, {"--cover-art", "--no-cover-art"}})
-        if (args.has(yes) && args.has(no)) {
-            error = std::string("choose ") + yes + " or " + no;
-            return false;
-        }
-    if (auto v = args.get("--proxy")) {
+    // The last of --proxy and --no-proxy counts.
+    if (auto v = args.get("proxy")) {
         const std::string proxy = trimmed(*v);
         if (proxy.empty() || proxy.find_first_of(" \t") != std::string::npos ||
             proxy.size() > RipSettings::kDbTextBytes) {
@@ -468,8 +429,8 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
         }
         s.szDBProxy = proxy;
     }
-    if (args.has("--no-proxy")) s.szDBProxy.clear();
-    if (auto v = args.get("--email")) {
+    if (const auto* g = args.last("proxy"); g && g->opposite) s.szDBProxy.clear();
+    if (auto v = args.get("email")) {
         const std::string address = kyUtf8ToSingleByte(trimmed(*v));
         if (!usableEmail(address) || address.size() > RipSettings::kDbTextBytes) {
             error = "Invalid email address! (--email takes an address such as ann@example.org)";
@@ -478,15 +439,15 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
         s.szDBEmail = address;
         run.emailGiven = true;
     }
-    if (auto v = args.get("--timeout")) {
+    if (auto v = args.get("timeout")) {
         double seconds = 0;
-        if (!parseDecimal(*v, 0.1, 600, seconds)) {
+        if (!kyParseDecimal(*v, 0.1, 600, seconds)) {
             error = "--timeout takes the longest wait for the database in seconds (0.1 to 600)";
             return false;
         }
         run.timeouts = kyHttpTimeouts::Total(static_cast<long>(seconds * 1000 + 0.5));
     }
-    if (auto v = args.get("--lookup-order")) {
+    if (auto v = args.get("lookup-order")) {
         std::vector<LookupSource> order;
         if (!parseLookupOrder(*v, order, error)) {
             error = "--lookup-order: " + error;
@@ -494,9 +455,8 @@ bool applyFreedbOptions(const CliArguments& args, RipSettings& s, CliFreedbRun& 
         }
         s.szLookupOrder = lookupOrderText(order);
     }
-    if (args.has("--cover-art")) s.bFetchCoverArt = true;
-    if (args.has("--no-cover-art")) s.bFetchCoverArt = false;
-    if (auto v = args.get("--release")) {
+    if (const auto* g = args.last("cover-art")) s.bFetchCoverArt = !g->opposite;
+    if (auto v = args.get("release")) {
         std::string id = kyLowerAscii(trimmed(*v));
         // A release's page address names it as well.
         if (const size_t slash = id.rfind("/release/"); slash != std::string::npos)
@@ -539,26 +499,25 @@ bool ensureEmail(RipSettings& settings, const CliFreedbRun& run, std::string& er
 int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreedbRun& run,
                  const kyDiscToc& toc, bool demo, bool image, DiscInfo& info,
                  std::string& message) {
-    if (args.has("--lookup") && args.has("--no-lookup")) {
-        message = "choose --lookup or --no-lookup";
-        return kExitUsage;
-    }
-    long n;
-    for (const char* chooser : {"--match", "--release"})
-        if (args.has(chooser) && args.has("--no-lookup")) {
-            message = std::string(chooser) + " chooses the disc's names: drop --no-lookup";
+    // The last of --lookup and --no-lookup counts.
+    const CliArguments::Given* asked = args.last("lookup");
+    const bool refused = asked && asked->opposite;
+    long long n;
+    for (const char* chooser : {"match", "release"})
+        if (args.has(chooser) && refused) {
+            message = std::string("--") + chooser + " chooses the disc's names: drop --no-lookup";
             return kExitUsage;
         }
-    if (auto m = args.get("--match"); m && !parseInteger(*m, 1, 1000, n)) {
+    if (auto m = args.get("match"); m && !kyParseInteger(*m, 1, 1000, n)) {
         message = "--match takes the number of a match (1, 2, ...)";
         return kExitUsage;
     }
     const std::vector<LookupSource> order = lookupOrder(settings);
-    const bool unbidden = !args.has("--no-lookup") && !demo &&
+    const bool unbidden = !refused && !demo &&
                           ((asks(order, LookupSource::MusicBrainz) && !image) ||
                            (asks(order, LookupSource::Gnudb) && !settings.szDBEmail.empty()));
     const bool wanted =
-        args.has("--lookup") || args.has("--match") || !run.releaseId.empty() || unbidden;
+        (asked && !refused) || args.has("match") || !run.releaseId.empty() || unbidden;
     if (!wanted) return kExitOk;
     if (run.emailGiven) storeEmail(settings.szDBEmail);
     if (run.releaseId.empty() && gnudbNeedsAddress(order) && !ensureEmail(settings, run, message))
@@ -570,7 +529,7 @@ int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreed
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange) {
-        message = "--match " + *args.get("--match") + ": the look-up found " +
+        message = "--match " + *args.get("match") + ": the look-up found " +
                   std::to_string(r.matches.size()) + " discs\n" + matchesText(r.matches);
         return kExitUsage;
     }
@@ -623,10 +582,10 @@ int commandLookup(const CliArguments& args) {
     CliFreedbRun run;
     std::string error;
     if (!loadFreedbRun(args, settings, run, error)) return usageError(error);
-    long n;
-    if (auto m = args.get("--match"); m && !parseInteger(*m, 1, 1000, n))
+    long long n;
+    if (auto m = args.get("match"); m && !kyParseInteger(*m, 1, 1000, n))
         return usageError("--match takes the number of a match (1, 2, ...)");
-    const bool json = args.has("--json");
+    const bool json = args.has("json");
 
     CliDisc disc;
     int code = kExitOk;
@@ -636,7 +595,7 @@ int commandLookup(const CliArguments& args) {
     if (run.emailGiven) storeEmail(settings.szDBEmail);
     if (run.releaseId.empty() && gnudbNeedsAddress(order) && !ensureEmail(settings, run, error))
         return failure(error);
-    if (args.has("--save")) {
+    if (args.has("save")) {
         RipSettings stored;
         loadSettings(stored);
         stored.szDBServer = settings.szDBServer;
@@ -653,7 +612,7 @@ int commandLookup(const CliArguments& args) {
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange)
-        return usageError("--match " + *args.get("--match") + ": the look-up found " +
+        return usageError("--match " + *args.get("match") + ": the look-up found " +
                           std::to_string(r.matches.size()) + " discs");
     if (r.outcome == Outcome::Cancelled) return kExitCancelled;
     reportLookup(lookup);
@@ -739,7 +698,7 @@ int commandSubmit(const CliArguments& args) {
     std::string error;
     if (!loadFreedbRun(args, settings, run, error)) return usageError(error);
     int category = -1;
-    if (auto c = args.get("--category")) {
+    if (auto c = args.get("category")) {
         category = categoryIndex(kyLowerAscii(*c));
         if (category < 0) {
             std::string names;
@@ -748,7 +707,7 @@ int commandSubmit(const CliArguments& args) {
             return usageError("--category takes one of " + names);
         }
     }
-    const bool json = args.has("--json");
+    const bool json = args.has("json");
     if (settings.szDBEmail.empty() && !run.emailGiven && !interactive())
         return failure(std::string(kSubmitNeedsEmail) + " (give it with --email ADDRESS)");
 
@@ -757,25 +716,25 @@ int commandSubmit(const CliArguments& args) {
     if (!openDisc(args, settings, disc, code)) return code;
     const kyDiscToc& toc = disc.reader->Toc();
 
-    // The names: a names file, else the record of the disc's last look-up.
+    // The names: the record of the disc's last look-up, or those given, or the names
+    // given over the record.
     DiscInfo info;
     info.makeRows(toc);
     const LookupCache cache;
     DiscInfo kept = info;
     const bool haveKept = cache.load(kept, toc);
-    if (auto path = args.get("--names")) {
-        std::string text;
-        if (!readWholeFile(*path, text)) return failure("cannot read the names file " + *path);
-        if (!discInfoFromXmcd(text, info, error)) return failure(*path + ": " + error);
-        // The revision is the database's, known from the last look-up.
-        info.revision = haveKept ? kept.revision : -1;
-        if (category < 0 && haveKept) category = kept.category;
-    } else if (haveKept) {
-        info = kept;
-    } else {
+    if (!haveKept && !nameOptionsGiven(args))
         return failure("no names for this disc: look it up first ('dskr-cli lookup'), or give "
-                       "them with --names FILE (an xmcd record)");
-    }
+                       "them with --names FILE (an xmcd record or JSON) or --artist, --album, "
+                       "--title N=TEXT, ...");
+    // A names file stands for the whole record; names typed correct the kept one.
+    if (haveKept && !args.has("names")) info = kept;
+    bool usage;
+    if (!applyNameOptions(args, info, error, usage))
+        return usage ? usageError(error) : failure(error);
+    // The revision is the database's, known from the last look-up.
+    info.revision = haveKept ? kept.revision : -1;
+    if (category < 0 && haveKept) category = kept.category;
     if (category >= 0) info.category = category;
 
     if (!ensureEmail(settings, run, error)) return failure(error);
@@ -786,7 +745,7 @@ int commandSubmit(const CliArguments& args) {
     }
 
     if (!json) printRecord(info, "to submit");
-    if (!args.has("--yes")) {
+    if (!args.has("yes")) {
         if (!interactive())
             return failure("submitting needs a confirmation: run it on a terminal, or add --yes");
         std::fprintf(stderr, "%s\nSubmit it now? [y/N] ", submitConfirmation(info).c_str());

@@ -1,187 +1,47 @@
 // dskr-cli: DskR on the command line. It drives the same core and batch runner as the
 // desktop wizard and reads the same settings store.
 #include "cli/cli_commands.h"
-#include "cli/cli_drive.h"
-#include "cli/cli_lookup.h"
+#include "cli/cli_help.h"
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <map>
-
-namespace {
-const char* kUsage =
-    "Usage: dskr-cli COMMAND [OPTIONS]\n"
-    "\n"
-    "Commands:\n"
-    "  drives [--json]                 list the CD drives (real, then virtual)\n"
-    "  formats [--json]                list the formats DskR writes\n"
-    "  toc [DRIVE] [--json]            show the disc's table of contents, freedb and\n"
-    "                                  MusicBrainz ids\n"
-    "  rip [DRIVE] [OPTIONS]           rip the selected tracks to files\n"
-    "  convert IN OUT [OPTIONS]        convert one audio file to another\n"
-    "  analyze FILE... [--json]        peak, ReplayGain and EBU R 128 loudness of files\n"
-    "  lookup [DRIVE] [--json]         the disc's names from MusicBrainz and gnudb\n"
-    "                                  (--match N or --release MBID chooses)\n"
-    "  submit [DRIVE] --category NAME  send the disc's names to gnudb (--names FILE,\n"
-    "                                  else the last look-up; --yes skips the question)\n"
-    "  info FILE... [--json]           format, length and tags of audio files\n"
-    "\n"
-    "DRIVE:\n"
-    "  --drive N                       drive number N (see 'drives')\n"
-    "  --image FILE.cue                a virtual drive over a CUE/BIN disc image\n"
-    "  --demo                          the built-in demo disc\n"
-    "  --faults SPEC                   fault injection for a virtual drive, e.g.\n"
-    "                                  seed=7,seek=0.2:-9..2,settle=1,error=0.01\n"
-    "\n"
-    "OPTIONS (each overrides a stored setting for this run; --save stores them):\n"
-    "  --out DIR  --format NAME  --subformat NAME  --channels 1|2\n"
-    "  --compression N|default         the codec's level where it has levels (flac 0-8,\n"
-    "                                  wv 1-4, ape 1-5; see 'formats')\n"
-    "  --pattern P0,...,P9  --merge  --playlist  --resample RATE  --resampler CODE\n"
-    "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
-    "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
-    "  --overwrite ask|replace|skip  --eject  --save  --json\n"
-    "  --offset N                      the drive's read offset in samples (-5880..5880),\n"
-    "                                  kept for that drive with --save\n"
-    "  --test-and-copy | --no-test-and-copy\n"
-    "                                  read every track twice and compare the checksums\n"
-    "  --continue-on-errors | --no-continue-on-errors\n"
-    "                                  fill a sector that never reads with silence and go\n"
-    "                                  on (the file is then \"suspect\")\n"
-    "  --lookup | --no-lookup          look the disc's names up (on for a drive, and for an\n"
-    "                                  image once an e-mail address is set)\n"
-    "  --match N                       the Nth of several matching discs\n"
-    "  --id3v2 | --no-id3v2  --id3v1 | --no-id3v1  --ape-tag | --no-ape-tag\n"
-    "                                  tags of MP3, MP2 and AAC files (MP3: ID3v2 and ID3v1;\n"
-    "                                  MP2: ID3v1; AAC: none, by default)\n"
-    "  --release MBID                  the names of this MusicBrainz release\n"
-    "  --cover-art | --no-cover-art    the release's front cover as cover.jpg beside the\n"
-    "                                  files, and in them (on by default)\n"
-    "\n"
-    "FORMATS: --format takes a name from 'dskr-cli formats', an extension, or one of\n"
-    "  wav, bwf, mp3, mp2, aac (MPEG-4 AAC Low Complexity)\n"
-    "\n"
-    "NORMALISATION (rip and convert):\n"
-    "  --normalize peak|rg|rg-iso|r128 | --no-normalize\n"
-    "                                  peak level, ReplayGain, ReplayGain ISO 226:2003,\n"
-    "                                  EBU R 128 loudness\n"
-    "  --target VALUE                  peak: dBFS (-1dBFS) or a factor (0.9x);\n"
-    "                                  ReplayGain: reference level in dB (89dB);\n"
-    "                                  R 128: LUFS (-23LUFS) or LU relative to it (-5LU)\n"
-    "  --meta | --modify               store the gains as metadata (samples untouched) or\n"
-    "                                  change the audio\n"
-    "  --album-gain | --no-album-gain  one ReplayGain for all files of the rip\n"
-    "  --never-clip | --allow-clip     never raise the peak above full scale\n"
-    "\n"
-    "DISC NAMES (lookup, rip; submit takes the gnudb ones):\n"
-    "  --lookup-order LIST             the sources in order (musicbrainz,gnudb,local,cdtext)\n"
-    "  --mb-server URL                 the MusicBrainz server (https://musicbrainz.org)\n"
-    "  --cover-art-server URL          the Cover Art Archive (https://coverartarchive.org)\n"
-    "  --email ADDRESS                 your address, which gnudb requires (it is stored)\n"
-    "  --server URL  --proxy URL | --no-proxy  --timeout SECONDS (default 30)\n"
-    "\n"
-    "rip exits with 0 when every file is good, 1 when a file failed or is suspect (kept,\n"
-    "but not all of it could be confirmed: the summary names the sectors), 130 when\n"
-    "cancelled (Ctrl-C, SIGTERM, SIGHUP). A file replaces an earlier one of its name only\n"
-    "once it is complete.\n";
-
-struct Command {
-    std::vector<CliOptionSpec> options;
-    std::function<int(const CliArguments&)> run;
-};
-
-std::vector<CliOptionSpec> with(std::vector<CliOptionSpec> a, const std::vector<CliOptionSpec>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-const std::vector<CliOptionSpec> kRunOptions = {
-    {"--out", true},
-    {"--format", true},
-    {"--subformat", true},
-    {"--channels", true},
-    {"--compression", true},
-    {"--pattern", true},
-    {"--merge", false},
-    {"--playlist", false},
-    {"--resample", true},
-    {"--resampler", true},
-    {"--remove-silence", false},
-    {"--cutoff", true},
-    {"--fade", false},
-    {"--no-fade", false},
-    {"--mode", true},
-    {"--speed", true},
-    {"--tracks", true},
-    {"--overwrite", true},
-    {"--eject", false},
-    {"--save", false},
-    {"--json", false},
-    {"--normalize", true},
-    {"--no-normalize", false},
-    {"--target", true},
-    {"--meta", false},
-    {"--modify", false},
-    {"--album-gain", false},
-    {"--no-album-gain", false},
-    {"--never-clip", false},
-    {"--allow-clip", false},
-    {"--offset", true},
-    {"--test-and-copy", false},
-    {"--no-test-and-copy", false},
-    {"--continue-on-errors", false},
-    {"--no-continue-on-errors", false},
-    {"--id3v2", false},
-    {"--no-id3v2", false},
-    {"--id3v1", false},
-    {"--no-id3v1", false},
-    {"--ape-tag", false},
-    {"--no-ape-tag", false},
-};
-} // namespace
-
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "dskr-cli: %s\nTry 'dskr-cli --help'.\n", message.c_str());
-    return kExitUsage;
-}
-
-int failure(const std::string& message) {
-    std::fprintf(stderr, "dskr-cli: %s\n", message.c_str());
-    return kExitFailure;
-}
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--json") == 0) g_jsonErrors = true;
     if (argc < 2) {
-        std::fputs(kUsage, stderr);
+        std::fputs(cliUsageText().c_str(), stderr);
         return kExitUsage;
     }
-    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-        !std::strcmp(argv[1], "help")) {
-        std::fputs(kUsage, stdout);
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        std::fputs(cliUsageText().c_str(), stdout);
         return kExitOk;
     }
-    const std::map<std::string, Command> commands = {
-        {"drives", {with({{"--json", false}}, kDriveOptions), commandDrives}},
-        {"formats", {{{"--json", false}}, commandFormats}},
-        {"toc", {with({{"--json", false}}, kDriveOptions), commandToc}},
-        {"rip", {with(with(kRunOptions, kDriveOptions), kRipLookupOptions), commandRip}},
-        {"convert", {kRunOptions, commandConvert}},
-        {"analyze", {{{"--json", false}}, commandAnalyze}},
-        {"lookup",
-         {with(with({{"--json", false}, {"--match", true}, {"--save", false}}, kDriveOptions),
-               kLookupOptions),
-          commandLookup}},
-        {"submit",
-         {with(with({{"--json", false}, {"--category", true}, {"--names", true}, {"--yes", false}},
-                    kDriveOptions),
-               kFreedbOptions),
-          commandSubmit}},
-        {"info", {{{"--json", false}, {"--help", false}}, commandInfo}},
-    };
-    auto it = commands.find(argv[1]);
-    if (it == commands.end()) return usageError(std::string("unknown command '") + argv[1] + "'");
+    if (first == "--version") {
+        std::fputs(cliVersionText().c_str(), stdout);
+        return kExitOk;
+    }
+    const CliCommand* command = findCliCommand(first);
+    if (!command) {
+        std::vector<std::string> names;
+        for (const CliCommand& c : cliCommands()) names.push_back(c.name);
+        const std::string near = closestWord(first, names);
+        return usageError("unknown command '" + first + "'" +
+                          (near.empty() ? "" : " (did you mean '" + near + "'?)"));
+    }
+    g_currentCommand = command;
     CliArguments args;
     std::string error;
-    if (!parseCliArguments(argc, argv, it->second.options, args, error)) return usageError(error);
-    return it->second.run(args);
+    const bool parsed = parseCliArguments(argc, argv, 2, *command, args, error);
+    // Help is what was asked for, whatever else the line holds (even a word it does not
+    // understand).
+    bool help = args.help;
+    for (int i = 2; !parsed && i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        help |= std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
+    if (help) {
+        std::fputs(cliCommandHelp(*command).c_str(), stdout);
+        return kExitOk;
+    }
+    if (!parsed) return usageError(error);
+    return command->run(args);
 }

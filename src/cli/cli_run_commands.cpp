@@ -1,10 +1,11 @@
 // rip, convert and analyze.
+#include "app/settings_table.h"
 #include "cd/crc32_tap.h"
 #include "cd/virtual_drive.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
 #include "cli/cli_lookup.h"
-#include "cli/cli_settings.h"
+#include "cli/cli_run_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_frontend.h"
 #include "core/manager.h"
@@ -21,6 +22,7 @@
 #include "job/processing_stages.h"
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +32,15 @@
 #include <unistd.h>
 
 namespace {
+// -q and -v: the one given last counts.
+Verbosity verbosityOf(const CliArguments& args) {
+    for (auto it = args.given.rbegin(); it != args.given.rend(); ++it) {
+        if (it->option->name == std::string_view("quiet")) return Verbosity::Quiet;
+        if (it->option->name == std::string_view("verbose")) return Verbosity::Verbose;
+    }
+    return Verbosity::Normal;
+}
+
 // One file of a rip in --json: its outcome, what could not be confirmed and the checksums.
 void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
     out.beginObject()
@@ -43,9 +54,8 @@ void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
         .value(kyFileOutcomeText(r.outcome));
     out.key("error");
     if (r.outcome == kyFileOutcome::Failed)
-        out.value(r.errorDetail.empty()
-                      ? std::string(kyErrorText(r.error))
-                      : std::string(kyErrorText(r.error)) + ": " + r.errorDetail);
+        out.value((r.errorText.empty() ? std::string(kyErrorMessage(r.error)) : r.errorText) +
+                  (r.errorDetail.empty() ? "" : ": " + r.errorDetail));
     else
         out.null();
     out.key("suspect_positions").beginArray();
@@ -74,33 +84,37 @@ int commandRip(const CliArguments& args) {
         return usageError("'rip' takes no file names (use --image FILE.cue for a disc image)");
     RipSettings settings;
     loadStoredSettings(settings);
-    OverwritePolicy policy =
-        settings.bNoOverwritePrompt ? OverwritePolicy::Replace : OverwritePolicy::Ask;
     std::string error;
-    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
+    OverwritePolicy policy;
+    if (!applySettingOptions(args, settings, error) ||
+        !overwritePolicy(args, settings, policy, error))
+        return usageError(error);
     CliFreedbRun freedb;
     if (!applyFreedbOptions(args, settings, freedb, error)) return usageError(error);
     std::vector<int> wanted;
-    if (auto t = args.get("--tracks"); t && !parseTrackList(*t, wanted))
+    if (auto t = args.get("tracks"); t && !parseTrackList(*t, wanted))
         return usageError("--tracks takes track numbers and ranges such as 1,3-5");
-    long offset = 0;
-    if (auto v = args.get("--offset"); v && !parseInteger(*v, -5880, 5880, offset))
+    long long offset = 0;
+    if (auto v = args.get("offset"); v && !kyParseInteger(*v, -5880, 5880, offset))
         return usageError("--offset takes the drive's read offset in samples, -5880 to 5880");
 
     CliDisc disc;
     bool usage;
     if (!openCliDisc(args, settings.iDevice, true, disc, error, usage))
         return usage ? usageError(error) : failure(error);
+    reportSkippedDevices(args, disc);
 
     DiscInfo info;
-    info.makeRows(disc.reader->Toc());
-    if (disc.image && disc.image->Record()) applyDiscRecord(*disc.image->Record(), info);
+    discRecordOf(disc, info);
     if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo,
                                 disc.image != nullptr, info, error);
         code != kExitOk)
         return code == kExitUsage       ? usageError(error)
                : code == kExitCancelled ? code
                                         : failure(error);
+    // Names typed or given in a file win over those looked up.
+    if (!applyNameOptions(args, info, error, usage))
+        return usage ? usageError(error) : failure(error);
     if (!wanted.empty()) {
         for (auto& row : info.tracks) row.selected = false;
         for (int t : wanted) {
@@ -125,7 +139,7 @@ int commandRip(const CliArguments& args) {
     const int32_t storedDevice = settings.iDevice;
     settings.iDevice = disc.driveNumber;
     // The read offset belongs to the drive: kept under its name.
-    if (args.has("--offset")) {
+    if (args.has("offset")) {
         const kyDriveRecord* drive =
             disc.reader->DriveRecord(static_cast<uint32_t>(disc.driveNumber));
         if (!drive || readOffsetKey(drive->vendorProduct).empty())
@@ -133,17 +147,20 @@ int commandRip(const CliArguments& args) {
         setReadOffset(settings, drive->vendorProduct, static_cast<int32_t>(offset));
     }
 
-    const bool json = args.has("--json");
+    const bool json = args.has("json");
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-    TerminalFrontend frontend(stderr, interactive, policy);
+    TerminalFrontend frontend(stderr, interactive, policy, verbosityOf(args));
+    disc.reader->SetReadObserver(
+        [&frontend](const kyDskReader::ReadEvent& event) { frontend.readEvent(event); });
     kyBatchRunner runner(settings, info, *disc.reader, frontend);
     {
         InterruptGuard guard;
         runner.Run();
     }
+    disc.reader->SetReadObserver(nullptr);
     const kyBatchRunner::Result& result = runner.result();
 
-    if (args.has("--save")) {
+    if (args.has("save")) {
         // A virtual drive's number means nothing next time.
         if (disc.image) settings.iDevice = storedDevice;
         if (!saveSettings(settings))
@@ -168,7 +185,7 @@ int commandRip(const CliArguments& args) {
             out.null();
         else
             out.value(result.refused);
-        out.key("summary").value(summary).endObject();
+        out.key("summary").value(summary).key("ejected").value(result.ejected).endObject();
         std::printf("%s\n", out.str().c_str());
     } else {
         for (const auto& r : result.records) {
@@ -185,12 +202,6 @@ int commandRip(const CliArguments& args) {
 int commandConvert(const CliArguments& args) {
     if (args.positional.size() != 2)
         return usageError("'convert' takes an input and an output file");
-    for (const char* ripOnly :
-         {"--out", "--pattern", "--merge", "--playlist", "--mode", "--speed", "--tracks", "--eject",
-          "--json", "--offset", "--test-and-copy", "--no-test-and-copy", "--continue-on-errors",
-          "--no-continue-on-errors"})
-        if (args.has(ripOnly))
-            return usageError(std::string(ripOnly) + " is for 'rip', not 'convert'");
     const std::string& in = args.positional[0];
     const std::string& out = args.positional[1];
     RipSettings settings;
@@ -198,23 +209,28 @@ int commandConvert(const CliArguments& args) {
     // A conversion starts from the file's own layout: only the options given change it.
     settings.bResample = settings.bRemoveSilence = settings.bCutOff = settings.bNormalize = false;
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
-    int32_t format = -1;
-    if (!args.has("--format")) {
+    if (!args.has("format")) {
         // The output's name says the format; --subformat and --compression are its.
-        format = catalog.FindWriterFormat(out.c_str());
-        if (format < 0)
+        const int32_t byName = catalog.FindWriterFormat(out.c_str());
+        if (byName < 0)
             return usageError("cannot tell the format of '" + out +
                               "' from its name: add --format");
-        const std::string name = catalog.Entry(format)->displayName;
-        if (name != settings.szFileFormat) settings.iCompressionLevel = -1;
+        const std::string name = catalog.Entry(byName)->displayName;
+        if (name != settings.szFileFormat) {
+            settings.iCompressionLevel = -1;
+            settings.szDataFormat = kyDefaultDataFormat(name);
+        }
         settings.szFileFormat = name;
     }
-    OverwritePolicy policy = OverwritePolicy::Ask;
     std::string error;
-    if (!applyRunOptions(args, settings, policy, error)) return usageError(error);
-    if (args.has("--format")) format = findWriterFormatByName(settings.szFileFormat);
+    OverwritePolicy policy = OverwritePolicy::Ask;
+    if (!applySettingOptions(args, settings, error)) return usageError(error);
+    if (args.get("overwrite") && !overwritePolicy(args, settings, policy, error))
+        return usageError(error);
+    const int32_t format = findWriterFormatByName(settings.szFileFormat);
+    if (format < 0) return usageError("unknown format '" + settings.szFileFormat + "'");
     std::string subformat;
-    if (args.has("--subformat")) {
+    if (args.has("subformat")) {
         subformat = settings.szDataFormat;
     } else {
         const auto& list = catalog.Entry(format)->subformats;
@@ -268,7 +284,7 @@ int commandConvert(const CliArguments& args) {
     }
     kyApplyWriterSettings(*writer, settings);
     const uint32_t channels =
-        args.has("--channels") ? static_cast<uint32_t>(settings.iOutChannels) : 0;
+        args.has("channels") ? static_cast<uint32_t>(settings.iOutChannels) : 0;
     e = kyManager::Instance().ConnectWithConversion(reader, writer, channels, 0);
     if (kyFailed(e)) {
         writer->DestroyChain();
@@ -278,12 +294,13 @@ int commandConvert(const CliArguments& args) {
     kyProcessingStages stages;
     e = kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate, stages);
     if (kyFailed(e)) {
+        const std::string text = kyErrorText(e);
         writer->DestroyChain();
         return failure(out + ": " + kyErrorText(e));
     }
 
     const bool interactive = isatty(STDERR_FILENO);
-    TerminalFrontend frontend(stderr, interactive, policy);
+    TerminalFrontend frontend(stderr, interactive, policy, verbosityOf(args));
     auto* progress = new kyProgressIndicatorFilter();
     progress->setProgressHook([&frontend, progress](int32_t percent) {
         frontend.setFileProgress(percent);
@@ -292,6 +309,10 @@ int commandConvert(const CliArguments& args) {
     reader->InsertAfter(progress);
     frontend.setTrackLabel(in);
     frontend.setFileLabel(out);
+    const double seconds = source.sampleRate && source.lengthFrames != KY_NO_LENGTH
+                               ? static_cast<double>(source.lengthFrames) / source.sampleRate
+                               : 0.0;
+    frontend.setAudioLengths(seconds, 0, seconds);
     {
         InterruptGuard guard;
         e = KY_OK;
@@ -306,12 +327,19 @@ int commandConvert(const CliArguments& args) {
                 if (kySucceeded(e)) e = kyAlbumGain(analyzers, gain);
                 if (kySucceeded(e)) stages.normalize->SetAlbumGain(gain);
             }
-            if (kySucceeded(e)) frontend.setStatus("Converting " + in);
+            if (kySucceeded(e)) {
+                frontend.setStatus("Converting " + in);
+                frontend.setAudioLengths(seconds, 0, seconds); // the second pass
+            }
         }
         if (kySucceeded(e)) e = writer->Run();
     }
     writer->DestroyChain(); // closes the file
-    if (kySucceeded(e) && !pending.commit()) e = KYERR_WRITE_FILE;
+    if (kySucceeded(e) && !pending.commit()) {
+        e = KYERR_WRITE_FILE;
+        kySetErrorReason(e, errno);
+    }
+    frontend.fileFinished(kySucceeded(e) ? KY_OK : e);
     if (kyFailed(e)) {
         pending.discard();
         if (e == KYERR_CANCELLED) {
@@ -346,6 +374,7 @@ private:
 
 struct Analysis {
     std::string path;
+    std::string error; // why the file could not be measured
     float peak = 0;
     float trackGain = 0, isoTrackGain = 0;
     std::optional<double> loudness;
@@ -362,9 +391,10 @@ int commandAnalyze(const CliArguments& args) {
         kyReaderFilter* reader = nullptr;
         kyError e = kyManager::Instance().OpenReader(reader, path.c_str(), -2, 0);
         if (kyFailed(e) || !reader) {
+            const std::string text = kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN);
             if (reader) reader->DestroyChain();
-            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(),
-                         kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN).c_str());
+            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), text.c_str());
+            results.push_back(Analysis{path, text, 0, 0, 0, std::nullopt});
             failed = true;
             continue;
         }
@@ -384,7 +414,9 @@ int commandAnalyze(const CliArguments& args) {
         const float peak = sink->peak();
         sink->DestroyChain();
         if (kyFailed(e)) {
-            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), kyErrorText(e).c_str());
+            const std::string text = kyErrorText(e);
+            std::fprintf(stderr, "dskr-cli: %s: %s\n", path.c_str(), text.c_str());
+            results.push_back(Analysis{path, text, 0, 0, 0, std::nullopt});
             failed = true;
             continue;
         }
@@ -401,11 +433,17 @@ int commandAnalyze(const CliArguments& args) {
         results.push_back(a);
     }
     album.compute();
-    const bool albumGain = results.size() > 1;
-    if (args.has("--json")) {
+    const size_t measured = std::count_if(results.begin(), results.end(),
+                                          [](const Analysis& a) { return a.error.empty(); });
+    const bool albumGain = measured > 1;
+    if (args.has("json")) {
         JsonWriter out;
         out.beginObject().key("files").beginArray();
-        for (const auto& a : results)
+        for (const auto& a : results) {
+            if (!a.error.empty()) {
+                out.beginObject().key("path").value(a.path).key("error").value(a.error).endObject();
+                continue;
+            }
             out.beginObject()
                 .key("path")
                 .value(a.path)
@@ -418,6 +456,7 @@ int commandAnalyze(const CliArguments& args) {
                 .key("loudness_lufs")
                 .value(a.loudness)
                 .endObject();
+        }
         out.endArray().key("replaygain_album_gain");
         if (albumGain)
             out.value(static_cast<double>(album.gain()));
@@ -427,6 +466,7 @@ int commandAnalyze(const CliArguments& args) {
         std::printf("%s\n", out.str().c_str());
     } else {
         for (const auto& a : results) {
+            if (!a.error.empty()) continue; // said on stderr
             std::printf(
                 "%s\n  peak %.6f (%.2f dBFS)  ReplayGain %+.2f dB  ReplayGain ISO %+.2f dB  ",
                 a.path.c_str(), a.peak, a.peak > 0 ? 20 * std::log10(a.peak) : -INFINITY,

@@ -56,8 +56,16 @@ public:
     // A failure of one file, once, with a caption naming the stage ("Initializing driver",
     // "Writing - DskR", "Converting - DskR") and what it concerned when known ("sector
     // 1234 (track 2, 00:16.34)"). Never called for "Operation cancelled".
+    // kyErrorText(code) adds the system's reason where one is known.
     virtual void showError(kyError code, const std::string& caption,
                            const std::string& detail = {}) = 0;
+
+    // Seconds of audio in the file about to be read, in the files of the batch before it
+    // and in the whole batch, for speed and time-left displays.
+    virtual void setAudioLengths(double file, double batchBefore, double batchTotal) {}
+    // The current file is done with: `result` is KY_OK when written, 1 when skipped at the
+    // overwrite prompt, otherwise its failure (or "Operation cancelled").
+    virtual void fileFinished(kyError result) {}
 
     // Lets the user interface work between blocks (and a cancel request arrive). False
     // when the program is closing: the runner then stops like a cancel.

@@ -294,6 +294,7 @@ void kyBatchRunner::finishRecord(FileRecord& record, kyError e) const {
         // The code the user was shown says more than the chain's "Unknown error".
         record.error = kyFailed(m_shownError) ? m_shownError : e;
         record.errorDetail = m_shownDetail;
+        record.errorText = kyFailed(m_shownError) ? m_shownText : std::string(kyErrorMessage(e));
     } else {
         // Two passes that read different audio: which one is right is not known.
         if (record.testCrc && record.copyCrc && *record.testCrc != *record.copyCrc &&
@@ -320,6 +321,7 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
                   m_result.fileIndex + 1);
         m_frontend.setFileProgress(0);
         if (kyFailed(e)) return e;
+        announceLengths(); // the copy pass reads the file again
     }
     // The disc is read once more, by the first pass of the chain: the checksum and what
     // could not be confirmed come from that read.
@@ -340,6 +342,7 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
     if (kySucceeded(e) && !album && chain.normalize) {
         chain.progress->setFileIndex(m_result.fileIndex);
         setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
+        announceLengths(); // the second pass reads the file again
         e = chain.writer->Run();
     }
     return e;
@@ -390,6 +393,8 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
 
     // The second loop: the files are created and written, in the same order.
     m_result.fileIndex = 0;
+    double batchSeconds = 0, secondsBefore = 0;
+    for (const Group& group : groups) batchSeconds += groupSeconds(group);
     auto filesLeft = [&album](size_t after) {
         for (size_t k = after + 1; k < album.size(); ++k)
             if (album[k].state == AlbumEntry::Analysed) return true;
@@ -415,6 +420,8 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
         Chain& chain = entry.chain;
         setStatus("- Converting no %d out of %d -", m_result.fileIndex + 1);
         m_shownError = KY_OK;
+        m_shownText.clear();
+        kySetErrorReason(KY_OK, 0);
         e = prepareSource(group.first, group.second);
         if (kyFailed(e)) {
             reportError(e, "Initializing driver");
@@ -430,6 +437,7 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
             e = createWriter(entry.path, chain);
             if (kySucceeded(e)) {
                 m_frontend.setFileLabel(entry.path);
+                m_frontend.setAudioLengths(groupSeconds(group), secondsBefore, batchSeconds);
                 e = chain.writer->Run();
                 reportFailure(e);
             }
@@ -439,6 +447,8 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
         entry.state = AlbumEntry::Done;
         FileRecord& record = m_result.records[entry.record];
         finishRecord(record, e);
+        m_frontend.fileFinished(e);
+        secondsBefore += groupSeconds(group);
         if (e == KYERR_CANCELLED) {
             entry.folders.removeEmpty();
             m_result.cancelled = true;
@@ -475,6 +485,7 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
 void kyBatchRunner::reportError(kyError code, const char* caption, const std::string& detail) {
     m_shownError = code;
     m_shownDetail = detail;
+    m_shownText = kyErrorText(code);
     m_frontend.showError(code, caption, detail);
 }
 
@@ -540,6 +551,13 @@ std::string kyBatchRunner::summaryText() const {
     return text;
 }
 
+double kyBatchRunner::groupSeconds(const Group& group) const {
+    uint64_t frames = 0;
+    for (size_t r = group.first; r <= group.second && r < m_disc.tracks.size(); ++r)
+        frames += m_disc.tracks[r].length;
+    return static_cast<double>(frames) / 44100.0;
+}
+
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;
@@ -588,6 +606,9 @@ void kyBatchRunner::Run() {
     std::vector<AlbumEntry> albumFiles(album ? groups.size() : 0);
     // A cover that cannot be kept for the writers only costs the embedded picture.
     if (!m_cover.begin(m_disc)) m_cover.end();
+    double batchSeconds = 0;
+    for (const Group& group : groups) batchSeconds += groupSeconds(group);
+    double secondsBefore = 0;
 
     for (size_t g = 0; g < groups.size() && m_result.fileIndex < m_result.fileCount; ++g) {
         if (!m_running || !m_result.refused.empty()) break;
@@ -607,10 +628,15 @@ void kyBatchRunner::Run() {
         m_shownError = KY_OK;
         m_shownDetail.clear();
         FileRecord record = startRecord(group);
+        m_shownText.clear();
+        kySetErrorReason(KY_OK, 0);
+        const double fileSeconds = groupSeconds(group);
         kyError e = buildChain(group, path, m_result.fileIndex, chain, album);
         record.path = path;
         if (e == KY_OK) {
             m_current = chain.progress;
+            m_lengths = {fileSeconds, secondsBefore, batchSeconds};
+            announceLengths();
             m_frontend.setFileProgress(0);
             AlbumEntry* entry = album ? &albumFiles[g] : nullptr;
             kyGainAnalyzer* analyzer = nullptr;
@@ -630,6 +656,8 @@ void kyBatchRunner::Run() {
                     entry->record = m_result.records.size();
                     m_result.records.push_back(record);
                     ++m_result.fileIndex;
+                    m_frontend.fileFinished(KY_OK);
+                    secondsBefore += fileSeconds;
                     continue;
                 }
                 if (analyzer) analyzer->Release();
@@ -647,6 +675,8 @@ void kyBatchRunner::Run() {
             albumFiles[g].record = m_result.records.size() - 1;
             albumFiles[g].path = path;
         }
+        m_frontend.fileFinished(e);
+        secondsBefore += fileSeconds;
 
         if (e == KYERR_CANCELLED) {
             folders.removeEmpty();

@@ -100,6 +100,13 @@ public:
     // The track label: "<drive> - Track 7 <Intro>" or "... <Intro .. Outro>" for a merged
     // group, at most 511 characters.
     std::string trackLabel(const Group& group) const;
+    // Seconds of audio in a group's rows.
+    double groupSeconds(const Group& group) const;
+    // Tells the front end the audio lengths of the file being read (m_lengths), at the
+    // start of each pass over it.
+    void announceLengths() {
+        m_frontend.setAudioLengths(m_lengths.file, m_lengths.before, m_lengths.total);
+    }
 
 private:
     struct Chain {
@@ -171,6 +178,10 @@ private:
     std::string m_shownDetail;
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
     kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
+    std::string m_shownText; // the message shown, with the system's reason if known
+    struct {
+        double file = 0, before = 0, total = 0; // seconds of audio, for speed displays
+    } m_lengths;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

@@ -27,6 +27,7 @@ struct kyFileRecord {
     kyFileOutcome outcome = kyFileOutcome::Ok;
     kyError error = KY_OK;   // the failure, for a failed file
     std::string errorDetail; // what the failure concerned ("sector 1234 (track 2, 00:10.34)")
+    std::string errorText;   // its message as shown, with the system's reason if known
     // Disc sectors that could not be confirmed, and those filled after read failures.
     std::vector<kySectorSpan> suspect;
     std::vector<uint32_t> filled;

@@ -292,16 +292,18 @@ TEST_F(CliLookupTest, ProxyAndUsageErrors) {
     r = run(lookup({"--no-proxy", "--timeout", "2"}));
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(cddb.requests().back().requestLine, "POST /~cddb/cddb.cgi HTTP/1.0");
+    // The last of a switch and its opposite counts.
+    r = run(lookup({"--proxy", "proxy.invalid:1", "--no-proxy"}));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(cddb.requests().back().requestLine, "POST /~cddb/cddb.cgi HTTP/1.0");
 
     r = run(lookup({"--server", "ftp://gnudb.example"}), false);
     EXPECT_EQ(r.code, 2) << r.err;
     const std::vector<std::vector<std::string>> usage = {
-        lookup({"--proxy", cddb.hostPort(), "--no-proxy"}),
         lookup({"--timeout", "0"}),
         lookup({"--match", "zero"}),
         {"lookup", "--image", cue.string(), "--email", "not-an-address"},
         {"submit", "--image", cue.string(), "--category", "polka"},
-        {"rip", "--image", cue.string(), "--lookup", "--no-lookup"},
         {"rip", "--image", cue.string(), "--no-lookup", "--match", "1"},
         {"lookup", "--image", cue.string(), "extra"},
     };

@@ -2,6 +2,7 @@
 // of a CUE/BIN image, read offsets, suspect files, replacing rips that are stopped or
 // fail, convert, analyze, info, usage errors and Ctrl-C.
 #include "cd/virtual_drive.h"
+#include "cli/cli_fixture.h"
 #include "core/quantizer.h"
 #include "filters/itu_bs1770_analyzer.h"
 #include "filters/replaygain_analyzer.h"
@@ -14,115 +15,38 @@
 #include "support/round_trip.h"
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
 namespace fs = std::filesystem;
+using kytest::CliRun;
+using kytest::CliRunSetup;
+using kytest::slurp;
 using nlohmann::json;
-extern char** environ;
 
 namespace {
-const std::string kCli = std::string(DSKR_BINARY_DIR) + "/bin/dskr-cli";
-
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-class CliTest : public ::testing::Test {
+class CliTest : public kytest::CliTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/dskr-cli-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        // Keep the user's settings out of it: the store lives in the test's own folder.
-        fs::create_directories(dir / "config");
-        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        setenv("HOME", dir.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Runs dskr-cli with `args`, stdin from /dev/null; returns exit code and output.
-    // With `signal`, sends it once the batch has started writing a file under `watch`.
-    CliRun run(const std::vector<std::string>& args, int signal = 0, const fs::path& watch = {}) {
-        const fs::path outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<std::string> all = {kCli};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid;
-        CliRun r;
-        if (posix_spawn(&pid, kCli.c_str(), &fa, nullptr, argv.data(), environ) != 0) return r;
-        posix_spawn_file_actions_destroy(&fa);
-        if (signal) {
-            // Wait until the batch writes its temporary file, then send the signal.
-            for (int i = 0; i < 600 && pendingFiles(watch).empty(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            kill(pid, signal);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = slurp(outFile);
-        r.err = slurp(errFile);
-        return r;
-    }
-
-    // The temporary files of runs under `top`.
-    static std::vector<fs::path> pendingFiles(const fs::path& top) {
-        std::vector<fs::path> found;
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::end(it);
-             it.increment(ec)) {
-            static const std::regex ours(R"(\.dskr-[0-9]+-[A-Za-z0-9]{6}\.part)");
-            if (std::regex_match(it->path().filename().string(), ours)) found.push_back(it->path());
-        }
-        return found;
-    }
-
-    static std::string slurp(const fs::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
-
-    // The sample bytes of a PCM WAV file's "data" chunk.
-    static std::vector<uint8_t> wavData(const fs::path& p) {
-        std::string s = slurp(p);
-        for (size_t pos = 12; pos + 8 <= s.size();) {
-            uint32_t size;
-            std::memcpy(&size, &s[pos + 4], 4);
-            if (s.compare(pos, 4, "data") == 0)
-                return std::vector<uint8_t>(s.begin() + pos + 8,
-                                            s.begin() + std::min<size_t>(s.size(), pos + 8 + size));
-            pos += 8 + size + (size & 1);
-        }
-        return {};
+    using kytest::CliTest::run;
+    // Runs dskr-cli and sends `signal` once the batch writes a temporary file under
+    // `watch`.
+    CliRun run(const std::vector<std::string>& args, int signal, const fs::path& watch) {
+        CliRunSetup setup;
+        setup.signal = signal;
+        setup.watch = watch;
+        return run(args, setup);
     }
 
     // The samples of any file our readers take, as 16-bit little-endian bytes (as a CD
@@ -160,8 +84,6 @@ protected:
         EXPECT_TRUE(image.ReadSectors(e.start, e.length, pcm.data()));
         return pcm;
     }
-
-    fs::path dir;
 };
 } // namespace
 
@@ -180,7 +102,9 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     ASSERT_EQ(first, 1);
     ASSERT_GE(last, 6);
     EXPECT_TRUE(t["tracks"].back()["data"].get<bool>()); // the enhanced disc's data track
-    EXPECT_EQ(t["tracks"][0]["name"], "Track 01");
+    // The demo disc comes with names.
+    EXPECT_EQ(t["tracks"][0]["name"], kyDiscImage::Demo()->Record()->trackTitles[0]);
+    EXPECT_EQ(t["artist"], kyDiscImage::Demo()->Record()->artist);
     bool emphasis = false;
     for (auto& tr : t["tracks"]) emphasis |= tr["preemphasis"].get<bool>();
     EXPECT_TRUE(emphasis);
@@ -202,7 +126,7 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     CliRun text = run({"toc", "--demo"});
     ASSERT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
-    EXPECT_NE(text.out.find("Track 01"), std::string::npos);
+    EXPECT_NE(text.out.find(kyDiscImage::Demo()->Record()->trackTitles[0]), std::string::npos);
 
     CliRun formats = run({"formats", "--json"});
     ASSERT_EQ(formats.code, 0);
@@ -230,7 +154,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAHelpfulMessage) {
         {{"rip", "--demo", "--tracks", "0"}, "--tracks"},
         {{"rip", "--demo", "--tracks", "42"}, "no track 42"},
         {{"rip", "--demo", "--mode", "fast"}, "--mode"},
-        {{"rip", "--demo", "--format", "nonsense"}, "unknown format"},
+        {{"rip", "--demo", "--format", "nonsense"}, "--format takes a format DskR writes"},
         {{"rip", "--demo", "--pattern", "1,2,3"}, "--pattern"},
         {{"rip", "--demo", "--drive", "0"}, "choose one"},
         {{"toc", "--faults", "seed=1"}, "--faults"},
@@ -246,7 +170,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAHelpfulMessage) {
     }
     CliRun help = run({"--help"});
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("rip [DRIVE]"), std::string::npos);
+    EXPECT_NE(help.out.find("  rip "), std::string::npos);
 }
 
 TEST_F(CliTest, DemoRipMakesNamedFilesEqualToTheDisc) {
@@ -628,17 +552,13 @@ TEST_F(CliTest, NormalisationOptions) {
         {{"rip", "--demo", "--normalize", "rg", "--target", "-1dBFS"}, "--target for ReplayGain"},
         {{"rip", "--demo", "--normalize", "r128", "--target", "-90LUFS"}, "--target for r128"},
         {{"rip", "--demo", "--normalize", "r128", "--target", "loud"}, "--target for r128"},
-        {{"rip", "--demo", "--meta", "--modify"}, "choose --meta or --modify"},
-        {{"rip", "--demo", "--normalize", "rg", "--no-normalize"}, "choose --normalize or"},
-        {{"rip", "--demo", "--album-gain", "--no-album-gain"}, "choose --album-gain"},
-        {{"convert", "a.wav", "b.wav", "--never-clip", "--allow-clip"}, "choose --never-clip"},
     };
     for (const auto& c : bad) {
         CliRun r = run(c.args);
         EXPECT_EQ(r.code, 2) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
-    CliRun help = run({"--help"});
+    CliRun help = run({"rip", "--help"});
     EXPECT_NE(help.out.find("--normalize peak|rg|rg-iso|r128"), std::string::npos);
 
     // Peak to half of full scale, given as a factor, and kept with --save.
@@ -760,9 +680,512 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
     EXPECT_NE(both.out.find("Café au lait"), std::string::npos);
 
     EXPECT_EQ(run({"info"}).code, 2);
-    CliRun help = run({"info", "--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("Usage: dskr-cli info FILE... [--json]"), std::string::npos);
+}
+
+namespace {
+// Tags ffprobe reads from a file's metadata (the INFO chunk of a WAV file), by lower-case
+// name; empty when ffprobe is missing or fails.
+std::map<std::string, std::string> ffprobeTags(const fs::path& file) {
+    const fs::path out = file.string() + ".tags.json";
+    const std::string command = "ffprobe -v error -show_entries format_tags -of json " +
+                                kytest::shellQuote(file.string()) + " > " +
+                                kytest::shellQuote(out.string()) + " 2>/dev/null";
+    std::map<std::string, std::string> tags;
+    if (std::system(command.c_str()) != 0) return tags;
+    json j = json::parse(slurp(out), nullptr, false);
+    fs::remove(out);
+    if (j.is_discarded() || !j.contains("format") || !j["format"].contains("tags")) return tags;
+    for (auto& [key, value] : j["format"]["tags"].items()) {
+        std::string k = key;
+        std::transform(k.begin(), k.end(), k.begin(), ::tolower);
+        tags[k] = value.get<std::string>();
+    }
+    return tags;
+}
+} // namespace
+
+TEST_F(CliTest, EachOppositeOverridesTheStoredValueForOneRun) {
+    auto image = kyDiscImage::Demo();
+    const std::vector<uint8_t> track1 = imageTrack(*image, 1), track2 = imageTrack(*image, 2),
+                               track3 = imageTrack(*image, 3);
+    const size_t threeSeconds = 3 * 44100 * 4;
+    struct Case {
+        const char* option; // the opposite given on the command line
+        std::vector<std::pair<const char*, const char*>> stored; // settings set before
+        const char* storedFlag;                                  // stays on in the store afterwards
+        std::vector<std::string> tracks;
+        std::function<void(const json&)> check;
+    };
+    const Case cases[] = {
+        {"--no-merge",
+         {{"merge", "on"}},
+         "bMergeConsecutive",
+         {"-t", "1-2"},
+         [](const json& j) { EXPECT_EQ(j["files"].size(), 2u); }},
+        {"--no-playlist",
+         {{"playlist", "on"}},
+         "bCreatePlaylist",
+         {"-t", "1"},
+         [](const json& j) { EXPECT_TRUE(j["playlist"].is_null()); }},
+        {"--no-eject",
+         {},
+         "bEjectWhenDone",
+         {"-t", "1"},
+         [](const json& j) { EXPECT_FALSE(j["ejected"].get<bool>()); }},
+        {"--no-remove-silence",
+         {{"bRemoveSilence", "on"}},
+         "bRemoveSilence",
+         {"-t", "2"},
+         [&](const json& j) {
+             EXPECT_EQ(wavData(j["files"][0]["path"].get<std::string>()), track2);
+         }},
+        {"--no-cutoff",
+         {{"iCutOffLength", "3"}, {"bCutOff", "on"}},
+         "bCutOff",
+         {"-t", "1"},
+         [&](const json& j) {
+             EXPECT_EQ(wavData(j["files"][0]["path"].get<std::string>()), track1);
+         }},
+        {"--no-fade",
+         {{"iCutOffLength", "3"}, {"bCutOff", "on"}, {"fade", "on"}},
+         "bCutOffFade",
+         {"-t", "1"},
+         [&](const json& j) {
+             // Cut without a fade: the first three seconds exactly as on the disc.
+             EXPECT_EQ(wavData(j["files"][0]["path"].get<std::string>()),
+                       std::vector<uint8_t>(track1.begin(), track1.begin() + threeSeconds));
+         }},
+        {"--no-normalize",
+         {{"bNormalize", "on"},
+          {"eNormalizeType", "peak"},
+          {"bNormalizeMeta", "off"},
+          {"fNormalizeTarget", "-6"}},
+         "bNormalize",
+         {"-t", "3"},
+         [&](const json& j) {
+             EXPECT_EQ(wavData(j["files"][0]["path"].get<std::string>()), track3);
+         }},
+        {"--no-resample",
+         {{"bResample", "on"}, {"dwNewSampleRate", "48000"}},
+         "bResample",
+         {"-t", "3"},
+         [&](const json& j) {
+             EXPECT_EQ(wavData(j["files"][0]["path"].get<std::string>()), track3);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        fs::remove(storePath());
+        for (const auto& [name, value] : c.stored)
+            ASSERT_EQ(run({"settings", "set", name, value}).code, 0) << name;
+        const fs::path out = dir / (std::string("opp") + c.option);
+        std::vector<std::string> args = {"rip", "--demo", "-o", out.string(), "--json", c.option};
+        args.insert(args.end(), c.tracks.begin(), c.tracks.end());
+        CliRun r = run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        c.check(json::parse(r.out));
+        // For that run only: the store still holds the choice.
+        CliRun s = run({"settings", "show", c.storedFlag, "--json"});
+        ASSERT_EQ(s.code, 0) << s.err;
+        EXPECT_TRUE(json::parse(s.out)["settings"][0]["value"].get<bool>());
+    }
+
+    // And the other way: a switch turns on what the store has off, for that run only.
+    const fs::path merged = dir / "merged";
+    CliRun r = run({"rip", "--demo", "-o", merged.string(), "--json", "-t", "1-2", "--merge"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["files"].size(), 1u);
+    // Of an option and its opposite, the last one counts.
+    r = run({"rip", "--demo", "-o", (dir / "last").string(), "--json", "-t", "1-2", "--merge",
+             "--no-merge", "--overwrite", "replace"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["files"].size(), 2u);
+}
+
+TEST_F(CliTest, SettingsSetShowAndResetRoundTrip) {
+    struct Case {
+        const char* name;  // as typed: a value name or an option name
+        const char* value; // as typed
+        const char* setting;
+        json stored;           // as `settings --json` shows it afterwards
+        const char* storeLine; // how the store file keeps it
+    };
+    const Case cases[] = {
+        {"iOutChannels", "mono", "iOutChannels", 1, "\"iOutChannels\"=dword:00000001"},
+        {"mode", "scratch", "eMode", 2, "\"eMode\"=dword:00000002"},
+        {"merge", "yes", "bMergeConsecutive", true, "\"bMergeConsecutive\"=hex:01"},
+        {"speed", "max", "iSpeed", 255, "\"iSpeed\"=dword:000000ff"},
+        {"szFileFormat", "bwf", "szFileFormat", "Broadcast wave format (EBU BWF)",
+         "\"szFileFormat\"=\"Broadcast wave format (EBU BWF)\""},
+        {"subformat", "pcm 24-BIT", "szDataFormat", "PCM 24-bit",
+         "\"szDataFormat\"=\"PCM 24-bit\""},
+        {"pattern", "3,1,2,3,0,0,0,0,0,0", "aiName", json::array({3, 1, 2, 3, 0, 0, 0, 0, 0, 0}),
+         "\"aiName\"=hex:03,00,00,00,01"},
+        {"fNormalizeTarget", "-23.5", "fNormalizeTarget", -23.5,
+         "\"fNormalizeTarget\"=dword:c1bc0000"},
+        {"resampler", "cubic", "eResamplingAlg", 2, "\"eResamplingAlg\"=dword:00000002"},
+        {"szDBProxy", "proxy.example:8080", "szDBProxy", "proxy.example:8080",
+         "\"szDBProxy\"=\"proxy.example:8080\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRun r = run({"settings", "set", c.name, c.value, "--json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        json j = json::parse(r.out);
+        EXPECT_EQ(j["settings"][0]["name"], c.setting);
+        EXPECT_EQ(j["settings"][0]["value"], c.stored);
+        EXPECT_NE(slurp(storePath()).find(c.storeLine), std::string::npos) << slurp(storePath());
+    }
+    // Everything shows, with value, default and meaning.
+    CliRun all = run({"settings", "--json"});
+    ASSERT_EQ(all.code, 0) << all.err;
+    json shown = json::parse(all.out);
+    EXPECT_EQ(shown["path"], storePath().string());
+    std::map<std::string, json> byName;
+    for (const json& s : shown["settings"]) {
+        EXPECT_FALSE(s["meaning"].get<std::string>().empty());
+        EXPECT_TRUE(s.contains("default"));
+        byName[s["name"]] = s;
+    }
+    for (const Case& c : cases) EXPECT_EQ(byName[c.setting]["value"], c.stored) << c.setting;
+    EXPECT_EQ(byName["iOutChannels"]["default"], 2);
+    EXPECT_EQ(byName["szOutDir"]["default"], (dir / "Music/").string());
+    CliRun text = run({"settings"});
+    EXPECT_NE(text.out.find("eMode                2 (Scratch correcting mode)"), std::string::npos)
+        << text.out;
+
+    // Values a setting does not take change nothing.
+    const std::string before = slurp(storePath());
+    struct Bad {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Bad bad[] = {
+        {{"set", "iOutChannels", "3"}, "mono (1) or stereo (2)"},
+        {{"set", "eMode", "fast"}, "burst (0), jitter (1) or scratch (2)"},
+        {{"set", "pattern", "0,1,5,2,5,5,2,3,0"}, "ten numbers"},
+        {{"set", "pattern", "0,1,8,2,5,5,2,3,0,0"}, "ten numbers"},
+        {{"set", "szFileFormat", "nonsense"}, "a format DskR writes"},
+        {{"set", "szDataFormat", "MP3 CBR 128 kbit/s"}, "a subformat of"},
+        {{"set", "bExitWhenDone", "on"}, "cannot be set"},
+        {{"set", "LastDirs", "/x"}, "cannot be set"},
+        {{"set", "chanels", "1"}, "did you mean 'channels'"},
+        {{"set", "iSpeed"}, "NAME and a VALUE"},
+        {{"frobnicate"}, "show, set NAME VALUE or reset"},
+    };
+    for (const Bad& b : bad) {
+        std::vector<std::string> args = {"settings"};
+        args.insert(args.end(), b.args.begin(), b.args.end());
+        CliRun r = run(args);
+        EXPECT_EQ(r.code, 2) << b.says;
+        EXPECT_NE(r.err.find(b.says), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(slurp(storePath()), before);
+
+    // Reset one, then all.
+    CliRun one = run({"settings", "reset", "eMode", "--json"});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_EQ(json::parse(one.out)["settings"][0]["value"], 0);
+    EXPECT_NE(slurp(storePath()).find("\"eMode\"=dword:00000000"), std::string::npos);
+    EXPECT_NE(slurp(storePath()).find("\"iOutChannels\"=dword:00000001"), std::string::npos);
+    ASSERT_EQ(run({"settings", "reset"}).code, 0);
+    json reset = json::parse(run({"settings", "--json"}).out);
+    for (const json& s : reset["settings"]) EXPECT_EQ(s["value"], s["default"]) << s["name"];
+}
+
+TEST_F(CliTest, DamagedStoredValuesAreReportedOnceAndDefaulted) {
+    fs::create_directories(storePath().parent_path());
+    kytest::writeText(storePath(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velmora\\DskR 5]\n"
+                                   "\"VersionNumber\"=\"5.0\"\n"
+                                   "\"szFileFormat\"=\"Nonsense format\"\n"
+                                   "\"iOutChannels\"=dword:00000007\n"
+                                   "\"eMode\"=dword:00000009\n"
+                                   "\"aiName\"=hex:00,00,00,00,0c,00,00,00\n"
+                                   "\"iSpeed\"=dword:00000000\n"
+                                   "\"eResamplingAlg\"=dword:000003e7\n"
+                                   "\"bMergeConsecutive\"=hex:01\n");
+    const fs::path out = dir / "out";
+    CliRun r = run({"rip", "--demo", "-t", "1-2", "-o", out.string(), "--json", "--no-merge"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const char* name : {"szFileFormat", "iOutChannels", "eMode", "aiName", "iSpeed"}) {
+        const size_t first = r.err.find(std::string("The stored setting ") + name + " ");
+        ASSERT_NE(first, std::string::npos) << name << "\n" << r.err;
+        EXPECT_EQ(r.err.find(std::string("The stored setting ") + name + " ", first + 1),
+                  std::string::npos)
+            << name << " reported twice";
+    }
+    // Valid values are not reported: the resampler's 999 and the merge flag.
+    EXPECT_EQ(r.err.find("eResamplingAlg"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(\"7\")"), std::string::npos) << r.err;
+    // The defaults were used: a stereo WAV file named by the default pattern, bit for bit.
+    json j = json::parse(r.out);
+    ASSERT_EQ(j["files"].size(), 2u);
+    const fs::path first = j["files"][0]["path"].get<std::string>();
+    EXPECT_EQ(first.extension(), ".wav");
+    EXPECT_EQ(first.parent_path().parent_path().parent_path(), out);
+    auto image = kyDiscImage::Demo();
+    EXPECT_EQ(wavData(first), imageTrack(*image, 1));
+
+    CliRun s = run({"settings", "show", "iOutChannels", "--json"});
+    EXPECT_EQ(json::parse(s.out)["settings"][0]["value"], 2);
+    EXPECT_NE(s.err.find("iOutChannels"), std::string::npos);
+}
+
+TEST_F(CliTest, NamesFromEachSourceReachFileNamesAndTags) {
+    const bool haveProbe = kytest::haveTool("ffprobe");
+    auto checkTags = [&](const fs::path& file, std::map<std::string, std::string> want) {
+        if (!haveProbe) return;
+        auto tags = ffprobeTags(file);
+        for (const auto& [key, value] : want) EXPECT_EQ(tags[key], value) << key << " of " << file;
+    };
+
+    // 1. Options one by one.
+    const fs::path a = dir / "a";
+    CliRun r = run({"rip", "--demo", "-t", "1-2", "-o", a.string(), "--json", "--artist",
+                    "Ann Artist", "--album", "First Album", "--year", "1999", "--genre", "Jazz",
+                    "--title", "1=Opening", "--title", "2=Second Song"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["files"][0]["path"], (a / "Ann Artist/First Album/01 - Opening.wav").string());
+    EXPECT_EQ(j["files"][1]["path"], (a / "Ann Artist/First Album/02 - Second Song.wav").string());
+    checkTags(a / "Ann Artist/First Album/02 - Second Song.wav", {{"title", "Second Song"},
+                                                                  {"artist", "Ann Artist"},
+                                                                  {"album", "First Album"},
+                                                                  {"date", "1999"},
+                                                                  {"genre", "Jazz"}});
+
+    // 2. A file in the shape `toc --json` prints, edited; an option wins over it.
+    CliRun toc = run({"toc", "--demo", "--json"});
+    ASSERT_EQ(toc.code, 0) << toc.err;
+    json names = json::parse(toc.out);
+    EXPECT_FALSE(names["artist"].get<std::string>().empty()); // the demo disc's own names
+    names["artist"] = "Beth";
+    names["album"] = "Second";
+    names["year"] = 2005;
+    names["genre"] = "Folk";
+    names["tracks"][2]["name"] = "Third Way";
+    kytest::writeText(dir / "names.json", names.dump());
+    const fs::path b = dir / "b";
+    r = run({"rip", "--demo", "-t", "3", "-o", b.string(), "--json", "--names",
+             (dir / "names.json").string(), "--genre", "Blues"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const fs::path third = b / "Beth/Second/03 - Third Way.wav";
+    EXPECT_EQ(json::parse(r.out)["files"][0]["path"], third.string());
+    checkTags(third,
+              {{"title", "Third Way"}, {"artist", "Beth"}, {"date", "2005"}, {"genre", "Blues"}});
+    // The table of contents shows the names given.
+    CliRun shown = run({"toc", "--demo", "--names", (dir / "names.json").string()});
+    EXPECT_NE(shown.out.find("artist   Beth"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("Third Way"), std::string::npos);
+
+    // 3. A look-up's answer, with "title" for the track names and the year as text.
+    kytest::writeText(dir / "lookup.json",
+                      R"({"disc_id": "x", "record": {"artist": "Cleo", "album": "Third",)"
+                      R"( "year": "2010", "genre": "Rock", "tracks": [{"number": 1,)"
+                      R"( "title": "Lookup One", "artist": "Cleo"}]}})");
+    const fs::path c = dir / "c";
+    r = run({"rip", "--demo", "-t", "1", "-o", c.string(), "--json", "--names",
+             (dir / "lookup.json").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["files"][0]["path"],
+              (c / "Cleo/Third/01 - Lookup One.wav").string());
+
+    // 4. An xmcd record, as gnudb keeps it: each key it has replaces its field.
+    kytest::writeText(dir / "disc.xmcd", "# xmcd\n#\nDISCID=12345678\nDTITLE=Dora / Fourth\n"
+                                         "DYEAR=2011\nTTITLE1=Xmcd Two\n");
+    const fs::path d = dir / "d";
+    r = run({"rip", "--demo", "-t", "2", "-o", d.string(), "--json", "--names",
+             (dir / "disc.xmcd").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const fs::path second = d / "Dora/Fourth/02 - Xmcd Two.wav";
+    EXPECT_EQ(json::parse(r.out)["files"][0]["path"], second.string());
+    checkTags(second, {{"title", "Xmcd Two"}, {"artist", "Dora"}, {"date", "2011"}});
+
+    // 5. What cannot be used is refused before anything is read.
+    kytest::writeText(dir / "broken.json", "{\"artist\": ");
+    kytest::writeText(dir / "badtrack.json", R"({"tracks": [{"number": 0, "name": "x"}]})");
+    struct Bad {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const Bad bad[] = {
+        {{"--names", (dir / "broken.json").string()}, 1, "not valid JSON"},
+        {{"--names", (dir / "badtrack.json").string()}, 1, "\"number\" from 1 to 99"},
+        {{"--names", (dir / "missing.json").string()}, 1, "No such file or directory"},
+        {{"--names", dir.string()}, 1, "Is a directory"},
+        {{"--title", "Intro"}, 2, "--title takes N=TEXT"},
+        {{"--title", "42=Nowhere"}, 2, "no track 42"},
+        {{"--year", "20x"}, 2, "--year takes a year"},
+    };
+    for (const Bad& x : bad) {
+        std::vector<std::string> args = {"rip", "--demo", "-o", (dir / "never").string()};
+        args.insert(args.end(), x.args.begin(), x.args.end());
+        CliRun e = run(args);
+        EXPECT_EQ(e.code, x.code) << x.says;
+        EXPECT_NE(e.err.find(x.says), std::string::npos) << e.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "never"));
+}
+
+TEST_F(CliTest, MessagesCarryTheSystemsReason) {
+    const std::vector<std::string> trackNameOnly = {"--pattern", "0,3,0,0,0,0,0,0,0,0"};
+    // A folder nobody may write to. Root may write anywhere, so as root the program runs as
+    // an unprivileged user.
+    const fs::path ro = dir / "readonly";
+    fs::create_directories(ro);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
+    CliRunSetup nobody;
+    nobody.asNobody = true;
+    std::vector<std::string> args = {"rip", "--demo", "-t", "1", "-o", ro.string(), "--json"};
+    args.insert(args.end(), trackNameOnly.begin(), trackNameOnly.end());
+    CliRun r = run(args, nobody);
+    if (r.code == kytest::kSetupFailed) GTEST_SKIP() << "cannot run dskr-cli unprivileged here";
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("Writing - DskR: Couldn't create file: Permission denied"),
+              std::string::npos)
+        << r.err;
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["files"][0]["error"], "Couldn't create file: Permission denied");
+
+    // convert into the same folder.
+    std::string error;
+    const std::string cue = kyWriteTestImage(dir.string(), 1, error);
+    ASSERT_FALSE(cue.empty()) << error;
+    const fs::path wav = dir / "in.wav";
+    ASSERT_EQ(run({"rip", "--image", cue, "-t", "1", "-o", dir.string(), "--pattern",
+                   "0,3,0,0,0,0,0,0,0,0", "--title", "1=in"})
+                  .code,
+              0);
+    ASSERT_TRUE(fs::exists(wav));
+    r = run({"convert", wav.string(), (ro / "out.wav").string()}, nobody);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Couldn't create file: Permission denied"), std::string::npos) << r.err;
+    r = run({"analyze", (dir / "missing.wav").string()});
+    EXPECT_NE(r.err.find("Couldn't open file: No such file or directory"), std::string::npos)
+        << r.err;
+
+    // A full disk: a small file system mounted where the files go.
+    const fs::path small = dir / "small";
+    fs::create_directories(small);
+    CliRunSetup full;
+    full.smallDisk = small;
+    args = {"rip", "--demo", "-t", "1", "-o", small.string(), "--json"};
+    args.insert(args.end(), trackNameOnly.begin(), trackNameOnly.end());
+    r = run(args, full);
+    if (r.code == kytest::kSetupFailed) GTEST_SKIP() << "cannot mount a small file system here";
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("Converting - DskR: Couldn't write to file: No space left on device"),
+              std::string::npos)
+        << r.err;
+    j = json::parse(r.out);
+    EXPECT_EQ(j["files"][0]["result"], "failed");
+    EXPECT_EQ(j["files"][0]["error"], "Couldn't write to file: No space left on device");
+    r = run({"convert", wav.string(), (small / "out.wav").string()}, full);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Couldn't write to file: No space left on device"), std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliTest, FailuresWithJsonPrintOneErrorObject) {
+    kytest::writeText(dir / "bad.json", "[1, 2");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {{"rip", "--demo", "--bogus", "--json"}, 2},
+        {{"rip", "--demo", "--channels", "5", "--json"}, 2},
+        {{"rip", "--demo", "--names", (dir / "bad.json").string(), "--json"}, 1},
+        {{"toc", "--image", (dir / "missing.cue").string(), "--json"}, 1},
+        {{"toc", "--demo", "--faults", "seek=9", "--json"}, 2},
+        {{"analyze", "--json"}, 2},
+        {{"settings", "set", "iSpeed", "999", "--json"}, 2},
+        {{"drives", "extra", "--json"}, 2},
+    };
+    for (const Case& c : cases) {
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args[1];
+        json j = json::parse(r.out, nullptr, false); // the whole output is one document
+        ASSERT_FALSE(j.is_discarded()) << r.out;
+        ASSERT_TRUE(j.is_object()) << r.out;
+        EXPECT_FALSE(j.value("error", std::string()).empty()) << r.out;
+        EXPECT_FALSE(r.err.empty());
+    }
+    // A command that goes on after a failed file names it in its result instead.
+    CliRun r = run({"analyze", (dir / "missing.wav").string(), "--json"});
+    EXPECT_EQ(r.code, 1);
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["files"][0]["error"], "Couldn't open file: No such file or directory");
+}
+
+TEST_F(CliTest, ProgressShowsSpeedPerFileQuietAndVerbose) {
+    const fs::path out = dir / "p";
+    CliRun r = run({"rip", "--demo", "-t", "1-2", "-o", out.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Without a terminal, a line per file with its speed.
+    size_t lines = 0;
+    for (size_t pos = 0;
+         (pos = r.err.find("x realtime), 0 re-reads, 0 read errors", pos)) != std::string::npos;
+         ++pos)
+        ++lines;
+    EXPECT_EQ(lines, 2u) << r.err;
+    EXPECT_NE(r.err.find("0:30 of audio in "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos); // nothing drawn in place
+
+    // Quiet: the result only.
+    r = run({"rip", "--demo", "-t", "1", "-o", (dir / "q").string(), "-q"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_NE(r.out.find("ok "), std::string::npos);
+
+    // Verbose, over a drive that fails reads and lands off target: every retry and
+    // re-read with its position; the counts in the file's line either way.
+    const std::vector<std::string> faulty = {"rip",         "--demo",
+                                             "-t",          "1",
+                                             "--faults",    "seed=5,error=0.05,seek=0.5:-20..20",
+                                             "--mode",      "scratch",
+                                             "--overwrite", "replace"};
+    std::vector<std::string> args = faulty;
+    args.insert(args.end(), {"-o", (dir / "v").string(), "-qv"}); // the later -v wins
+    args.insert(args.end(), {"-v"});
+    r = run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("read error at LBA "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("re-read at LBA "), std::string::npos) << r.err;
+    args = faulty;
+    args.insert(args.end(), {"-o", (dir / "n").string()});
+    r = run(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("re-read at LBA "), std::string::npos);
+    EXPECT_EQ(r.err.find("0 re-reads"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" re-reads, "), std::string::npos) << r.err;
+    // And the rip is still exact.
+    auto image = kyDiscImage::Demo();
+    const auto files = wavFiles(dir / "n");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(wavData(files[0]), imageTrack(*image, 1));
+}
+
+TEST_F(CliTest, VersionAndHelpWithoutACommand) {
+    CliRun v = run({"--version"});
+    ASSERT_EQ(v.code, 0);
+    EXPECT_EQ(v.out.rfind("dskr-cli (DskR 5) ", 0), 0u) << v.out;
+    EXPECT_NE(v.out.find("libcdio"), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("libmpg123"), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find("libmpg123.so."), std::string::npos) << v.out; // found at run time
+    CliRun h = run({"-h"});
+    EXPECT_EQ(h.code, 0);
+    for (const char* command : {"drives", "formats", "toc", "rip", "convert", "analyze", "settings",
+                                "lookup", "submit", "info"})
+        EXPECT_NE(h.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+    CliRun typo = run({"rpi"});
+    EXPECT_EQ(typo.code, 2);
+    EXPECT_NE(typo.err.find("did you mean 'rip'"), std::string::npos) << typo.err;
 }
 
 // MP3, MP2 and AAC from the command line: the short format names, the codec libraries
