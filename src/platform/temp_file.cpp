@@ -2,6 +2,7 @@
 #include "core/manager.h"
 #include "platform/file_io.h"
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -28,7 +29,10 @@ void kyTempFile::account(int64_t delta) {
 bool kyTempFile::create() {
     close();
     m_fd = kyManager::OpenTempFile();
-    if (m_fd < 0) return false;
+    if (m_fd < 0) {
+        kySetErrorReason(KYERR_CREATE_FILE, errno);
+        return false;
+    }
     try {
         m_buffer.resize(kBufferBytes);
     } catch (const std::bad_alloc&) {
@@ -56,6 +60,8 @@ bool kyTempFile::flush() {
     const bool ok = kyWriteAll(m_fd, at, m_buffer.data(), m_bufferUsed);
     m_bufferUsed = 0;
     if (!ok) {
+        // Its user reports "Couldn't write to file": say why.
+        kySetErrorReason(KYERR_WRITE_FILE, errno);
         // What did not reach the disk is not part of the file.
         account(-static_cast<int64_t>(m_size - at));
         m_size = at;

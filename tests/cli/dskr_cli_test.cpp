@@ -13,6 +13,7 @@
 #include "support/encoded_streams.h"
 #include "support/file_text.h"
 #include "support/round_trip.h"
+#include "support/scoped_env.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -1089,6 +1090,18 @@ TEST_F(CliTest, MessagesCarryTheSystemsReason) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Couldn't write to file: No space left on device"), std::string::npos)
         << r.err;
+    // The temporary folder full while a track is held for its volume adjustment.
+    {
+        kytest::ScopedEnv keep{"TMPDIR"};
+        setenv("TMPDIR", small.c_str(), 1);
+        r = run({"rip", "--demo", "-t", "1", "-o", (dir / "normalized").string(), "--normalize",
+                 "rg", "--modify", "--json"},
+                full);
+    }
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("Couldn't write to file: No space left on device"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(wavFiles(dir / "normalized").empty());
 }
 
 TEST_F(CliTest, FailuresWithJsonPrintOneErrorObject) {
