@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
+#include <pty.h>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -1506,4 +1507,49 @@ TEST_F(CliTest, ConvertsFilesOfOtherEncoders) {
                 << tags.out;
         }
     }
+}
+
+TEST_F(CliTest, OnATerminalProgressIsRedrawnInPlaceAtMostTenTimesASecond) {
+    // A slow drive, so that the rip takes a few seconds, on a pseudo-terminal.
+    const std::vector<std::string> args = {kytest::kCli, "rip", "--demo",
+                                           "-t",         "2",   "--faults",
+                                           "speed=20",   "-o",  (dir / "tty").string()};
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int master = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(kytest::kSetupFailed);
+    }
+    std::string screen;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0) {
+            screen.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break; // EIO once the program has ended
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << screen;
+    size_t redraws = 0;
+    for (size_t pos = 0; (pos = screen.find("\r\033[Kfile [", pos)) != std::string::npos; ++pos)
+        ++redraws;
+    EXPECT_GE(redraws, 3u) << screen;
+    // Ten a second, plus the forced ones at the start and end of the file.
+    EXPECT_LE(redraws, static_cast<size_t>(10 * seconds) + 4) << redraws << " in " << seconds;
+    EXPECT_NE(screen.find("x "), std::string::npos);      // the speed
+    EXPECT_NE(screen.find(" left"), std::string::npos);   // the time left
+    EXPECT_NE(screen.find("batch ["), std::string::npos); // and the batch's bar
 }
