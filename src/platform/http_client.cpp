@@ -1,6 +1,7 @@
 #include "platform/http_client.h"
 
 #include "core/text.h"
+#include "platform/components.h"
 
 #include <curl/curl.h>
 
@@ -9,8 +10,19 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace {
+
+// The libcurl in use, with the TLS library it was built with.
+std::optional<std::string> curlVersion() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    if (!info || !info->version) return std::nullopt;
+    std::string text = info->version;
+    if (info->ssl_version) text += std::string(" (") + info->ssl_version + ")";
+    return text;
+}
+const kyComponentRegistration registration{{"libcurl", "the disc database over HTTP", curlVersion}};
 
 // How long one wait for the sockets lasts before the caller's tick function is asked again.
 constexpr int kTickMs = 50;
