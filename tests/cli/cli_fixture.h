@@ -145,6 +145,34 @@ protected:
         return {};
     }
 
+    // A small disc image of three 4-second tracks of noise at a quarter of full scale, the
+    // second starting with a second of silence: quick to rip, and every processing stage
+    // changes it. Returns the CUE sheet; `tracks` gets each track's bytes.
+    fs::path smallDisc(std::vector<std::vector<uint8_t>>& tracks) const {
+        constexpr size_t kTrackBytes = 4 * 75 * 2352, kSilence = 44100 * 4;
+        tracks.assign(3, std::vector<uint8_t>(kTrackBytes));
+        uint32_t state = 12345;
+        std::string bin;
+        for (size_t t = 0; t < 3; ++t) {
+            for (size_t i = 0; i < kTrackBytes; i += 2) {
+                state = state * 1664525u + 1013904223u;
+                const int16_t sample = (t == 1 && i < kSilence)
+                                           ? 0
+                                           : static_cast<int16_t>(int32_t(state >> 16) % 8192);
+                tracks[t][i] = static_cast<uint8_t>(sample & 0xff);
+                tracks[t][i + 1] = static_cast<uint8_t>((sample >> 8) & 0xff);
+            }
+            bin.append(tracks[t].begin(), tracks[t].end());
+        }
+        std::ofstream(dir / "small.bin", std::ios::binary) << bin;
+        const fs::path cue = dir / "small.cue";
+        std::ofstream(cue) << "FILE \"small.bin\" BINARY\n"
+                              "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                              "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n"
+                              "  TRACK 03 AUDIO\n    INDEX 01 00:08:00\n";
+        return cue;
+    }
+
     // Every .wav file below `root`, sorted.
     static std::vector<fs::path> wavFiles(const fs::path& root) {
         std::vector<fs::path> files;

@@ -707,9 +707,9 @@ std::map<std::string, std::string> ffprobeTags(const fs::path& file) {
 } // namespace
 
 TEST_F(CliTest, EachOppositeOverridesTheStoredValueForOneRun) {
-    auto image = kyDiscImage::Demo();
-    const std::vector<uint8_t> track1 = imageTrack(*image, 1), track2 = imageTrack(*image, 2),
-                               track3 = imageTrack(*image, 3);
+    std::vector<std::vector<uint8_t>> tracks;
+    const std::string disc = smallDisc(tracks).string();
+    const std::vector<uint8_t>&track1 = tracks[0], &track2 = tracks[1], &track3 = tracks[2];
     const size_t threeSeconds = 3 * 44100 * 4;
     struct Case {
         const char* option; // the opposite given on the command line
@@ -781,7 +781,8 @@ TEST_F(CliTest, EachOppositeOverridesTheStoredValueForOneRun) {
         for (const auto& [name, value] : c.stored)
             ASSERT_EQ(run({"settings", "set", name, value}).code, 0) << name;
         const fs::path out = dir / (std::string("opp") + c.option);
-        std::vector<std::string> args = {"rip", "--demo", "-o", out.string(), "--json", c.option};
+        std::vector<std::string> args = {"rip",        "--image", disc,    "-o",
+                                         out.string(), "--json",  c.option};
         args.insert(args.end(), c.tracks.begin(), c.tracks.end());
         CliRun r = run(args);
         ASSERT_EQ(r.code, 0) << r.err;
@@ -794,12 +795,13 @@ TEST_F(CliTest, EachOppositeOverridesTheStoredValueForOneRun) {
 
     // And the other way: a switch turns on what the store has off, for that run only.
     const fs::path merged = dir / "merged";
-    CliRun r = run({"rip", "--demo", "-o", merged.string(), "--json", "-t", "1-2", "--merge"});
+    CliRun r =
+        run({"rip", "--image", disc, "-o", merged.string(), "--json", "-t", "1-2", "--merge"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(json::parse(r.out)["files"].size(), 1u);
     // Of an option and its opposite, the last one counts.
-    r = run({"rip", "--demo", "-o", (dir / "last").string(), "--json", "-t", "1-2", "--merge",
-             "--no-merge", "--overwrite", "replace"});
+    r = run({"rip", "--image", disc, "-o", (dir / "last").string(), "--json", "-t", "1-2",
+             "--merge", "--no-merge", "--overwrite", "replace"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(json::parse(r.out)["files"].size(), 2u);
 }
@@ -1192,6 +1194,7 @@ TEST_F(CliTest, VersionAndHelpWithoutACommand) {
     EXPECT_NE(v.out.find("libcdio"), std::string::npos) << v.out;
     EXPECT_NE(v.out.find("libmpg123"), std::string::npos) << v.out;
     EXPECT_NE(v.out.find("libmpg123.so."), std::string::npos) << v.out; // found at run time
+    EXPECT_NE(v.out.find("libcurl"), std::string::npos) << v.out;
     CliRun h = run({"-h"});
     EXPECT_EQ(h.code, 0);
     for (const char* command : {"drives", "formats", "toc", "rip", "convert", "analyze", "settings",
