@@ -79,6 +79,55 @@ protected:
         return kyFailed(err) ? std::vector<uint8_t>{} : out;
     }
 
+    struct TerminalRun {
+        int code = -1;
+        std::string screen; // all the program wrote to the terminal
+    };
+    // Runs dskr-cli on a pseudo-terminal, as a user at a terminal runs it. Each answer is
+    // typed once the screen shows its cue (after the previous answer's).
+    static TerminalRun
+    runOnTerminal(const std::vector<std::string>& args,
+                  const std::vector<std::pair<std::string, std::string>>& answers = {}) {
+        std::vector<std::string> all = {kytest::kCli};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        TerminalRun r;
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        if (pid < 0) return r;
+        if (pid == 0) {
+            execv(argv[0], argv.data());
+            _exit(kytest::kSetupFailed);
+        }
+        size_t next = 0, from = 0;
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) {
+                r.screen.append(buf, static_cast<size_t>(n));
+                if (next < answers.size()) {
+                    const size_t cue = r.screen.find(answers[next].first, from);
+                    if (cue != std::string::npos) {
+                        const std::string line = answers[next].second + "\n";
+                        EXPECT_EQ(write(master, line.data(), line.size()),
+                                  static_cast<ssize_t>(line.size()));
+                        from = cue + answers[next].first.size();
+                        ++next;
+                    }
+                }
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            break; // EIO once the program has ended
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(master);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return r;
+    }
     static std::vector<uint8_t> imageTrack(const kyDiscImage& image, uint32_t track) {
         kyDiscToc toc = image.Toc();
         const kyTocEntry& e = toc.entries[track];
@@ -1514,38 +1563,13 @@ TEST_F(CliTest, ConvertsFilesOfOtherEncoders) {
 
 TEST_F(CliTest, OnATerminalProgressIsRedrawnInPlaceAtMostTenTimesASecond) {
     // A slow drive, so that the rip takes a few seconds, on a pseudo-terminal.
-    const std::vector<std::string> args = {kytest::kCli, "rip", "--demo",
-                                           "-t",         "2",   "--faults",
-                                           "speed=20",   "-o",  (dir / "tty").string()};
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int master = -1;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execv(argv[0], argv.data());
-        _exit(kytest::kSetupFailed);
-    }
-    std::string screen;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n > 0) {
-            screen.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        break; // EIO once the program has ended
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(master);
+    const TerminalRun r = runOnTerminal(
+        {"rip", "--demo", "-t", "2", "--faults", "speed=20", "-o", (dir / "tty").string()});
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << screen;
+    ASSERT_EQ(r.code, 0) << r.screen;
+    const std::string& screen = r.screen;
     size_t redraws = 0;
     for (size_t pos = 0; (pos = screen.find("\r\033[Kfile [", pos)) != std::string::npos; ++pos)
         ++redraws;
@@ -1555,4 +1579,27 @@ TEST_F(CliTest, OnATerminalProgressIsRedrawnInPlaceAtMostTenTimesASecond) {
     EXPECT_NE(screen.find("x "), std::string::npos);      // the speed
     EXPECT_NE(screen.find(" left"), std::string::npos);   // the time left
     EXPECT_NE(screen.find("batch ["), std::string::npos); // and the batch's bar
+}
+
+// A prompt on a terminal shows its buttons without the "&" of their keys, and the key
+// answers it; a failure to create a file says why.
+TEST_F(CliTest, OnATerminalPromptsShowButtonsAndTakeTheirKeys) {
+    std::vector<std::vector<uint8_t>> tracks;
+    const std::string disc = smallDisc(tracks).string();
+    // The artist's folder cannot be made: a file has its name.
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    kytest::writeText(out / "Band", "not a folder");
+    const TerminalRun r = runOnTerminal(
+        {"rip", "--image", disc, "-t", "1-3", "-o", out.string(), "--artist", "Band"},
+        {{"Do you want to abort this job?", "n"}, {"Do you want to abort this job?", "y"}});
+    EXPECT_EQ(r.code, 130) << r.screen; // aborted by the user
+    EXPECT_NE(r.screen.find("1) Yes"), std::string::npos) << r.screen;
+    EXPECT_NE(r.screen.find("2) No"), std::string::npos) << r.screen;
+    EXPECT_EQ(r.screen.find('&'), std::string::npos) << r.screen;
+    EXPECT_NE(r.screen.find("Couldn't create file: Not a directory"), std::string::npos)
+        << r.screen;
+    // "n" went on to the second file, "y" stopped before the third.
+    EXPECT_NE(r.screen.find("Track 2"), std::string::npos) << r.screen;
+    EXPECT_EQ(r.screen.find("Track 3"), std::string::npos) << r.screen;
 }
