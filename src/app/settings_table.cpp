@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "filters/resampling_filter.h"
 #include "formats/format_catalog.h"
+#include "job/output_naming.h"
 #include "metadata/disc_lookup.h"
 #include "platform/music_folder.h"
 

@@ -208,7 +208,15 @@ std::string cliVersionText() {
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     for (int32_t i = 0; catalog.NextWriterFormat(i); ++i) {
         const kyFormatEntry* e = catalog.Entry(i);
-        if (!e->component) continue;
+        if (!e->component) {
+            // Loaded at run time without a version to tell: found or not.
+            if (!e->libraries || !seen.insert(e->libraries).second) continue;
+            const std::string missing = e->missingLibrary ? e->missingLibrary(true) : "";
+            lines.emplace_back(e->libraries, (missing.empty() ? std::string("found")
+                                                              : "not found: " + missing) +
+                                                 "  (" + e->displayName + ")");
+            continue;
+        }
         const kyComponentStatus c = e->component();
         if (!seen.insert(c.library).second) continue;
         lines.emplace_back(c.library, (c.version.empty() ? std::string("not found") : c.version) +

@@ -3,6 +3,7 @@
 #include "app/settings_table.h"
 
 #include "formats/format_catalog.h"
+#include "job/output_naming.h"
 #include "metadata/xmcd.h"
 #include "platform/file_io.h"
 

@@ -558,6 +558,10 @@ double kyBatchRunner::groupSeconds(const Group& group) const {
     return static_cast<double>(frames) / 44100.0;
 }
 
+void kyBatchRunner::announceLengths() {
+    m_frontend.setAudioLengths(m_lengths.file, m_lengths.before, m_lengths.total);
+}
+
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;

@@ -104,9 +104,7 @@ public:
     double groupSeconds(const Group& group) const;
     // Tells the front end the audio lengths of the file being read (m_lengths), at the
     // start of each pass over it.
-    void announceLengths() {
-        m_frontend.setAudioLengths(m_lengths.file, m_lengths.before, m_lengths.total);
-    }
+    void announceLengths();
 
 private:
     struct Chain {

@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <set>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using kytest::CliRun;
@@ -170,6 +172,92 @@ TEST_F(CliTableTest, CommandLinesParse) {
     EXPECT_EQ(args.all("title"), (std::vector<std::string>{"1=One", "2=Two=Too"}));
 }
 
+// Every option a command's --help shows parses for that command, with a value where it
+// needs one: the help cannot promise an option the parser refuses.
+TEST_F(CliTableTest, EveryOptionTheHelpShowsParses) {
+    for (const CliCommand& c : cliCommands()) {
+        SCOPED_TRACE(c.name);
+        CliRun help = run({c.name, "--help"});
+        ASSERT_EQ(help.code, 0) << help.err;
+        // The option lines: "  -o, --out DIR        help", "      --merge, --no-merge  help".
+        std::set<std::string> shown;
+        std::istringstream lines(help.out.substr(0, help.out.find("\nExample")));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t start = line.find_first_not_of(' ');
+            if (start == std::string::npos || start == 0 || line[start] != '-') continue;
+            const size_t gap = line.find("  ", start);
+            const std::string synopsis = line.substr(start, gap - start);
+            static const std::regex option(R"((^|[ ,])(--?[a-z0-9][a-z0-9-]*))");
+            for (std::sregex_iterator it(synopsis.begin(), synopsis.end(), option), end;
+                 it != end; ++it)
+                shown.insert((*it)[2]);
+        }
+        size_t expected = 0;
+        for (const CliOption* o : cliOptionsOf(c)) expected += 1 + (o->opposite ? 1 : 0);
+        // Long names and opposites, and each short name.
+        EXPECT_GE(shown.size(), expected) << help.out;
+        for (const std::string& word : shown) {
+            SCOPED_TRACE(word);
+            CliArguments args;
+            std::string error;
+            if (parse(c.name, {word}, args, error)) continue;
+            ASSERT_NE(error.find("needs a value"), std::string::npos) << error;
+            ASSERT_TRUE(parse(c.name, {word, "1"}, args, error)) << error;
+            EXPECT_EQ(args.given.size(), 1u);
+        }
+    }
+}
+
+// Every option the command line took before the option table still parses for the same
+// command, so that no script breaks.
+TEST_F(CliTableTest, EveryEarlierOptionIsInTheTable) {
+    const std::vector<std::string> drive = {"--drive", "--image", "--demo", "--faults"};
+    const std::vector<std::string> gnudb = {"--server", "--proxy", "--no-proxy", "--email",
+                                            "--timeout"};
+    const std::vector<std::string> lookup = {"--mb-server", "--lookup-order", "--release"};
+    const std::vector<std::string> run = {
+        "--out",         "--format",         "--subformat",  "--channels",
+        "--compression", "--pattern",        "--merge",      "--playlist",
+        "--resample",    "--resampler",      "--remove-silence", "--cutoff",
+        "--fade",        "--no-fade",        "--normalize",  "--no-normalize",
+        "--target",      "--meta",           "--modify",     "--album-gain",
+        "--no-album-gain", "--never-clip",   "--allow-clip", "--id3v2",
+        "--no-id3v2",    "--id3v1",          "--no-id3v1",   "--ape-tag",
+        "--no-ape-tag",  "--overwrite"};
+    const std::vector<std::string> ripOnly = {
+        "--mode",          "--speed",           "--tracks",    "--eject",
+        "--save",          "--json",            "--offset",    "--test-and-copy",
+        "--no-test-and-copy", "--continue-on-errors", "--no-continue-on-errors",
+        "--lookup",        "--no-lookup",       "--match",     "--cover-art",
+        "--no-cover-art",  "--cover-art-server"};
+    auto join = [](std::initializer_list<std::vector<std::string>> lists) {
+        std::vector<std::string> all;
+        for (const auto& l : lists) all.insert(all.end(), l.begin(), l.end());
+        return all;
+    };
+    const std::map<std::string, std::vector<std::string>> earlier = {
+        {"drives", {"--json", "--image", "--demo", "--faults"}},
+        {"formats", {"--json"}},
+        {"toc", join({{"--json"}, drive})},
+        {"rip", join({run, ripOnly, drive, gnudb, lookup})},
+        {"convert", run},
+        {"analyze", {"--json"}},
+        {"lookup", join({{"--json", "--match", "--save"}, drive, gnudb, lookup})},
+        {"submit", join({{"--json", "--category", "--names", "--yes"}, drive, gnudb})},
+        {"info", {"--json", "--help"}},
+    };
+    for (const auto& [command, words] : earlier) {
+        for (const std::string& word : words) {
+            SCOPED_TRACE(command + " " + word);
+            CliArguments args;
+            std::string error;
+            if (parse(command.c_str(), {word}, args, error)) continue;
+            ASSERT_NE(error.find("needs a value"), std::string::npos) << error;
+            EXPECT_TRUE(parse(command.c_str(), {word, "1"}, args, error)) << error;
+        }
+    }
+}
+
 TEST_F(CliTableTest, ManualPageRendersWithoutWarnings) {
     const fs::path page = kDocs / "dskr-cli.1";
     const std::string text = kytest::readText(page);
@@ -265,6 +353,13 @@ TEST_F(CliTableTest, InstallPutsEverythingUnderThePrefix) {
     EXPECT_TRUE(fs::exists(prefix / "share/bash-completion/completions/dskr-cli"));
     EXPECT_EQ(kytest::readText(prefix / "share/man/man1/dskr-cli.1"),
               kytest::readText(kDocs / "dskr-cli.1"));
+    // With the desktop wizard built, its launcher entry and icon go with it.
+    if (fs::exists(fs::path(DSKR_BINARY_DIR) / "bin/dskr") ||
+        fs::exists(fs::path(DSKR_BINARY_DIR) / "src/gui/dskr")) {
+        EXPECT_TRUE(fs::exists(prefix / "bin/dskr"));
+        EXPECT_TRUE(fs::exists(prefix / "share/applications/dskr.desktop"));
+        EXPECT_TRUE(fs::exists(prefix / "share/icons/hicolor/scalable/apps/dskr.svg"));
+    }
     // The installed program runs.
     const fs::path version = dir / "version.txt";
     EXPECT_TRUE(shell(kytest::shellQuote(program.string()) + " --version > " +
