@@ -53,9 +53,11 @@ public:
     kyDiscImage(const kyDiscImage&) = delete;
     kyDiscImage& operator=(const kyDiscImage&) = delete;
 
-    // Loads a CUE sheet and opens its BINARY files (audio little-endian, as CD-DA). Null
-    // with a message "<path>:<line>: <what is wrong>" when the sheet is malformed or a FILE
-    // is missing or shorter than its tracks.
+    // Loads a CUE sheet and opens its files: BINARY (audio little-endian, as CD-DA),
+    // MOTOROLA (big-endian), and audio files of any format the catalogue reads (WAVE, AIFF,
+    // FLAC, MP3, ...; 44.1 kHz 16-bit stereo). Null with a message
+    // "<path>:<line>: <what is wrong>" when the sheet is malformed, a FILE is missing or
+    // unreadable, or the disc would not fit on a CD.
     static std::unique_ptr<kyDiscImage> LoadCue(const std::string& path, std::string& error);
     // The built-in enhanced demo disc, generated in memory: audio tracks of music-like
     // material in session 1 (one with pre-emphasis, one starting with a second of digital
@@ -78,6 +80,8 @@ public:
     const std::optional<kyDemoDiscRecord>& Record() const { return m_record; }
     // CD-Text of the disc (from the sheet's TITLE, PERFORMER, ... lines); empty when none.
     const kyCdText& CdText() const { return m_cdText; }
+    // The sheet's REM DATE (a year, or a date as written there); empty when none.
+    const std::string& Date() const { return m_date; }
 
     // Drive answers: READ TOC format 0 (LBA or MSF addresses) and format 2. Return the
     // full answer length; at most `capacity` bytes are written.
@@ -94,6 +98,7 @@ private:
     std::vector<kyDiscSession> m_sessions;
     std::string m_mcn;
     kyCdText m_cdText;
+    std::string m_date;
     std::optional<kyDemoDiscRecord> m_record;
     std::vector<Extent> m_extents;
     std::vector<std::unique_ptr<Source>> m_sources;
