@@ -656,6 +656,7 @@ private:
         if (number >= 2 && !t->Index(1)) return Fail(n, "INDEX " + w[1] + " before INDEX 01");
         if (number >= 2 && number != t->indexes.back().number + 1)
             return Fail(n, "INDEX " + w[1] + " does not follow INDEX " +
+                               (t->indexes.back().number < 10 ? "0" : "") +
                                std::to_string(t->indexes.back().number));
         IndexPoint p{number, m_files.size() - 1, at, n};
         // Every index lies after the one before it on the disc.
