@@ -147,6 +147,9 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     readFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     readFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    readFlag(store, "bWriteCue", s.bWriteCue);
+    readFlag(store, "bDetectGaps", s.bDetectGaps);
+    readFlag(store, "bRipHiddenTrack", s.bRipHiddenTrack);
     readRaw(store, "aiName", s.aiName);
     readFlag(store, "bResample", s.bResample);
     readRaw(store, "dwNewSampleRate", s.dwNewSampleRate);
@@ -228,6 +231,9 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     writeFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     writeFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     writeFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    writeFlag(store, "bWriteCue", s.bWriteCue);
+    writeFlag(store, "bDetectGaps", s.bDetectGaps);
+    writeFlag(store, "bRipHiddenTrack", s.bRipHiddenTrack);
     uint8_t name[40];
     for (size_t i = 0; i < 10; ++i)
         for (size_t b = 0; b < 4; ++b)

@@ -30,6 +30,14 @@ struct RipSettings {
     bool bNoOverwritePrompt = false;
     bool bMergeConsecutive = false;
     bool bCreatePlaylist = false;
+    // A CUE sheet beside the playlist describing the files written (one per track, or one
+    // for the whole disc), with the disc's catalogue number, ISRCs, flags and names.
+    bool bWriteCue = false;
+    // Pregaps and indexes are searched for on the disc for the CUE sheet (else every track
+    // is taken to start at its INDEX 01).
+    bool bDetectGaps = true;
+    // Audio before track 1's INDEX 01 is ripped as track 0 ("Hidden Track").
+    bool bRipHiddenTrack = false;
     // [0] space handling, [1] [3] [5] [7] [9] name parts, [2] [4] [6] [8] separators.
     std::array<int32_t, 10> aiName{0, 1, 5, 2, 5, 5, 2, 3, 0, 0};
     bool bResample = false;

@@ -57,6 +57,13 @@ const char* kUsage =
     "  --release MBID                  the names of this MusicBrainz release\n"
     "  --cover-art | --no-cover-art    the release's front cover as cover.jpg beside the\n"
     "                                  files, and in them (on by default)\n"
+    "  --cue | --no-cue                a CUE sheet beside the playlist describing the files\n"
+    "                                  (catalogue number, ISRCs, flags, names, gaps)\n"
+    "  --detect-gaps | --no-detect-gaps\n"
+    "                                  search the disc for pregaps and indexes for the CUE\n"
+    "                                  sheet and 'toc' (on by default)\n"
+    "  --hidden-track | --no-hidden-track\n"
+    "                                  rip audio before track 1 as track 0 (\"Hidden Track\")\n"
     "\n"
     "FORMATS: --format takes a name from 'dskr-cli formats', an extension, or one of\n"
     "  wav, bwf, mp3, mp2, aac (MPEG-4 AAC Low Complexity)\n"
@@ -137,6 +144,12 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--no-id3v1", false},
     {"--ape-tag", false},
     {"--no-ape-tag", false},
+    {"--cue", false},
+    {"--no-cue", false},
+    {"--detect-gaps", false},
+    {"--no-detect-gaps", false},
+    {"--hidden-track", false},
+    {"--no-hidden-track", false},
 };
 } // namespace
 
@@ -163,7 +176,10 @@ int main(int argc, char** argv) {
     const std::map<std::string, Command> commands = {
         {"drives", {with({{"--json", false}}, kDriveOptions), commandDrives}},
         {"formats", {{{"--json", false}}, commandFormats}},
-        {"toc", {with({{"--json", false}}, kDriveOptions), commandToc}},
+        {"toc",
+         {with({{"--json", false}, {"--detect-gaps", false}, {"--no-detect-gaps", false}},
+               kDriveOptions),
+          commandToc}},
         {"rip", {with(with(kRunOptions, kDriveOptions), kRipLookupOptions), commandRip}},
         {"convert", {kRunOptions, commandConvert}},
         {"analyze", {{{"--json", false}}, commandAnalyze}},

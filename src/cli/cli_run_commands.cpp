@@ -43,9 +43,8 @@ void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
         .value(kyFileOutcomeText(r.outcome));
     out.key("error");
     if (r.outcome == kyFileOutcome::Failed)
-        out.value(r.errorDetail.empty()
-                      ? std::string(kyErrorText(r.error))
-                      : std::string(kyErrorText(r.error)) + ": " + r.errorDetail);
+        out.value(r.errorDetail.empty() ? std::string(kyErrorText(r.error))
+                                        : std::string(kyErrorText(r.error)) + ": " + r.errorDetail);
     else
         out.null();
     out.key("suspect_positions").beginArray();
@@ -154,6 +153,7 @@ int commandRip(const CliArguments& args) {
     bool anyFailure = !result.refused.empty();
     for (const auto& r : result.records)
         anyFailure |= r.outcome == kyFileOutcome::Failed || r.outcome == kyFileOutcome::Suspect;
+    anyFailure |= !result.cueError.empty();
     if (json) {
         JsonWriter out;
         out.beginObject().key("files").beginArray();
@@ -163,6 +163,11 @@ int commandRip(const CliArguments& args) {
             out.null();
         else
             out.value(result.playlist);
+        out.key("cue_sheet");
+        if (result.cueSheet.empty())
+            out.null();
+        else
+            out.value(result.cueSheet);
         out.key("refused");
         if (result.refused.empty())
             out.null();
@@ -177,7 +182,11 @@ int commandRip(const CliArguments& args) {
                 std::printf("          %s\n", kySpanText(disc.reader->Toc(), span).c_str());
         }
         if (!result.playlist.empty()) std::printf("playlist  %s\n", result.playlist.c_str());
+        if (!result.cueSheet.empty()) std::printf("cue sheet %s\n", result.cueSheet.c_str());
     }
+    if (!result.cueError.empty())
+        std::fprintf(stderr, "dskr-cli: the CUE sheet could not be written: %s\n",
+                     result.cueError.c_str());
     if (result.cancelled) return kExitCancelled;
     return anyFailure ? kExitFailure : kExitOk;
 }
@@ -185,10 +194,26 @@ int commandRip(const CliArguments& args) {
 int commandConvert(const CliArguments& args) {
     if (args.positional.size() != 2)
         return usageError("'convert' takes an input and an output file");
-    for (const char* ripOnly :
-         {"--out", "--pattern", "--merge", "--playlist", "--mode", "--speed", "--tracks", "--eject",
-          "--json", "--offset", "--test-and-copy", "--no-test-and-copy", "--continue-on-errors",
-          "--no-continue-on-errors"})
+    for (const char* ripOnly : {"--out",
+                                "--pattern",
+                                "--merge",
+                                "--playlist",
+                                "--mode",
+                                "--speed",
+                                "--tracks",
+                                "--eject",
+                                "--json",
+                                "--offset",
+                                "--test-and-copy",
+                                "--no-test-and-copy",
+                                "--continue-on-errors",
+                                "--no-continue-on-errors",
+                                "--cue",
+                                "--no-cue",
+                                "--detect-gaps",
+                                "--no-detect-gaps",
+                                "--hidden-track",
+                                "--no-hidden-track"})
         if (args.has(ripOnly))
             return usageError(std::string(ripOnly) + " is for 'rip', not 'convert'");
     const std::string& in = args.positional[0];

@@ -289,6 +289,9 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
     } flags[] = {
         {"--fade", "--no-fade", s.bCutOffFade},
         {"--test-and-copy", "--no-test-and-copy", s.bTestAndCopy},
+        {"--cue", "--no-cue", s.bWriteCue},
+        {"--detect-gaps", "--no-detect-gaps", s.bDetectGaps},
+        {"--hidden-track", "--no-hidden-track", s.bRipHiddenTrack},
         {"--continue-on-errors", "--no-continue-on-errors", s.bContinueOnReadError},
     };
     for (const auto& f : flags) {

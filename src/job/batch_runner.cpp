@@ -9,6 +9,7 @@
 #include "formats/format_catalog.h"
 #include "formats/writer_filter.h"
 #include "job/batch_frontend.h"
+#include "job/cue_writer.h"
 #include "job/our_progress_display.h"
 #include "job/output_naming.h"
 #include "job/playlist.h"
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -55,6 +57,19 @@ std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
+
+// Measures the loudest sample of what the source delivers.
+class PeakSink : public kySinkFilter2 {
+public:
+    PeakSink() : kySinkFilter2("Peak") {}
+    float peak = 0;
+    uint32_t channels = 2;
+    kyError Write(float** planes, uint32_t frames) override {
+        for (uint32_t c = 0; c < channels; ++c)
+            for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(planes[c][i]));
+        return KY_OK;
+    }
+};
 
 // Where a writer will go once its file is created: the chain can be built and its first
 // pass run without touching the output file.
@@ -122,7 +137,11 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
 
     bool userRange = a.number < 0;
     bool ok;
-    if (userRange) {
+    if (a.number == 0) {
+        // The hidden track: the audio before the first track's INDEX 01.
+        const auto [firstSector, end] = trackSpan(0, b.number);
+        ok = m_source.SetRange(firstSector, end);
+    } else if (userRange) {
         // A user-defined row is one sector longer than its range.
         uint64_t firstSector = a.start / 588;
         uint64_t end = (static_cast<uint64_t>(b.start) + b.length) / 588;
@@ -547,14 +566,77 @@ void kyBatchRunner::Cancel() {
     m_frontend.setStatus("Cancelling, please wait...");
 }
 
+std::pair<uint32_t, uint32_t> kyBatchRunner::trackSpan(int32_t first, int32_t last) const {
+    const kyDiscToc& toc = m_source.Toc();
+    const uint32_t lo = toc.firstTrack, hi = std::min<uint32_t>(toc.lastTrack, 99);
+    auto clampTrack = [&](int32_t n) { return std::clamp<uint32_t>(uint32_t(n), lo, hi); };
+    const uint32_t begin = first <= 0 ? 0 : toc.entries[clampTrack(first)].start;
+    const kyTocEntry& e = toc.entries[clampTrack(last)];
+    const uint32_t end = last <= 0 ? toc.entries[lo].start : e.start + e.length;
+    return {begin, std::max(begin, end)};
+}
+
+void kyBatchRunner::addHiddenTrackRow() {
+    const kyDiscToc& toc = m_source.Toc();
+    if (toc.firstTrack < 1 || toc.firstTrack > 99 || toc.entries[toc.firstTrack].data) return;
+    const uint32_t sectors = toc.entries[toc.firstTrack].start;
+    if (sectors == 0) return;
+    auto first = std::find_if(m_disc.tracks.begin(), m_disc.tracks.end(), [&](const TrackEntry& r) {
+        return r.number == int32_t(toc.firstTrack);
+    });
+    if (first == m_disc.tracks.end() ||
+        std::any_of(m_disc.tracks.begin(), m_disc.tracks.end(),
+                    [](const TrackEntry& r) { return r.number == 0; }))
+        return;
+    // Only audible audio makes a track: a pregap of digital silence (or one the drive
+    // cannot read) does not.
+    PeakSink peak;
+    if (!m_source.SetRange(0, sectors)) return;
+    m_source.Connect(&peak);
+    kyAudioFormat format;
+    m_source.GetFormat(format);
+    peak.channels = std::min<uint32_t>(format.channels, 2);
+    const kyError e = peak.Run();
+    m_source.Disconnect();
+    m_source.ForgetReadHistory();
+    if (kyFailed(e) || peak.peak < 16.0f / 32768.0f) return;
+    TrackEntry row;
+    row.number = 0;
+    row.start = 0;
+    row.length = sectors * 588;
+    row.name = "Hidden Track";
+    row.selected = first->selected;
+    m_disc.tracks.insert(first, row);
+}
+
+void kyBatchRunner::writeCueSheet(const std::string& outDir, const kyDiscLayout& layout) {
+    std::vector<kyCueFile> files;
+    for (const FileRecord& r : m_result.records) {
+        if (r.firstTrack < 0 ||
+            (r.outcome != FileOutcome::Ok && r.outcome != FileOutcome::Suspect &&
+             r.outcome != FileOutcome::Skipped))
+            continue;
+        kyCueFile f;
+        f.name =
+            r.path.compare(0, outDir.size(), outDir) == 0 ? r.path.substr(outDir.size()) : r.path;
+        std::tie(f.firstSector, f.endSector) = trackSpan(r.firstTrack, r.lastTrack);
+        files.push_back(f);
+    }
+    if (files.empty()) return;
+    const std::string path = kyCueSheetPath(outDir, m_disc);
+    std::string error;
+    if (kyWriteCueSheet(path, kyCueSheetText(m_disc, m_source.Toc(), layout, files), error))
+        m_result.cueSheet = path;
+    else
+        m_result.cueError = error;
+}
+
 void kyBatchRunner::Run() {
     if (m_running) return; // a front end pumping events must not start a second batch
     m_running = true;
     m_result = Result{};
     m_current = nullptr;
 
-    const std::vector<Group> groups = makeGroups(m_disc, m_settings.bMergeConsecutive);
-    m_result.fileCount = static_cast<int>(groups.size());
     addRecentDirectory(m_settings, m_settings.szOutDir);
     const auto start = std::chrono::steady_clock::now();
     m_frontend.setBusy(true);
@@ -572,6 +654,17 @@ void kyBatchRunner::Run() {
             : nullptr;
     m_source.SetReadOffset(drive ? readOffsetFor(m_settings, drive->vendorProduct) : 0);
     m_cleaned.clear();
+
+    // What the CUE sheet needs from the disc is read before the disc is ripped.
+    kyDiscLayout layout;
+    if (m_settings.bWriteCue && m_source.IsDriveOpen()) {
+        m_frontend.setStatus(m_settings.bDetectGaps ? "- Detecting gaps -" : "");
+        std::string error;
+        if (!m_source.ReadLayout(layout, m_settings.bDetectGaps, error)) layout = kyDiscLayout();
+    }
+    if (m_settings.bRipHiddenTrack && m_source.IsDriveOpen()) addHiddenTrackRow();
+    const std::vector<Group> groups = makeGroups(m_disc, m_settings.bMergeConsecutive);
+    m_result.fileCount = static_cast<int>(groups.size());
 
     const std::string outDir = outputDirectory(m_settings);
     // Two rows that would write one file are refused before anything is read.
@@ -686,6 +779,7 @@ void kyBatchRunner::Run() {
     m_frontend.setFileProgress(cancelled ? 0 : 100);
     m_frontend.setBatchProgress(cancelled ? 0 : 100);
 
+    if (m_settings.bWriteCue && m_result.refused.empty()) writeCueSheet(outDir, layout);
     if (playlist.isOpen()) {
         // Suspect files are kept, and listed.
         const bool listed = m_result.successes + m_result.suspects > 0;

@@ -28,6 +28,7 @@
 //   runner.Run();            // frontend.pumpEvents() may call runner.Cancel()
 //   runner.result().successes ...
 #include "app/rip_settings.h"
+#include "cd/disc_layout.h"
 #include "core/error.h"
 #include "job/file_record.h"
 #include "job/output_file.h"
@@ -70,6 +71,8 @@ public:
         // Why the batch refused to start (two rows that would write one file), or empty.
         std::string refused;
         int suspects = 0; // files kept that could not all be confirmed
+        std::string cueSheet; // the CUE sheet's path when one was written
+        std::string cueError; // why the CUE sheet asked for could not be written
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -156,6 +159,13 @@ private:
     kyError putInPlace(Chain& chain, kyError e);
     // One more file done that was written or skipped.
     void countFile(const FileRecord& record);
+    // With bRipHiddenTrack: a row "Hidden Track" numbered 0 for audible audio before the
+    // first track's INDEX 01, selected with the first track.
+    void addHiddenTrackRow();
+    // With bWriteCue: the CUE sheet of the files written, beside the playlist.
+    void writeCueSheet(const std::string& outDir, const kyDiscLayout& layout);
+    // The disc sectors a file of rows first..last of the track numbers holds.
+    std::pair<uint32_t, uint32_t> trackSpan(int32_t first, int32_t last) const;
     // Second loop and clean-up of an album batch.
     void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
                     kyPlaylist& playlist, const std::string& outDir);
