@@ -180,7 +180,19 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     ASSERT_EQ(first, 1);
     ASSERT_GE(last, 6);
     EXPECT_TRUE(t["tracks"].back()["data"].get<bool>()); // the enhanced disc's data track
-    EXPECT_EQ(t["tracks"][0]["name"], "Track 01");
+    auto image = kyDiscImage::Demo();
+    // Names, catalogue number, ISRCs and indexes as the disc has them.
+    EXPECT_EQ(t["tracks"][0]["name"], image->Record()->trackTitles[0]);
+    EXPECT_EQ(t["mcn"], image->Mcn());
+    for (auto& tr : t["tracks"]) {
+        const std::string isrc = image->Isrc(tr["number"].get<uint32_t>());
+        if (isrc.empty() || tr["data"].get<bool>())
+            EXPECT_TRUE(tr["isrc"].is_null()) << tr;
+        else
+            EXPECT_EQ(tr["isrc"], isrc);
+        ASSERT_FALSE(tr["indexes"].empty());
+        EXPECT_EQ(tr["indexes"].back()["start"], tr["start"]) << tr;
+    }
     bool emphasis = false;
     for (auto& tr : t["tracks"]) emphasis |= tr["preemphasis"].get<bool>();
     EXPECT_TRUE(emphasis);
@@ -188,7 +200,6 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     EXPECT_EQ(id.size(), 8u);
     EXPECT_EQ(t["query"].get<std::string>().rfind(id + "+" + std::to_string(last) + "+150+", 0),
               0u);
-    auto image = kyDiscImage::Demo();
     EXPECT_EQ(t["leadout"].get<uint32_t>(), image->LeadOut());
 
     CliRun drivesText = run({"drives", "--demo"});
@@ -202,7 +213,8 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     CliRun text = run({"toc", "--demo"});
     ASSERT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
-    EXPECT_NE(text.out.find("Track 01"), std::string::npos);
+    EXPECT_NE(text.out.find(image->Record()->trackTitles[0]), std::string::npos);
+    EXPECT_NE(text.out.find("MCN " + image->Mcn()), std::string::npos) << text.out;
 
     CliRun formats = run({"formats", "--json"});
     ASSERT_EQ(formats.code, 0);
