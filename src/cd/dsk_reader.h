@@ -115,6 +115,9 @@ public:
     // gives no sub-channel data, or keeps failing around some sector): the layout then holds
     // everything else and gapsDetected stays false.
     bool ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error);
+    // The disc's CD-Text (READ TOC/PMA/ATIP format 5); empty when it has none, the method
+    // cannot ask (raw read) or no disc is open. Damaged packs are left out.
+    kyCdText ReadCdText();
     // Sub-channel reads the last ReadLayout sent to the drive.
     uint32_t SubChannelReads() const { return m_subChannelReads; }
 

@@ -229,6 +229,13 @@ private:
     std::map<uint32_t, kySubQ> m_seen;
 };
 
+kyCdText kyDskReader::ReadCdText() {
+    kyCdText text;
+    std::vector<uint8_t> packs;
+    if (m_open && m_open->ReadCdText(packs)) kyParseCdTextPacks(packs.data(), packs.size(), text);
+    return text;
+}
+
 bool kyDskReader::ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error) {
     layout = kyDiscLayout();
     m_subChannelReads = 0;
@@ -245,8 +252,7 @@ bool kyDskReader::ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string&
             if (std::optional<std::string> isrc = Isrc(n)) t.isrc = *isrc;
         layout.tracks.push_back(std::move(t));
     }
-    std::vector<uint8_t> packs;
-    if (m_open->ReadCdText(packs)) kyParseCdTextPacks(packs.data(), packs.size(), layout.cdText);
+    layout.cdText = ReadCdText();
     if (!detectGaps) return true;
 
     kyDiscLayout found = layout;

@@ -1,13 +1,15 @@
 // Pregaps, indexes and CD-Text read from the virtual drive through the CD source: the
 // search finds every gap and index of the disc model exactly, with few sub-channel reads,
 // also while the drive fails commands, lands off target and mixes catalogue and ISRC
-// frames into the Q; a drive without sub-channel data gives a clear failure.
+// frames into the Q; a drive without sub-channel data gives a clear failure. The CD-Text
+// read names the disc when no database does.
 #include "cd/disc_image_builder.h"
 #include "cd/dsk_reader.h"
 #include "cd/dsk_reader_fake_drive.h"
 #include "cd/dsk_reader_mode_cdrr.h"
 #include "cd/dsk_reader_mode_spti.h"
 #include "cd/virtual_drive.h"
+#include "metadata/disc_lookup.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -267,6 +269,51 @@ TEST_F(GapDetection, DrivesWithoutSubChannelDataSaySo) {
     ASSERT_EQ(layout.tracks.size(), 2u);
     EXPECT_TRUE(layout.cdText.Empty());
     EXPECT_GT(m_reader->SubChannelReads(), 0u);
+}
+
+// The look-up order's "cdtext" place: names from the drive's CD-Text when nothing before
+// it knows the disc, and not when a store before it does or the order leaves it out.
+TEST_F(GapDetection, CdTextNamesTheDiscWhenNothingElseDoes) {
+    auto image = GapDisc();
+    Use(image, "");
+    const kyCdText text = m_reader->ReadCdText();
+    const kyDiscToc& toc = m_reader->Toc();
+    bool localKnows = false;
+    DiscLookupOptions options;
+    options.force = true;
+    options.stores = {
+        {"cdplayer.ini",
+         [&](DiscInfo& i, const kyDiscToc&) {
+             if (localKnows) i.title = "From the ini file";
+             return localKnows;
+         }},
+        {"CD-Text", [&](DiscInfo& i, const kyDiscToc&) { return applyCdText(text, i); },
+         LookupSource::CdText},
+    };
+    DiscInfo info;
+    DiscLookupResult r = lookUpDisc(toc, info, options);
+    ASSERT_EQ(r.outcome, DiscLookupResult::Outcome::Found);
+    EXPECT_EQ(r.origin, LookupSource::CdText);
+    EXPECT_EQ(info.artist, "The Testers");
+    EXPECT_EQ(info.title, "Gaps and Indexes");
+    ASSERT_EQ(info.tracks.size(), 20u);
+    EXPECT_EQ(info.tracks[0].name, "Song 1 with a longer name");
+    EXPECT_EQ(info.tracks[19].name, "Song 20 with a longer name");
+    EXPECT_TRUE(info.tracks[19].artist.empty()); // the album's performer
+
+    localKnows = true;
+    r = lookUpDisc(toc, info, options);
+    EXPECT_EQ(r.origin, LookupSource::Local);
+    EXPECT_EQ(info.title, "From the ini file");
+
+    localKnows = false;
+    options.order = {LookupSource::MusicBrainz, LookupSource::Gnudb, LookupSource::Local};
+    r = lookUpDisc(toc, info, options);
+    EXPECT_EQ(r.outcome, DiscLookupResult::Outcome::NoMatch);
+    EXPECT_EQ(info.tracks[0].name, "Track 01");
+
+    // A disc without CD-Text names nothing.
+    EXPECT_FALSE(applyCdText(kyCdText(), info));
 }
 
 } // namespace
