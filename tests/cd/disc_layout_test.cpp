@@ -142,6 +142,17 @@ TEST_F(GapDetection, HiddenAudioBeforeTrackOne) {
     ExpectLayoutOf(*image, layout);
 }
 
+// The demo disc: two sessions (no pregap searched across the session gap), a data track.
+TEST_F(GapDetection, TwoSessionDisc) {
+    std::shared_ptr<kyDiscImage> image = kyDiscImage::Demo();
+    Use(image, "");
+    kyDiscLayout layout;
+    std::string error;
+    ASSERT_TRUE(m_reader->ReadLayout(layout, true, error)) << error;
+    EXPECT_TRUE(layout.gapsDetected);
+    ExpectLayoutOf(*image, layout);
+}
+
 // Under faults the result is exact or a failure with a message, never a wrong gap.
 TEST_F(GapDetection, FaultyDrivesGiveTheSameLayoutOrSayTheyCannot) {
     const auto image = GapDisc();
