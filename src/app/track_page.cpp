@@ -27,11 +27,14 @@ std::vector<DiscNameStore> localStores(const TrackPage::LookupRequest& request) 
     const LookupCache cache(request.cacheFolder.empty() ? LookupCache::defaultFolder()
                                                         : request.cacheFolder);
     const std::string ini = request.iniPath;
+    const kyCdText text = request.cdText;
     return {
         {"an earlier look-up",
          [cache](DiscInfo& i, const kyDiscToc& t) { return cache.load(i, t); }},
         {"cdplayer.ini",
          [ini](DiscInfo& i, const kyDiscToc& t) { return readCdPlayerIni(i, t, ini); }},
+        {"CD-Text", [text](DiscInfo& i, const kyDiscToc&) { return applyCdText(text, i); },
+         LookupSource::CdText},
     };
 }
 
@@ -173,6 +176,7 @@ TrackPage::LookupStep TrackPage::beginLookup(bool force) {
     m_retry.reset();
     m_toc = m_source->Toc();
     if (!force && sameDisc(m_disc, m_toc)) return LookupStep::SameDisc;
+    m_cdText = m_source->ReadCdText();
 
     m_disc.clear();
     m_disc.makeRows(m_toc);
@@ -208,6 +212,7 @@ TrackPage::LookupRequest TrackPage::lookupRequest(bool verbose) const {
     r.verbose = verbose;
     r.cacheFolder = cacheFolder;
     r.iniPath = cdPlayerIniPath;
+    r.cdText = m_cdText;
     r.cancel = std::make_shared<std::atomic<bool>>(false);
     return r;
 }

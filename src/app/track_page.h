@@ -15,8 +15,9 @@
 //   }
 #include "app/pattern_rename.h"
 #include "app/rip_settings.h"
-#include "core/error.h"
+#include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
+#include "core/error.h"
 #include "metadata/disc_info.h"
 #include "metadata/disc_lookup.h"
 #include "platform/http_client.h"
@@ -131,6 +132,7 @@ public:
         bool verbose = false;
         std::string cacheFolder; // records of earlier look-ups
         std::string iniPath;     // cdplayer.ini
+        kyCdText cdText;         // the disc's, asked after the stores above
         std::shared_ptr<std::atomic<bool>> cancel;
     };
     struct LookupAnswer {
@@ -201,4 +203,5 @@ private:
     LookupRetry m_retry;
     uint64_t m_generation = 0;
     kyDiscToc m_toc;
+    kyCdText m_cdText; // of the disc listed
 };

@@ -238,25 +238,6 @@ std::optional<std::string> kyDskReader::Isrc(uint32_t track) {
     return m_open->Isrc(track);
 }
 
-bool kyDskReader::ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error) {
-    layout = kyDiscLayout();
-    if (!m_open) {
-        error = "No disc is open.";
-        return false;
-    }
-    (void)detectGaps; // the pregap and index search is not there yet: every pregap is absent
-    if (std::optional<std::string> mcn = MediaCatalogNumber()) layout.mcn = *mcn;
-    for (uint32_t n = m_toc.firstTrack; n >= 1 && n <= m_toc.lastTrack && n <= 99; ++n) {
-        kyTrackLayout t;
-        t.number = n;
-        t.start = t.pregapStart = m_toc.entries[n].start;
-        if (!m_toc.entries[n].data)
-            if (std::optional<std::string> isrc = Isrc(n)) t.isrc = *isrc;
-        layout.tracks.push_back(std::move(t));
-    }
-    return true;
-}
-
 // ---- range and modes ----------------------------------------------------------------
 
 bool kyDskReader::SetRange(uint32_t firstSector, uint32_t endSector) {

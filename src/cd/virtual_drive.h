@@ -10,6 +10,7 @@
 // vendor and product of the drive's INQUIRY answer).
 #include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
+#include "cd/sub_channel.h"
 #include "platform/scsi_transport.h"
 #include <cstdint>
 #include <memory>
@@ -26,7 +27,7 @@ struct kyDiscTrack {
     uint8_t control = 0; // CONTROL nibble: 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channel
     std::string isrc;    // 12 characters, or empty
     std::vector<uint32_t> indexes; // LBAs of INDEX 02, 03, ... in order
-    uint8_t mode = 0;    // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
+    uint8_t mode = 0;              // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
     bool IsData() const { return (control & 4) != 0; }
 };
 
@@ -87,6 +88,12 @@ public:
     // full answer length; at most `capacity` bytes are written.
     size_t PlainTocAnswer(uint8_t* out, size_t capacity, bool msf) const;
     size_t FullTocAnswer(uint8_t* out, size_t capacity) const;
+    // READ TOC format 5: the CD-Text packs of the disc's text (only the header without).
+    size_t CdTextAnswer(uint8_t* out, size_t capacity) const;
+    // The mode-1 Q sub-channel of a sector: its track (0xAA past a session's lead-out),
+    // index (0 in a pregap, 2 and on from each INDEX 02, 03, ...), the time from INDEX 01
+    // (negative, counting down, in the pregap) and its address.
+    kySubQ SubQ(int64_t lba) const;
 
     struct Extent; // where a run of sectors comes from (file, silence or generator)
     struct Source;

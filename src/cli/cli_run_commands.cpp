@@ -94,8 +94,9 @@ int commandRip(const CliArguments& args) {
     DiscInfo info;
     info.makeRows(disc.reader->Toc());
     if (disc.image && disc.image->Record()) applyDiscRecord(*disc.image->Record(), info);
-    if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo,
-                                disc.image != nullptr, info, error);
+    if (int code =
+            lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.reader->ReadCdText(),
+                         disc.demo, disc.image != nullptr, info, error);
         code != kExitOk)
         return code == kExitUsage       ? usageError(error)
                : code == kExitCancelled ? code
