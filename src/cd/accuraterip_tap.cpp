@@ -86,6 +86,10 @@ void kyAccurateRipTap::SectorDelivered(uint32_t sector, const uint8_t* pcm) {
     const uint64_t last =
         s.track == m_lastAudio ? (frames > kSkipFrames ? frames - kSkipFrames : 0) : frames;
     kyAccurateRipAdd(pcm, uint64_t(index) * kycd::kSectorFrames + 1, first, last, s.v1, s.v2);
+    for (uint32_t i = 0; i < kycd::kSectorSamples; ++i) {
+        const int v = kycd::SampleAt(pcm, i);
+        s.peak = std::max<uint16_t>(s.peak, uint16_t(v < 0 ? -v : v));
+    }
     if (index == 450) {
         s.frame450 = kyAccurateRipFrameCrc(pcm);
         s.hasFrame450 = true;

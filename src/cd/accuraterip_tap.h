@@ -22,6 +22,7 @@ struct kyAccurateRipSums {
     uint32_t v1 = 0;
     uint32_t v2 = 0;
     uint32_t frame450 = 0;
+    uint16_t peak = 0;        // largest sample magnitude of the track, 0..32768
     bool hasFrame450 = false; // the track is longer than 450 sectors
     bool complete = false;    // every sector of the track came, in order
 };

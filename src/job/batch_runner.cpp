@@ -1,4 +1,6 @@
 #include "job/batch_runner.h"
+#include "job/accuraterip_check.h"
+#include "job/rip_log.h"
 
 #include "cd/crc32_tap.h"
 #include "cd/dsk_reader.h"
@@ -324,7 +326,9 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
     // The disc is read once more, by the first pass of the chain: the checksum and what
     // could not be confirmed come from that read.
     kyCrc32Tap crc;
+    kyAccurateRipTap sums(m_source.Toc());
     m_source.AddAudioTap(&crc);
+    m_source.AddAudioTap(&sums);
     if (album) {
         // The first pass only; the chain waits for the album's gain.
         e = chain.normalize->GetAnalyzer(analyzer);
@@ -334,7 +338,11 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
         e = chain.writer->Run();
     }
     m_source.RemoveAudioTap(&crc);
-    if (kySucceeded(e)) takeReadReport(record, true, crc.crc(), crc.complete());
+    m_source.RemoveAudioTap(&sums);
+    if (kySucceeded(e)) {
+        takeReadReport(record, true, crc.crc(), crc.complete());
+        kyJudgeTracks(m_accurateRip, sums, m_source.Toc(), record);
+    }
     // A cancel that came as the pass ended still stops this file.
     if (kySucceeded(e) && (album || chain.normalize) && !m_running) e = KYERR_CANCELLED;
     if (kySucceeded(e) && !album && chain.normalize) {
@@ -540,6 +548,31 @@ std::string kyBatchRunner::summaryText() const {
     return text;
 }
 
+void kyBatchRunner::writeLog(const std::string& outDir) {
+    if (m_result.records.empty()) return;
+    kyRipLogContext context;
+    context.date = kyRipLogDate();
+    const kyDriveRecord* drive =
+        m_source.IsDriveOpen()
+            ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
+            : nullptr;
+    if (drive) context.drive = drive->vendorProduct;
+    context.readMode = static_cast<uint32_t>(m_settings.eMode);
+    context.readOffset = m_source.ReadOffset();
+    context.speed = m_settings.iSpeed;
+    context.testAndCopy = m_settings.bTestAndCopy;
+    context.toc = m_source.Toc();
+    context.accurateRip = &m_accurateRip;
+    m_result.log = kyRipLogText(context, m_result.records);
+    const std::string path = kyRipLogPath(
+        m_result.playlist.empty() ? kyPlaylist::pathFor(outDir, m_disc) : m_result.playlist);
+    std::string error;
+    if (kyWriteRipLog(path, m_result.log, error))
+        m_result.logPath = path;
+    else
+        m_frontend.showError(KYERR_WRITE_FILE, "Writing - DskR", error);
+}
+
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;
@@ -695,6 +728,7 @@ void kyBatchRunner::Run() {
         }
         playlist.finish(listed);
     }
+    if (m_settings.bWriteLog) writeLog(outDir);
 
     m_result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -32,6 +32,7 @@
 #include "job/file_record.h"
 #include "job/output_file.h"
 #include "job/release_tags.h"
+#include "metadata/accuraterip_client.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
@@ -70,6 +71,9 @@ public:
         // Why the batch refused to start (two rows that would write one file), or empty.
         std::string refused;
         int suspects = 0; // files kept that could not all be confirmed
+        // The rip log's text and where it was written (empty when none was).
+        std::string log;
+        std::string logPath;
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -78,6 +82,11 @@ public:
     kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
                   kyBatchFrontend& frontend);
     ~kyBatchRunner();
+
+    // The disc's AccurateRip record (see kyLookUpAccurateRip) the files' tracks are judged
+    // against; without one every track is "skipped".
+    void setAccurateRip(kyAccurateRipRecord record) { m_accurateRip = std::move(record); }
+    const kyAccurateRipRecord& accurateRip() const { return m_accurateRip; }
 
     // The whole batch.
     void Run();
@@ -140,6 +149,8 @@ private:
     void takeReadReport(FileRecord& record, bool copy, uint32_t crc, bool complete);
     // Two groups that would write one path: the message, else empty.
     std::string findDuplicatePaths(const std::vector<Group>& groups) const;
+    // The rip log of the files done, kept in the result and written beside them.
+    void writeLog(const std::string& outDir);
     // The summary line and one line per suspect file.
     std::string summaryText() const;
     void setStatus(const char* format, int number);
@@ -170,7 +181,8 @@ private:
     kyError m_shownError = KY_OK;
     std::string m_shownDetail;
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
-    kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
+    kyCoverArtFiles m_cover;         // the disc's front cover while the batch runs
+    kyAccurateRipRecord m_accurateRip;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

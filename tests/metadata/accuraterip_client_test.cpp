@@ -164,7 +164,12 @@ TEST_F(AccurateRipClient, FetchFromALocalServer) {
     const kyAccurateRipIds ids = kyAccurateRipDiscIds(toc);
     const std::string path = "/accuraterip/" + kyAccurateRipPath(ids);
     kyAccurateRipSums sums[3];
-    for (uint32_t t = 0; t < 3; ++t) sums[t] = {t + 1, 0x1000u + t, 0x2000u + t, 0, false, true};
+    for (uint32_t t = 0; t < 3; ++t) {
+        sums[t].track = t + 1;
+        sums[t].v1 = 0x1000u + t;
+        sums[t].v2 = 0x2000u + t;
+        sums[t].complete = true;
+    }
     // Pressing 1 knows tracks 1 and 2 by v1; pressing 2 knows track 1 by v2 with more
     // confidence; track 3 is in neither. A pressing of another track count is ignored.
     kyAccurateRipPressing p1{ids, {{4, 0x1000, 0}, {6, 0x1001, 0}, {9, 0xBAD, 0}}};
