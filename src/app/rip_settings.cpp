@@ -182,6 +182,7 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readRaw(store, "iAccurateRipTimeout", s.iAccurateRipTimeout);
     s.iAccurateRipTimeout = std::clamp(s.iAccurateRipTimeout, 1, 600);
     readFlag(store, "bWriteLog", s.bWriteLog);
+    readFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const std::string& name : store.names()) {
         if (name.size() <= kReadOffsetPrefix.size() ||
             !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
@@ -272,6 +273,7 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     store.setString("szAccurateRipServer", s.szAccurateRipServer);
     store.setDword("iAccurateRipTimeout", static_cast<uint32_t>(s.iAccurateRipTimeout));
     writeFlag(store, "bWriteLog", s.bWriteLog);
+    writeFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const auto& [key, offset] : s.readOffsets)
         store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
     // Single-byte texts are kept as UTF-8 in the store file.

@@ -69,6 +69,9 @@ struct RipSettings {
     std::string szAccurateRipServer = "http://www.accuraterip.com";
     int32_t iAccurateRipTimeout = 10; // seconds, for connecting and for each answer
     bool bWriteLog = true;
+    // Pre-emphasised tracks written as on the disc (flagged "PRE" in the comment), not
+    // de-emphasised.
+    bool bKeepPreEmphasis = false;
     // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
     // product (see readOffsetKey); stored as "iReadOffset.<key>".
     std::map<std::string, int32_t> readOffsets;

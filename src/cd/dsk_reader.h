@@ -32,8 +32,9 @@
 // disc's first sector or past its lead-out are silence. Pre-emphasis and the audio taps
 // follow the corrected positions.
 //
-// Tracks flagged with pre-emphasis are de-emphasised on the way out; such a range has no
-// interleaved form, so writers take it through floats.
+// Tracks flagged with pre-emphasis are de-emphasised on the way out (unless asked to keep
+// them as on the disc); such a range has no interleaved form, so writers take it through
+// floats.
 #include "cd/cd_audio_tap.h"
 #include "cd/de_emphasis.h"
 #include "cd/disc_layout.h"
@@ -128,6 +129,9 @@ public:
     // Sets jitter correction and verify from a read mode (0, 1, 2).
     void SetReadMode(uint32_t mode);
     void SetJitterCorrection(bool on) { m_jitterCorrection = on; }
+    // Pre-emphasised tracks delivered as on the disc, not de-emphasised.
+    void SetKeepPreEmphasis(bool keep) { m_keepPreEmphasis = keep; }
+    bool KeepPreEmphasis() const { return m_keepPreEmphasis; }
     void SetVerify(bool on) { m_verify = on; }
     bool JitterCorrection() const { return m_jitterCorrection; }
     bool Verify() const { return m_verify; }
@@ -213,8 +217,7 @@ private:
     // A read of `count` sectors from x on whose place is known: continuing the drive's
     // stream, or realigned on an anchor (re-read when it does not line up). Unplaced when
     // nothing lines up: the best guess is then in the pass.
-    kyError readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass,
-                       bool rereads);
+    kyError readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass, bool rereads);
     // Where `anchor` sits in a read: exact and unambiguous gives the landing.
     struct Match {
         int32_t p = -1;
@@ -277,6 +280,7 @@ private:
     uint8_t m_speed = 255;
     uint32_t m_track = 0;
     bool m_jitterCorrection = false;
+    bool m_keepPreEmphasis = false;
     bool m_verify = false;
     bool m_continueOnReadError = false;
     int32_t m_readOffset = 0;
@@ -294,8 +298,8 @@ private:
     uint32_t m_driveEnd = 0;
     uint32_t m_readFloor = 0;
     uint32_t m_readCeiling = 0;
-    Chunk m_pending;           // drive sectors read but not yet passed on
-    uint32_t m_pendingLba = 0; // drive sector of m_pending.data
+    Chunk m_pending;              // drive sectors read but not yet passed on
+    uint32_t m_pendingLba = 0;    // drive sector of m_pending.data
     std::vector<uint8_t> m_carry; // the drive sector that straddles two disc sectors
     std::vector<uint8_t> m_silence;
     Lead m_lead;

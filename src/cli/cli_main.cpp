@@ -57,6 +57,9 @@ const char* kUsage =
     "  --accuraterip-server URL        where the AccurateRip records are fetched from\n"
     "  --accuraterip-timeout SECONDS   connect and answer time-out (10 by default)\n"
     "  --log | --no-log                write the rip log beside the files (on by default)\n"
+    "  --keep-preemphasis | --no-keep-preemphasis\n"
+    "                                  write pre-emphasised tracks as on the disc, marked\n"
+    "                                  PRE in the comment (off: they are de-emphasised)\n"
     "  --lookup | --no-lookup          look the disc's names up (on for a drive, and for an\n"
     "                                  image once an e-mail address is set)\n"
     "  --match N                       the Nth of several matching discs\n"
@@ -145,6 +148,8 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--accuraterip-timeout", true},
     {"--log", false},
     {"--no-log", false},
+    {"--keep-preemphasis", false},
+    {"--no-keep-preemphasis", false},
     {"--no-continue-on-errors", false},
     {"--id3v2", false},
     {"--no-id3v2", false},

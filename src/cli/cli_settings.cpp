@@ -310,6 +310,7 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         {"--continue-on-errors", "--no-continue-on-errors", s.bContinueOnReadError},
         {"--accuraterip", "--no-accuraterip", s.bAccurateRip},
         {"--log", "--no-log", s.bWriteLog},
+        {"--keep-preemphasis", "--no-keep-preemphasis", s.bKeepPreEmphasis},
     };
     for (const auto& f : flags) {
         if (args.has(f.on) && args.has(f.off)) {

@@ -149,7 +149,7 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
                                          std::min<uint32_t>(toc.lastTrack, 99));
         bool all = lo <= hi;
         for (uint32_t t = lo; all && t <= hi; ++t) all = toc.entries[t].preEmphasis != 0;
-        if (all) kind = 3;
+        if (all && !m_settings.bKeepPreEmphasis) kind = 3;
     }
     kySetDefaultQuantizerKind(kind);
 
@@ -167,6 +167,21 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
     if (!genre.empty()) props.setUtf8(KYPROP_GENRE, genre);
     if (a.number >= 0) props.setUtf8(KYPROP_TRACK_NUMBER, std::to_string(a.number));
     kySetReleaseProperties(props, m_disc, first, last, m_cover.embedFile());
+    // Audio kept with its pre-emphasis says so, for players that can de-emphasise; the
+    // next file gets the comment as it was.
+    if (m_commentMarked) {
+        if (m_plainComment.empty())
+            props.clear(KYPROP_COMMENT);
+        else
+            props.setUtf8(KYPROP_COMMENT, m_plainComment);
+        m_commentMarked = false;
+    }
+    if (m_settings.bKeepPreEmphasis && m_source.RangeHasPreEmphasis()) {
+        const char* comment = props.getUtf8(KYPROP_COMMENT);
+        m_plainComment = comment ? comment : "";
+        m_commentMarked = true;
+        props.setUtf8(KYPROP_COMMENT, m_plainComment.empty() ? "PRE" : m_plainComment + " PRE");
+    }
     return KY_OK;
 }
 
@@ -561,6 +576,7 @@ void kyBatchRunner::writeLog(const std::string& outDir) {
     context.readOffset = m_source.ReadOffset();
     context.speed = m_settings.iSpeed;
     context.testAndCopy = m_settings.bTestAndCopy;
+    context.keepPreEmphasis = m_settings.bKeepPreEmphasis;
     context.toc = m_source.Toc();
     context.accurateRip = &m_accurateRip;
     m_result.log = kyRipLogText(context, m_result.records);
@@ -599,6 +615,7 @@ void kyBatchRunner::Run() {
     m_source.SetJitterCorrection(m_settings.eMode != 0);
     m_source.SetVerify(m_settings.eMode == 2);
     m_source.SetContinueOnReadError(m_settings.bContinueOnReadError);
+    m_source.SetKeepPreEmphasis(m_settings.bKeepPreEmphasis);
     const kyDriveRecord* drive =
         m_source.IsDriveOpen()
             ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))

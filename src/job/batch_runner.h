@@ -183,6 +183,8 @@ private:
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
     kyCoverArtFiles m_cover;         // the disc's front cover while the batch runs
     kyAccurateRipRecord m_accurateRip;
+    std::string m_plainComment; // the comment before "PRE" was added to it
+    bool m_commentMarked = false;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

@@ -222,3 +222,53 @@ TEST(CliAccurateRip, OffsetIsFoundAndKept) {
 }
 
 } // namespace
+
+namespace {
+
+// The bytes of a WAV file's data chunk.
+std::vector<uint8_t> wavData(const std::string& path) {
+    const std::string all = kytest::readText(path);
+    for (size_t at = 12; at + 8 <= all.size();) {
+        const uint32_t size = uint32_t(uint8_t(all[at + 4])) | uint32_t(uint8_t(all[at + 5])) << 8 |
+                              uint32_t(uint8_t(all[at + 6])) << 16 |
+                              uint32_t(uint8_t(all[at + 7])) << 24;
+        if (all.compare(at, 4, "data") == 0)
+            return std::vector<uint8_t>(all.begin() + at + 8,
+                                        all.begin() + at + 8 +
+                                            std::min<size_t>(size, all.size() - at - 8));
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+TEST(CliAccurateRip, PreEmphasisIsKeptWhenAsked) {
+    kytest::CliTestHome home("dskr-cli-pre");
+    const auto demo = kyDiscImage::Demo();
+    const kyDiscToc toc = demo->Toc();
+    uint32_t t = toc.firstTrack;
+    while (t <= toc.lastTrack && !toc.entries[t].preEmphasis) ++t;
+    ASSERT_LE(t, toc.lastTrack) << "the demo disc has a pre-emphasised track";
+    std::vector<uint8_t> disc(size_t(toc.entries[t].length) * kycd::kSectorBytes);
+    ASSERT_TRUE(demo->ReadSectors(toc.entries[t].start, toc.entries[t].length, disc.data()));
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        const kytest::ProgramRun r =
+            kytest::runProgram(kCli,
+                               {"rip", "--demo", "--tracks", std::to_string(t), "--out",
+                                (home.dir / (keep ? "kept" : "removed")).string(),
+                                keep ? "--keep-preemphasis" : "--no-keep-preemphasis", "--json"},
+                               home.dir.string());
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json j = json::parse(r.out);
+        const std::string path = j["files"][0]["path"];
+        EXPECT_EQ(wavData(path) == disc, keep);
+        EXPECT_NE(j["log"].get<std::string>().find(keep ? "yes, kept (PRE)" : "yes, removed"),
+                  std::string::npos);
+        const kytest::ProgramRun info =
+            kytest::runProgram(kCli, {"info", path, "--json"}, home.dir.string());
+        ASSERT_EQ(info.code, 0) << info.err;
+        EXPECT_EQ(info.out.find("PRE") != std::string::npos, keep) << info.out;
+    }
+}
+
+} // namespace
