@@ -5,10 +5,10 @@
 #include "cd/cd_sector.h"
 #include "cd/dsk_reader.h"
 #include "cd/dsk_reader_fake_drive.h"
-#include "cd/dsk_reader_mode_spti.h"
 #include "cd/virtual_drive.h"
 #include "support/codec_test_files.h"
 #include "support/random_disc.h"
+#include "support/virtual_reader.h"
 #include "support/run_program.h"
 #include <gtest/gtest.h>
 
@@ -91,18 +91,9 @@ protected:
     void Use(std::shared_ptr<kyDiscImage> image, const std::string& faults) {
         if (m_reader) m_reader->Disconnect();
         m_reader.reset();
-        kyClearVirtualDrives();
         std::string error;
-        ASSERT_EQ(kyAddVirtualDrive(image, faults, error), 0) << error;
-        kyOpticalDriveRoots roots;
-        roots.deviceDir = m_dir.string();
-        roots.cdromInfo = (m_dir / "no-info").string();
-        kyDskReader::Methods methods;
-        methods.passThrough = std::make_unique<kyDskReaderModeSPTI>(roots);
-        m_reader = std::make_unique<kyDskReader>(std::move(methods));
-        ASSERT_EQ(m_reader->DriveCount(), 1u);
-        m_reader->SetSleepFunction([](std::chrono::milliseconds) {});
-        ASSERT_TRUE(m_reader->OpenDrive(0));
+        m_reader = kytest::openVirtualReader(std::move(image), faults, m_dir.string(), error);
+        ASSERT_TRUE(m_reader) << error;
     }
 
     // Reads tracks first..last in one run with both taps listening.
