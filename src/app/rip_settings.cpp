@@ -180,6 +180,12 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readFlag(store, "bExitWhenDone", s.bExitWhenDone);
     readFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
     readFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    readFlag(store, "bAccurateRip", s.bAccurateRip);
+    readText(store, "szAccurateRipServer", s.szAccurateRipServer);
+    readRaw(store, "iAccurateRipTimeout", s.iAccurateRipTimeout);
+    s.iAccurateRipTimeout = std::clamp(s.iAccurateRipTimeout, 1, 600);
+    readFlag(store, "bWriteLog", s.bWriteLog);
+    readFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const std::string& name : store.names()) {
         if (name.size() <= kReadOffsetPrefix.size() ||
             !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
@@ -269,6 +275,11 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     writeFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
     writeFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
     writeFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    writeFlag(store, "bAccurateRip", s.bAccurateRip);
+    store.setString("szAccurateRipServer", s.szAccurateRipServer);
+    store.setDword("iAccurateRipTimeout", static_cast<uint32_t>(s.iAccurateRipTimeout));
+    writeFlag(store, "bWriteLog", s.bWriteLog);
+    writeFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const auto& [key, offset] : s.readOffsets)
         store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
     // Single-byte texts are kept as UTF-8 in the store file.

@@ -71,6 +71,15 @@ struct RipSettings {
     bool bContinueOnReadError = false;
     // Every file is read twice, first without writing, and the checksums compared.
     bool bTestAndCopy = false;
+    // Every track checked against the AccurateRip database (szAccurateRipServer), and the
+    // rip log written beside the files.
+    bool bAccurateRip = true;
+    std::string szAccurateRipServer = "http://www.accuraterip.com";
+    int32_t iAccurateRipTimeout = 10; // seconds, for connecting and for each answer
+    bool bWriteLog = true;
+    // Pre-emphasised tracks written as on the disc (flagged "PRE" in the comment), not
+    // de-emphasised.
+    bool bKeepPreEmphasis = false;
     // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
     // product (see readOffsetKey); stored as "iReadOffset.<key>".
     std::map<std::string, int32_t> readOffsets;

@@ -32,8 +32,9 @@
 // disc's first sector or past its lead-out are silence. Pre-emphasis and the audio taps
 // follow the corrected positions.
 //
-// Tracks flagged with pre-emphasis are de-emphasised on the way out; such a range has no
-// interleaved form, so writers take it through floats.
+// Tracks flagged with pre-emphasis are de-emphasised on the way out (unless asked to keep
+// them as on the disc); such a range has no interleaved form, so writers take it through
+// floats.
 #include "cd/cd_audio_tap.h"
 #include "cd/de_emphasis.h"
 #include "cd/disc_layout.h"
@@ -136,6 +137,9 @@ public:
     // Sets jitter correction and verify from a read mode (0, 1, 2).
     void SetReadMode(uint32_t mode);
     void SetJitterCorrection(bool on) { m_jitterCorrection = on; }
+    // Pre-emphasised tracks delivered as on the disc, not de-emphasised.
+    void SetKeepPreEmphasis(bool keep) { m_keepPreEmphasis = keep; }
+    bool KeepPreEmphasis() const { return m_keepPreEmphasis; }
     void SetVerify(bool on) { m_verify = on; }
     bool JitterCorrection() const { return m_jitterCorrection; }
     bool Verify() const { return m_verify; }
@@ -287,6 +291,7 @@ private:
     uint8_t m_speed = 255;
     uint32_t m_track = 0;
     bool m_jitterCorrection = false;
+    bool m_keepPreEmphasis = false;
     bool m_verify = false;
     bool m_continueOnReadError = false;
     int32_t m_readOffset = 0;

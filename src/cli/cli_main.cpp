@@ -17,6 +17,9 @@ const char* kUsage =
     "  formats [--json]                list the formats DskR writes\n"
     "  toc [DRIVE] [--json]            show the disc's table of contents, freedb and\n"
     "                                  MusicBrainz ids\n"
+    "  offset [DRIVE] [--save] [--json]\n"
+    "                                  find the drive's read offset with a disc the\n"
+    "                                  AccurateRip database knows; --save keeps it\n"
     "  rip [DRIVE] [OPTIONS]           rip the selected tracks to files\n"
     "  convert IN OUT [OPTIONS]        convert one audio file to another\n"
     "  analyze FILE... [--json]        peak, ReplayGain and EBU R 128 loudness of files\n"
@@ -48,6 +51,15 @@ const char* kUsage =
     "  --continue-on-errors | --no-continue-on-errors\n"
     "                                  fill a sector that never reads with silence and go\n"
     "                                  on (the file is then \"suspect\")\n"
+    "  --accuraterip | --no-accuraterip\n"
+    "                                  check every track against the AccurateRip database\n"
+    "                                  (on for a drive; for an image only when asked)\n"
+    "  --accuraterip-server URL        where the AccurateRip records are fetched from\n"
+    "  --accuraterip-timeout SECONDS   connect and answer time-out (10 by default)\n"
+    "  --log | --no-log                write the rip log beside the files (on by default)\n"
+    "  --keep-preemphasis | --no-keep-preemphasis\n"
+    "                                  write pre-emphasised tracks as on the disc, marked\n"
+    "                                  PRE in the comment (off: they are de-emphasised)\n"
     "  --lookup | --no-lookup          look the disc's names up (on for a drive, and for an\n"
     "                                  image once an e-mail address is set)\n"
     "  --match N                       the Nth of several matching discs\n"
@@ -137,6 +149,14 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--test-and-copy", false},
     {"--no-test-and-copy", false},
     {"--continue-on-errors", false},
+    {"--accuraterip", false},
+    {"--no-accuraterip", false},
+    {"--accuraterip-server", true},
+    {"--accuraterip-timeout", true},
+    {"--log", false},
+    {"--no-log", false},
+    {"--keep-preemphasis", false},
+    {"--no-keep-preemphasis", false},
     {"--no-continue-on-errors", false},
     {"--id3v2", false},
     {"--no-id3v2", false},
@@ -180,6 +200,13 @@ int main(int argc, char** argv) {
          {with({{"--json", false}, {"--detect-gaps", false}, {"--no-detect-gaps", false}},
                kDriveOptions),
           commandToc}},
+        {"offset",
+         {with({{"--json", false},
+                {"--save", false},
+                {"--accuraterip-server", true},
+                {"--accuraterip-timeout", true}},
+               kDriveOptions),
+          commandOffset}},
         {"rip", {with(with(kRunOptions, kDriveOptions), kRipLookupOptions), commandRip}},
         {"convert", {kRunOptions, commandConvert}},
         {"analyze", {{{"--json", false}}, commandAnalyze}},

@@ -3,6 +3,7 @@
 #include "formats/format_catalog.h"
 #include "job/output_naming.h"
 #include "job/processing_stages.h"
+#include "platform/http_client.h"
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -171,6 +172,23 @@ std::string resolveFormatName(const std::string& text) {
     return byExtension.empty() ? bySimilarExtension : byExtension;
 }
 
+bool applyAccurateRipOptions(const CliArguments& args, RipSettings& s, std::string& error) {
+    long n;
+    if (auto v = args.get("--accuraterip-server")) {
+        std::string url;
+        if (!kyHttpServerUrl(*v, "--accuraterip-server", "http://", url, error)) return false;
+        s.szAccurateRipServer = url;
+    }
+    if (auto v = args.get("--accuraterip-timeout")) {
+        if (!parseInteger(*v, 1, 600, n)) {
+            error = "--accuraterip-timeout takes seconds, 1 to 600";
+            return false;
+        }
+        s.iAccurateRipTimeout = static_cast<int32_t>(n);
+    }
+    return true;
+}
+
 bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& policy,
                      std::string& error) {
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
@@ -293,6 +311,9 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         {"--detect-gaps", "--no-detect-gaps", s.bDetectGaps},
         {"--hidden-track", "--no-hidden-track", s.bRipHiddenTrack},
         {"--continue-on-errors", "--no-continue-on-errors", s.bContinueOnReadError},
+        {"--accuraterip", "--no-accuraterip", s.bAccurateRip},
+        {"--log", "--no-log", s.bWriteLog},
+        {"--keep-preemphasis", "--no-keep-preemphasis", s.bKeepPreEmphasis},
     };
     for (const auto& f : flags) {
         if (args.has(f.on) && args.has(f.off)) {
@@ -302,6 +323,7 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         if (args.has(f.on)) f.field = true;
         if (args.has(f.off)) f.field = false;
     }
+    if (!applyAccurateRipOptions(args, s, error)) return false;
     if (auto v = args.get("--mode")) {
         static const std::map<std::string, int32_t> modes = {
             {"burst", 0}, {"jitter", 1}, {"scratch", 2}};

@@ -18,6 +18,10 @@ bool applyRunOptions(const CliArguments& args, RipSettings& settings, OverwriteP
 // --never-clip/--allow-clip.
 bool applyNormalizeOptions(const CliArguments& args, RipSettings& settings, std::string& error);
 
+// The AccurateRip options alone (part of applyRunOptions): --accuraterip-server URL and
+// --accuraterip-timeout SECONDS.
+bool applyAccurateRipOptions(const CliArguments& args, RipSettings& settings, std::string& error);
+
 // The catalogue display name for what a user typed: a display name (any letter case) or a
 // short alias (wav, bwf, aiff, caf, flac, mp3, m4a, ...). Empty when nothing matches.
 std::string resolveFormatName(const std::string& text);

@@ -1,4 +1,6 @@
 #include "job/batch_runner.h"
+#include "job/accuraterip_check.h"
+#include "job/rip_log.h"
 
 #include "cd/crc32_tap.h"
 #include "cd/dsk_reader.h"
@@ -166,7 +168,7 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
                                          std::min<uint32_t>(toc.lastTrack, 99));
         bool all = lo <= hi;
         for (uint32_t t = lo; all && t <= hi; ++t) all = toc.entries[t].preEmphasis != 0;
-        if (all) kind = 3;
+        if (all && !m_settings.bKeepPreEmphasis) kind = 3;
     }
     kySetDefaultQuantizerKind(kind);
 
@@ -184,6 +186,21 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
     if (!genre.empty()) props.setUtf8(KYPROP_GENRE, genre);
     if (a.number >= 0) props.setUtf8(KYPROP_TRACK_NUMBER, std::to_string(a.number));
     kySetReleaseProperties(props, m_disc, first, last, m_cover.embedFile());
+    // Audio kept with its pre-emphasis says so, for players that can de-emphasise; the
+    // next file gets the comment as it was.
+    if (m_commentMarked) {
+        if (m_plainComment.empty())
+            props.clear(KYPROP_COMMENT);
+        else
+            props.setUtf8(KYPROP_COMMENT, m_plainComment);
+        m_commentMarked = false;
+    }
+    if (m_settings.bKeepPreEmphasis && m_source.RangeHasPreEmphasis()) {
+        const char* comment = props.getUtf8(KYPROP_COMMENT);
+        m_plainComment = comment ? comment : "";
+        m_commentMarked = true;
+        props.setUtf8(KYPROP_COMMENT, m_plainComment.empty() ? "PRE" : m_plainComment + " PRE");
+    }
     return KY_OK;
 }
 
@@ -343,7 +360,9 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
     // The disc is read once more, by the first pass of the chain: the checksum and what
     // could not be confirmed come from that read.
     kyCrc32Tap crc;
+    kyAccurateRipTap sums(m_source.Toc());
     m_source.AddAudioTap(&crc);
+    m_source.AddAudioTap(&sums);
     if (album) {
         // The first pass only; the chain waits for the album's gain.
         e = chain.normalize->GetAnalyzer(analyzer);
@@ -353,7 +372,11 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
         e = chain.writer->Run();
     }
     m_source.RemoveAudioTap(&crc);
-    if (kySucceeded(e)) takeReadReport(record, true, crc.crc(), crc.complete());
+    m_source.RemoveAudioTap(&sums);
+    if (kySucceeded(e)) {
+        takeReadReport(record, true, crc.crc(), crc.complete());
+        kyJudgeTracks(m_accurateRip, sums, m_source.Toc(), record);
+    }
     // A cancel that came as the pass ended still stops this file.
     if (kySucceeded(e) && (album || chain.normalize) && !m_running) e = KYERR_CANCELLED;
     if (kySucceeded(e) && !album && chain.normalize) {
@@ -559,6 +582,32 @@ std::string kyBatchRunner::summaryText() const {
     return text;
 }
 
+void kyBatchRunner::writeLog(const std::string& outDir) {
+    if (m_result.records.empty()) return;
+    kyRipLogContext context;
+    context.date = kyRipLogDate();
+    const kyDriveRecord* drive =
+        m_source.IsDriveOpen()
+            ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
+            : nullptr;
+    if (drive) context.drive = drive->vendorProduct;
+    context.readMode = static_cast<uint32_t>(m_settings.eMode);
+    context.readOffset = m_source.ReadOffset();
+    context.speed = m_settings.iSpeed;
+    context.testAndCopy = m_settings.bTestAndCopy;
+    context.keepPreEmphasis = m_settings.bKeepPreEmphasis;
+    context.toc = m_source.Toc();
+    context.accurateRip = &m_accurateRip;
+    m_result.log = kyRipLogText(context, m_result.records);
+    const std::string path = kyRipLogPath(
+        m_result.playlist.empty() ? kyPlaylist::pathFor(outDir, m_disc) : m_result.playlist);
+    std::string error;
+    if (kyWriteRipLog(path, m_result.log, error))
+        m_result.logPath = path;
+    else
+        m_frontend.showError(KYERR_WRITE_FILE, "Writing - DskR", error);
+}
+
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;
@@ -648,6 +697,7 @@ void kyBatchRunner::Run() {
     m_source.SetJitterCorrection(m_settings.eMode != 0);
     m_source.SetVerify(m_settings.eMode == 2);
     m_source.SetContinueOnReadError(m_settings.bContinueOnReadError);
+    m_source.SetKeepPreEmphasis(m_settings.bKeepPreEmphasis);
     const kyDriveRecord* drive =
         m_source.IsDriveOpen()
             ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
@@ -789,6 +839,7 @@ void kyBatchRunner::Run() {
         }
         playlist.finish(listed);
     }
+    if (m_settings.bWriteLog) writeLog(outDir);
 
     m_result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -33,6 +33,7 @@
 #include "job/file_record.h"
 #include "job/output_file.h"
 #include "job/release_tags.h"
+#include "metadata/accuraterip_client.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
@@ -73,6 +74,9 @@ public:
         int suspects = 0; // files kept that could not all be confirmed
         std::string cueSheet; // the CUE sheet's path when one was written
         std::string cueError; // why the CUE sheet asked for could not be written
+        // The rip log's text and where it was written (empty when none was).
+        std::string log;
+        std::string logPath;
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -81,6 +85,11 @@ public:
     kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
                   kyBatchFrontend& frontend);
     ~kyBatchRunner();
+
+    // The disc's AccurateRip record (see kyLookUpAccurateRip) the files' tracks are judged
+    // against; without one every track is "skipped".
+    void setAccurateRip(kyAccurateRipRecord record) { m_accurateRip = std::move(record); }
+    const kyAccurateRipRecord& accurateRip() const { return m_accurateRip; }
 
     // The whole batch.
     void Run();
@@ -143,6 +152,8 @@ private:
     void takeReadReport(FileRecord& record, bool copy, uint32_t crc, bool complete);
     // Two groups that would write one path: the message, else empty.
     std::string findDuplicatePaths(const std::vector<Group>& groups) const;
+    // The rip log of the files done, kept in the result and written beside them.
+    void writeLog(const std::string& outDir);
     // The summary line and one line per suspect file.
     std::string summaryText() const;
     void setStatus(const char* format, int number);
@@ -180,7 +191,10 @@ private:
     kyError m_shownError = KY_OK;
     std::string m_shownDetail;
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
-    kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
+    kyCoverArtFiles m_cover;         // the disc's front cover while the batch runs
+    kyAccurateRipRecord m_accurateRip;
+    std::string m_plainComment; // the comment before "PRE" was added to it
+    bool m_commentMarked = false;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or
