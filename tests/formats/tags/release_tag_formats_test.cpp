@@ -6,6 +6,7 @@
 #include "support/chain_helpers.h"
 #include "support/codec_library_files.h"
 #include "support/codec_test_files.h"
+#include "support/release_properties.h"
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -19,34 +20,7 @@ namespace {
 
 const char* kPython = "/usr/bin/python3";
 
-// What the batch puts on the source for one track of a release: disc 2 of 3 of a
-// compilation.
-const std::map<uint32_t, std::string> kRelease = {
-    {KYPROP_TITLE, "Song"},
-    {KYPROP_ARTIST, "Ann & Bob"},
-    {KYPROP_ALBUM, "Hits"},
-    {KYPROP_YEAR, "1999"},
-    {KYPROP_TRACK_NUMBER, "4"},
-    {KYPROP_ALBUM_ARTIST, "Various Artists"},
-    {KYPROP_DISC_NUMBER, "2"},
-    {KYPROP_DISC_TOTAL, "3"},
-    {KYPROP_DATE, "1999-03-01"},
-    {KYPROP_ORIGINAL_DATE, "1998-11-20"},
-    {KYPROP_PUBLISHER, "Label"},
-    {KYPROP_ISRC, "GBAAA9900001"},
-    {KYPROP_MB_RELEASE_ID, "00000000-0000-4000-8000-000000000010"},
-    {KYPROP_MB_RELEASE_GROUP_ID, "00000000-0000-4000-8000-000000000011"},
-    {KYPROP_MB_RECORDING_ID, "00000000-0000-4000-8000-000000000101"},
-    {KYPROP_MB_TRACK_ID, "00000000-0000-4000-8000-000000000201"},
-    {KYPROP_MB_ARTIST_ID,
-     "00000000-0000-4000-8000-0000000000a1/00000000-0000-4000-8000-0000000000b1"},
-    {KYPROP_MB_ALBUM_ARTIST_ID, "89ad4ac3-39f7-470e-963a-56509c546377"},
-    {KYPROP_MB_DISC_ID, "OMDNUUEF6OVAhAJVAHuIJDSdzdM-"},
-    {KYPROP_RELEASE_COUNTRY, "GB"},
-    {KYPROP_CATALOG_NUMBER, "CAT 1"},
-    {KYPROP_BARCODE, "0123456789012"},
-    {KYPROP_MEDIA, "CD"},
-};
+const std::map<uint32_t, std::string>& kRelease = releaseTrackProperties();
 
 // Prints the file's tags as mutagen reads them (names as the format has them, every value
 // as text) and its embedded pictures (type, MIME type, SHA-1 of the image).
@@ -97,13 +71,6 @@ json mutagenRead(const ScratchDir& dir, const std::string& file) {
     return j;
 }
 
-// An image that starts like a JPEG file, larger than one Ogg page.
-std::string coverBytes() {
-    std::string jpeg = "\xFF\xD8\xFF\xE0";
-    for (int i = 0; jpeg.size() < 70000; ++i) jpeg += static_cast<char>(i * 31 % 256);
-    return jpeg;
-}
-
 WriteOptions releaseOptions(const std::string& coverPath) {
     WriteOptions o;
     o.properties.assign(kRelease.begin(), kRelease.end());
@@ -128,7 +95,7 @@ protected:
     void SetUp() override {
         if (!haveMutagenFile())
             GTEST_SKIP() << "python3-mutagen is not installed (apt-get install python3-mutagen)";
-        std::ofstream(cover, std::ios::binary) << coverBytes();
+        std::ofstream(cover, std::ios::binary) << releaseCoverBytes();
         coverSha1 = capture("sha1sum " + shellQuote(cover)).substr(0, 40);
     }
     ScratchDir dir;
