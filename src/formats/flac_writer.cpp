@@ -99,7 +99,8 @@ kyError flac_Writer::EncoderStart() {
     }
     FLAC__StreamMetadata* blocks[2] = {m_comments, nullptr};
     kyTagPicture picture;
-    if (kyReadTagPicture(props, picture)) {
+    // A metadata block's length has 24 bits: a larger image is left out, not the file.
+    if (kyReadTagPicture(props, picture) && picture.bytes.size() < (1u << 24) - 1024) {
         m_picture = m_lib->objectNew(FLAC__METADATA_TYPE_PICTURE);
         if (!m_picture) return KYERR_OUT_OF_MEMORY;
         m_picture->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;

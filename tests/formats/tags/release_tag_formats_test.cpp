@@ -178,6 +178,24 @@ TEST_F(ReleaseTagFormats, VorbisCommentsAndPictureInFlacAndOgg) {
     }
 }
 
+// An image too large for a FLAC metadata block (24-bit length) is left out; the file is
+// still written, with its comments.
+TEST_F(ReleaseTagFormats, FlacFileWithoutACoverTooLargeForItsBlock) {
+    if (!haveTool("metaflac")) GTEST_SKIP() << "metaflac is not installed";
+    const std::string big = dir.path("big.jpg");
+    std::string bytes = releaseCoverBytes();
+    bytes.resize((1u << 24) - 16, '\x55');
+    std::ofstream(big, std::ios::binary) << bytes;
+    const std::string path = dir.path("big.flac");
+    ASSERT_EQ(writeSignal(path, "Free lossless audio codec", "Lossless 16-bit",
+                          intSignal(4410, 2, 44100, 16), releaseOptions(big)),
+              KY_OK);
+    EXPECT_EQ(capture("metaflac --list --block-type=PICTURE " + shellQuote(path)), "");
+    EXPECT_NE(capture("metaflac --export-tags-to=- " + shellQuote(path))
+                  .find("MUSICBRAINZ_ALBUMID=00000000-0000-4000-8000-000000000010"),
+              std::string::npos);
+}
+
 TEST_F(ReleaseTagFormats, ItunesItemsAndCoverInMpeg4) {
     const std::string path = dir.path("r.m4a");
     const int32_t written = writeSignal(path, "iTunes MPEG-4 audio format", "AAC ABR 128 kbit/s",
