@@ -3,6 +3,7 @@
 #include "formats/flac_common.h"
 #include "formats/flac_reader.h"
 #include "formats/format_catalog.h"
+#include "formats/tags/tag_fields.h"
 #include "formats/tags/vorbis_comment.h"
 #include <algorithm>
 #include <cstdlib>
@@ -35,6 +36,8 @@ void flac_Writer::abandon() {
     m_encoder = nullptr;
     if (m_comments) m_lib->objectDelete(m_comments);
     m_comments = nullptr;
+    if (m_picture) m_lib->objectDelete(m_picture);
+    m_picture = nullptr;
 }
 
 kyError flac_Writer::Run() {
@@ -94,7 +97,20 @@ kyError flac_Writer::EncoderStart() {
             return KYERR_OUT_OF_MEMORY;
         }
     }
-    if (!m_lib->setMetadata(m_encoder, &m_comments, 1)) return KYERR_INVALID_PARAMETER;
+    FLAC__StreamMetadata* blocks[2] = {m_comments, nullptr};
+    kyTagPicture picture;
+    // A metadata block's length has 24 bits: a larger image is left out, not the file.
+    if (kyReadTagPicture(props, picture) && picture.bytes.size() < (1u << 24) - 1024) {
+        m_picture = m_lib->objectNew(FLAC__METADATA_TYPE_PICTURE);
+        if (!m_picture) return KYERR_OUT_OF_MEMORY;
+        m_picture->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;
+        if (!m_lib->pictureSetMimeType(m_picture, const_cast<char*>(picture.mimeType), true) ||
+            !m_lib->pictureSetData(m_picture, picture.bytes.data(),
+                                   static_cast<FLAC__uint32>(picture.bytes.size()), true))
+            return KYERR_OUT_OF_MEMORY;
+        blocks[1] = m_picture;
+    }
+    if (!m_lib->setMetadata(m_encoder, blocks, m_picture ? 2 : 1)) return KYERR_INVALID_PARAMETER;
     const FLAC__StreamEncoderInitStatus status =
         m_lib->initStream(m_encoder, writeCallback, seekCallback, tellCallback, nullptr, this);
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {

@@ -46,6 +46,7 @@ private:
     const kyFlacEncoderLibrary* m_lib = nullptr;
     FLAC__StreamEncoder* m_encoder = nullptr;
     FLAC__StreamMetadata* m_comments = nullptr;
+    FLAC__StreamMetadata* m_picture = nullptr; // the front cover, when there is one
     kyLosslessFormat m_format;
     std::vector<int32_t> m_samples; // one chunk, interleaved
     uint32_t m_chunkFrames = 0;

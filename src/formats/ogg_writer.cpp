@@ -143,6 +143,8 @@ kyError ogg_Writer::EncoderStart() {
     kyPropertyTable props = TagProperties();
     for (kyVorbisComment& c : kyVorbisComments(props))
         m_lib->commentAddTag(&m_comment, c.name.data(), c.value.data());
+    if (std::optional<kyVorbisComment> cover = kyVorbisPictureComment(props))
+        m_lib->commentAddTag(&m_comment, cover->name.data(), cover->value.data());
     if (m_lib->analysisInit(&m_dsp, &m_info) != 0) return KYERR_UNKNOWN;
     m_haveDsp = true;
     if (m_lib->blockInit(&m_dsp, &m_block) != 0) return KYERR_UNKNOWN;
