@@ -60,14 +60,16 @@ kyError kyAudioOutputFilter::Start() {
 }
 
 bool kyAudioOutputFilter::Stop(bool wait) {
-    if (!m_thread.joinable()) return true;
+    // The worker may call this (from its source or its end notification) before Start has
+    // even stored its thread object: it can only ask.
+    const bool onWorker = m_workerId.load() == std::this_thread::get_id();
+    if (!onWorker && !m_thread.joinable()) return true;
     m_stop = true;
     const uint64_t one = 1;
     if (m_stopFd >= 0 && write(m_stopFd, &one, sizeof one) < 0) {
         // The counter is full: a stop is pending anyway.
     }
-    // The worker itself (from its end notification) can only ask.
-    if (!wait || m_thread.get_id() == std::this_thread::get_id()) return false;
+    if (!wait || onWorker) return !onWorker;
     bool inTime;
     {
         std::unique_lock<std::mutex> lock(m_lock);
@@ -172,6 +174,7 @@ kyError kyAudioOutputFilter::finish() {
 }
 
 void kyAudioOutputFilter::worker() {
+    m_workerId = std::this_thread::get_id();
     if (m_realtime) kyRaiseAudioThreadPriority();
     m_finished = false;
     kyError e = deviceBegin();
@@ -197,4 +200,5 @@ void kyAudioOutputFilter::worker() {
     }
     m_doneSignal.notify_all();
     if (notify && m_notify) m_notify(e);
+    m_workerId = std::thread::id();
 }

@@ -97,6 +97,7 @@ private:
 
     int m_stopFd = -1;
     std::thread m_thread;
+    std::atomic<std::thread::id> m_workerId{};
     std::mutex m_lock;
     std::condition_variable m_doneSignal;
     bool m_done = true;
