@@ -6,6 +6,7 @@ add_executable(dskr-cli
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_info_commands.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_lookup_commands.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_offset_command.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/cli_play_commands.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_run_commands.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/cli_settings.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/json_writer.cpp

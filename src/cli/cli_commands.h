@@ -19,6 +19,8 @@ int commandLookup(const CliArguments& args);
 int commandSubmit(const CliArguments& args);
 int commandInfo(const CliArguments& args);
 int commandOffset(const CliArguments& args);
+int commandPlay(const CliArguments& args);
+int commandDevices(const CliArguments& args);
 
 // Prints "dskr-cli: <message>" and a hint to stderr; returns kExitUsage.
 int usageError(const std::string& message);

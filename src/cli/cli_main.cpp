@@ -28,6 +28,9 @@ const char* kUsage =
     "  submit [DRIVE] --category NAME  send the disc's names to gnudb (--names FILE,\n"
     "                                  else the last look-up; --yes skips the question)\n"
     "  info FILE... [--json]           format, length and tags of audio files\n"
+    "  play [FILE|DRIVE] [--track N] [--device NAME] [--start TIME]\n"
+    "                                  listen to a file or a disc's track (play --help)\n"
+    "  devices [--json]                list the sound output devices\n"
     "\n"
     "DRIVE:\n"
     "  --drive N                       drive number N (see 'drives')\n"
@@ -220,6 +223,17 @@ int main(int argc, char** argv) {
                kFreedbOptions),
           commandSubmit}},
         {"info", {{{"--json", false}, {"--help", false}}, commandInfo}},
+        {"play",
+         {with({{"--json", false},
+                {"--help", false},
+                {"--track", true},
+                {"--device", true},
+                {"--start", true},
+                {"--realtime", false},
+                {"--no-realtime", false}},
+               kDriveOptions),
+          commandPlay}},
+        {"devices", {{{"--json", false}, {"--help", false}}, commandDevices}},
     };
     auto it = commands.find(argv[1]);
     if (it == commands.end()) return usageError(std::string("unknown command '") + argv[1] + "'");

@@ -9,6 +9,7 @@
 #include "formats/format_catalog.h"
 #include "gui/dialogs.h"
 #include "gui/message_box.h"
+#include "gui/playback_window.h"
 #include "gui/wizard.h"
 #include "gui_test_support.h"
 #include "metadata/disc_lookup.h"
@@ -151,6 +152,13 @@ int main(int argc, char** argv) {
         "freedb.example.org", true, 80, "/~cddb/cddb.cgi", "N000.00", "W000.00", "A mirror"};
     FreedbOptionsDialog options(&wizard, settings, sites);
     shoot(&options, "08-freedb-options-dialog");
+    {
+        // The playback window on the demo disc's second track, into ALSA's null device.
+        const TrackEntry& t = wizard.trackPage().disc().tracks[1];
+        wizard.trackPage().source()->SetRange(t.start / 588, (t.start + t.length) / 588);
+        PlaybackWindow playback(&wizard, wizard.trackPage().source(), "alsa:null", t.name);
+        shoot(&playback, "08b-playback-window");
+    }
 
     shootBox(&wizard, "No audio tracks selected!", kProgramCaption, {{"&OK", kyAnswerOk}},
              "09-message-no-tracks");
