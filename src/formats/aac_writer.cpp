@@ -34,7 +34,7 @@ kyError aac_Writer::Configure(uint32_t& encoderRate) {
 }
 
 kyError aac_Writer::EncoderStart() {
-    return m_encoder.start(m_config);
+    return m_codec.start(m_config);
 }
 
 kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
@@ -50,7 +50,7 @@ kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>
 
 kyError aac_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,
                                  std::vector<uint8_t>& out) {
-    return m_encoder.encode(planes, first, frames, [&](const uint8_t* data, size_t size) {
+    return m_codec.encode(planes, first, frames, [&](const uint8_t* data, size_t size) {
         return frame(data, size, out);
     });
 }
@@ -58,7 +58,7 @@ kyError aac_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames
 kyError aac_Writer::EncoderFlush() {
     m_out.clear();
     kyError err =
-        m_encoder.flush([&](const uint8_t* data, size_t size) { return frame(data, size, m_out); });
+        m_codec.flush([&](const uint8_t* data, size_t size) { return frame(data, size, m_out); });
     if (kySucceeded(err)) err = WriteOutput();
     return err;
 }

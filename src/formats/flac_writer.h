@@ -44,7 +44,7 @@ private:
     void abandon();
 
     const kyFlacEncoderLibrary* m_lib = nullptr;
-    FLAC__StreamEncoder* m_encoder = nullptr;
+    FLAC__StreamEncoder* m_flac = nullptr;
     FLAC__StreamMetadata* m_comments = nullptr;
     kyLosslessFormat m_format;
     std::vector<int32_t> m_samples; // one chunk, interleaved
