@@ -50,9 +50,8 @@ kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>
 
 kyError aac_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,
                                  std::vector<uint8_t>& out) {
-    return m_codec.encode(planes, first, frames, [&](const uint8_t* data, size_t size) {
-        return frame(data, size, out);
-    });
+    return m_codec.encode(planes, first, frames,
+                          [&](const uint8_t* data, size_t size) { return frame(data, size, out); });
 }
 
 kyError aac_Writer::EncoderFlush() {
@@ -65,11 +64,11 @@ kyError aac_Writer::EncoderFlush() {
 
 namespace {
 
-kyComponentStatus avcodec() {
-    return {"libavcodec.so.59", kyAacEncoder::libraryVersion()};
+kyComponentStatus avcodec(bool) {
+    return kyComponentStatus::Versioned("libavcodec.so.59", kyAacEncoder::libraryVersion());
 }
-kyComponentStatus faad() {
-    return {"libfaad.so.2", kyAacDecoder::libraryVersion()};
+kyComponentStatus faad(bool) {
+    return kyComponentStatus::Versioned("libfaad.so.2", kyAacDecoder::libraryVersion());
 }
 
 std::vector<std::string> aacList() {

@@ -237,13 +237,14 @@ void flac_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = flacList(),
         .minChannels = 1,
         .maxChannels = 8,
+        .component =
+            [](bool writing) {
+                return kyComponentStatus{KY_FLAC_LIBRARY, "",
+                                         writing ? kyFlacEncoderLibrary::Missing()
+                                                 : kyFlacDecoderLibrary::Missing()};
+            },
         .lowestLevel = 0,
         .highestLevel = 8,
-        .libraries = KY_FLAC_LIBRARY,
-        .missingLibrary =
-            [](bool writing) {
-                return writing ? kyFlacEncoderLibrary::Missing() : kyFlacDecoderLibrary::Missing();
-            },
     };
     catalog.RegisterFormat(&flac);
 }

@@ -60,14 +60,14 @@ std::vector<std::string> mp3List() {
     return l;
 }
 
-kyComponentStatus lame() {
-    return {"libmp3lame.so.0", kyMp3Encoder::libraryVersion()};
+kyComponentStatus lame(bool) {
+    return kyComponentStatus::Versioned("libmp3lame.so.0", kyMp3Encoder::libraryVersion());
 }
-kyComponentStatus twolame() {
-    return {"libtwolame.so.0", kyMp2Encoder::libraryVersion()};
+kyComponentStatus twolame(bool) {
+    return kyComponentStatus::Versioned("libtwolame.so.0", kyMp2Encoder::libraryVersion());
 }
-kyComponentStatus mpg123() {
-    return {"libmpg123.so.0", kyMpegAudioDecoder::libraryVersion()};
+kyComponentStatus mpg123(bool) {
+    return kyComponentStatus::Versioned("libmpg123.so.0", kyMpegAudioDecoder::libraryVersion());
 }
 
 std::vector<std::string> mp2List() {

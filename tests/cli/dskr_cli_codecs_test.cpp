@@ -418,7 +418,11 @@ TEST_F(CliCodecTest, AHiddenLibraryTakesOnlyItsFormat) {
         if (f["extension"] == "flac") {
             EXPECT_EQ(f["missing"], "libFLAC.so.12 not found");
         } else {
-            EXPECT_TRUE(f["missing"].is_null() || f["extension"] == "ape") << f.dump();
+            // Only the formats of libFLAC are affected (others whose libraries the folder
+            // does not hold say so on their own account).
+            EXPECT_TRUE(f["missing"].is_null() ||
+                        f["missing"].get<std::string>().find("libFLAC") == std::string::npos)
+                << f.dump();
         }
     }
 
