@@ -28,7 +28,13 @@ constexpr uint32_t kIsolateAttempts = 4;
 // A drive that is still spinning up gets 1000 x 100 ms on the first read after opening.
 constexpr std::chrono::milliseconds kSpinUpPause{100};
 // Offsets the realignment tries, nearest first: d sectors earlier than asked for.
-constexpr int32_t kRealignOrder[] = {0, 1, -1, 2, -2, 3, 4, 5, 6, 7, 8, 9};
+constexpr int32_t kRealignOrder[] = {0, 1,  -1, 2,  -2, 3,  -3, 4,   -4, 5,   -5, 6,  -6,
+                                     7, -7, 8,  -8, 9,  -9, 10, -10, 11, -11, 12, -12};
+// A read goes back this far before the anchor, so that a drive landing up to as late still
+// shows it; once a read has not lined up, this much further (a start placed only by a guess
+// may itself lie a few sectors off, and the drive's landings around it then look late).
+constexpr uint32_t kBeforeAnchor = 2;
+constexpr uint32_t kWideBeforeAnchor = 12;
 // A read whose data does not follow on from the anchor is read again up to this many times
 // before the best match is taken.
 constexpr uint32_t kRealignRereads = 8;
@@ -333,8 +339,9 @@ kyError kyDskReader::openForReading() {
     // With jitter correction a read is the chunk's new sectors plus the back-read.
     m_target = m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
     // Buffer 0 also takes reads back to a distant anchor and the lead of a continued stream.
-    const uint32_t first =
-        m_jitterCorrection ? kReachBack + kBackSectors + m_target + m_chunk : m_target;
+    const uint32_t first = m_jitterCorrection
+                               ? kReachBack + kWideBeforeAnchor + kBackSectors + m_target + m_chunk
+                               : m_target;
     try {
         for (uint32_t i = 0; i < kPasses; ++i) {
             // Scratch correction reads every chunk back to the anchor several times.
@@ -695,8 +702,9 @@ kyError kyDskReader::readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count
         return KY_OK;
     }
     for (uint32_t reread = 0;; ++reread) {
+        const uint32_t back = reread == 0 ? kBeforeAnchor : kWideBeforeAnchor;
         const uint32_t start =
-            std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0);
+            std::max<uint32_t>(floorFor(x), anchor->lba >= back ? anchor->lba - back : 0);
         const uint32_t n =
             std::min({x - start + std::max(count, kAhead), capacity, ceilingFor(x) - start});
         kyError e = readDrive(buffer, start, n);
@@ -810,8 +818,10 @@ kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
         const Anchor* anchor = usableAnchor(x);
         const uint32_t back = std::min(kBackSectors, x - floorFor(x));
         const uint32_t start =
-            anchor ? std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0)
-                   : x - back;
+            anchor
+                ? std::max<uint32_t>(floorFor(x),
+                                     anchor->lba >= kBeforeAnchor ? anchor->lba - kBeforeAnchor : 0)
+                : x - back;
         const uint32_t sectors = std::min(
             {x - start + std::max(count + slack, kAhead), ceilingFor(x) - start, capacity});
         e = readDrive(m_buffers[i].data(), start, sectors);

@@ -114,7 +114,9 @@ int commandFormats(const CliArguments& args) {
         std::string name;
         for (int32_t s = 0; catalog.GetWriterSubformat(index, s, name); ++s)
             subformats.push_back(name);
-        const std::string missing = e->missingLibrary ? e->missingLibrary(true) : std::string();
+        // The libraries it writes through: the files, the version when told, what is missing.
+        const std::optional<kyComponentStatus> c =
+            e->component ? std::optional<kyComponentStatus>(e->component(true)) : std::nullopt;
         if (asJson) {
             json.beginObject()
                 .key("index")
@@ -127,14 +129,13 @@ int commandFormats(const CliArguments& args) {
                 .value(e->minChannels)
                 .key("max_channels")
                 .value(e->maxChannels);
-            if (e->component) {
-                const kyComponentStatus c = e->component();
+            if (c) {
                 json.key("library")
-                    .value(c.library)
+                    .value(c->library)
                     .key("library_found")
-                    .value(!c.version.empty())
+                    .value(c->found())
                     .key("library_version")
-                    .value(c.version);
+                    .value(c->version);
             }
             json.key("compression_levels");
             if (e->highestLevel >= e->lowestLevel)
@@ -146,14 +147,9 @@ int commandFormats(const CliArguments& args) {
                     .endObject();
             else
                 json.null();
-            json.key("libraries");
-            if (e->libraries)
-                json.value(e->libraries);
-            else
-                json.null();
             json.key("missing");
-            if (!missing.empty())
-                json.value(missing);
+            if (c && !c->found())
+                json.value(c->missing);
             else
                 json.null();
             json.key("subformats").beginArray();
@@ -161,19 +157,14 @@ int commandFormats(const CliArguments& args) {
             json.endArray().endObject();
         } else {
             std::string library;
-            if (e->component) {
-                const kyComponentStatus c = e->component();
-                library = c.version.empty() ? std::string("  (needs ") + c.library + ": not found)"
-                                            : "  (" + c.version + ")";
-            }
+            if (c)
+                library = c->found() ? "  (" + (c->version.empty() ? c->library : c->version) + ")"
+                                     : "  (" + c->missing + ")";
             std::printf("%-*s .%-5s %u-%u channels", width, e->displayName.c_str(),
                         e->extension.c_str(), e->minChannels, e->maxChannels);
             if (e->highestLevel >= e->lowestLevel)
                 std::printf(", levels %d-%d", e->lowestLevel, e->highestLevel);
             std::printf("%s\n", library.c_str());
-            if (e->libraries)
-                std::printf("    through %s: %s\n", e->libraries,
-                            missing.empty() ? "found" : ("missing (" + missing + ")").c_str());
             for (const auto& s : subformats) std::printf("    %s\n", s.c_str());
         }
     }

@@ -44,7 +44,7 @@ private:
     void abandon();
 
     const kyFlacEncoderLibrary* m_lib = nullptr;
-    FLAC__StreamEncoder* m_encoder = nullptr;
+    FLAC__StreamEncoder* m_flac = nullptr;
     FLAC__StreamMetadata* m_comments = nullptr;
     FLAC__StreamMetadata* m_picture = nullptr; // the front cover, when there is one
     kyLosslessFormat m_format;

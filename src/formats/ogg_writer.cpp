@@ -240,11 +240,12 @@ void ogg_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = oggList(),
         .minChannels = 1,
         .maxChannels = 2,
-        .libraries = "libvorbis.so.0, libvorbisenc.so.2, libogg.so.0, libvorbisfile.so.3",
-        .missingLibrary =
+        .component =
             [](bool writing) {
-                return writing ? kyVorbisEncoderLibrary::Missing()
-                               : kyVorbisDecoderLibrary::Missing();
+                return kyComponentStatus{
+                    "libvorbis.so.0, libvorbisenc.so.2, libogg.so.0, libvorbisfile.so.3", "",
+                    writing ? kyVorbisEncoderLibrary::Missing()
+                            : kyVorbisDecoderLibrary::Missing()};
             },
     };
     catalog.RegisterFormat(&ogg);
