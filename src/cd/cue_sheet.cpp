@@ -714,10 +714,10 @@ private:
                 const kyFormatEntry* entry =
                     catalog.Entry(catalog.FindReaderFormat(full.c_str(), fd));
                 ::close(fd);
-                if (entry && entry->missingLibrary) missing = entry->missingLibrary(false);
+                if (entry && entry->component) missing = entry->component(false).missing;
                 if (!missing.empty())
-                    return Fail(n, "\"" + f.name + "\" cannot be read: " + entry->displayName +
-                                       " needs " + missing);
+                    return Fail(n, "\"" + f.name + "\" cannot be read by " + entry->displayName +
+                                       ": " + missing);
             }
             if (e == KYERR_FILE_FORMAT)
                 return Fail(n, "\"" + f.name + "\" is in no format DskR reads (FILE type " + type +
