@@ -583,7 +583,13 @@ std::string kyBatchRunner::summaryText() const {
 }
 
 void kyBatchRunner::writeLog(const std::string& outDir) {
-    if (m_result.records.empty()) return;
+    // A log goes beside written files; a batch that wrote none leaves no folder behind it.
+    const bool wroteAny = std::any_of(m_result.records.begin(), m_result.records.end(),
+                                      [](const FileRecord& r) {
+                                          return r.outcome == FileOutcome::Ok ||
+                                                 r.outcome == FileOutcome::Suspect;
+                                      });
+    if (!wroteAny) return;
     kyRipLogContext context;
     context.date = kyRipLogDate();
     const kyDriveRecord* drive =

@@ -289,7 +289,8 @@ print(json.dumps(out))
         }
         ASSERT_EQ(r.code, 0) << r.err;
         for (const auto& e : fs::recursive_directory_iterator(out))
-            if (e.is_regular_file() && e.path().filename() != "cover.jpg")
+            if (e.is_regular_file() && e.path().filename() != "cover.jpg" &&
+                e.path().extension() != ".log")
                 files.push_back(e.path().string());
         ripped.push_back(c.extension);
     }
