@@ -75,26 +75,9 @@ uint32_t toolChecksum(const std::string& wav, bool v1, uint32_t track, uint32_t 
     return uint32_t(std::stoul(run.out, nullptr, 16));
 }
 
-class AccurateRipTap : public ::testing::Test {
+class AccurateRipTap : public kytest::VirtualReaderTest {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("dskr-artap-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        if (m_reader) m_reader->Disconnect();
-        m_reader.reset();
-        kyClearVirtualDrives();
-        fs::remove_all(m_dir);
-    }
-
-    void Use(std::shared_ptr<kyDiscImage> image, const std::string& faults) {
-        if (m_reader) m_reader->Disconnect();
-        m_reader.reset();
-        std::string error;
-        m_reader = kytest::openVirtualReader(std::move(image), faults, m_dir.string(), error);
-        ASSERT_TRUE(m_reader) << error;
-    }
+    AccurateRipTap() : VirtualReaderTest("artap") {}
 
     // Reads tracks first..last in one run with both taps listening.
     void ReadTracks(uint32_t first, uint32_t last, std::vector<kyCdAudioTap*> taps) {
@@ -108,9 +91,6 @@ protected:
         m_reader->Disconnect();
         for (kyCdAudioTap* tap : taps) m_reader->RemoveAudioTap(tap);
     }
-
-    fs::path m_dir;
-    std::unique_ptr<kyDskReader> m_reader;
 };
 
 TEST_F(AccurateRipTap, ChecksumsEqualWhippersOnFirstMiddleAndLastTracks) {

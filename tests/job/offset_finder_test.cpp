@@ -39,26 +39,9 @@ kyAccurateRipRecord recordFor(const kyDiscImage& image) {
     return record;
 }
 
-class OffsetFinder : public ::testing::Test {
+class OffsetFinder : public kytest::VirtualReaderTest {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("dskr-offset-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        m_reader.reset();
-        kyClearVirtualDrives();
-        fs::remove_all(m_dir);
-    }
-    void Use(std::shared_ptr<kyDiscImage> image, const std::string& faults) {
-        if (m_reader) m_reader->Disconnect();
-        m_reader.reset();
-        std::string error;
-        m_reader = kytest::openVirtualReader(std::move(image), faults, m_dir.string(), error);
-        ASSERT_TRUE(m_reader) << error;
-    }
-    fs::path m_dir;
-    std::unique_ptr<kyDskReader> m_reader;
+    OffsetFinder() : VirtualReaderTest("offset") {}
 };
 
 TEST_F(OffsetFinder, FindsTheDrivesOffset) {
