@@ -28,8 +28,9 @@ public:
         return b.empty() ? 0 : b.front().code;
     }
     bool askFileName(const std::string&, std::string&) override { return false; }
-    void showError(kyError code, const std::string& caption) override {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), kyErrorMessage(code));
+    void showError(kyError code, const std::string& caption, const std::string& detail) override {
+        std::fprintf(stderr, "%s: %s%s%s\n", caption.c_str(), kyErrorMessage(code),
+                     detail.empty() ? "" : " ", detail.c_str());
     }
 };
 

@@ -1,7 +1,9 @@
 // Reads the demo disc and a generated 74-minute CUE/BIN image through the virtual drive
 // into a raw PCM file in each read mode, as one range and track by track (one range per
 // track, as a batch reads them), and times `cd-paranoia -r` on the same image with and
-// without -Z in the same run. Prints x realtime (audio seconds per second). With --faults
+// without -Z in the same run. Prints x realtime (audio seconds per second), and what reading
+// track by track costs over one range in processor time (each start tied to the end of the
+// track before). With --faults
 // the track-by-track reads go through a drive with those faults and the extra reads per
 // track are printed as well.
 //
@@ -206,6 +208,9 @@ int main(int argc, char** argv) {
     std::printf("%-18s %-34s %10s %12s %12s %14s\n", "disc", "reader", "seconds", "x realtime",
                 "x rt (cpu)", "rereads/track");
     double burst = 0, jitter = 0, paranoiaZ = 0, paranoia = 0;
+    // Processor seconds of the image per mode, as one range and track by track: what tying
+    // each track's start to the end of the track before costs.
+    double cpuOf[2][3] = {};
     for (const Disc& disc : discs) {
         const char* names[] = {"DskR burst", "DskR jitter correcting", "DskR scratch correcting"};
         for (int byTrack = 0; byTrack <= 1; ++byTrack)
@@ -218,6 +223,7 @@ int main(int argc, char** argv) {
                 const std::string reader = std::string(names[mode]) + (byTrack ? ", by track" : "");
                 std::printf("%-18s %-34s %10.2f %12.1f %12.1f %14.1f\n", disc.name.c_str(),
                             reader.c_str(), s, audio / s, cpu > 0 ? audio / cpu : 0.0, rereads);
+                if (!disc.cue.empty()) cpuOf[byTrack][mode] = cpu;
                 if (!disc.cue.empty() && mode == 0 && !byTrack) burst = audio / s;
                 if (!disc.cue.empty() && mode == 1 && !byTrack) jitter = audio / s;
             }
@@ -244,6 +250,11 @@ int main(int argc, char** argv) {
                         paranoia);
         }
     }
+    for (uint32_t mode = 1; mode < 3 && faults.empty(); ++mode)
+        if (cpuOf[0][mode] > 0 && cpuOf[1][mode] > 0)
+            std::printf("%s, track by track / one range (processor time): %.3f\n",
+                        mode == 1 ? "jitter correcting" : "scratch correcting",
+                        cpuOf[1][mode] / cpuOf[0][mode]);
     if (burst > 0 && paranoiaZ > 0)
         std::printf("burst / cd-paranoia -Z: %.2f\n", burst / paranoiaZ);
     if (jitter > 0 && paranoia > 0)

@@ -147,6 +147,9 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     readFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     readFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    readFlag(store, "bWriteCue", s.bWriteCue);
+    readFlag(store, "bDetectGaps", s.bDetectGaps);
+    readFlag(store, "bRipHiddenTrack", s.bRipHiddenTrack);
     readRaw(store, "aiName", s.aiName);
     readFlag(store, "bResample", s.bResample);
     readRaw(store, "dwNewSampleRate", s.dwNewSampleRate);
@@ -177,6 +180,12 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     readFlag(store, "bExitWhenDone", s.bExitWhenDone);
     readFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
     readFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    readFlag(store, "bAccurateRip", s.bAccurateRip);
+    readText(store, "szAccurateRipServer", s.szAccurateRipServer);
+    readRaw(store, "iAccurateRipTimeout", s.iAccurateRipTimeout);
+    s.iAccurateRipTimeout = std::clamp(s.iAccurateRipTimeout, 1, 600);
+    readFlag(store, "bWriteLog", s.bWriteLog);
+    readFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const std::string& name : store.names()) {
         if (name.size() <= kReadOffsetPrefix.size() ||
             !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
@@ -223,6 +232,9 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     writeFlag(store, "bNoOverwritePrompt", s.bNoOverwritePrompt);
     writeFlag(store, "bMergeConsecutive", s.bMergeConsecutive);
     writeFlag(store, "bCreatePlaylist", s.bCreatePlaylist);
+    writeFlag(store, "bWriteCue", s.bWriteCue);
+    writeFlag(store, "bDetectGaps", s.bDetectGaps);
+    writeFlag(store, "bRipHiddenTrack", s.bRipHiddenTrack);
     uint8_t name[40];
     for (size_t i = 0; i < 10; ++i)
         for (size_t b = 0; b < 4; ++b)
@@ -258,6 +270,11 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     writeFlag(store, "bEjectWhenDone", s.bEjectWhenDone);
     writeFlag(store, "bContinueOnReadError", s.bContinueOnReadError);
     writeFlag(store, "bTestAndCopy", s.bTestAndCopy);
+    writeFlag(store, "bAccurateRip", s.bAccurateRip);
+    store.setString("szAccurateRipServer", s.szAccurateRipServer);
+    store.setDword("iAccurateRipTimeout", static_cast<uint32_t>(s.iAccurateRipTimeout));
+    writeFlag(store, "bWriteLog", s.bWriteLog);
+    writeFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     for (const auto& [key, offset] : s.readOffsets)
         store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
     // Single-byte texts are kept as UTF-8 in the store file.

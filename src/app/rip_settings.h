@@ -30,6 +30,14 @@ struct RipSettings {
     bool bNoOverwritePrompt = false;
     bool bMergeConsecutive = false;
     bool bCreatePlaylist = false;
+    // A CUE sheet beside the playlist describing the files written (one per track, or one
+    // for the whole disc), with the disc's catalogue number, ISRCs, flags and names.
+    bool bWriteCue = false;
+    // Pregaps and indexes are searched for on the disc for the CUE sheet (else every track
+    // is taken to start at its INDEX 01).
+    bool bDetectGaps = true;
+    // Audio before track 1's INDEX 01 is ripped as track 0 ("Hidden Track").
+    bool bRipHiddenTrack = false;
     // [0] space handling, [1] [3] [5] [7] [9] name parts, [2] [4] [6] [8] separators.
     std::array<int32_t, 10> aiName{0, 1, 5, 2, 5, 5, 2, 3, 0, 0};
     bool bResample = false;
@@ -63,6 +71,15 @@ struct RipSettings {
     bool bContinueOnReadError = false;
     // Every file is read twice, first without writing, and the checksums compared.
     bool bTestAndCopy = false;
+    // Every track checked against the AccurateRip database (szAccurateRipServer), and the
+    // rip log written beside the files.
+    bool bAccurateRip = true;
+    std::string szAccurateRipServer = "http://www.accuraterip.com";
+    int32_t iAccurateRipTimeout = 10; // seconds, for connecting and for each answer
+    bool bWriteLog = true;
+    // Pre-emphasised tracks written as on the disc (flagged "PRE" in the comment), not
+    // de-emphasised.
+    bool bKeepPreEmphasis = false;
     // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
     // product (see readOffsetKey); stored as "iReadOffset.<key>".
     std::map<std::string, int32_t> readOffsets;

@@ -5,6 +5,7 @@
 #include "formats/format_catalog.h"
 #include "job/output_naming.h"
 #include "metadata/disc_lookup.h"
+#include "platform/http_client.h"
 #include "platform/music_folder.h"
 
 #include <algorithm>
@@ -432,6 +433,12 @@ std::vector<kySettingInfo> makeTable() {
         "bMergeConsecutive", "Merge consecutive selected tracks into one file"));
     t.push_back(flagSetting<&RipSettings::bCreatePlaylist>("bCreatePlaylist",
                                                            "Write an M3U playlist of the files"));
+    t.push_back(flagSetting<&RipSettings::bWriteCue>(
+        "bWriteCue", "Write a CUE sheet of the files beside the playlist"));
+    t.push_back(flagSetting<&RipSettings::bDetectGaps>(
+        "bDetectGaps", "Search the disc for pregaps and indexes (for the CUE sheet and toc)"));
+    t.push_back(flagSetting<&RipSettings::bRipHiddenTrack>(
+        "bRipHiddenTrack", "Rip audio before track 1 as track 0 (\"Hidden Track\")"));
     t.push_back({"aiName", "File name pattern",
                  "ten numbers P0,...,P9: P0 space handling 0-3 (keep, underscore, dot, remove); "
                  "P1,P3,P5,P7,P9 name parts 0-9 (none, artist, album, track name, track n, "
@@ -528,6 +535,33 @@ std::vector<kySettingInfo> makeTable() {
         "Fill a sector that never reads with silence and go on (the file is then suspect)"));
     t.push_back(flagSetting<&RipSettings::bTestAndCopy>(
         "bTestAndCopy", "Read every file twice and compare the checksums"));
+    t.push_back(flagSetting<&RipSettings::bAccurateRip>(
+        "bAccurateRip", "Check every track against the AccurateRip database"));
+    t.push_back({"szAccurateRipServer", "AccurateRip server",
+                 "a server address (http://host[:port])", Kind::Text,
+                 [](const RipSettings& s) { return s.szAccurateRipServer; },
+                 [](const RipSettings& s) { return s.szAccurateRipServer; },
+                 [](RipSettings& s, std::string_view v, std::string& error) {
+                     std::string url;
+                     if (!kyHttpServerUrl(trimmed(v), "szAccurateRipServer", "http://", url,
+                                          error))
+                         return false;
+                     s.szAccurateRipServer = url;
+                     return true;
+                 },
+                 [](const RipSettings& s) {
+                     std::string url, error;
+                     return kyHttpServerUrl(s.szAccurateRipServer, "szAccurateRipServer",
+                                            "http://", url, error);
+                 },
+                 [](RipSettings& s) { s.szAccurateRipServer = RipSettings{}.szAccurateRipServer; }});
+    t.push_back(rangeSetting<&RipSettings::iAccurateRipTimeout, 1, 600>(
+        "iAccurateRipTimeout", "Longest wait for the AccurateRip server in seconds",
+        "1 to 600"));
+    t.push_back(flagSetting<&RipSettings::bWriteLog>("bWriteLog",
+                                                     "Write the rip log beside the files"));
+    t.push_back(flagSetting<&RipSettings::bKeepPreEmphasis>(
+        "bKeepPreEmphasis", "Keep pre-emphasised tracks as on the disc (off: de-emphasise)"));
     t.push_back({"iReadOffset", "Read offset of each drive in samples, by the drive's name",
                  "nothing: 'dskr-cli rip --offset N --save' keeps the offset of the drive read",
                  Kind::Text, readOffsetsText, readOffsetsText,

@@ -2,10 +2,12 @@
 
 #include "cd/dsk_reader.h"
 #include "cd/virtual_drive.h"
+#include "core/text.h"
 #include "metadata/cdplayer_ini.h"
 #include "metadata/freedb_client.h"
 #include "metadata/freedb_submit.h"
 #include "metadata/lookup_cache.h"
+#include "metadata/musicbrainz_client.h"
 
 #include <algorithm>
 #include <charconv>
@@ -27,11 +29,14 @@ std::vector<DiscNameStore> localStores(const TrackPage::LookupRequest& request) 
     const LookupCache cache(request.cacheFolder.empty() ? LookupCache::defaultFolder()
                                                         : request.cacheFolder);
     const std::string ini = request.iniPath;
+    const kyCdText text = request.cdText;
     return {
         {"an earlier look-up",
          [cache](DiscInfo& i, const kyDiscToc& t) { return cache.load(i, t); }},
         {"cdplayer.ini",
          [ini](DiscInfo& i, const kyDiscToc& t) { return readCdPlayerIni(i, t, ini); }},
+        {"CD-Text", [text](DiscInfo& i, const kyDiscToc&) { return applyCdText(text, i); },
+         LookupSource::CdText},
     };
 }
 
@@ -45,6 +50,18 @@ void keepRecord(const TrackPage::LookupRequest& request, const TrackPage::Lookup
                                                         : request.cacheFolder);
     std::string error;
     cache.store(answer.info, request.toc, error);
+}
+
+// The release's front cover, when one was wanted and the names came from a release. A
+// cover that cannot be had costs only the cover.
+void addCover(const TrackPage::LookupRequest& request, MusicBrainzClient& client,
+              TrackPage::LookupAnswer& answer) {
+    if (!request.fetchCover || answer.result.outcome != DiscLookupResult::Outcome::Found ||
+        answer.result.origin != LookupSource::MusicBrainz || answer.info.release.releaseId.empty())
+        return;
+    CoverImage image;
+    if (fetchFrontCover(client, request.coverArtServer, answer.info.release.releaseId, image))
+        answer.info.cover = std::make_shared<const CoverImage>(std::move(image));
 }
 
 } // namespace
@@ -173,6 +190,7 @@ TrackPage::LookupStep TrackPage::beginLookup(bool force) {
     m_retry.reset();
     m_toc = m_source->Toc();
     if (!force && sameDisc(m_disc, m_toc)) return LookupStep::SameDisc;
+    m_cdText = m_source->ReadCdText();
 
     m_disc.clear();
     m_disc.makeRows(m_toc);
@@ -208,7 +226,15 @@ TrackPage::LookupRequest TrackPage::lookupRequest(bool verbose) const {
     r.verbose = verbose;
     r.cacheFolder = cacheFolder;
     r.iniPath = cdPlayerIniPath;
+    r.cdText = m_cdText;
     r.cancel = std::make_shared<std::atomic<bool>>(false);
+    r.musicBrainzServer = m_settings.szMusicBrainzServer;
+    r.coverArtServer = m_settings.szCoverArtServer;
+    r.musicBrainzProxy = kySingleByteToUtf8(m_settings.szDBProxy);
+    r.fetchCover = m_settings.bFetchCoverArt;
+    std::string error;
+    if (!parseLookupOrder(m_settings.szLookupOrder, r.order, error))
+        parseLookupOrder(kDefaultLookupOrder, r.order, error);
     return r;
 }
 
@@ -220,17 +246,26 @@ TrackPage::LookupAnswer TrackPage::runLookup(const LookupRequest& request) {
     client.timeouts = request.timeouts;
     auto cancel = request.cancel;
     client.keepGoing = [cancel] { return !cancel || !cancel->load(); };
+    MusicBrainzClient musicBrainz(request.musicBrainzServer, request.musicBrainzProxy);
+    musicBrainz.timeouts = request.timeouts;
+    musicBrainz.keepGoing = client.keepGoing;
     DiscLookupOptions options;
     options.force = true;
     options.verbose = request.verbose;
     options.stores = localStores(request);
-    answer.result = lookUpDisc(client, request.toc, answer.info, options);
+    options.order = request.order;
+    const auto asks = [&](LookupSource s) {
+        return std::find(options.order.begin(), options.order.end(), s) != options.order.end();
+    };
+    if (asks(LookupSource::MusicBrainz)) options.musicBrainz = &musicBrainz;
+    if (asks(LookupSource::Gnudb)) options.gnudb = &client;
+    answer.result = lookUpDisc(request.toc, answer.info, options);
     keepRecord(request, answer);
+    addCover(request, musicBrainz, answer);
     return answer;
 }
 
-TrackPage::LookupAnswer TrackPage::readMatch(const LookupRequest& request,
-                                             const DiscMatch& match) {
+TrackPage::LookupAnswer TrackPage::readMatch(const LookupRequest& request, const DiscMatch& match) {
     LookupAnswer answer;
     answer.generation = request.generation;
     answer.info = request.rows;
@@ -244,6 +279,10 @@ TrackPage::LookupAnswer TrackPage::readMatch(const LookupRequest& request,
         answer.result.source = lookupSourceName(match.source);
         answer.result.origin = match.source;
         keepRecord(request, answer);
+        MusicBrainzClient musicBrainz(request.musicBrainzServer, request.musicBrainzProxy);
+        musicBrainz.timeouts = request.timeouts;
+        musicBrainz.keepGoing = client.keepGoing;
+        addCover(request, musicBrainz, answer);
     } else if (client.lastFailure() == FreedbFailure::Cancelled) {
         answer.result.outcome = DiscLookupResult::Outcome::Cancelled;
     } else {
@@ -313,8 +352,10 @@ void TrackPage::copyFields(const std::string& artist, const std::string& title,
     while (*begin == ' ') ++begin;
     int32_t year = 0;
     const char* end = yearText.c_str() + yearText.size();
-    if (auto r = std::from_chars(begin, end, year); r.ec == std::errc()) m_disc.year = year;
-    else if (begin == end) m_disc.year = 0;
+    if (auto r = std::from_chars(begin, end, year); r.ec == std::errc())
+        m_disc.year = year;
+    else if (begin == end)
+        m_disc.year = 0;
 }
 
 std::string TrackPage::nextCheck() const {

@@ -15,8 +15,9 @@
 //   }
 #include "app/pattern_rename.h"
 #include "app/rip_settings.h"
-#include "core/error.h"
+#include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
+#include "core/error.h"
 #include "metadata/disc_info.h"
 #include "metadata/disc_lookup.h"
 #include "platform/http_client.h"
@@ -131,7 +132,12 @@ public:
         bool verbose = false;
         std::string cacheFolder; // records of earlier look-ups
         std::string iniPath;     // cdplayer.ini
+        kyCdText cdText;         // the disc's, asked after the stores above
         std::shared_ptr<std::atomic<bool>> cancel;
+        // MusicBrainz and the Cover Art Archive, and the order the sources are asked in.
+        std::string musicBrainzServer, coverArtServer, musicBrainzProxy;
+        std::vector<LookupSource> order;
+        bool fetchCover = true; // a release's front cover, to save and embed
     };
     struct LookupAnswer {
         DiscLookupResult result;
@@ -140,9 +146,10 @@ public:
     };
     DatabaseRequest databaseRequest() const;
     LookupRequest lookupRequest(bool verbose) const;
-    // The database part, on any thread: asks the database (several matches come back for
-    // a choice), then the local stores when it gives no names. A record read from the
-    // database is kept for later look-ups.
+    // The database part, on any thread: asks the databases in the settings' order (several
+    // matches come back for a choice), then the local stores when they give no names. A
+    // record read from gnudb is kept for later look-ups; a MusicBrainz release brings its
+    // front cover along.
     static LookupAnswer runLookup(const LookupRequest& request);
     // Reads the chosen one of several matches, on any thread.
     static LookupAnswer readMatch(const LookupRequest& request, const DiscMatch& match);
@@ -201,4 +208,5 @@ private:
     LookupRetry m_retry;
     uint64_t m_generation = 0;
     kyDiscToc m_toc;
+    kyCdText m_cdText; // of the disc listed
 };

@@ -1,3 +1,4 @@
+#include "cd/cd_text.h"
 #include "cd/disc_image_builder.h"
 #include <algorithm>
 #include <cstring>
@@ -185,4 +186,47 @@ size_t kyDiscImage::FullTocAnswer(uint8_t* out, size_t capacity) const {
     }
     a.SetLength();
     return a.size;
+}
+
+size_t kyDiscImage::CdTextAnswer(uint8_t* out, size_t capacity) const {
+    Answer a{out, out ? capacity : 0};
+    a.Put(0);
+    a.Put(0);
+    a.Put(0);
+    a.Put(0);
+    if (!m_tracks.empty())
+        for (uint8_t b :
+             kyBuildCdTextPacks(m_cdText, m_tracks.front().number, m_tracks.back().number))
+            a.Put(b);
+    a.SetLength();
+    return a.size;
+}
+
+kySubQ kyDiscImage::SubQ(int64_t lba) const {
+    kySubQ q;
+    q.adr = 1;
+    q.absolute = int32_t(std::clamp<int64_t>(lba, -150, int64_t(LeadOut()) + 450000));
+    if (m_tracks.empty()) return q;
+    // The track whose pregap or body holds the sector: the last one whose pregap starts at
+    // or before it (the first track before its own pregap: the lead-in's pause).
+    size_t i = 0;
+    while (i + 1 < m_tracks.size() && int64_t(m_tracks[i + 1].pregapStart) <= lba) ++i;
+    const kyDiscTrack& t = m_tracks[i];
+    uint32_t sessionEnd = LeadOut();
+    for (const kyDiscSession& s : m_sessions)
+        if (s.number == t.session) sessionEnd = s.leadOut;
+    q.control = t.control & 0x0F;
+    if (lba >= int64_t(sessionEnd)) {
+        q.track = 0xAA;
+        q.index = 1;
+        q.relative = int32_t(lba - sessionEnd);
+        return q;
+    }
+    q.track = t.number;
+    q.relative = int32_t(lba - int64_t(t.start)); // counts down to INDEX 01 in the pregap
+    q.index = lba < int64_t(t.start) ? 0 : 1;
+    if (q.index == 1)
+        for (uint32_t at : t.indexes)
+            if (int64_t(at) <= lba) ++q.index;
+    return q;
 }

@@ -26,6 +26,8 @@ struct kyDiscImageBuilder {
     std::vector<kyDiscTrack>& Tracks() { return image->m_tracks; }
     std::vector<kyDiscSession>& Sessions() { return image->m_sessions; }
     std::string& Mcn() { return image->m_mcn; }
+    kyCdText& CdText() { return image->m_cdText; }
+    std::string& Date() { return image->m_date; }
     std::optional<kyDemoDiscRecord>& Record() { return image->m_record; }
     int32_t AddSource(std::unique_ptr<kyDiscImage::Source> source);
     void AddExtent(uint32_t lba, uint32_t count, int32_t source, uint64_t sector);

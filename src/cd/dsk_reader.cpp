@@ -12,8 +12,8 @@
 #include <thread>
 
 using kycd::IsFeatureless;
-using kycd::SampleAt;
 using kycd::SameSector;
+using kycd::SampleAt;
 using kycd::SectorOf;
 using kycd::SetSample;
 
@@ -28,7 +28,13 @@ constexpr uint32_t kIsolateAttempts = 4;
 // A drive that is still spinning up gets 1000 x 100 ms on the first read after opening.
 constexpr std::chrono::milliseconds kSpinUpPause{100};
 // Offsets the realignment tries, nearest first: d sectors earlier than asked for.
-constexpr int32_t kRealignOrder[] = {0, 1, -1, 2, -2, 3, 4, 5, 6, 7, 8, 9};
+constexpr int32_t kRealignOrder[] = {0, 1,  -1, 2,  -2, 3,  -3, 4,   -4, 5,   -5, 6,  -6,
+                                     7, -7, 8,  -8, 9,  -9, 10, -10, 11, -11, 12, -12};
+// A read goes back this far before the anchor, so that a drive landing up to as late still
+// shows it; once a read has not lined up, this much further (a start placed only by a guess
+// may itself lie a few sectors off, and the drive's landings around it then look late).
+constexpr uint32_t kBeforeAnchor = 2;
+constexpr uint32_t kWideBeforeAnchor = 12;
 // A read whose data does not follow on from the anchor is read again up to this many times
 // before the best match is taken.
 constexpr uint32_t kRealignRereads = 8;
@@ -238,25 +244,6 @@ std::optional<std::string> kyDskReader::Isrc(uint32_t track) {
     return m_open->Isrc(track);
 }
 
-bool kyDskReader::ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error) {
-    layout = kyDiscLayout();
-    if (!m_open) {
-        error = "No disc is open.";
-        return false;
-    }
-    (void)detectGaps; // the pregap and index search is not there yet: every pregap is absent
-    if (std::optional<std::string> mcn = MediaCatalogNumber()) layout.mcn = *mcn;
-    for (uint32_t n = m_toc.firstTrack; n >= 1 && n <= m_toc.lastTrack && n <= 99; ++n) {
-        kyTrackLayout t;
-        t.number = n;
-        t.start = t.pregapStart = m_toc.entries[n].start;
-        if (!m_toc.entries[n].data)
-            if (std::optional<std::string> isrc = Isrc(n)) t.isrc = *isrc;
-        layout.tracks.push_back(std::move(t));
-    }
-    return true;
-}
-
 // ---- range and modes ----------------------------------------------------------------
 
 bool kyDskReader::SetRange(uint32_t firstSector, uint32_t endSector) {
@@ -352,8 +339,9 @@ kyError kyDskReader::openForReading() {
     // With jitter correction a read is the chunk's new sectors plus the back-read.
     m_target = m_jitterCorrection ? std::max(m_chunk, kBackSectors + 1) - kBackSectors : m_chunk;
     // Buffer 0 also takes reads back to a distant anchor and the lead of a continued stream.
-    const uint32_t first =
-        m_jitterCorrection ? kReachBack + kBackSectors + m_target + m_chunk : m_target;
+    const uint32_t first = m_jitterCorrection
+                               ? kReachBack + kWideBeforeAnchor + kBackSectors + m_target + m_chunk
+                               : m_target;
     try {
         for (uint32_t i = 0; i < kPasses; ++i) {
             // Scratch correction reads every chunk back to the anchor several times.
@@ -380,7 +368,8 @@ kyError kyDskReader::openForReading() {
 
     // The read offset in whole sectors (rounded down) and the frames left over.
     m_offsetSectors = static_cast<int32_t>(floorDiv(m_readOffset, KY_SECTOR_FRAMES));
-    m_offsetSamples = static_cast<uint32_t>(m_readOffset - m_offsetSectors * int32_t(KY_SECTOR_FRAMES));
+    m_offsetSamples =
+        static_cast<uint32_t>(m_readOffset - m_offsetSectors * int32_t(KY_SECTOR_FRAMES));
 
     // What the drive can read around the range: the run of audio tracks it lies in. Drive
     // sectors outside it are never asked for; the samples they would give are silence.
@@ -429,12 +418,15 @@ kyError kyDskReader::openForReading() {
         const Anchor* best = nullptr;
         const Anchor* guess = nullptr;
         for (const Anchor& a : m_kept) {
-            if (a.lba >= m_next || m_next - a.lba - 1 > kReachBack || a.lba < floorFor(m_next)) continue;
+            if (a.lba >= m_next || m_next - a.lba - 1 > kReachBack || a.lba < floorFor(m_next))
+                continue;
             const Anchor*& slot = a.trusted ? best : guess;
             if (!slot || a.lba > slot->lba) slot = &a;
         }
-        if (best) m_anchors.push_back(*best);
-        else if (guess) m_guess = *guess;
+        if (best)
+            m_anchors.push_back(*best);
+        else if (guess)
+            m_guess = *guess;
     }
     m_firstRead = true;
     for (kyCdAudioTap* tap : m_taps) tap->RunStarted(m_current, std::max(m_current, m_rangeEnd));
@@ -586,14 +578,17 @@ void kyDskReader::delivered(const uint8_t* data, uint32_t x, uint32_t sectors, b
     // loop every sector would match at several places).
     for (int64_t i = sectors - 1; i >= 0; --i) {
         const uint8_t* s = SectorOf(data, i);
-        if (IsFeatureless(s) || (unsure && i < static_cast<int64_t>(unsure->size()) && (*unsure)[i]))
+        if (IsFeatureless(s) ||
+            (unsure && i < static_cast<int64_t>(unsure->size()) && (*unsure)[i]))
             continue;
         bool twin = false;
-        for (int64_t j = 0; j < sectors && !twin; ++j) twin = j != i && SameSector(s, SectorOf(data, j));
+        for (int64_t j = 0; j < sectors && !twin; ++j)
+            twin = j != i && SameSector(s, SectorOf(data, j));
         if (twin) continue;
         if (!m_anchors.empty() && m_anchors.back().lba >= x + i) break;
         if (m_anchors.size() >= kRecentAnchors) m_anchors.erase(m_anchors.begin());
-        m_anchors.push_back(Anchor{x + static_cast<uint32_t>(i), std::vector<uint8_t>(s, s + KY_SECTOR_BYTES)});
+        m_anchors.push_back(
+            Anchor{x + static_cast<uint32_t>(i), std::vector<uint8_t>(s, s + KY_SECTOR_BYTES)});
         break;
     }
     // The run's last anchor may start the next range on this disc.
@@ -615,8 +610,8 @@ kyDskReader::Match kyDskReader::realign(const Pass& pass, const Anchor& anchor, 
     for (size_t i = 0; i < std::size(kRealignOrder); ++i) {
         const int64_t p = base + kRealignOrder[i];
         if (!valid(p)) continue;
-        const int64_t score =
-            kycd::SectorDistance(anchor.data.data(), SectorOf(pass.data, p), best.p < 0 ? -1 : best.score);
+        const int64_t score = kycd::SectorDistance(anchor.data.data(), SectorOf(pass.data, p),
+                                                   best.p < 0 ? -1 : best.score);
         if (best.p < 0 || score < best.score) {
             best.p = static_cast<int32_t>(p);
             best.score = score;
@@ -644,15 +639,17 @@ kyDskReader::Match kyDskReader::realign(const Pass& pass, const Anchor& anchor, 
         if (!valid(p) || !SameSector(anchor.data.data(), SectorOf(pass.data, p))) continue;
         const int64_t other = pass.sectors - (p + need);
         const int64_t n = std::min(have, other);
-        best.ambiguous = std::memcmp(SectorOf(pass.data, best.p + need), SectorOf(pass.data, p + need),
-                                     static_cast<size_t>(n) * KY_SECTOR_BYTES) != 0;
+        best.ambiguous =
+            std::memcmp(SectorOf(pass.data, best.p + need), SectorOf(pass.data, p + need),
+                        static_cast<size_t>(n) * KY_SECTOR_BYTES) != 0;
     }
     return best;
 }
 
 bool kyDskReader::placeBy(Pass& pass, const Pass& reference) const {
     std::vector<bool> distinct(pass.sectors);
-    for (uint32_t j = 0; j < pass.sectors; ++j) distinct[j] = !IsFeatureless(SectorOf(pass.data, j));
+    for (uint32_t j = 0; j < pass.sectors; ++j)
+        distinct[j] = !IsFeatureless(SectorOf(pass.data, j));
     int32_t bestOffset = 0;
     uint32_t best = 0, second = 0;
     for (int32_t o = -kPlaceSearch; o <= kPlaceSearch; ++o) {
@@ -709,9 +706,11 @@ kyError kyDskReader::readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count
         return KY_OK;
     }
     for (uint32_t reread = 0;; ++reread) {
+        const uint32_t back = reread == 0 ? kBeforeAnchor : kWideBeforeAnchor;
         const uint32_t start =
-            std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0);
-        const uint32_t n = std::min({x - start + std::max(count, kAhead), capacity, ceilingFor(x) - start});
+            std::max<uint32_t>(floorFor(x), anchor->lba >= back ? anchor->lba - back : 0);
+        const uint32_t n =
+            std::min({x - start + std::max(count, kAhead), capacity, ceilingFor(x) - start});
         kyError e = readDrive(buffer, start, n);
         if (kyFailed(e)) return e;
         if (reread > 0) {
@@ -826,8 +825,10 @@ kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
         const Anchor* anchor = usableAnchor(x);
         const uint32_t back = std::min(kBackSectors, x - floorFor(x));
         const uint32_t start =
-            anchor ? std::max<uint32_t>(floorFor(x), anchor->lba >= 2 ? anchor->lba - 2 : 0)
-                   : x - back;
+            anchor
+                ? std::max<uint32_t>(floorFor(x),
+                                     anchor->lba >= kBeforeAnchor ? anchor->lba - kBeforeAnchor : 0)
+                : x - back;
         const uint32_t sectors = std::min(
             {x - start + std::max(count + slack, kAhead), ceilingFor(x) - start, capacity});
         e = readDrive(m_buffers[i].data(), start, sectors);
@@ -844,7 +845,8 @@ kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
             }
         }
         if (!p.placed) placeBy(p, passes[0]);
-        if (p.placed && p.offset < 0) slack = std::max<uint32_t>(slack, static_cast<uint32_t>(-p.offset));
+        if (p.placed && p.offset < 0)
+            slack = std::max<uint32_t>(slack, static_cast<uint32_t>(-p.offset));
         noteRead(start, sectors, p.placed, p.offset);
         passes[i] = p;
         used = i + 1;
@@ -901,7 +903,8 @@ kyError kyDskReader::readScratch(uint32_t x, uint32_t count, Chunk& chunk) {
             if (bestCount >= 2 && bestCount > nextCount) {
                 result[s] = bestValue;
             } else {
-                result[s] = static_cast<int16_t>(std::clamp(m ? sum / static_cast<int32_t>(m) : 0, -32768, 32767));
+                result[s] = static_cast<int16_t>(
+                    std::clamp(m ? sum / static_cast<int32_t>(m) : 0, -32768, 32767));
                 sure = false;
             }
         }
@@ -1049,7 +1052,7 @@ kyError kyDskReader::Process() {
         float** planes = m_planes.planes();
         e = InterleavedToPlanar(planes, sector, 2, 0, KY_SECTOR_FRAMES, "PCM 16-bit", false, false);
         if (kyFailed(e)) return e;
-        if (m_track <= 99 && m_toc.entries[m_track].preEmphasis) {
+        if (m_track <= 99 && m_toc.entries[m_track].preEmphasis && !m_keepPreEmphasis) {
             m_deEmphasis.Process(0, planes[0], KY_SECTOR_FRAMES);
             m_deEmphasis.Process(1, planes[1], KY_SECTOR_FRAMES);
         }
@@ -1062,7 +1065,7 @@ kyError kyDskReader::Process() {
 }
 
 const char* kyDskReader::GetInterleavedFormat(uint32_t channels) {
-    if (channels != 2 || RangeHasPreEmphasis()) return nullptr;
+    if (channels != 2 || (RangeHasPreEmphasis() && !m_keepPreEmphasis)) return nullptr;
     return "PCM 16-bit";
 }
 

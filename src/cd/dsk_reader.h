@@ -32,8 +32,9 @@
 // disc's first sector or past its lead-out are silence. Pre-emphasis and the audio taps
 // follow the corrected positions.
 //
-// Tracks flagged with pre-emphasis are de-emphasised on the way out; such a range has no
-// interleaved form, so writers take it through floats.
+// Tracks flagged with pre-emphasis are de-emphasised on the way out (unless asked to keep
+// them as on the disc); such a range has no interleaved form, so writers take it through
+// floats.
 #include "cd/cd_audio_tap.h"
 #include "cd/de_emphasis.h"
 #include "cd/disc_layout.h"
@@ -110,8 +111,16 @@ public:
     std::optional<std::string> MediaCatalogNumber();
     std::optional<std::string> Isrc(uint32_t track);
     // The open disc's catalogue number, ISRCs, CD-Text and, when `detectGaps`, its pregaps
-    // and indexes. False with `error` when no disc is open.
+    // and indexes, found from the Q sub-channel by a search of a few reads per track. False
+    // with `error` when no disc is open, or when the search could not finish (the drive
+    // gives no sub-channel data, or keeps failing around some sector): the layout then holds
+    // everything else and gapsDetected stays false.
     bool ReadLayout(kyDiscLayout& layout, bool detectGaps, std::string& error);
+    // The disc's CD-Text (READ TOC/PMA/ATIP format 5); empty when it has none, the method
+    // cannot ask (raw read) or no disc is open. Damaged packs are left out.
+    kyCdText ReadCdText();
+    // Sub-channel reads the last ReadLayout sent to the drive.
+    uint32_t SubChannelReads() const { return m_subChannelReads; }
 
     // ---- what to read ---------------------------------------------------------------
     // Sectors firstSector .. endSector - 1. Also forgets any earlier Seek.
@@ -128,6 +137,9 @@ public:
     // Sets jitter correction and verify from a read mode (0, 1, 2).
     void SetReadMode(uint32_t mode);
     void SetJitterCorrection(bool on) { m_jitterCorrection = on; }
+    // Pre-emphasised tracks delivered as on the disc, not de-emphasised.
+    void SetKeepPreEmphasis(bool keep) { m_keepPreEmphasis = keep; }
+    bool KeepPreEmphasis() const { return m_keepPreEmphasis; }
     void SetVerify(bool on) { m_verify = on; }
     bool JitterCorrection() const { return m_jitterCorrection; }
     bool Verify() const { return m_verify; }
@@ -226,8 +238,7 @@ private:
     // A read of `count` sectors from x on whose place is known: continuing the drive's
     // stream, or realigned on an anchor (re-read when it does not line up). Unplaced when
     // nothing lines up: the best guess is then in the pass.
-    kyError readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass,
-                       bool rereads);
+    kyError readPlaced(uint32_t bufferIndex, uint32_t x, uint32_t count, Pass& pass, bool rereads);
     // Where `anchor` sits in a read: exact and unambiguous gives the landing.
     struct Match {
         int32_t p = -1;
@@ -270,6 +281,9 @@ private:
         if (m_observer) m_observer(ReadEvent{kind, lba, sectors, count});
     }
 
+    class GapSearch; // dsk_reader_layout.cpp
+    uint32_t m_subChannelReads = 0;
+
     kyError m_constructionResult = KY_OK;
     // In numbering order: pass-through, raw read, libcdio.
     std::unique_ptr<kyDskReaderMode> m_methods[3];
@@ -293,6 +307,7 @@ private:
     uint8_t m_speed = 255;
     uint32_t m_track = 0;
     bool m_jitterCorrection = false;
+    bool m_keepPreEmphasis = false;
     bool m_verify = false;
     bool m_continueOnReadError = false;
     int32_t m_readOffset = 0;
@@ -310,8 +325,8 @@ private:
     uint32_t m_driveEnd = 0;
     uint32_t m_readFloor = 0;
     uint32_t m_readCeiling = 0;
-    Chunk m_pending;           // drive sectors read but not yet passed on
-    uint32_t m_pendingLba = 0; // drive sector of m_pending.data
+    Chunk m_pending;              // drive sectors read but not yet passed on
+    uint32_t m_pendingLba = 0;    // drive sector of m_pending.data
     std::vector<uint8_t> m_carry; // the drive sector that straddles two disc sectors
     std::vector<uint8_t> m_silence;
     Lead m_lead;

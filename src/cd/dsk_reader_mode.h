@@ -2,6 +2,7 @@
 // The one interface through which the CD source talks to optical drives. Three
 // implementations reach the same drives by different roads: SCSI pass-through (SG_IO),
 // the Linux cdrom driver's ioctls, and libcdio loaded at run time.
+#include "cd/sub_channel.h"
 #include "core/error.h"
 #include <cstdint>
 #include <optional>
@@ -47,6 +48,20 @@ public:
     virtual bool EjectOrLoad(bool load) = 0;                     // slot 10
     virtual std::optional<std::string> MediaCatalogNumber() = 0; // slot 11
     virtual std::optional<std::string> Isrc(uint32_t track) = 0; // slot 12
+    // The disc's CD-Text packs (18 bytes each), without the answer's header. False when
+    // the method cannot ask; true with no packs when the disc has none.
+    virtual bool ReadCdText(std::vector<uint8_t>& packs) {
+        packs.clear();
+        return false;
+    }
+    // The Q sub-channel of sector `lba` as the drive delivers it (which may be a mode 2 or 3
+    // frame, or the Q of a sector the head landed on instead). False when the read fails
+    // or the method cannot read sub-channel data.
+    virtual bool ReadSubQ(uint32_t lba, kySubQ& q) {
+        (void)lba;
+        q = kySubQ();
+        return false;
+    }
 
     // The result of enumeration in the constructor; a method that failed is discarded.
     kyError ConstructionResult() const { return m_result; }

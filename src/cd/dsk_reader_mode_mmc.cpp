@@ -88,6 +88,8 @@ bool kyDskReaderModeMmc::Open(uint32_t localNumber, uint8_t* plainToc, bool& ful
     while (m_mask < drive.alignmentMask) m_mask = m_mask * 2 + 1;
     m_transport = OpenTransport(localNumber);
     if (!m_transport) return false;
+    m_readCdQWorks = false;
+    m_readCdQRefusals = 0;
     m_bounceStorage.assign(m_largest + m_mask, 0);
     m_bounce = m_bounceStorage.data();
     m_bounce += (m_mask + 1 - (reinterpret_cast<uintptr_t>(m_bounce) & m_mask)) & m_mask;
@@ -197,4 +199,66 @@ std::optional<std::string> kyDskReaderModeMmc::Isrc(uint32_t track) {
     uint8_t answer[24] = {};
     if (!Command(cdb, sizeof cdb, answer, sizeof answer)) return std::nullopt;
     return SubChannelText(answer, 12);
+}
+
+bool kyDskReaderModeMmc::ReadCdText(std::vector<uint8_t>& packs) {
+    packs.clear();
+    // The header first, for the length; then the whole answer.
+    uint8_t cdb[10] = {0x43, 0, 5, 0, 0, 0, 0, 0, 4, 0};
+    uint8_t header[4] = {};
+    if (!Command(cdb, sizeof cdb, header, sizeof header)) return false;
+    const uint32_t length = (uint32_t(header[0]) << 8 | header[1]) + 2;
+    if (length <= 4) return true;
+    std::vector<uint8_t> answer(length, 0);
+    Put16(cdb + 7, length);
+    if (!Command(cdb, sizeof cdb, answer.data(), length)) return false;
+    // The length the whole answer gives, in whole packs, and never more than was asked for.
+    const uint32_t told = std::min<uint32_t>((uint32_t(answer[0]) << 8 | answer[1]) + 2, length);
+    const uint32_t bytes = (told - std::min<uint32_t>(told, 4)) / 18 * 18;
+    packs.assign(answer.begin() + 4, answer.begin() + 4 + bytes);
+    return true;
+}
+
+bool kyDskReaderModeMmc::ReadSubQ(uint32_t lba, kySubQ& q) {
+    q = kySubQ();
+    if (!m_transport) return false;
+    if (m_readCdQWorks || m_readCdQRefusals < 3) {
+        // Any sector type, no user data, formatted Q.
+        const uint8_t cdb[12] = {0xBE,
+                                 0,
+                                 uint8_t(lba >> 24),
+                                 uint8_t(lba >> 16),
+                                 uint8_t(lba >> 8),
+                                 uint8_t(lba),
+                                 0,
+                                 0,
+                                 1,
+                                 0,
+                                 2,
+                                 0};
+        uint8_t answer[16] = {};
+        if (Command(cdb, sizeof cdb, answer, sizeof answer)) {
+            m_readCdQWorks = true;
+            return kyDecodeSubQ(answer, q);
+        }
+        if (m_readCdQWorks) return false; // it works: this read failed
+        ++m_readCdQRefusals;
+    }
+    // SEEK, then the current position (addresses as LBA).
+    const uint8_t seek[10] = {
+        0x2B, 0, uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8), uint8_t(lba)};
+    const uint8_t cdb[10] = {0x42, 0, 0x40, 1, 0, 0, 0, 0, 16, 0};
+    uint8_t answer[16] = {};
+    if (!Command(seek, sizeof seek) || !Command(cdb, sizeof cdb, answer, sizeof answer))
+        return false;
+    q.adr = answer[5] >> 4;
+    q.control = answer[5] & 0x0F;
+    q.track = answer[6];
+    q.index = answer[7];
+    auto signed32 = [](const uint8_t* p) {
+        return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
+    };
+    q.absolute = signed32(answer + 8);
+    q.relative = signed32(answer + 12);
+    return q.adr == 1 && answer[4] == 1;
 }

@@ -23,6 +23,11 @@ public:
     bool EjectOrLoad(bool load) override;
     std::optional<std::string> MediaCatalogNumber() override;
     std::optional<std::string> Isrc(uint32_t track) override;
+    // READ TOC/PMA/ATIP format 5.
+    bool ReadCdText(std::vector<uint8_t>& packs) override;
+    // READ CD with formatted Q; a drive that refuses it is asked by SEEK and READ
+    // SUB-CHANNEL (current position) instead.
+    bool ReadSubQ(uint32_t lba, kySubQ& q) override;
 
     // SET CD SPEED's KB/s for a speed factor: trunc(f x 176.5), 255 = 0xFFFF (maximum).
     static uint16_t SpeedToKBs(uint8_t speedFactor);
@@ -48,4 +53,8 @@ private:
     uint8_t* m_bounce = nullptr;
     uint32_t m_largest = 0;
     uintptr_t m_mask = 0;
+    // READ CD with sub-channel data: whether it ever worked, and how often it failed
+    // before that (a drive that keeps refusing it is asked the other way only).
+    bool m_readCdQWorks = false;
+    uint32_t m_readCdQRefusals = 0;
 };

@@ -41,6 +41,7 @@ struct kyVirtualDevice::State {
     uint32_t reads = 0;   // READ CD commands since the drive was opened
     int64_t lastEnd = -1; // where the previous read ended; -1 = the head must seek
     int32_t offset = 0;   // how far the head is off while it streams
+    int64_t head = 0;     // the sector under the head, for READ SUB-CHANNEL's position
     std::vector<uint32_t> badLeft;
     std::chrono::steady_clock::time_point nextFree{};
 
@@ -81,6 +82,7 @@ void kyVirtualDevice::Opened() {
     s.reads = 0;
     s.lastEnd = -1;
     s.offset = 0;
+    s.head = 0;
     s.nextFree = {};
     s.badLeft.clear();
     for (const kyFaultSpec::Bad& b : m_faults.bad) s.badLeft.push_back(b.count);
@@ -129,6 +131,8 @@ bool kyVirtualDevice::Execute(const uint8_t* cdb, uint8_t cdbLength, void* data,
             m_image->PlainTocAnswer(static_cast<uint8_t*>(data), allocation, (cdb[1] & 2) != 0);
         else if (format == 2)
             m_image->FullTocAnswer(static_cast<uint8_t*>(data), allocation);
+        else if (format == 5)
+            m_image->CdTextAnswer(static_cast<uint8_t*>(data), allocation);
         else
             return false;
         return true;
@@ -155,6 +159,14 @@ bool kyVirtualDevice::Execute(const uint8_t* cdb, uint8_t cdbLength, void* data,
     }
     case 0x4E: // STOP PLAY/SCAN
         return ready;
+    case 0x2B: { // SEEK(10)
+        if (!need(10) || !ready) return false;
+        const uint32_t lba = BigEndian(cdb + 2, 4);
+        if (lba >= m_image->LeadOut()) return false;
+        s.head = lba;
+        s.lastEnd = -1;
+        return true;
+    }
     case 0xBB: // SET CD SPEED
         if (!need(12)) return false;
         m_requestedSpeed = uint16_t(BigEndian(cdb + 2, 2));
@@ -173,11 +185,14 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
     const int32_t lba = int32_t(BigEndian(cdb + 2, 4));
     const uint32_t count = BigEndian(cdb + 6, 3);
     const uint8_t sectorType = (cdb[1] >> 2) & 7;
-    // Only the 2352 bytes of user data, no sub-channel: what the reader asks for.
-    if (!dataIn || !data || !(cdb[9] & 0x10) || (cdb[9] & ~0xF8) || cdb[10] != 0 || lba < 0)
-        return false;
+    // The 2352 bytes of user data, the 16 bytes of formatted Q after each sector, or both.
+    const bool userData = (cdb[9] & 0x10) != 0;
+    const bool subQ = cdb[10] == 2;
+    if (!dataIn || !data || (cdb[9] & ~0xF8) || (cdb[10] != 0 && !subQ) || lba < 0) return false;
+    if (!userData && (!subQ || cdb[9] != 0)) return false;
+    const uint32_t stride = (userData ? kSectorBytes : 0) + (subQ ? 16 : 0);
     if (count == 0) return true;
-    if (uint64_t(count) * kSectorBytes > dataBytes) return false;
+    if (uint64_t(count) * stride > dataBytes) return false;
     const uint64_t end = uint64_t(lba) + count;
     if (end > m_image->LeadOut()) return false;
     if (sectorType == 1) { // CD-DA expected: a data sector in the range is an error
@@ -212,7 +227,10 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
         if (!settled && s.Chance(m_faults.seekProbability))
             s.offset = s.NonZero(m_faults.seekLow, m_faults.seekHigh);
     }
-    uint8_t* out = static_cast<uint8_t*>(data);
+    // Sub-channel reads assemble the sectors aside and interleave the Q after each.
+    std::vector<uint8_t> aside;
+    if (subQ) aside.resize(size_t(count) * kSectorBytes);
+    uint8_t* out = subQ ? aside.data() : static_cast<uint8_t*>(data);
     // What was asked for must be recorded on the disc, wherever the head then lands.
     if (!m_image->ReadSectors(uint32_t(lba), count, out)) {
         s.lastEnd = -1;
@@ -231,8 +249,9 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
     if (m_faults.readOffset != 0) {
         // The samples that begin readOffset samples before the place the head is at.
         const int64_t firstSample = from * kSectorFrames - m_faults.readOffset;
-        const int64_t sector = firstSample >= 0 ? firstSample / kSectorFrames
-                                                : -((-firstSample + kSectorFrames - 1) / kSectorFrames);
+        const int64_t sector = firstSample >= 0
+                                   ? firstSample / kSectorFrames
+                                   : -((-firstSample + kSectorFrames - 1) / kSectorFrames);
         const size_t skip = size_t(firstSample - sector * kSectorFrames) * 4;
         std::vector<uint8_t> span(size_t(count + 1) * kSectorBytes);
         fill(sector, count + 1, span.data());
@@ -260,6 +279,31 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
         }
     }
     s.lastEnd = int64_t(end);
+    s.head = from + count - 1;
+    if (subQ) {
+        // Q comes from where the head really is. Like a real drive, now and then a sector
+        // carries the catalogue number or the track's ISRC instead of its position.
+        uint8_t* to = static_cast<uint8_t*>(data);
+        for (uint32_t i = 0; i < count; ++i, to += stride) {
+            if (userData) std::memcpy(to, out + size_t(i) * kSectorBytes, kSectorBytes);
+            const int64_t at = from + i;
+            kySubQ q = m_image->SubQ(at);
+            const kyDiscTrack* track = q.track <= 99 ? m_image->Track(q.track) : nullptr;
+            // Never on the first sector of a pregap or index: the position such a frame
+            // stands in for is the one of the sector before.
+            const kySubQ before = m_image->SubQ(at - 1);
+            const bool continues = at >= 0 && before.track == q.track && before.index == q.index;
+            if (continues && at % 100 == 37 && !m_image->Mcn().empty()) {
+                q.adr = 2;
+                q.text = m_image->Mcn();
+            } else if (continues && at % 100 == 71 && track && !track->isrc.empty() &&
+                       !track->IsData()) {
+                q.adr = 3;
+                q.text = track->isrc;
+            }
+            kyEncodeSubQ(q, to + (userData ? kSectorBytes : 0));
+        }
+    }
 
     if (m_faults.speed > 0) {
         using namespace std::chrono;
@@ -274,6 +318,7 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
 
 bool kyVirtualDevice::ReadSubChannel(const uint8_t* cdb, void* data, uint32_t dataBytes,
                                      bool dataIn) {
+    State& s = *m_state;
     uint8_t answer[24] = {};
     answer[1] = 0x15; // no current audio status
     const uint8_t format = cdb[3];
@@ -297,7 +342,33 @@ bool kyVirtualDevice::ReadSubChannel(const uint8_t* cdb, void* data, uint32_t da
                 answer[8] = 0x80;
                 std::memcpy(answer + 9, t->isrc.data(), std::min<size_t>(12, t->isrc.size()));
             }
-        } else if (format != 1) {
+        } else if (format == 1) {
+            // The current position: the last sector read or sought.
+            const kySubQ q = m_image->SubQ(s.head);
+            const bool msf = (cdb[1] & 2) != 0;
+            answer[5] = uint8_t(q.adr << 4 | q.control);
+            answer[6] = uint8_t(q.track);
+            answer[7] = uint8_t(q.index);
+            auto address = [&](uint8_t* p, int64_t value, bool absolute) {
+                if (msf) {
+                    const uint32_t x = uint32_t(std::max<int64_t>(
+                        0, absolute ? value + 150 : (value < 0 ? -value : value)));
+                    p[1] = uint8_t(std::min<uint32_t>(x / 4500, 255));
+                    p[2] = uint8_t(x / 75 % 60);
+                    p[3] = uint8_t(x % 75);
+                } else {
+                    const uint32_t v = uint32_t(int32_t(value));
+                    p[0] = uint8_t(v >> 24);
+                    p[1] = uint8_t(v >> 16);
+                    p[2] = uint8_t(v >> 8);
+                    p[3] = uint8_t(v);
+                }
+            };
+            address(answer + 8, q.absolute, true);
+            address(answer + 12, q.relative, false);
+            size = 16;
+            PutBigEndian16(answer + 2, 12);
+        } else {
             return false;
         }
     }

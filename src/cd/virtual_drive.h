@@ -10,6 +10,7 @@
 // vendor and product of the drive's INQUIRY answer).
 #include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
+#include "cd/sub_channel.h"
 #include "platform/scsi_transport.h"
 #include <cstdint>
 #include <memory>
@@ -26,7 +27,7 @@ struct kyDiscTrack {
     uint8_t control = 0; // CONTROL nibble: 1 pre-emphasis, 2 copy permitted, 4 data, 8 four channel
     std::string isrc;    // 12 characters, or empty
     std::vector<uint32_t> indexes; // LBAs of INDEX 02, 03, ... in order
-    uint8_t mode = 0;    // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
+    uint8_t mode = 0;              // 0 audio, 1 mode 1 data, 2 mode 2 (XA) data
     bool IsData() const { return (control & 4) != 0; }
 };
 
@@ -53,9 +54,11 @@ public:
     kyDiscImage(const kyDiscImage&) = delete;
     kyDiscImage& operator=(const kyDiscImage&) = delete;
 
-    // Loads a CUE sheet and opens its BINARY files (audio little-endian, as CD-DA). Null
-    // with a message "<path>:<line>: <what is wrong>" when the sheet is malformed or a FILE
-    // is missing or shorter than its tracks.
+    // Loads a CUE sheet and opens its files: BINARY (audio little-endian, as CD-DA),
+    // MOTOROLA (big-endian), and audio files of any format the catalogue reads (WAVE, AIFF,
+    // FLAC, MP3, ...; 44.1 kHz 16-bit stereo). Null with a message
+    // "<path>:<line>: <what is wrong>" when the sheet is malformed, a FILE is missing or
+    // unreadable, or the disc would not fit on a CD.
     static std::unique_ptr<kyDiscImage> LoadCue(const std::string& path, std::string& error);
     // The built-in enhanced demo disc, generated in memory: audio tracks of music-like
     // material in session 1 (one with pre-emphasis, one starting with a second of digital
@@ -78,11 +81,19 @@ public:
     const std::optional<kyDemoDiscRecord>& Record() const { return m_record; }
     // CD-Text of the disc (from the sheet's TITLE, PERFORMER, ... lines); empty when none.
     const kyCdText& CdText() const { return m_cdText; }
+    // The sheet's REM DATE (a year, or a date as written there); empty when none.
+    const std::string& Date() const { return m_date; }
 
     // Drive answers: READ TOC format 0 (LBA or MSF addresses) and format 2. Return the
     // full answer length; at most `capacity` bytes are written.
     size_t PlainTocAnswer(uint8_t* out, size_t capacity, bool msf) const;
     size_t FullTocAnswer(uint8_t* out, size_t capacity) const;
+    // READ TOC format 5: the CD-Text packs of the disc's text (only the header without).
+    size_t CdTextAnswer(uint8_t* out, size_t capacity) const;
+    // The mode-1 Q sub-channel of a sector: its track (0xAA past a session's lead-out),
+    // index (0 in a pregap, 2 and on from each INDEX 02, 03, ...), the time from INDEX 01
+    // (negative, counting down, in the pregap) and its address.
+    kySubQ SubQ(int64_t lba) const;
 
     struct Extent; // where a run of sectors comes from (file, silence or generator)
     struct Source;
@@ -94,6 +105,7 @@ private:
     std::vector<kyDiscSession> m_sessions;
     std::string m_mcn;
     kyCdText m_cdText;
+    std::string m_date;
     std::optional<kyDemoDiscRecord> m_record;
     std::vector<Extent> m_extents;
     std::vector<std::unique_ptr<Source>> m_sources;

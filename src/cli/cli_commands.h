@@ -26,6 +26,9 @@ int commandHelp(const CliArguments& args);
 extern bool g_jsonErrors;
 // The command being run, for the hint after a usage error; null before one is known.
 extern const CliCommand* g_currentCommand;
+int commandOffset(const CliArguments& args);
+int commandPlay(const CliArguments& args);
+int commandDevices(const CliArguments& args);
 
 // Prints "dskr-cli: <message>" and a hint to stderr; returns kExitUsage.
 int usageError(const std::string& message);

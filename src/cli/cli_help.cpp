@@ -208,19 +208,14 @@ std::string cliVersionText() {
     const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
     for (int32_t i = 0; catalog.NextWriterFormat(i); ++i) {
         const kyFormatEntry* e = catalog.Entry(i);
-        if (!e->component) {
-            // Loaded at run time without a version to tell: found or not.
-            if (!e->libraries || !seen.insert(e->libraries).second) continue;
-            const std::string missing = e->missingLibrary ? e->missingLibrary(true) : "";
-            lines.emplace_back(e->libraries, (missing.empty() ? std::string("found")
-                                                              : "not found: " + missing) +
-                                                 "  (" + e->displayName + ")");
-            continue;
-        }
-        const kyComponentStatus c = e->component();
+        if (!e->component) continue; // the program's own code
+        const kyComponentStatus c = e->component(true);
         if (!seen.insert(c.library).second) continue;
-        lines.emplace_back(c.library, (c.version.empty() ? std::string("not found") : c.version) +
-                                          "  (" + e->displayName + ")");
+        // A library that tells no version is only found or not.
+        const std::string state = !c.version.empty() ? c.version
+                                  : c.found()        ? std::string("found")
+                                                     : c.missing;
+        lines.emplace_back(c.library, state + "  (" + e->displayName + ")");
     }
     if (!lines.empty()) text += "\nLibraries found at run time:\n";
     for (const auto& [name, rest] : lines) {

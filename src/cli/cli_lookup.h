@@ -2,6 +2,7 @@
 // Disc names on the command line: the options that reach the databases (MusicBrainz and
 // gnudb), the e-mail address gnudb requires, and the look-up that names a rip.
 #include "app/rip_settings.h"
+#include "cd/disc_layout.h"
 #include "cd/disc_toc.h"
 #include "cli/cli_options.h"
 #include "metadata/disc_info.h"
@@ -31,8 +32,10 @@ bool ensureEmail(RipSettings& settings, const CliFreedbRun& run, std::string& er
 // --no-lookup, when the disc is not the demo disc (which has its names) and a database can
 // be asked unbidden: MusicBrainz for a real drive, gnudb once an e-mail address is set.
 // Copies the names it finds into `info`, with the release's front cover when the settings
-// ask for it. A database that cannot be reached only costs the names (with a warning).
-// Returns kExitOk to go on, else the exit code and the message (several matches and no
-// way to choose, a bad --match, no e-mail address, cancelled).
+// ask for it. Without names from a database (or without asking one), the disc's CD-Text
+// names it where the look-up order has "cdtext". A database that cannot be reached only costs the
+// names (with a warning). Returns kExitOk to go on, else the exit code and the message (several
+// matches and no way to choose, a bad --match, no e-mail address, cancelled).
 int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreedbRun& run,
-                 const kyDiscToc& toc, bool demo, bool image, DiscInfo& info, std::string& message);
+                 const kyDiscToc& toc, const kyCdText& cdText, bool demo, bool image,
+                 DiscInfo& info, std::string& message);

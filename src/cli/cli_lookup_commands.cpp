@@ -118,6 +118,8 @@ const char* stateText(DatabaseReport::State state) {
     return "";
 }
 
+constexpr const char* kCdTextStore = "CD-Text";
+
 struct CliLookup {
     DiscLookupResult result;
     bool matchOutOfRange = false;
@@ -150,12 +152,13 @@ void reportLookup(const CliLookup& lookup) {
 
 // The look-up as the command line runs it: the databases in the order of the settings;
 // --match or a question on the terminal chooses among several matches; without names
-// from them the records kept from earlier look-ups and cdplayer.ini are asked; a record
+// from them the records kept from earlier look-ups, cdplayer.ini and the disc's CD-Text
+// are asked, where the order puts them; a record
 // read from gnudb is kept for later. With `cover`, a MusicBrainz release's front cover is
 // fetched too.
 CliLookup runLookup(const RipSettings& settings, const CliFreedbRun& run, const CliArguments& args,
-                    const kyDiscToc& toc, DiscInfo& info, bool mayAsk, bool everyDatabase,
-                    bool cover) {
+                    const kyDiscToc& toc, const kyCdText& cdText, DiscInfo& info, bool mayAsk,
+                    bool everyDatabase, bool cover) {
     CliLookup out;
     const std::vector<LookupSource> order = lookupOrder(settings);
     const auto keepGoing = [] { return !TerminalFrontend::interrupted.load(); };
@@ -185,6 +188,8 @@ CliLookup runLookup(const RipSettings& settings, const CliFreedbRun& run, const 
         {"an earlier look-up",
          [&cache](DiscInfo& i, const kyDiscToc& t) { return cache.load(i, t); }},
         {"cdplayer.ini", [](DiscInfo& i, const kyDiscToc& t) { return readCdPlayerIni(i, t); }},
+        {kCdTextStore, [&cdText](DiscInfo& i, const kyDiscToc&) { return applyCdText(cdText, i); },
+         LookupSource::CdText},
     };
     long long wanted = 0;
     if (auto m = args.get("match"); m && kyParseInteger(*m, 1, 1000, wanted)) {
@@ -497,8 +502,8 @@ bool ensureEmail(RipSettings& settings, const CliFreedbRun& run, std::string& er
 }
 
 int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreedbRun& run,
-                 const kyDiscToc& toc, bool demo, bool image, DiscInfo& info,
-                 std::string& message) {
+                 const kyDiscToc& toc, const kyCdText& cdText, bool demo, bool image,
+                 DiscInfo& info, std::string& message) {
     // The last of --lookup and --no-lookup counts.
     const CliArguments::Given* asked = args.last("lookup");
     const bool refused = asked && asked->opposite;
@@ -518,14 +523,20 @@ int lookUpForRip(const CliArguments& args, RipSettings& settings, const CliFreed
                            (asks(order, LookupSource::Gnudb) && !settings.szDBEmail.empty()));
     const bool wanted =
         (asked && !refused) || args.has("match") || !run.releaseId.empty() || unbidden;
-    if (!wanted) return kExitOk;
+    if (!wanted) {
+        // No database is asked: the disc's own CD-Text names it, unless the order leaves
+        // it out.
+        if (asks(order, LookupSource::CdText) && applyCdText(cdText, info))
+            std::fprintf(stderr, "Names from %s.\n", kCdTextStore);
+        return kExitOk;
+    }
     if (run.emailGiven) storeEmail(settings.szDBEmail);
     if (run.releaseId.empty() && gnudbNeedsAddress(order) && !ensureEmail(settings, run, message))
         return kExitFailure;
 
     DiscInfo looked;
-    const CliLookup lookup =
-        runLookup(settings, run, args, toc, looked, interactive(), false, settings.bFetchCoverArt);
+    const CliLookup lookup = runLookup(settings, run, args, toc, cdText, looked, interactive(),
+                                       false, settings.bFetchCoverArt);
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange) {
@@ -607,8 +618,8 @@ int commandLookup(const CliArguments& args) {
     }
 
     DiscInfo info;
-    const CliLookup lookup =
-        runLookup(settings, run, args, toc, info, interactive() && !json, true, false);
+    const CliLookup lookup = runLookup(settings, run, args, toc, disc.reader->ReadCdText(), info,
+                                       interactive() && !json, true, false);
     const DiscLookupResult& r = lookup.result;
     using Outcome = DiscLookupResult::Outcome;
     if (lookup.matchOutOfRange)

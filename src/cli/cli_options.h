@@ -27,6 +27,9 @@ enum : uint32_t {
     kCmdLookup = 1u << 8,
     kCmdSubmit = 1u << 9,
     kCmdInfo = 1u << 10,
+    kCmdOffset = 1u << 11,
+    kCmdPlay = 1u << 12,
+    kCmdDevices = 1u << 13,
     kCmdAll = ~0u,
 };
 

@@ -16,6 +16,7 @@
 #include "formats/format_catalog.h"
 #include "formats/reader_filter.h"
 #include "formats/writer_filter.h"
+#include "job/accuraterip_check.h"
 #include "job/batch_runner.h"
 #include "job/output_file.h"
 #include "job/output_naming.h"
@@ -39,6 +40,50 @@ Verbosity verbosityOf(const CliArguments& args) {
         if (it->option->name == std::string_view("verbose")) return Verbosity::Verbose;
     }
     return Verbosity::Normal;
+}
+
+void writeTrackAccurateRip(JsonWriter& out, const kyFileRecord::AccurateRip& a) {
+    out.key("v1").value(kyCrc32Tap::hex(a.sums.v1)).key("v2").value(kyCrc32Tap::hex(a.sums.v2));
+    out.key("result").value(kyAccurateRipResultText(a.verdict.result)).key("confidence");
+    if (a.verdict.confidence)
+        out.value(*a.verdict.confidence);
+    else
+        out.null();
+}
+
+// "accuraterip": the file's track; for a file of several tracks the weakest verdict, with
+// every track under "tracks".
+void writeAccurateRip(JsonWriter& out, const kyFileRecord& r) {
+    out.key("accuraterip");
+    if (r.accurateRip.empty()) {
+        out.null();
+        return;
+    }
+    out.beginObject();
+    if (r.accurateRip.size() == 1) {
+        writeTrackAccurateRip(out, r.accurateRip.front());
+    } else {
+        const auto weakest = std::max_element(
+            r.accurateRip.begin(), r.accurateRip.end(), [](const auto& a, const auto& b) {
+                return int(a.verdict.result) < int(b.verdict.result) ||
+                       (a.verdict.result == b.verdict.result &&
+                        a.verdict.confidence.value_or(0) > b.verdict.confidence.value_or(0));
+            });
+        out.key("v1").null().key("v2").null();
+        out.key("result").value(kyAccurateRipResultText(weakest->verdict.result)).key("confidence");
+        if (weakest->verdict.confidence)
+            out.value(*weakest->verdict.confidence);
+        else
+            out.null();
+        out.key("tracks").beginArray();
+        for (const auto& a : r.accurateRip) {
+            out.beginObject().key("track").value(a.track);
+            writeTrackAccurateRip(out, a);
+            out.endObject();
+        }
+        out.endArray();
+    }
+    out.endObject();
 }
 
 // One file of a rip in --json: its outcome, what could not be confirmed and the checksums.
@@ -75,6 +120,7 @@ void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
         else
             out.null();
     }
+    writeAccurateRip(out, r);
     out.endObject();
 }
 } // namespace
@@ -106,8 +152,9 @@ int commandRip(const CliArguments& args) {
 
     DiscInfo info;
     discRecordOf(disc, info);
-    if (int code = lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.demo,
-                                disc.image != nullptr, info, error);
+    if (int code =
+            lookUpForRip(args, settings, freedb, disc.reader->Toc(), disc.reader->ReadCdText(),
+                         disc.demo, disc.image != nullptr, info, error);
         code != kExitOk)
         return code == kExitUsage       ? usageError(error)
                : code == kExitCancelled ? code
@@ -153,6 +200,15 @@ int commandRip(const CliArguments& args) {
     disc.reader->SetReadObserver(
         [&frontend](const kyDskReader::ReadEvent& event) { frontend.readEvent(event); });
     kyBatchRunner runner(settings, info, *disc.reader, frontend);
+    // The database is asked unbidden for a real disc only: the demo disc is in no database
+    // and an image's disc usually is not either.
+    if (settings.bAccurateRip && (args.has("accuraterip") || (!disc.demo && !disc.image))) {
+        frontend.setStatus("Asking the AccurateRip database...");
+        kyAccurateRipRecord record = kyLookUpAccurateRip(settings, disc.reader->Toc());
+        if (record.state == kyAccurateRipResult::Offline)
+            std::fprintf(stderr, "dskr-cli: %s\n", record.message.c_str());
+        runner.setAccurateRip(std::move(record));
+    }
     {
         InterruptGuard guard;
         runner.Run();
@@ -171,6 +227,7 @@ int commandRip(const CliArguments& args) {
     bool anyFailure = !result.refused.empty();
     for (const auto& r : result.records)
         anyFailure |= r.outcome == kyFileOutcome::Failed || r.outcome == kyFileOutcome::Suspect;
+    anyFailure |= !result.cueError.empty();
     if (json) {
         JsonWriter out;
         out.beginObject().key("files").beginArray();
@@ -180,11 +237,26 @@ int commandRip(const CliArguments& args) {
             out.null();
         else
             out.value(result.playlist);
+        out.key("cue_sheet");
+        if (result.cueSheet.empty())
+            out.null();
+        else
+            out.value(result.cueSheet);
         out.key("refused");
         if (result.refused.empty())
             out.null();
         else
             out.value(result.refused);
+        out.key("log");
+        if (result.log.empty())
+            out.null();
+        else
+            out.value(result.log);
+        out.key("log_path");
+        if (result.logPath.empty())
+            out.null();
+        else
+            out.value(result.logPath);
         out.key("summary").value(summary).key("ejected").value(result.ejected).endObject();
         std::printf("%s\n", out.str().c_str());
     } else {
@@ -194,7 +266,12 @@ int commandRip(const CliArguments& args) {
                 std::printf("          %s\n", kySpanText(disc.reader->Toc(), span).c_str());
         }
         if (!result.playlist.empty()) std::printf("playlist  %s\n", result.playlist.c_str());
+        if (!result.cueSheet.empty()) std::printf("cue sheet %s\n", result.cueSheet.c_str());
+        if (!result.logPath.empty()) std::printf("log       %s\n", result.logPath.c_str());
     }
+    if (!result.cueError.empty())
+        std::fprintf(stderr, "dskr-cli: the CUE sheet could not be written: %s\n",
+                     result.cueError.c_str());
     if (result.cancelled) return kExitCancelled;
     return anyFailure ? kExitFailure : kExitOk;
 }

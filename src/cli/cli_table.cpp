@@ -8,14 +8,16 @@
 
 namespace {
 
-constexpr uint32_t kDiscCommands = kCmdToc | kCmdRip | kCmdLookup | kCmdSubmit;
+constexpr uint32_t kDiscCommands =
+    kCmdToc | kCmdRip | kCmdLookup | kCmdSubmit | kCmdOffset | kCmdPlay;
 constexpr uint32_t kDriveCommands = kCmdDrives | kDiscCommands;
 constexpr uint32_t kNameCommands = kCmdToc | kCmdRip | kCmdSubmit;
 constexpr uint32_t kRunCommands = kCmdRip | kCmdConvert;
 constexpr uint32_t kDatabaseCommands = kCmdRip | kCmdLookup | kCmdSubmit;
 constexpr uint32_t kLookupCommands = kCmdRip | kCmdLookup;
 constexpr uint32_t kJsonCommands = kCmdDrives | kCmdFormats | kCmdToc | kCmdRip | kCmdAnalyze |
-                                   kCmdSettings | kCmdLookup | kCmdSubmit | kCmdInfo;
+                                   kCmdSettings | kCmdLookup | kCmdSubmit | kCmdInfo |
+                                   kCmdOffset | kCmdPlay | kCmdDevices;
 
 const char* const kDrive = "Drive";
 const char* const kNames = "Tracks and names";
@@ -25,6 +27,8 @@ const char* const kNormalisation = "Normalisation";
 const char* const kReading = "Reading";
 const char* const kTags = "Tags of MP3, MP2 and AAC files";
 const char* const kDatabase = "Disc names (MusicBrainz and gnudb)";
+const char* const kAccurateRip = "AccurateRip and the rip log";
+const char* const kPlayback = "Playback";
 const char* const kGeneral = "General";
 
 std::vector<CliOption> makeOptions() {
@@ -164,6 +168,19 @@ std::vector<CliOption> makeOptions() {
          .opposite = "no-playlist",
          .help = "write an M3U playlist of the files",
          .setting = "bCreatePlaylist",
+         .commands = kCmdRip,
+         .section = kOutput},
+        {.name = "cue",
+         .opposite = "no-cue",
+         .help = "write a CUE sheet beside the playlist describing the files (catalogue number, "
+                 "ISRCs, flags, names, gaps)",
+         .setting = "bWriteCue",
+         .commands = kCmdRip,
+         .section = kOutput},
+        {.name = "hidden-track",
+         .opposite = "no-hidden-track",
+         .help = "rip audio before track 1 as track 0 (\"Hidden Track\")",
+         .setting = "bRipHiddenTrack",
          .commands = kCmdRip,
          .section = kOutput},
         {.name = "overwrite",
@@ -320,12 +337,82 @@ std::vector<CliOption> makeOptions() {
          .setting = "bContinueOnReadError",
          .commands = kCmdRip,
          .section = kReading},
+        {.name = "detect-gaps",
+         .opposite = "no-detect-gaps",
+         .help = "search the disc for pregaps and indexes, for the CUE sheet and 'toc' (on by "
+                 "default)",
+         .setting = "bDetectGaps",
+         .commands = kCmdRip | kCmdToc,
+         .section = kReading},
+        {.name = "keep-preemphasis",
+         .opposite = "no-keep-preemphasis",
+         .help = "write pre-emphasised tracks as on the disc, marked PRE in the comment (off: "
+                 "they are de-emphasised)",
+         .setting = "bKeepPreEmphasis",
+         .commands = kCmdRip,
+         .section = kReading},
         {.name = "eject",
          .opposite = "no-eject",
          .help = "eject the disc when the batch is done",
          .setting = "bEjectWhenDone",
          .commands = kCmdRip,
          .section = kReading},
+
+        // ---- AccurateRip and the log ----------------------------------------------------
+        {.name = "accuraterip",
+         .opposite = "no-accuraterip",
+         .help = "check every track against the AccurateRip database (asked for a drive; for "
+                 "an image only with this option)",
+         .setting = "bAccurateRip",
+         .commands = kCmdRip,
+         .section = kAccurateRip},
+        {.name = "accuraterip-server",
+         .argument = "URL",
+         .help = "where the AccurateRip records are fetched from: a host name, host:port or "
+                 "http://host:port",
+         .setting = "szAccurateRipServer",
+         .commands = kCmdRip | kCmdOffset,
+         .section = kAccurateRip,
+         .value = CliValue::Text},
+        {.name = "accuraterip-timeout",
+         .argument = "SECONDS",
+         .help = "the longest wait for the AccurateRip server, 1 to 600 seconds (default 10)",
+         .setting = "iAccurateRipTimeout",
+         .commands = kCmdRip | kCmdOffset,
+         .section = kAccurateRip,
+         .value = CliValue::Number},
+        {.name = "log",
+         .opposite = "no-log",
+         .help = "write the rip log beside the files (on by default)",
+         .setting = "bWriteLog",
+         .commands = kCmdRip,
+         .section = kAccurateRip},
+
+        // ---- playback ---------------------------------------------------------------------
+        {.name = "track",
+         .argument = "N",
+         .help = "the disc's track to play (default 1)",
+         .commands = kCmdPlay,
+         .section = kPlayback,
+         .value = CliValue::Number},
+        {.name = "device",
+         .argument = "NAME",
+         .help = "a number or name from 'dskr-cli devices', or alsa:PCM for any ALSA device "
+                 "(default: the first device listed)",
+         .commands = kCmdPlay,
+         .section = kPlayback,
+         .value = CliValue::Text},
+        {.name = "start",
+         .argument = "TIME",
+         .help = "where to begin: seconds (83.5), M:SS or H:MM:SS",
+         .commands = kCmdPlay,
+         .section = kPlayback,
+         .value = CliValue::Text},
+        {.name = "realtime",
+         .opposite = "no-realtime",
+         .help = "ask for real-time scheduling for the playing thread (on by default)",
+         .commands = kCmdPlay,
+         .section = kPlayback},
 
         // ---- the disc database ----------------------------------------------------------
         {.name = "lookup",
@@ -412,8 +499,8 @@ std::vector<CliOption> makeOptions() {
         // ---- general ----------------------------------------------------------------------
         {.name = "save",
          .help = "store the settings this run used as the new defaults (lookup: the server "
-                 "and proxy)",
-         .commands = kCmdRip | kCmdLookup,
+                 "and proxy; offset: the offset found, for the drive)",
+         .commands = kCmdRip | kCmdLookup | kCmdOffset,
          .section = kGeneral},
         {.name = "json",
          .help = "print the result as one JSON object on standard output",
@@ -459,6 +546,13 @@ std::vector<CliCommand> makeCommands() {
          "MusicBrainz disc id and TOC. The JSON "
          "form is also the shape --names reads: save it, edit the names, and rip with it.",
          "dskr-cli toc --demo\ndskr-cli toc --json > names.json", CliValue::None, commandToc},
+        {"offset", kCmdOffset, "[DRIVE] [OPTIONS]",
+         "find the drive's read offset with a disc the AccurateRip database knows",
+         "Asks the AccurateRip database for the disc, reads around frame 450 of its first "
+         "tracks and finds the read offset at which they match the database, over several "
+         "tracks and pressings. --save keeps the offset for the drive, so that later rips "
+         "use it.",
+         "dskr-cli offset -d 0\ndskr-cli offset --save --json", CliValue::None, commandOffset},
         {"rip", kCmdRip, "[DRIVE] [OPTIONS]", "rip the selected tracks of a disc to files",
          "Reads the selected tracks of a disc and writes one file per track, or one per run "
          "of consecutive tracks with --merge, named by the pattern from the disc's names. "
@@ -519,6 +613,19 @@ std::vector<CliCommand> makeCommands() {
          "text property its reader finds (title, artist, album, track number, year, genre, "
          "comment, ISRC, ReplayGain, ...). Exits with 1 when a file cannot be read.",
          "dskr-cli info *.wav\ndskr-cli info --json track.flac", CliValue::File, commandInfo},
+        {"play", kCmdPlay, "[FILE | DRIVE] [OPTIONS]",
+         "listen to an audio file or a disc's track",
+         "Plays an audio file DskR reads, or a track of a disc, on the sound card, with a "
+         "level meter per channel and the time. On a terminal: space pauses and resumes, the "
+         "left and right arrows go back and on 5 seconds, q stops.",
+         "dskr-cli play --demo --track 3\ndskr-cli play in.flac --start 1:30 --device "
+         "alsa:hw:0,0",
+         CliValue::File, commandPlay},
+        {"devices", kCmdDevices, "[--json]", "list the sound output devices",
+         "Lists the sound output devices 'play --device' takes: ALSA's default device and each "
+         "hw:C,D card device, and PulseAudio's system default output. A machine without the "
+         "sound libraries or devices lists none and says why.",
+         "dskr-cli devices\ndskr-cli devices --json", CliValue::None, commandDevices},
         {"help", kCmdHelp, "[COMMAND]", "show the help of dskr-cli or of one command",
          "Shows the list of commands, or the usage, options and examples of one command "
          "(the same as 'dskr-cli COMMAND --help').",

@@ -29,8 +29,18 @@ void kySourceFilter::Disconnect() {
     m_downstream = nullptr;
 }
 
+namespace {
+// The last sink downstream of `sink` (itself when it is no morph).
+kySinkFilter* lastSink(kySinkFilter* sink) {
+    while (sink && sink->AsSource() && sink->AsSource()->downstream())
+        sink = sink->AsSource()->downstream();
+    return sink;
+}
+} // namespace
+
 void kySourceFilter::DestroyChain() {
     kySinkFilter* sink = m_downstream;
+    if (kySinkFilter* last = lastSink(sink)) last->ChainGoing();
     if (sink) Disconnect();
     delete this;
     if (sink) sink->DestroyChain();
@@ -67,6 +77,7 @@ void kySinkFilter::Disconnect() {
 }
 
 void kySinkFilter::DestroyChain() {
+    lastSink(this)->ChainGoing();
     kySourceFilter* source = m_upstream;
     if (source) Disconnect();
     delete this;
@@ -96,11 +107,17 @@ kyError kyMorphFilter::GetFormat(kyAudioFormat& format) {
     return m_upstream->GetFormat(format);
 }
 
-uint32_t kyMorphFilter::Seek(uint32_t frame) { return m_upstream ? m_upstream->Seek(frame) : 0; }
+uint32_t kyMorphFilter::Seek(uint32_t frame) {
+    return m_upstream ? m_upstream->Seek(frame) : 0;
+}
 
-kyError kyMorphFilter::Prepare() { return m_upstream ? m_upstream->Prepare() : KYERR_SEQUENCE; }
+kyError kyMorphFilter::Prepare() {
+    return m_upstream ? m_upstream->Prepare() : KYERR_SEQUENCE;
+}
 
-kyError kyMorphFilter::Process() { return m_upstream ? m_upstream->Process() : KY_OK; }
+kyError kyMorphFilter::Process() {
+    return m_upstream ? m_upstream->Process() : KY_OK;
+}
 
 const char* kyMorphFilter::GetPropertyA(uint32_t slot) {
     return m_upstream ? m_upstream->GetPropertyA(slot) : nullptr;
@@ -112,7 +129,9 @@ const char16_t* kyMorphFilter::GetPropertyW(uint32_t slot) {
     return m_upstream ? m_upstream->GetPropertyW(slot) : nullptr;
 }
 
-kyError kyMorphFilter::Run() { return m_downstream ? m_downstream->Run() : KYERR_SEQUENCE; }
+kyError kyMorphFilter::Run() {
+    return m_downstream ? m_downstream->Run() : KYERR_SEQUENCE;
+}
 
 kyError kyMorphFilter::Write(float** planes, uint32_t frames) {
     return m_downstream ? m_downstream->Write(planes, frames) : KY_OK;
@@ -132,11 +151,14 @@ void kyMorphFilter::Remove() {
 }
 
 void kyMorphFilter::DestroyChain() {
+    lastSink(static_cast<kySinkFilter*>(this))->ChainGoing();
     kySourceFilter* up = m_upstream;
     kySinkFilter* down = m_downstream;
     Remove();
     delete static_cast<kySourceFilter*>(this);
     // After Remove the neighbours are linked to each other, so one call reaches both sides.
-    if (up) up->DestroyChain();
-    else if (down) down->DestroyChain();
+    if (up)
+        up->DestroyChain();
+    else if (down)
+        down->DestroyChain();
 }

@@ -109,6 +109,9 @@ public:
     virtual kySourceFilter* AsSource() { return nullptr; }
     // Destroys this filter and everything upstream.
     virtual void DestroyChain();
+    // Called on the chain's last sink before any member of its chain is destroyed: a sink
+    // that runs the chain on a thread of its own ends that thread here.
+    virtual void ChainGoing() {}
 
     // Puts `morph` between this sink and its current upstream.
     void InsertBefore(kyMorphFilter* morph);

@@ -34,7 +34,7 @@ kyError aac_Writer::Configure(uint32_t& encoderRate) {
 }
 
 kyError aac_Writer::EncoderStart() {
-    return m_encoder.start(m_config);
+    return m_codec.start(m_config);
 }
 
 kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
@@ -50,26 +50,25 @@ kyError aac_Writer::frame(const uint8_t* data, size_t size, std::vector<uint8_t>
 
 kyError aac_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,
                                  std::vector<uint8_t>& out) {
-    return m_encoder.encode(planes, first, frames, [&](const uint8_t* data, size_t size) {
-        return frame(data, size, out);
-    });
+    return m_codec.encode(planes, first, frames,
+                          [&](const uint8_t* data, size_t size) { return frame(data, size, out); });
 }
 
 kyError aac_Writer::EncoderFlush() {
     m_out.clear();
     kyError err =
-        m_encoder.flush([&](const uint8_t* data, size_t size) { return frame(data, size, m_out); });
+        m_codec.flush([&](const uint8_t* data, size_t size) { return frame(data, size, m_out); });
     if (kySucceeded(err)) err = WriteOutput();
     return err;
 }
 
 namespace {
 
-kyComponentStatus avcodec() {
-    return {"libavcodec.so.59", kyAacEncoder::libraryVersion()};
+kyComponentStatus avcodec(bool) {
+    return kyComponentStatus::Versioned("libavcodec.so.59", kyAacEncoder::libraryVersion());
 }
-kyComponentStatus faad() {
-    return {"libfaad.so.2", kyAacDecoder::libraryVersion()};
+kyComponentStatus faad(bool) {
+    return kyComponentStatus::Versioned("libfaad.so.2", kyAacDecoder::libraryVersion());
 }
 
 std::vector<std::string> aacList() {

@@ -33,7 +33,7 @@ private:
     kyError frame(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
 
     kyAacConfig m_config;
-    kyAacEncoder m_encoder;
+    kyAacEncoder m_codec;
     uint32_t m_rateIndex = 0;
     uint32_t m_channelConfig = 0;
 };

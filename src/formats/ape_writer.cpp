@@ -174,13 +174,14 @@ void ape_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = apeList(),
         .minChannels = 1,
         .maxChannels = 2,
+        .component =
+            [](bool writing) {
+                return kyComponentStatus{KY_MAC_LIBRARY, "",
+                                         writing ? kyMacEncoderLibrary::Missing()
+                                                 : kyMacDecoderLibrary::Missing()};
+            },
         .lowestLevel = 1,
         .highestLevel = 5,
-        .libraries = KY_MAC_LIBRARY,
-        .missingLibrary =
-            [](bool writing) {
-                return writing ? kyMacEncoderLibrary::Missing() : kyMacDecoderLibrary::Missing();
-            },
     };
     catalog.RegisterFormat(&ape);
 }

@@ -3,6 +3,7 @@
 #include "formats/flac_common.h"
 #include "formats/flac_reader.h"
 #include "formats/format_catalog.h"
+#include "formats/tags/tag_fields.h"
 #include "formats/tags/vorbis_comment.h"
 #include <algorithm>
 #include <cstdlib>
@@ -31,10 +32,12 @@ kyWriterFilter* flac_Writer::Create(int fd, const char* fileName, const char* su
 void flac_Writer::abandon() {
     // Deleting an encoder that was not finished writes nothing more: the header keeps what
     // it had, and the file is left to be removed.
-    if (m_encoder) m_lib->encoderDelete(m_encoder);
-    m_encoder = nullptr;
+    if (m_flac) m_lib->encoderDelete(m_flac);
+    m_flac = nullptr;
     if (m_comments) m_lib->objectDelete(m_comments);
     m_comments = nullptr;
+    if (m_picture) m_lib->objectDelete(m_picture);
+    m_picture = nullptr;
 }
 
 kyError flac_Writer::Run() {
@@ -69,16 +72,16 @@ kyError flac_Writer::EncoderStart() {
         return KYERR_OUT_OF_MEMORY;
     }
     m_outUsed = 0;
-    m_encoder = m_lib->encoderNew();
-    if (!m_encoder) return KYERR_OUT_OF_MEMORY;
+    m_flac = m_lib->encoderNew();
+    if (!m_flac) return KYERR_OUT_OF_MEMORY;
     const uint32_t level = static_cast<uint32_t>(Level(0, 8, m_format.maximum ? 8 : 5));
     const uint64_t total = m_stream.lengthFrames == KY_NO_LENGTH ? 0 : m_stream.lengthFrames;
-    bool ok = m_lib->setVerify(m_encoder, false);
-    ok = ok && m_lib->setChannels(m_encoder, channels);
-    ok = ok && m_lib->setBitsPerSample(m_encoder, m_format.bits);
-    ok = ok && m_lib->setSampleRate(m_encoder, m_stream.sampleRate);
-    ok = ok && m_lib->setCompressionLevel(m_encoder, level);
-    ok = ok && m_lib->setTotalSamplesEstimate(m_encoder, total);
+    bool ok = m_lib->setVerify(m_flac, false);
+    ok = ok && m_lib->setChannels(m_flac, channels);
+    ok = ok && m_lib->setBitsPerSample(m_flac, m_format.bits);
+    ok = ok && m_lib->setSampleRate(m_flac, m_stream.sampleRate);
+    ok = ok && m_lib->setCompressionLevel(m_flac, level);
+    ok = ok && m_lib->setTotalSamplesEstimate(m_flac, total);
     if (!ok) return KYERR_INVALID_PARAMETER;
 
     m_comments = m_lib->objectNew(FLAC__METADATA_TYPE_VORBIS_COMMENT);
@@ -94,12 +97,25 @@ kyError flac_Writer::EncoderStart() {
             return KYERR_OUT_OF_MEMORY;
         }
     }
-    if (!m_lib->setMetadata(m_encoder, &m_comments, 1)) return KYERR_INVALID_PARAMETER;
+    FLAC__StreamMetadata* blocks[2] = {m_comments, nullptr};
+    kyTagPicture picture;
+    // A metadata block's length has 24 bits: a larger image is left out, not the file.
+    if (kyReadTagPicture(props, picture) && picture.bytes.size() < (1u << 24) - 1024) {
+        m_picture = m_lib->objectNew(FLAC__METADATA_TYPE_PICTURE);
+        if (!m_picture) return KYERR_OUT_OF_MEMORY;
+        m_picture->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;
+        if (!m_lib->pictureSetMimeType(m_picture, const_cast<char*>(picture.mimeType), true) ||
+            !m_lib->pictureSetData(m_picture, picture.bytes.data(),
+                                   static_cast<FLAC__uint32>(picture.bytes.size()), true))
+            return KYERR_OUT_OF_MEMORY;
+        blocks[1] = m_picture;
+    }
+    if (!m_lib->setMetadata(m_flac, blocks, m_picture ? 2 : 1)) return KYERR_INVALID_PARAMETER;
     const FLAC__StreamEncoderInitStatus status =
-        m_lib->initStream(m_encoder, writeCallback, seekCallback, tellCallback, nullptr, this);
+        m_lib->initStream(m_flac, writeCallback, seekCallback, tellCallback, nullptr, this);
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
         if (status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR &&
-            m_lib->getState(m_encoder) == FLAC__STREAM_ENCODER_MEMORY_ALLOCATION_ERROR)
+            m_lib->getState(m_flac) == FLAC__STREAM_ENCODER_MEMORY_ALLOCATION_ERROR)
             return KYERR_OUT_OF_MEMORY;
         return KYERR_INVALID_PARAMETER;
     }
@@ -107,8 +123,8 @@ kyError flac_Writer::EncoderStart() {
 }
 
 kyError flac_Writer::process(uint32_t frames) {
-    if (!m_encoder) return KYERR_SEQUENCE;
-    if (!m_lib->processInterleaved(m_encoder, m_samples.data(), frames)) return encoderError();
+    if (!m_flac) return KYERR_SEQUENCE;
+    if (!m_lib->processInterleaved(m_flac, m_samples.data(), frames)) return encoderError();
     return m_ioError;
 }
 
@@ -141,15 +157,15 @@ kyError flac_Writer::EncodeInterleaved(const uint8_t* bytes, uint32_t frames) {
 }
 
 kyError flac_Writer::EncoderFlush() {
-    if (!m_encoder) return KYERR_SEQUENCE;
+    if (!m_flac) return KYERR_SEQUENCE;
     // Finishing encodes the last frame and puts the real sample count and checksum into
     // the header.
-    const bool ok = m_lib->finish(m_encoder);
+    const bool ok = m_lib->finish(m_flac);
     kyError err = ok ? m_ioError : encoderError();
     if (kySucceeded(err)) err = flushOutput();
     if (kyFailed(err)) return err;
-    m_lib->encoderDelete(m_encoder);
-    m_encoder = nullptr;
+    m_lib->encoderDelete(m_flac);
+    m_flac = nullptr;
     m_lib->objectDelete(m_comments);
     m_comments = nullptr;
     return KY_OK;
@@ -157,7 +173,7 @@ kyError flac_Writer::EncoderFlush() {
 
 kyError flac_Writer::encoderError() const {
     if (kyFailed(m_ioError)) return m_ioError;
-    switch (m_lib->getState(m_encoder)) {
+    switch (m_lib->getState(m_flac)) {
     case FLAC__STREAM_ENCODER_MEMORY_ALLOCATION_ERROR:
         return KYERR_OUT_OF_MEMORY;
     case FLAC__STREAM_ENCODER_IO_ERROR:
@@ -237,13 +253,14 @@ void flac_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = flacList(),
         .minChannels = 1,
         .maxChannels = 8,
+        .component =
+            [](bool writing) {
+                return kyComponentStatus{KY_FLAC_LIBRARY, "",
+                                         writing ? kyFlacEncoderLibrary::Missing()
+                                                 : kyFlacDecoderLibrary::Missing()};
+            },
         .lowestLevel = 0,
         .highestLevel = 8,
-        .libraries = KY_FLAC_LIBRARY,
-        .missingLibrary =
-            [](bool writing) {
-                return writing ? kyFlacEncoderLibrary::Missing() : kyFlacDecoderLibrary::Missing();
-            },
     };
     catalog.RegisterFormat(&flac);
 }

@@ -44,8 +44,9 @@ private:
     void abandon();
 
     const kyFlacEncoderLibrary* m_lib = nullptr;
-    FLAC__StreamEncoder* m_encoder = nullptr;
+    FLAC__StreamEncoder* m_flac = nullptr;
     FLAC__StreamMetadata* m_comments = nullptr;
+    FLAC__StreamMetadata* m_picture = nullptr; // the front cover, when there is one
     kyLosslessFormat m_format;
     std::vector<int32_t> m_samples; // one chunk, interleaved
     uint32_t m_chunkFrames = 0;

@@ -31,12 +31,20 @@ using kyReaderFactory = kyReaderFilter* (*)(int fd, const char* fileName,
 using kyWriterFactory = kyWriterFilter* (*)(int fd, const char* fileName, const char* subformat,
                                             const kyFormatEntry* entry);
 
-// The codec library a format loads at run time, as the front ends show it.
+// The codec libraries a format loads at run time, for writing or for reading, as the front
+// ends show them.
 struct kyComponentStatus {
-    const char* library = ""; // the file loaded ("libmp3lame.so.0")
-    std::string version;      // name and version when it was found ("libmp3lame 3.100"), else ""
+    std::string library; // the files loaded ("libmp3lame.so.0", "libvorbis.so.0, libogg.so.0")
+    std::string version; // name and version when found and told ("libmp3lame 3.100"), else ""
+    std::string missing; // what is missing ("libFLAC.so.12 not found"), "" when nothing is
+    bool found() const { return missing.empty(); }
+    // A library that tells its version once loaded: an empty version means not found.
+    static kyComponentStatus Versioned(std::string library, std::string version) {
+        std::string missing = version.empty() ? library + " not found" : std::string();
+        return {std::move(library), std::move(version), std::move(missing)};
+    }
 };
-using kyComponentFn = kyComponentStatus (*)();
+using kyComponentFn = kyComponentStatus (*)(bool writing);
 
 // One format as the catalogue knows it. Texts are UTF-8.
 struct kyFormatEntry {
@@ -51,16 +59,12 @@ struct kyFormatEntry {
     uint32_t minChannels = 1;
     uint32_t maxChannels = 1000;
     int32_t parameter = 0; // the writer's own meaning (BWF mode, byte order, profile...)
-    kyComponentFn component = nullptr; // the codec library it needs, if any
+    kyComponentFn component = nullptr; // the codec libraries it needs, if any (null for the
+                                       // program's own formats)
     // Compression levels the writer takes (kyWriterFilter::SetCompressionLevel), in the
     // codec's own numbering; none when highestLevel < lowestLevel.
     int32_t lowestLevel = 0;
     int32_t highestLevel = -1;
-    // Formats written or read through libraries loaded at run time: their file names
-    // ("libFLAC.so.12"), and what is missing for writing (or reading), empty when nothing
-    // is. Null for the program's own formats.
-    const char* libraries = nullptr;
-    std::string (*missingLibrary)(bool writing) = nullptr;
 };
 
 class kyFormatCatalog {

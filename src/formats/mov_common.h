@@ -1,6 +1,7 @@
 #pragma once
 // What the QuickTime/MPEG-4 writer and reader share: big-endian helpers, the entry
 // parameter's bits, the movie time scale and the probes.
+#include "formats/big_endian.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,32 +19,20 @@ constexpr int32_t kItunesList = 0x200;   // iTunes metadata list
 // Sizes and offsets above this need 64-bit box sizes and "co64".
 constexpr uint64_t kLargeAbove = 0xFFFFFFFFull;
 
-inline void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-inline void put32(uint8_t* p, uint32_t v) {
-    put16(p, v >> 16);
-    put16(p + 2, v);
-}
-inline void put64(uint8_t* p, uint64_t v) {
-    put32(p, static_cast<uint32_t>(v >> 32));
-    put32(p + 4, static_cast<uint32_t>(v));
-}
+using be::get32;
+using be::get64;
+using be::put16;
+using be::put32;
+using be::put64;
+// Wider than be::get16, so that shifting it left stays unsigned.
 inline uint32_t get16(const uint8_t* p) {
-    return (uint32_t(p[0]) << 8) | p[1];
+    return be::get16(p);
 }
 inline uint32_t get24(const uint8_t* p) {
     return (uint32_t(p[0]) << 16) | get16(p + 1);
 }
-inline uint32_t get32(const uint8_t* p) {
-    return (get16(p) << 16) | get16(p + 2);
-}
-inline uint64_t get64(const uint8_t* p) {
-    return (uint64_t(get32(p)) << 32) | get32(p + 4);
-}
 inline bool isType(const uint8_t* p, const char* type) {
-    return std::memcmp(p, type, 4) == 0;
+    return be::isFourCC(p, type);
 }
 
 // The movie's time scale T and the duration D of `frames` frames in it: milliseconds,

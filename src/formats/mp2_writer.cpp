@@ -15,17 +15,17 @@ kyError mp2_Writer::Configure(uint32_t& encoderRate) {
 }
 
 kyError mp2_Writer::EncoderStart() {
-    return m_encoder.start(m_config);
+    return m_codec.start(m_config);
 }
 
 kyError mp2_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,
                                  std::vector<uint8_t>& out) {
-    return m_encoder.encode(planes, first, frames, out);
+    return m_codec.encode(planes, first, frames, out);
 }
 
 kyError mp2_Writer::EncoderFlush() {
     m_out.clear();
-    kyError err = m_encoder.flush(m_out);
+    kyError err = m_codec.flush(m_out);
     if (kySucceeded(err)) err = WriteOutput();
     return err;
 }

@@ -31,5 +31,5 @@ protected:
 
 private:
     kyMp2Config m_config;
-    kyMp2Encoder m_encoder;
+    kyMp2Encoder m_codec;
 };

@@ -23,17 +23,17 @@ kyError mp3_Writer::Configure(uint32_t& encoderRate) {
 
 kyError mp3_Writer::EncoderStart() {
     m_encoded = true;
-    return m_encoder.start(m_config, true);
+    return m_codec.start(m_config, true);
 }
 
 kyError mp3_Writer::EncodeFrames(float** planes, uint32_t first, uint32_t frames,
                                  std::vector<uint8_t>& out) {
-    return m_encoder.encode(planes, first, frames, out);
+    return m_codec.encode(planes, first, frames, out);
 }
 
 kyError mp3_Writer::EncoderFlush() {
     m_out.clear();
-    kyError err = m_encoder.flush(m_out);
+    kyError err = m_codec.flush(m_out);
     if (kySucceeded(err)) err = WriteOutput();
     return err;
 }
@@ -41,7 +41,7 @@ kyError mp3_Writer::EncoderFlush() {
 kyError mp3_Writer::FinishStream() {
     if (!m_encoded) return KY_OK;
     // The VBR header replaces the placeholder frame the encoder began the stream with.
-    const std::vector<uint8_t> frame = m_encoder.vbrHeaderFrame();
+    const std::vector<uint8_t> frame = m_codec.vbrHeaderFrame();
     if (frame.empty() || Position() < m_streamStart + frame.size()) return KY_OK;
     return WriteAt(m_streamStart, frame.data(), frame.size());
 }
@@ -60,14 +60,14 @@ std::vector<std::string> mp3List() {
     return l;
 }
 
-kyComponentStatus lame() {
-    return {"libmp3lame.so.0", kyMp3Encoder::libraryVersion()};
+kyComponentStatus lame(bool) {
+    return kyComponentStatus::Versioned("libmp3lame.so.0", kyMp3Encoder::libraryVersion());
 }
-kyComponentStatus twolame() {
-    return {"libtwolame.so.0", kyMp2Encoder::libraryVersion()};
+kyComponentStatus twolame(bool) {
+    return kyComponentStatus::Versioned("libtwolame.so.0", kyMp2Encoder::libraryVersion());
 }
-kyComponentStatus mpg123() {
-    return {"libmpg123.so.0", kyMpegAudioDecoder::libraryVersion()};
+kyComponentStatus mpg123(bool) {
+    return kyComponentStatus::Versioned("libmpg123.so.0", kyMpegAudioDecoder::libraryVersion());
 }
 
 std::vector<std::string> mp2List() {

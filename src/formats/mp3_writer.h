@@ -32,7 +32,7 @@ protected:
 
 private:
     kyMp3Config m_config;
-    kyMp3Encoder m_encoder;
+    kyMp3Encoder m_codec;
     bool m_encoded = false;
 };
 

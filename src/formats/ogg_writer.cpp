@@ -143,6 +143,8 @@ kyError ogg_Writer::EncoderStart() {
     kyPropertyTable props = TagProperties();
     for (kyVorbisComment& c : kyVorbisComments(props))
         m_lib->commentAddTag(&m_comment, c.name.data(), c.value.data());
+    if (std::optional<kyVorbisComment> cover = kyVorbisPictureComment(props))
+        m_lib->commentAddTag(&m_comment, cover->name.data(), cover->value.data());
     if (m_lib->analysisInit(&m_dsp, &m_info) != 0) return KYERR_UNKNOWN;
     m_haveDsp = true;
     if (m_lib->blockInit(&m_dsp, &m_block) != 0) return KYERR_UNKNOWN;
@@ -238,11 +240,12 @@ void ogg_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = oggList(),
         .minChannels = 1,
         .maxChannels = 2,
-        .libraries = "libvorbis.so.0, libvorbisenc.so.2, libogg.so.0, libvorbisfile.so.3",
-        .missingLibrary =
+        .component =
             [](bool writing) {
-                return writing ? kyVorbisEncoderLibrary::Missing()
-                               : kyVorbisDecoderLibrary::Missing();
+                return kyComponentStatus{
+                    "libvorbis.so.0, libvorbisenc.so.2, libogg.so.0, libvorbisfile.so.3", "",
+                    writing ? kyVorbisEncoderLibrary::Missing()
+                            : kyVorbisDecoderLibrary::Missing()};
             },
     };
     catalog.RegisterFormat(&ogg);

@@ -202,14 +202,14 @@ void wv_RegisterFormats(kyFormatCatalog& catalog) {
         .subformats = wvList(),
         .minChannels = 1,
         .maxChannels = 1000,
+        .component =
+            [](bool writing) {
+                return kyComponentStatus{KY_WAVPACK_LIBRARY, "",
+                                         writing ? kyWavPackEncoderLibrary::Missing()
+                                                 : kyWavPackDecoderLibrary::Missing()};
+            },
         .lowestLevel = 1,
         .highestLevel = 4,
-        .libraries = KY_WAVPACK_LIBRARY,
-        .missingLibrary =
-            [](bool writing) {
-                return writing ? kyWavPackEncoderLibrary::Missing()
-                               : kyWavPackDecoderLibrary::Missing();
-            },
     };
     catalog.RegisterFormat(&wv);
 }

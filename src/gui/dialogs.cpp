@@ -77,7 +77,8 @@ VirtualTrackTime VirtualTrackDialog::fields(int which) const {
 }
 
 void VirtualTrackDialog::accept() {
-    const VirtualTrackCheck check = checkVirtualTrack(fields(0), fields(1), m_leadOut, m_start, m_end);
+    const VirtualTrackCheck check =
+        checkVirtualTrack(fields(0), fields(1), m_leadOut, m_start, m_end);
     if (check != VirtualTrackCheck::Ok) {
         notify(this, virtualTrackMessage(check));
         return;
@@ -133,7 +134,9 @@ ChoiceDialog::ChoiceDialog(QWidget* parent, const std::vector<DiscMatch>& matche
     : QDialog(parent) {
     setObjectName("choiceDialog");
     setWindowTitle(kChoiceCaption);
-    auto* prompt = new QLabel(choicePrompt(exact));
+    // The first database's matches lead the list: its prompt names it.
+    auto* prompt = new QLabel(
+        choicePrompt(matches.empty() ? LookupSource::Gnudb : matches.front().source, exact));
     prompt->setWordWrap(true);
     m_list = new QListWidget;
     m_list->setObjectName("matchList");

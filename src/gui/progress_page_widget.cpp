@@ -63,15 +63,14 @@ public:
         return customMessageBox(m_page.window(), text, caption, buttons);
     }
     bool askFileName(const std::string& title, std::string& path) override {
-        const QString chosen = QFileDialog::getSaveFileName(m_page.window(), qs(title), qs(path),
-                                                            "All files (*)", nullptr,
-                                                            QFileDialog::DontConfirmOverwrite);
+        const QString chosen =
+            QFileDialog::getSaveFileName(m_page.window(), qs(title), qs(path), "All files (*)",
+                                         nullptr, QFileDialog::DontConfirmOverwrite);
         if (chosen.isEmpty()) return false;
         path = us(chosen);
         return true;
     }
-    void showError(kyError code, const std::string& caption,
-                   const std::string& detail) override {
+    void showError(kyError code, const std::string& caption, const std::string& detail) override {
         reportWriterError(m_page.window(), code, caption, detail);
     }
     bool pumpEvents() override {
@@ -149,7 +148,8 @@ ProgressPageWidget::ProgressPageWidget(RipSettings& settings, TrackPage& page,
     m_summary->setHeaderLabels({"Result", "File"});
     m_summary->setRootIsDecorated(false);
     m_summary->header()->setStretchLastSection(true);
-    m_summary->setColumnWidth(0, m_summary->fontMetrics().horizontalAdvance("Cancelled, wait") + 16);
+    m_summary->setColumnWidth(0,
+                              m_summary->fontMetrics().horizontalAdvance("Cancelled, wait") + 16);
     m_summary->hide();
 
     auto* grid = new QGridLayout;
@@ -181,7 +181,8 @@ ProgressPageWidget::ProgressPageWidget(RipSettings& settings, TrackPage& page,
 
     m_eject->setChecked(m_settings.bEjectWhenDone);
     m_exit->setChecked(m_settings.bExitWhenDone);
-    connect(m_eject, &QCheckBox::toggled, this, [this](bool on) { m_settings.bEjectWhenDone = on; });
+    connect(m_eject, &QCheckBox::toggled, this,
+            [this](bool on) { m_settings.bEjectWhenDone = on; });
     connect(m_exit, &QCheckBox::toggled, this, [this](bool on) { m_settings.bExitWhenDone = on; });
     connect(m_minimize, &QPushButton::clicked, this, [this] { window()->showMinimized(); });
     connect(m_albumArt, &QPushButton::clicked, this, [this] {
@@ -267,6 +268,9 @@ void ProgressPageWidget::showSummary() {
         case kyBatchRunner::FileOutcome::Ok:
             outcome = "Written";
             break;
+        case kyBatchRunner::FileOutcome::Suspect:
+            outcome = "Suspect";
+            break;
         case kyBatchRunner::FileOutcome::Skipped:
             outcome = "Skipped";
             break;
@@ -282,6 +286,18 @@ void ProgressPageWidget::showSummary() {
             item->setToolTip(0, qs(kyErrorMessage(r.error)));
             item->setText(0, "Failed: " + qs(kyErrorMessage(r.error)));
             item->setForeground(0, QColor(170, 0, 0));
+        } else if (r.outcome == kyBatchRunner::FileOutcome::Suspect) {
+            // Kept, but not all of it confirmed: where, under the file, as the command line
+            // lists it.
+            item->setToolTip(0, "Not every sector of this file could be confirmed");
+            item->setForeground(0, QColor(160, 90, 0));
+            const kyDiscToc* toc = m_page.source() ? &m_page.source()->Toc() : nullptr;
+            for (const kySectorSpan& span : r.suspect) {
+                const QString where = toc ? qs(kySpanText(*toc, span))
+                                          : QString("sectors %1-%2").arg(span.first).arg(span.last);
+                new QTreeWidgetItem(item, {QString(), where});
+            }
+            item->setExpanded(true);
         }
     }
     if (!m_runner->result().playlist.empty())

@@ -5,6 +5,7 @@
 #include "gui/device_monitor.h"
 #include "gui/dialogs.h"
 #include "gui/message_box.h"
+#include "gui/playback_window.h"
 #include "gui/wizard.h"
 #include "metadata/freedb_submit.h"
 
@@ -126,8 +127,8 @@ TrackPageWidget::TrackPageWidget(TrackPage& page, BatchSession& session, QWidget
                                     Qt::AlignRight};
     for (int c = 0; c < 4; ++c) {
         // At least the given width, and room for the title in any font.
-        const int title = m_list->fontMetrics().horizontalAdvance(
-                              m_list->headerItem()->text(c)) + 24;
+        const int title =
+            m_list->fontMetrics().horizontalAdvance(m_list->headerItem()->text(c)) + 24;
         header->resizeSection(c, std::max(widths[c], title));
         if (c > 0) header->setSectionResizeMode(c, QHeaderView::Fixed);
         m_list->headerItem()->setTextAlignment(c, align[c] | Qt::AlignVCenter);
@@ -140,8 +141,6 @@ TrackPageWidget::TrackPageWidget(TrackPage& page, BatchSession& session, QWidget
                               "Add a 'virtual track' for which you supply start and stop times "
                               "yourself");
     m_play = commandButton("Play", 314, "Play selected track");
-    // Playback through the sound card comes with its own window in a later version.
-    m_play->setEnabled(false);
     m_info = commandButton("About", 315, "Information about the program");
 
     auto* fields = new QGridLayout;
@@ -322,6 +321,17 @@ void TrackPageWidget::copyFields() {
                       us(m_year->text()), category);
 }
 
+void TrackPageWidget::playRow(int row) {
+    const auto& tracks = m_page.disc().tracks;
+    kyDskReader* source = m_page.source();
+    if (row < 0 || size_t(row) >= tracks.size() || !source || !source->IsDriveOpen()) return;
+    const TrackEntry& t = tracks[size_t(row)];
+    if (t.data || t.length == 0) return;
+    // The window borrows the CD source set to the row (a track or a virtual track).
+    if (!source->SetRange(t.start / 588, (t.start + t.length + 587) / 588)) return;
+    PlaybackWindow::openPlayback(this, source, "", t.name);
+}
+
 int TrackPageWidget::focusedRow() const {
     QTreeWidgetItem* item = m_list->currentItem();
     return item ? item->data(0, kRowRole).toInt() : -1;
@@ -371,9 +381,10 @@ void TrackPageWidget::lookUp(bool force, bool verbose) {
     TrackPage::LookupRequest request = m_page.lookupRequest(verbose);
     m_tasks->addCancelFlag(request.cancel);
     setLookupRunning(true);
-    m_tasks->run<TrackPage::LookupAnswer>(
-        [request] { return TrackPage::runLookup(request); },
-        [this, request](TrackPage::LookupAnswer answer) { lookupArrived(request, std::move(answer)); });
+    m_tasks->run<TrackPage::LookupAnswer>([request] { return TrackPage::runLookup(request); },
+                                          [this, request](TrackPage::LookupAnswer answer) {
+                                              lookupArrived(request, std::move(answer));
+                                          });
 }
 
 void TrackPageWidget::lookupArrived(const TrackPage::LookupRequest& request,
@@ -388,7 +399,9 @@ void TrackPageWidget::lookupArrived(const TrackPage::LookupRequest& request,
             setLookupRunning(true);
             m_tasks->run<TrackPage::LookupAnswer>(
                 [request, match] { return TrackPage::readMatch(request, match); },
-                [this, request](TrackPage::LookupAnswer a) { lookupArrived(request, std::move(a)); });
+                [this, request](TrackPage::LookupAnswer a) {
+                    lookupArrived(request, std::move(a));
+                });
             return;
         }
     } else if (request.verbose && !answer.result.message.empty()) {
@@ -421,6 +434,9 @@ void TrackPageWidget::command(int command) {
         break;
     case kCmdInformation:
         openUrlOrSay(this, kInfoPageUrl);
+        break;
+    case kCmdPlay:
+        playRow(focusedRow());
         break;
     case kCmdEject:
         m_page.toggleTray();
@@ -501,8 +517,6 @@ int runMenu(QWidget* parent, const std::vector<TrackMenuItem>& items, const QPoi
         QAction* a = menu.addAction(qs(item.text));
         a->setData(item.command);
         a->setEnabled(item.enabled);
-        // Playback comes with its own window in a later version.
-        if (item.command == kCmdPlay) a->setEnabled(false);
         if (item.isDefault) menu.setDefaultAction(a);
     }
     QAction* chosen = menu.exec(at);

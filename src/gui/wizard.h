@@ -78,6 +78,7 @@ private:
     void editName(int row);
     void submit();
     int focusedRow() const;
+    void playRow(int row);
 
     TrackPage& m_page;
     BatchSession& m_session;

@@ -1,4 +1,6 @@
 #include "job/batch_runner.h"
+#include "job/accuraterip_check.h"
+#include "job/rip_log.h"
 
 #include "cd/crc32_tap.h"
 #include "cd/dsk_reader.h"
@@ -9,6 +11,7 @@
 #include "formats/format_catalog.h"
 #include "formats/writer_filter.h"
 #include "job/batch_frontend.h"
+#include "job/cue_writer.h"
 #include "job/our_progress_display.h"
 #include "job/output_naming.h"
 #include "job/playlist.h"
@@ -23,6 +26,7 @@
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -55,6 +59,19 @@ std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
+
+// Measures the loudest sample of what the source delivers.
+class PeakSink : public kySinkFilter2 {
+public:
+    PeakSink() : kySinkFilter2("Peak") {}
+    float peak = 0;
+    uint32_t channels = 2;
+    kyError Write(float** planes, uint32_t frames) override {
+        for (uint32_t c = 0; c < channels; ++c)
+            for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(planes[c][i]));
+        return KY_OK;
+    }
+};
 
 // Where a writer will go once its file is created: the chain can be built and its first
 // pass run without touching the output file.
@@ -122,7 +139,11 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
 
     bool userRange = a.number < 0;
     bool ok;
-    if (userRange) {
+    if (a.number == 0) {
+        // The hidden track: the audio before the first track's INDEX 01.
+        const auto [firstSector, end] = trackSpan(0, b.number);
+        ok = m_source.SetRange(firstSector, end);
+    } else if (userRange) {
         // A user-defined row is one sector longer than its range.
         uint64_t firstSector = a.start / 588;
         uint64_t end = (static_cast<uint64_t>(b.start) + b.length) / 588;
@@ -147,7 +168,7 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
                                          std::min<uint32_t>(toc.lastTrack, 99));
         bool all = lo <= hi;
         for (uint32_t t = lo; all && t <= hi; ++t) all = toc.entries[t].preEmphasis != 0;
-        if (all) kind = 3;
+        if (all && !m_settings.bKeepPreEmphasis) kind = 3;
     }
     kySetDefaultQuantizerKind(kind);
 
@@ -165,6 +186,21 @@ kyError kyBatchRunner::prepareSource(size_t first, size_t last) {
     if (!genre.empty()) props.setUtf8(KYPROP_GENRE, genre);
     if (a.number >= 0) props.setUtf8(KYPROP_TRACK_NUMBER, std::to_string(a.number));
     kySetReleaseProperties(props, m_disc, first, last, m_cover.embedFile());
+    // Audio kept with its pre-emphasis says so, for players that can de-emphasise; the
+    // next file gets the comment as it was.
+    if (m_commentMarked) {
+        if (m_plainComment.empty())
+            props.clear(KYPROP_COMMENT);
+        else
+            props.setUtf8(KYPROP_COMMENT, m_plainComment);
+        m_commentMarked = false;
+    }
+    if (m_settings.bKeepPreEmphasis && m_source.RangeHasPreEmphasis()) {
+        const char* comment = props.getUtf8(KYPROP_COMMENT);
+        m_plainComment = comment ? comment : "";
+        m_commentMarked = true;
+        props.setUtf8(KYPROP_COMMENT, m_plainComment.empty() ? "PRE" : m_plainComment + " PRE");
+    }
     return KY_OK;
 }
 
@@ -196,7 +232,9 @@ kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
     // The writer writes to a temporary file beside the final one; something at the final
     // name that a file cannot replace (a folder) fails the file before it is written.
     struct stat st;
-    if ((::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) || !chain.file.create(path)) {
+    const bool folder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (folder) kySetErrorReason(KYERR_CREATE_FILE, EISDIR);
+    if (folder || !chain.file.create(path)) {
         reportError(KYERR_CREATE_FILE, "Writing - DskR");
         return KYERR_UNKNOWN;
     }
@@ -326,7 +364,9 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
     // The disc is read once more, by the first pass of the chain: the checksum and what
     // could not be confirmed come from that read.
     kyCrc32Tap crc;
+    kyAccurateRipTap sums(m_source.Toc());
     m_source.AddAudioTap(&crc);
+    m_source.AddAudioTap(&sums);
     if (album) {
         // The first pass only; the chain waits for the album's gain.
         e = chain.normalize->GetAnalyzer(analyzer);
@@ -336,7 +376,11 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
         e = chain.writer->Run();
     }
     m_source.RemoveAudioTap(&crc);
-    if (kySucceeded(e)) takeReadReport(record, true, crc.crc(), crc.complete());
+    m_source.RemoveAudioTap(&sums);
+    if (kySucceeded(e)) {
+        takeReadReport(record, true, crc.crc(), crc.complete());
+        kyJudgeTracks(m_accurateRip, sums, m_source.Toc(), record);
+    }
     // A cancel that came as the pass ended still stops this file.
     if (kySucceeded(e) && (album || chain.normalize) && !m_running) e = KYERR_CANCELLED;
     if (kySucceeded(e) && !album && chain.normalize) {
@@ -562,11 +606,108 @@ void kyBatchRunner::announceLengths() {
     m_frontend.setAudioLengths(m_lengths.file, m_lengths.before, m_lengths.total);
 }
 
+void kyBatchRunner::writeLog(const std::string& outDir) {
+    // A log goes beside written files; a batch that wrote none leaves no folder behind it.
+    const bool wroteAny = std::any_of(m_result.records.begin(), m_result.records.end(),
+                                      [](const FileRecord& r) {
+                                          return r.outcome == FileOutcome::Ok ||
+                                                 r.outcome == FileOutcome::Suspect;
+                                      });
+    if (!wroteAny) return;
+    kyRipLogContext context;
+    context.date = kyRipLogDate();
+    const kyDriveRecord* drive =
+        m_source.IsDriveOpen()
+            ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
+            : nullptr;
+    if (drive) context.drive = drive->vendorProduct;
+    context.readMode = static_cast<uint32_t>(m_settings.eMode);
+    context.readOffset = m_source.ReadOffset();
+    context.speed = m_settings.iSpeed;
+    context.testAndCopy = m_settings.bTestAndCopy;
+    context.keepPreEmphasis = m_settings.bKeepPreEmphasis;
+    context.toc = m_source.Toc();
+    context.accurateRip = &m_accurateRip;
+    m_result.log = kyRipLogText(context, m_result.records);
+    const std::string path = kyRipLogPath(
+        m_result.playlist.empty() ? kyPlaylist::pathFor(outDir, m_disc) : m_result.playlist);
+    std::string error;
+    if (kyWriteRipLog(path, m_result.log, error))
+        m_result.logPath = path;
+    else
+        m_frontend.showError(KYERR_WRITE_FILE, "Writing - DskR", error);
+}
+
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;
     if (m_current) m_current->Cancel();
     m_frontend.setStatus("Cancelling, please wait...");
+}
+
+std::pair<uint32_t, uint32_t> kyBatchRunner::trackSpan(int32_t first, int32_t last) const {
+    const kyDiscToc& toc = m_source.Toc();
+    const uint32_t lo = toc.firstTrack, hi = std::min<uint32_t>(toc.lastTrack, 99);
+    auto clampTrack = [&](int32_t n) { return std::clamp<uint32_t>(uint32_t(n), lo, hi); };
+    const uint32_t begin = first <= 0 ? 0 : toc.entries[clampTrack(first)].start;
+    const kyTocEntry& e = toc.entries[clampTrack(last)];
+    const uint32_t end = last <= 0 ? toc.entries[lo].start : e.start + e.length;
+    return {begin, std::max(begin, end)};
+}
+
+void kyBatchRunner::addHiddenTrackRow() {
+    const kyDiscToc& toc = m_source.Toc();
+    if (toc.firstTrack < 1 || toc.firstTrack > 99 || toc.entries[toc.firstTrack].data) return;
+    const uint32_t sectors = toc.entries[toc.firstTrack].start;
+    if (sectors == 0) return;
+    auto first = std::find_if(m_disc.tracks.begin(), m_disc.tracks.end(), [&](const TrackEntry& r) {
+        return r.number == int32_t(toc.firstTrack);
+    });
+    if (first == m_disc.tracks.end() ||
+        std::any_of(m_disc.tracks.begin(), m_disc.tracks.end(),
+                    [](const TrackEntry& r) { return r.number == 0; }))
+        return;
+    // Only audible audio makes a track: a pregap of digital silence (or one the drive
+    // cannot read) does not.
+    PeakSink peak;
+    if (!m_source.SetRange(0, sectors)) return;
+    m_source.Connect(&peak);
+    kyAudioFormat format;
+    m_source.GetFormat(format);
+    peak.channels = std::min<uint32_t>(format.channels, 2);
+    const kyError e = peak.Run();
+    m_source.Disconnect();
+    m_source.ForgetReadHistory();
+    if (kyFailed(e) || peak.peak < 16.0f / 32768.0f) return;
+    TrackEntry row;
+    row.number = 0;
+    row.start = 0;
+    row.length = sectors * 588;
+    row.name = "Hidden Track";
+    row.selected = first->selected;
+    m_disc.tracks.insert(first, row);
+}
+
+void kyBatchRunner::writeCueSheet(const std::string& outDir, const kyDiscLayout& layout) {
+    std::vector<kyCueFile> files;
+    for (const FileRecord& r : m_result.records) {
+        if (r.firstTrack < 0 ||
+            (r.outcome != FileOutcome::Ok && r.outcome != FileOutcome::Suspect &&
+             r.outcome != FileOutcome::Skipped))
+            continue;
+        kyCueFile f;
+        f.name =
+            r.path.compare(0, outDir.size(), outDir) == 0 ? r.path.substr(outDir.size()) : r.path;
+        std::tie(f.firstSector, f.endSector) = trackSpan(r.firstTrack, r.lastTrack);
+        files.push_back(f);
+    }
+    if (files.empty()) return;
+    const std::string path = kyCueSheetPath(outDir, m_disc);
+    std::string error;
+    if (kyWriteCueSheet(path, kyCueSheetText(m_disc, m_source.Toc(), layout, files), error))
+        m_result.cueSheet = path;
+    else
+        m_result.cueError = error;
 }
 
 void kyBatchRunner::Run() {
@@ -575,8 +716,6 @@ void kyBatchRunner::Run() {
     m_result = Result{};
     m_current = nullptr;
 
-    const std::vector<Group> groups = makeGroups(m_disc, m_settings.bMergeConsecutive);
-    m_result.fileCount = static_cast<int>(groups.size());
     addRecentDirectory(m_settings, m_settings.szOutDir);
     const auto start = std::chrono::steady_clock::now();
     m_frontend.setBusy(true);
@@ -588,12 +727,24 @@ void kyBatchRunner::Run() {
     m_source.SetJitterCorrection(m_settings.eMode != 0);
     m_source.SetVerify(m_settings.eMode == 2);
     m_source.SetContinueOnReadError(m_settings.bContinueOnReadError);
+    m_source.SetKeepPreEmphasis(m_settings.bKeepPreEmphasis);
     const kyDriveRecord* drive =
         m_source.IsDriveOpen()
             ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
             : nullptr;
     m_source.SetReadOffset(drive ? readOffsetFor(m_settings, drive->vendorProduct) : 0);
     m_cleaned.clear();
+
+    // What the CUE sheet needs from the disc is read before the disc is ripped.
+    kyDiscLayout layout;
+    if (m_settings.bWriteCue && m_source.IsDriveOpen()) {
+        m_frontend.setStatus(m_settings.bDetectGaps ? "- Detecting gaps -" : "");
+        std::string error;
+        if (!m_source.ReadLayout(layout, m_settings.bDetectGaps, error)) layout = kyDiscLayout();
+    }
+    if (m_settings.bRipHiddenTrack && m_source.IsDriveOpen()) addHiddenTrackRow();
+    const std::vector<Group> groups = makeGroups(m_disc, m_settings.bMergeConsecutive);
+    m_result.fileCount = static_cast<int>(groups.size());
 
     const std::string outDir = outputDirectory(m_settings);
     // Two rows that would write one file are refused before anything is read.
@@ -720,6 +871,7 @@ void kyBatchRunner::Run() {
     m_frontend.setFileProgress(cancelled ? 0 : 100);
     m_frontend.setBatchProgress(cancelled ? 0 : 100);
 
+    if (m_settings.bWriteCue && m_result.refused.empty()) writeCueSheet(outDir, layout);
     if (playlist.isOpen()) {
         // Suspect files are kept, and listed.
         const bool listed = m_result.successes + m_result.suspects > 0;
@@ -729,6 +881,7 @@ void kyBatchRunner::Run() {
         }
         playlist.finish(listed);
     }
+    if (m_settings.bWriteLog) writeLog(outDir);
 
     m_result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -28,10 +28,12 @@
 //   runner.Run();            // frontend.pumpEvents() may call runner.Cancel()
 //   runner.result().successes ...
 #include "app/rip_settings.h"
+#include "cd/disc_layout.h"
 #include "core/error.h"
 #include "job/file_record.h"
 #include "job/output_file.h"
 #include "job/release_tags.h"
+#include "metadata/accuraterip_client.h"
 #include "metadata/disc_info.h"
 
 #include <cstdint>
@@ -70,6 +72,11 @@ public:
         // Why the batch refused to start (two rows that would write one file), or empty.
         std::string refused;
         int suspects = 0; // files kept that could not all be confirmed
+        std::string cueSheet; // the CUE sheet's path when one was written
+        std::string cueError; // why the CUE sheet asked for could not be written
+        // The rip log's text and where it was written (empty when none was).
+        std::string log;
+        std::string logPath;
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
@@ -78,6 +85,11 @@ public:
     kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
                   kyBatchFrontend& frontend);
     ~kyBatchRunner();
+
+    // The disc's AccurateRip record (see kyLookUpAccurateRip) the files' tracks are judged
+    // against; without one every track is "skipped".
+    void setAccurateRip(kyAccurateRipRecord record) { m_accurateRip = std::move(record); }
+    const kyAccurateRipRecord& accurateRip() const { return m_accurateRip; }
 
     // The whole batch.
     void Run();
@@ -145,6 +157,8 @@ private:
     void takeReadReport(FileRecord& record, bool copy, uint32_t crc, bool complete);
     // Two groups that would write one path: the message, else empty.
     std::string findDuplicatePaths(const std::vector<Group>& groups) const;
+    // The rip log of the files done, kept in the result and written beside them.
+    void writeLog(const std::string& outDir);
     // The summary line and one line per suspect file.
     std::string summaryText() const;
     void setStatus(const char* format, int number);
@@ -161,6 +175,13 @@ private:
     kyError putInPlace(Chain& chain, kyError e);
     // One more file done that was written or skipped.
     void countFile(const FileRecord& record);
+    // With bRipHiddenTrack: a row "Hidden Track" numbered 0 for audible audio before the
+    // first track's INDEX 01, selected with the first track.
+    void addHiddenTrackRow();
+    // With bWriteCue: the CUE sheet of the files written, beside the playlist.
+    void writeCueSheet(const std::string& outDir, const kyDiscLayout& layout);
+    // The disc sectors a file of rows first..last of the track numbers holds.
+    std::pair<uint32_t, uint32_t> trackSpan(int32_t first, int32_t last) const;
     // Second loop and clean-up of an album batch.
     void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
                     kyPlaylist& playlist, const std::string& outDir);
@@ -180,6 +201,9 @@ private:
     struct {
         double file = 0, before = 0, total = 0; // seconds of audio, for speed displays
     } m_lengths;
+    kyAccurateRipRecord m_accurateRip;
+    std::string m_plainComment; // the comment before "PRE" was added to it
+    bool m_commentMarked = false;
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

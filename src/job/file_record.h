@@ -4,6 +4,7 @@
 #include "cd/disc_toc.h"
 #include "cd/read_report.h"
 #include "core/error.h"
+#include "metadata/accuraterip_client.h"
 
 #include <cstdint>
 #include <optional>
@@ -37,6 +38,13 @@ struct kyFileRecord {
     std::optional<uint32_t> copyCrc;
     std::optional<uint32_t> testCrc;
     int32_t readOffset = 0; // samples, as applied
+    // Per track of the file, its AccurateRip checksums and what the database said.
+    struct AccurateRip {
+        int32_t track = 0;
+        kyAccurateRipSums sums;
+        kyAccurateRipTrackVerdict verdict;
+    };
+    std::vector<AccurateRip> accurateRip;
 };
 
 // "ok", "suspect", "skipped", "failed", "cancelled".

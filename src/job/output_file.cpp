@@ -1,4 +1,5 @@
 #include "job/output_file.h"
+#include "core/error.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -52,7 +53,10 @@ bool kyPendingFile::create(const std::string& path) {
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');
     const int fd = ::mkostemps(buf.data(), static_cast<int>(std::strlen(kSuffix)), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        kySetErrorReason(KYERR_CREATE_FILE, errno);
+        return false;
+    }
     // The finished file gets the permissions of the one it replaces, else the usual ones
     // (the temporary file is made readable by its owner only).
     struct stat st;

@@ -105,3 +105,23 @@ void applyDiscRecord(const kyDemoDiscRecord& record, DiscInfo& info) {
         if (!row.data && row.number >= 0 && title < record.trackTitles.size())
             row.name = record.trackTitles[title++];
 }
+
+bool applyCdText(const kyCdText& text, DiscInfo& info) {
+    bool named = !text.disc.title.empty() || !text.disc.performer.empty();
+    for (const TrackEntry& row : info.tracks)
+        if (const kyCdTextFields* t = row.number > 0 ? text.Track(uint32_t(row.number)) : nullptr)
+            named = named || !t->title.empty();
+    if (!named) return false;
+    info.artist = text.disc.performer;
+    info.title = text.disc.title;
+    info.genre = text.genre;
+    info.extended = text.disc.message;
+    for (TrackEntry& row : info.tracks) {
+        const kyCdTextFields* t = row.number > 0 ? text.Track(uint32_t(row.number)) : nullptr;
+        if (!t) continue;
+        if (!t->title.empty()) row.name = t->title;
+        if (!t->performer.empty() && t->performer != text.disc.performer) row.artist = t->performer;
+        row.extended = t->message;
+    }
+    return true;
+}

@@ -72,6 +72,7 @@ int categoryIndex(std::string_view name);
 std::string defaultTrackName(int32_t number, bool data, uint32_t lengthSectors);
 
 struct kyDemoDiscRecord;
+struct kyCdText;
 
 struct DiscInfo {
     std::string discId;    // DISCID, at most 10 characters
@@ -104,3 +105,7 @@ struct DiscInfo {
 // Names that come with a disc image (the demo disc's): artist, album, genre, year, and the
 // titles of the audio rows in order.
 void applyDiscRecord(const kyDemoDiscRecord& record, DiscInfo& info);
+// Names from the disc's CD-Text: album and artist, genre, the disc's and tracks' messages,
+// each track's title, and a track's performer where it is not the album's. False (and
+// `info` untouched) when the text names neither the disc nor any track.
+bool applyCdText(const kyCdText& text, DiscInfo& info);

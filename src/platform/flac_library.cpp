@@ -26,6 +26,8 @@ const kyResolvedTable<kyFlacEncoderLibrary>& encoder() {
         get("FLAC__metadata_object_delete", t.objectDelete);
         get("FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair", t.commentEntry);
         get("FLAC__metadata_object_vorbiscomment_append_comment", t.appendComment);
+        get("FLAC__metadata_object_picture_set_mime_type", t.pictureSetMimeType);
+        get("FLAC__metadata_object_picture_set_data", t.pictureSetData);
         r.missing = get.missing();
         return r;
     }();

@@ -30,6 +30,8 @@ struct kyFlacEncoderLibrary {
     decltype(&FLAC__metadata_object_delete) objectDelete;
     decltype(&FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair) commentEntry;
     decltype(&FLAC__metadata_object_vorbiscomment_append_comment) appendComment;
+    decltype(&FLAC__metadata_object_picture_set_mime_type) pictureSetMimeType;
+    decltype(&FLAC__metadata_object_picture_set_data) pictureSetData;
 
     // The table, resolved once per process; null when the library or an entry point is
     // missing (Missing() then says which).

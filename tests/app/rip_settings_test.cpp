@@ -117,6 +117,15 @@ TEST_F(RipSettingsTest, EveryFieldRoundTripsThroughTheStore) {
     s.szDBProxy = "proxy:8080";
     s.szDBEmail = "ann\xE9@example.org"; // single-byte é
     s.lastDirs = {"/a/", "/b/"};
+    // The fields beyond the original record: each away from its default.
+    s.iCompressionLevel = 7;
+    s.bMp3Id3v2 = s.bMp3Id3v1 = s.bMp2Id3v1 = false;
+    s.bMp3Ape = s.bMp2Id3v2 = s.bAacId3v2 = s.bAacId3v1 = s.bAacApe = true;
+    s.bContinueOnReadError = s.bTestAndCopy = true;
+    s.szMusicBrainzServer = "http://127.0.0.1:5000";
+    s.szCoverArtServer = "caa.example.org";
+    s.szLookupOrder = "gnudb,musicbrainz";
+    s.bFetchCoverArt = false;
     ASSERT_TRUE(saveSettings(s));
 
     RipSettings back;
@@ -149,6 +158,14 @@ TEST_F(RipSettingsTest, EveryFieldRoundTripsThroughTheStore) {
     EXPECT_EQ(back.szDBProxy, s.szDBProxy);
     EXPECT_EQ(back.szDBEmail, s.szDBEmail);
     EXPECT_EQ(back.lastDirs, s.lastDirs);
+    EXPECT_EQ(back.iCompressionLevel, 7);
+    EXPECT_FALSE(back.bMp3Id3v2 || back.bMp3Id3v1 || back.bMp2Id3v1);
+    EXPECT_TRUE(back.bMp3Ape && back.bMp2Id3v2 && back.bAacId3v2 && back.bAacId3v1 && back.bAacApe);
+    EXPECT_TRUE(back.bContinueOnReadError && back.bTestAndCopy);
+    EXPECT_EQ(back.szMusicBrainzServer, s.szMusicBrainzServer);
+    EXPECT_EQ(back.szCoverArtServer, s.szCoverArtServer);
+    EXPECT_EQ(back.szLookupOrder, s.szLookupOrder);
+    EXPECT_FALSE(back.bFetchCoverArt);
 
     // The stored types are those of the registry record.
     kySettingsStore store = readStore(storePath());

@@ -6,7 +6,9 @@
 #include "cd/dsk_reader.h"
 #include "cd/virtual_drive.h"
 #include "metadata/freedb_disc_id.h"
+#include "metadata/musicbrainz_disc_id.h"
 #include "support/fake_cddb_server.h"
+#include "support/fake_musicbrainz_server.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -38,6 +40,8 @@ protected:
         ASSERT_FALSE(cue.empty()) << error;
         settings.szDBServer = cddb.url();
         settings.szDBEmail = "ann@example.org";
+        // gnudb alone, unless a test starts a MusicBrainz service of its own.
+        settings.szLookupOrder = "gnudb,local,cdtext";
         page = std::make_unique<TrackPage>(settings);
         page->cacheFolder = (dir / "cache").string();
         page->cdPlayerIniPath = (dir / "cdplayer.ini").string();
@@ -59,7 +63,8 @@ protected:
     }
     std::string record(const std::string& artist) const {
         std::string r = "# xmcd\n# Revision: 4\nDTITLE=" + artist + " / Album\nDYEAR=1999\n";
-        for (int i = 0; i < 3; ++i) r += "TTITLE" + std::to_string(i) + "=Song " + std::to_string(i + 1) + "\n";
+        for (int i = 0; i < 3; ++i)
+            r += "TTITLE" + std::to_string(i) + "=Song " + std::to_string(i + 1) + "\n";
         return r;
     }
 };
@@ -70,7 +75,8 @@ TEST_F(TrackPageTest, ImageDrivesAndTheDemoDisc) {
     EXPECT_TRUE(page->currentDriveIsVirtual());
     const auto names = page->driveNames();
     ASSERT_FALSE(names.empty());
-    EXPECT_NE(names[size_t(page->currentDrive())].find("Velmora Virtual CD-ROM"), std::string::npos);
+    EXPECT_NE(names[size_t(page->currentDrive())].find("Velmora Virtual CD-ROM"),
+              std::string::npos);
     EXPECT_FALSE(page->disc().tracks.empty());
     EXPECT_EQ(page->disc().tracks[0].name, "Track 01");
     EXPECT_EQ(page->leadOut(), toc.entries[toc.lastTrack + 1].start);
@@ -167,6 +173,55 @@ TEST_F(TrackPageTest, LookUpOneSeveralNoneAndFailures) {
     TrackPage::LookupRequest cancelled = page->lookupRequest(false);
     cancelled.cancel->store(true);
     EXPECT_EQ(TrackPage::runLookup(cancelled).result.outcome, Outcome::Cancelled);
+}
+
+// MusicBrainz first, as the settings' order says: several releases of the disc come back
+// for a choice that tells them apart, the one chosen names the disc and brings its front
+// cover; gnudb is not asked once MusicBrainz knows the disc.
+TEST_F(TrackPageTest, MusicBrainzReleasesNameTheDiscWithTheirCover) {
+    kytest::FakeMusicBrainzServer mb;
+    settings.szMusicBrainzServer = mb.url();
+    settings.szCoverArtServer = mb.url();
+    settings.szLookupOrder = "musicbrainz,gnudb,local,cdtext";
+    const std::string discId = musicBrainzDiscId(toc);
+    auto release = [&](uint64_t n, const std::string& country) {
+        return kytest::oneDiscRelease(n, country, discId, toc.firstTrack, toc.lastTrack);
+    };
+    mb.discs[discId] = kytest::discAnswer(discId, {release(20, "DE"), release(21, "GB")});
+    const std::string jpeg = "\xFF\xD8\xFF\xE0 the cover";
+    mb.covers[kytest::mbid(21)] = jpeg;
+
+    const TrackPage::LookupRequest request = page->lookupRequest(true);
+    TrackPage::LookupAnswer several = TrackPage::runLookup(request);
+    ASSERT_EQ(several.result.outcome, Outcome::Choose) << several.result.detail;
+    ASSERT_EQ(several.result.matches.size(), 2u);
+    EXPECT_EQ(several.result.matches[0].source, LookupSource::MusicBrainz);
+    EXPECT_NE(choiceLine(several.result.matches[0]).find("DE"), std::string::npos);
+    EXPECT_NE(choiceLine(several.result.matches[1]).find("GB"), std::string::npos);
+    EXPECT_NE(choiceLine(several.result.matches[1]).find("CAT 21"), std::string::npos);
+    EXPECT_TRUE(cddb.requests().empty()) << "gnudb asked although MusicBrainz knew the disc";
+    TrackPage::LookupAnswer read = TrackPage::readMatch(request, several.result.matches[1]);
+    ASSERT_EQ(read.result.outcome, Outcome::Found);
+    EXPECT_EQ(read.result.origin, LookupSource::MusicBrainz);
+    EXPECT_EQ(read.info.artist, "Ann");
+    EXPECT_EQ(read.info.release.releaseId, kytest::mbid(21));
+    EXPECT_EQ(read.info.tracks[0].name, "Song 1");
+    ASSERT_TRUE(read.info.cover);
+    EXPECT_EQ(read.info.cover->bytes, jpeg);
+    EXPECT_TRUE(page->finishLookup(std::move(read)));
+    EXPECT_EQ(page->disc().release.country, "GB");
+
+    // One release: named at once; without covers wanted, none is fetched.
+    settings.bFetchCoverArt = false;
+    mb.discs[discId] = kytest::discAnswer(discId, {release(21, "GB")});
+    ASSERT_EQ(page->beginLookup(true), Step::Ask);
+    TrackPage::LookupAnswer one = TrackPage::runLookup(page->lookupRequest(false));
+    ASSERT_EQ(one.result.outcome, Outcome::Found);
+    EXPECT_EQ(one.result.source, "musicbrainz");
+    EXPECT_FALSE(one.info.cover);
+    size_t coverRequests = 0;
+    for (const auto& r : mb.requests()) coverRequests += r.target.find("/release/") == 0;
+    EXPECT_EQ(coverRequests, 1u) << "only the chosen release's cover was asked for";
 }
 
 TEST_F(TrackPageTest, SubmissionKeepsTheNewRevisionOnlyWhenAccepted) {

@@ -184,7 +184,9 @@ TEST_F(CliTableTest, EveryOptionTheHelpShowsParses) {
         std::istringstream lines(help.out.substr(0, help.out.find("\nExample")));
         for (std::string line; std::getline(lines, line);) {
             const size_t start = line.find_first_not_of(' ');
-            if (start == std::string::npos || start == 0 || line[start] != '-') continue;
+            // Option lines start within the first columns; a wrapped help text further in.
+            if (start == std::string::npos || start == 0 || start > 6 || line[start] != '-')
+                continue;
             const size_t gap = line.find("  ", start);
             const std::string synopsis = line.substr(start, gap - start);
             static const std::regex option(R"((^|[ ,])(--?[a-z0-9][a-z0-9-]*))");
@@ -216,8 +218,7 @@ TEST_F(CliTableTest, EveryEarlierOptionIsInTheTable) {
                                             "--timeout"};
     const std::vector<std::string> lookup = {"--mb-server", "--lookup-order", "--release"};
     const std::vector<std::string> run = {
-        "--out",         "--format",         "--subformat",  "--channels",
-        "--compression", "--pattern",        "--merge",      "--playlist",
+        "--format",      "--subformat",      "--channels",   "--compression",
         "--resample",    "--resampler",      "--remove-silence", "--cutoff",
         "--fade",        "--no-fade",        "--normalize",  "--no-normalize",
         "--target",      "--meta",           "--modify",     "--album-gain",
@@ -225,6 +226,7 @@ TEST_F(CliTableTest, EveryEarlierOptionIsInTheTable) {
         "--no-id3v2",    "--id3v1",          "--no-id3v1",   "--ape-tag",
         "--no-ape-tag",  "--overwrite"};
     const std::vector<std::string> ripOnly = {
+        "--out",           "--pattern",         "--merge",     "--playlist",
         "--mode",          "--speed",           "--tracks",    "--eject",
         "--save",          "--json",            "--offset",    "--test-and-copy",
         "--no-test-and-copy", "--continue-on-errors", "--no-continue-on-errors",

@@ -1,11 +1,13 @@
 // dskr-cli with the formats written through codec libraries, as a user runs it: rips of
 // the demo disc and of a CUE/BIN image to FLAC, WavPack and Ogg Vorbis checked with the
 // Debian tools, their tags after normalisation, conversions between FLAC, WavPack, AIFF
-// and WAV, --compression, and a library hidden from the loader.
+// and WAV, MP3, MP2 and AAC files (ours and the peer encoders') to FLAC and back,
+// --compression, and a library hidden from the loader.
 #include "cd/virtual_drive.h"
 #include "support/chain_helpers.h"
 #include "support/codec_library_files.h"
 #include "support/codec_test_files.h"
+#include "support/encoded_streams.h"
 #include "support/run_program.h"
 #include "support/scoped_env.h"
 #include <algorithm>
@@ -243,6 +245,140 @@ TEST_F(CliCodecTest, CompressionLevelsAndTheirOption) {
     EXPECT_EQ(wv.code, 0) << wv.err;
 }
 
+// MP3, MP2 and AAC files, made by lame, twolame and ffmpeg and by dskr-cli itself, converted
+// to FLAC and back. The FLAC file holds what the reference decoders make of the stream:
+// as many samples (an MP3 with a LAME header exactly as many as went in, its encoder's delay
+// and padding trimmed; an AAC stream without its first frame, as faad decodes it), in time
+// with the source; what dskr-cli encodes from FLAC decodes in ffmpeg at the length ours
+// reads.
+TEST_F(CliCodecTest, LossyFilesToFlacAndBack) {
+    for (const char* tool : {"sox", "flac", "metaflac", "ffmpeg", "ffprobe", "mpg123", "faad"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " is missing";
+    // An odd number of frames: no encoder's frame size divides it.
+    const fs::path wav = dir / "source.wav";
+    ASSERT_TRUE(kytest::run("sox -r 44100 -c 2 -n -b 16 " + q(wav) +
+                            " synth 101333s pinknoise sine 330 vol 0.4"));
+    std::vector<int16_t> source;
+    ASSERT_TRUE(kytest::decodeRaw("sox " + q(wav) + " -t raw " + q(dir / "source.raw"),
+                                  (dir / "source.raw").string(), source));
+    const uint32_t frames = uint32_t(source.size() / 2);
+    ASSERT_EQ(frames, 101333u);
+    const fs::path flacSource = dir / "source.flac";
+    ASSERT_TRUE(kytest::run("flac -s -f " + q(wav) + " -o " + q(flacSource)));
+
+    // The reference decoders, raw 16-bit stereo at 44.1 kHz.
+    auto decoded = [&](const std::string& codec, const fs::path& file) {
+        const std::string raw = (dir / "ref.raw").string();
+        std::string command;
+        if (codec == "mp3" || codec == "mp2")
+            command = "mpg123 -q -O " + shellQuote(raw) + " " + q(file);
+        else
+            command = "faad -q -f 2 -b 1 -o " + shellQuote(raw) + " " + q(file);
+        std::vector<int16_t> out;
+        EXPECT_TRUE(kytest::decodeRaw(command, raw, out)) << command;
+        return out;
+    };
+    auto ffmpegFrames = [&](const fs::path& file) {
+        std::vector<int16_t> out;
+        const std::string raw = (dir / "ff.raw").string();
+        EXPECT_TRUE(kytest::decodeRaw(
+            "ffmpeg -v error -y -i " + q(file) + " -f s16le " + shellQuote(raw), raw, out));
+        return uint32_t(out.size() / 2);
+    };
+
+    const struct {
+        const char* name;
+        const char* codec;   // ffprobe's name, our extension
+        std::string command; // makes the file from the WAV (input, output appended); "" = ours
+        uint32_t lag;        // frames the decoded stream runs late
+    } cases[] = {
+        {"lame.mp3", "mp3", "lame --quiet -V 2", 0},
+        {"twolame.mp2", "mp2", "twolame --quiet -b 224", 481},
+        {"ffmpeg.aac", "aac", "ffmpeg -c:a aac -b:a 160k", 0},
+        {"ours.mp3", "mp3", "", 0},
+        {"ours.mp2", "mp2", "", 481},
+        {"ours.aac", "aac", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path lossy = dir / c.name;
+        if (c.command.empty()) {
+            // dskr-cli encodes it from the FLAC file.
+            kytest::ProgramRun r = run({"convert", flacSource.string(), lossy.string()});
+            ASSERT_EQ(r.code, 0) << r.err;
+        } else {
+            const std::string tool = c.command.substr(0, c.command.find(' '));
+            if (!haveTool(tool.c_str())) {
+                std::printf("%s: %s is missing\n", c.name, tool.c_str());
+                continue;
+            }
+            // ffmpeg takes its options between the names, the others before both.
+            const std::string options = c.command.substr(tool.size());
+            const std::string command =
+                tool == "ffmpeg" ? "ffmpeg -v error -i " + q(wav) + options + " " + q(lossy)
+                                 : c.command + " " + q(wav) + " " + q(lossy);
+            ASSERT_TRUE(kytest::run(command)) << command;
+        }
+        EXPECT_EQ(kytest::probeStream(lossy.string(), "codec_name"), c.codec);
+        const std::vector<int16_t> reference = decoded(c.codec, lossy);
+        const uint32_t referenceFrames = uint32_t(reference.size() / 2);
+
+        // To FLAC.
+        const fs::path flac = dir / (std::string(c.name) + ".flac");
+        kytest::ProgramRun r = run({"convert", lossy.string(), flac.string()});
+        ASSERT_EQ(r.code, 0) << r.err;
+        ASSERT_TRUE(kytest::run("flac -s -t " + q(flac))) << "flac finds the file damaged";
+        const uint32_t ours =
+            uint32_t(std::stoul(kytest::capture("metaflac --show-total-samples " + q(flac))));
+        EXPECT_EQ(ours, referenceFrames);
+        if (c.codec == std::string("mp3")) {
+            EXPECT_EQ(ours, frames) << "gapless trimming";
+        }
+        EXPECT_EQ(
+            kytest::capture("metaflac --show-sample-rate --show-channels --show-bps " + q(flac)),
+            "44100\n2\n16\n");
+        std::vector<int16_t> back;
+        const std::string raw = (dir / "flac.raw").string();
+        ASSERT_TRUE(
+            kytest::decodeRaw("flac -s -d -f --force-raw-format --endian=little --sign=signed " +
+                                  q(flac) + " -o " + shellQuote(raw),
+                              raw, back));
+        uint32_t lag = 0;
+        const double snr = kytest::alignedSnrDb(source, back, 2, 2048, &lag);
+        EXPECT_EQ(lag, c.lag);
+        EXPECT_GE(snr, 12) << "lag " << lag;
+        // The FLAC file holds what the reference decoder makes of the stream, to within a
+        // rounding step (float decoders).
+        EXPECT_GE(kytest::alignedSnrDb(reference, back, 2, 0), 60);
+
+        // And back from FLAC into the same format: ffmpeg decodes it to as many samples as
+        // our reader gives (the MP3 exactly the source's, through its LAME header).
+        const fs::path again = dir / (std::string("again-") + c.name);
+        r = run({"convert", flac.string(), again.string()});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(kytest::probeStream(again.string(), "codec_name"), c.codec);
+        EXPECT_EQ(kytest::probeStream(again.string(), "sample_rate"), "44100");
+        const fs::path againFlac = dir / (std::string("again-") + c.name + ".flac");
+        ASSERT_EQ(run({"convert", again.string(), againFlac.string()}).code, 0);
+        const uint32_t againFrames =
+            uint32_t(std::stoul(kytest::capture("metaflac --show-total-samples " + q(againFlac))));
+        const uint32_t ffmpegCount = ffmpegFrames(again);
+        if (c.codec == std::string("mp3")) {
+            EXPECT_EQ(ffmpegCount, ours);
+            EXPECT_EQ(againFrames, ours);
+        } else if (c.codec == std::string("mp2")) {
+            EXPECT_EQ(ffmpegCount, againFrames);
+        } else {
+            // ffmpeg keeps the first frame of an ADTS stream, which faad and we drop.
+            EXPECT_EQ(ffmpegCount, againFrames + 1024);
+            EXPECT_EQ(againFrames, uint32_t(decoded(c.codec, again).size() / 2));
+        }
+        // Each generation keeps the whole signal: no more than one frame of the encoder is
+        // added or lost.
+        EXPECT_NEAR(double(againFrames), double(ours) + c.lag, 1152 + 1024);
+    }
+}
+
 TEST_F(CliCodecTest, AHiddenLibraryTakesOnlyItsFormat) {
     const fs::path rips = dir / "rips";
     const std::vector<fs::path> wav =
@@ -282,7 +418,11 @@ TEST_F(CliCodecTest, AHiddenLibraryTakesOnlyItsFormat) {
         if (f["extension"] == "flac") {
             EXPECT_EQ(f["missing"], "libFLAC.so.12 not found");
         } else {
-            EXPECT_TRUE(f["missing"].is_null() || f["extension"] == "ape") << f.dump();
+            // Only the formats of libFLAC are affected (others whose libraries the folder
+            // does not hold say so on their own account).
+            EXPECT_TRUE(f["missing"].is_null() ||
+                        f["missing"].get<std::string>().find("libFLAC") == std::string::npos)
+                << f.dump();
         }
     }
 

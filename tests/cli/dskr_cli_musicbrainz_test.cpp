@@ -2,13 +2,16 @@
 // Archive and CDDB server started by the test: the disc id toc shows, a look-up listing
 // both databases' matches with their sources, a rip named from the release picked with
 // --release and its front cover saved beside the files, and the failures a user meets.
+#include "support/chain_helpers.h"
 #include "support/cli_test_home.h"
+#include "support/codec_test_files.h"
 #include "support/fake_cddb_server.h"
 #include "support/fake_musicbrainz_server.h"
 #include "support/file_text.h"
 #include "support/run_program.h"
 #include "support/scoped_env.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -202,6 +205,113 @@ TEST_F(CliMusicBrainzTest, RipNamedFromAReleaseWithItsCover) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("No front cover"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(dir / "nocover/Ann & Bob/Northern Lights/01 - Song 1.1.wav"));
+}
+
+// Every tagged format a user may rip to carries the release and its front cover, read by
+// python3-mutagen as a library tagger reads them: ID3v2 (MP3, and AAC when asked), the
+// iTunes list (M4A), Vorbis comments (FLAC, Ogg Vorbis) and APE tags (WavPack, Monkey's
+// Audio).
+TEST_F(CliMusicBrainzTest, RippedFilesOfEveryTaggedFormatCarryTheRelease) {
+    const char* python = "/usr/bin/python3";
+    if (access(python, X_OK) != 0 ||
+        !kytest::run(std::string(python) + " -c 'import mutagen' 2>/dev/null"))
+        GTEST_SKIP() << "python3-mutagen is not installed (apt-get install python3-mutagen)";
+    const FakeRelease picked = release(21, "DE", 2);
+    mb.releases[picked.id] = kytest::releaseJson(picked).dump();
+    mb.covers[picked.id] = jpeg();
+    // Album id, album artist, disc, recording id and the cover's SHA-1, in each tag kind.
+    const fs::path script = dir / "read.py";
+    kytest::writeText(script, R"PY(
+import sys, json, hashlib
+import mutagen
+from mutagen.id3 import ID3
+from mutagen.apev2 import APEv2
+from mutagen.mp4 import MP4
+def h(b): return hashlib.sha1(bytes(b)).hexdigest()
+out = {}
+for p in sys.argv[1:]:
+    ext = p.rsplit(".", 1)[1]
+    if ext in ("mp3", "aac"):
+        t = ID3(p)
+        r = [str(t["TXXX:MusicBrainz Album Id"]), str(t["TPE2"]), str(t["TPOS"]),
+             t["UFID:http://musicbrainz.org"].data.decode(), h(t.getall("APIC")[0].data)]
+    elif ext == "m4a":
+        t = MP4(p).tags
+        f = lambda k: t["----:com.apple.iTunes:" + k][0].decode()
+        r = [f("MusicBrainz Album Id"), t["aART"][0], "%d/%d" % t["disk"][0],
+             f("MusicBrainz Track Id"), h(t["covr"][0])]
+    elif ext in ("wv", "ape"):
+        t = APEv2(p)
+        r = [str(t["MUSICBRAINZ_ALBUMID"]), str(t["Album Artist"]), str(t["Disc"]),
+             str(t["MUSICBRAINZ_TRACKID"]), h(t["Cover Art (Front)"].value.split(b"\0", 1)[1])]
+    else:
+        f = mutagen.File(p)
+        t = f.tags
+        pics = getattr(f, "pictures", None)
+        if pics is None:
+            import base64
+            from mutagen.flac import Picture
+            pics = [Picture(base64.b64decode(t["metadata_block_picture"][0]))]
+        r = [t["musicbrainz_albumid"][0], t["albumartist"][0],
+             t["discnumber"][0] + "/" + t["disctotal"][0], t["musicbrainz_trackid"][0],
+             h(pics[0].data)]
+    out[ext] = r
+print(json.dumps(out))
+)PY");
+    struct Case {
+        const char* format;
+        const char* extension;
+        std::vector<std::string> more;
+    };
+    const std::vector<Case> cases = {{"mp3", "mp3", {}},
+                                     {"aac", "aac", {"--id3v2"}},
+                                     {"iTunes MPEG-4 audio format", "m4a", {}},
+                                     {"flac", "flac", {}},
+                                     {"Vorbis Ogg stream", "ogg", {}},
+                                     {"wv", "wv", {}},
+                                     {"ape", "ape", {}}};
+    std::vector<std::string> files, ripped;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        const fs::path out = dir / "formats" / c.format;
+        std::vector<std::string> args = {
+            "rip",        "--image",   cue.string(), "--out",
+            out.string(), "--release", picked.id,    "--cover-art-server",
+            mb.url(),     "--format",  c.format,     "--tracks",
+            "1"};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const auto r = run(args);
+        // A codec library that is not installed (libMAC is not in Debian) costs its case.
+        if (r.code != 0 &&
+            (r.out + r.err).find("Missing required component") != std::string::npos) {
+            std::fprintf(stderr, "%s: no codec library, not checked\n", c.format);
+            continue;
+        }
+        ASSERT_EQ(r.code, 0) << r.err;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file() && e.path().filename() != "cover.jpg" &&
+                e.path().extension() != ".log")
+                files.push_back(e.path().string());
+        ripped.push_back(c.extension);
+    }
+    ASSERT_EQ(files.size(), ripped.size());
+    ASSERT_GE(ripped.size(), 5u) << "MP3, AAC, MPEG-4, FLAC and Ogg need only Debian's libraries";
+    std::string command = std::string(python) + " " + kytest::shellQuote(script.string());
+    for (const std::string& f : files) command += " " + kytest::shellQuote(f);
+    const std::string printed = kytest::capture(command + " 2>&1");
+    const json read = json::parse(printed, nullptr, false);
+    ASSERT_FALSE(read.is_discarded()) << printed;
+    const std::string sha1 =
+        kytest::capture("sha1sum " + kytest::shellQuote((dir / "formats/flac/Ann & Bob/"
+                                                               "Northern Lights/cover.jpg")
+                                                            .string()))
+            .substr(0, 40);
+    EXPECT_EQ(kytest::readText(dir / "formats/flac/Ann & Bob/Northern Lights/cover.jpg"), jpeg());
+    const json expected = {picked.id, "Ann & Bob", "2/2", mbid(21 * 100 + 2 * 10 + 1), sha1};
+    for (const std::string& ext : ripped) {
+        SCOPED_TRACE(ext);
+        EXPECT_EQ(read[ext], expected);
+    }
 }
 
 // What a user meets when the service does not help: each time a clear message, an exit

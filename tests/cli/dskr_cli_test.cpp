@@ -153,9 +153,20 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     ASSERT_EQ(first, 1);
     ASSERT_GE(last, 6);
     EXPECT_TRUE(t["tracks"].back()["data"].get<bool>()); // the enhanced disc's data track
-    // The demo disc comes with names.
-    EXPECT_EQ(t["tracks"][0]["name"], kyDiscImage::Demo()->Record()->trackTitles[0]);
-    EXPECT_EQ(t["artist"], kyDiscImage::Demo()->Record()->artist);
+    auto image = kyDiscImage::Demo();
+    // Names, catalogue number, ISRCs and indexes as the disc has them.
+    EXPECT_EQ(t["tracks"][0]["name"], image->Record()->trackTitles[0]);
+    EXPECT_EQ(t["mcn"], image->Mcn());
+    for (auto& tr : t["tracks"]) {
+        const std::string isrc = image->Isrc(tr["number"].get<uint32_t>());
+        if (isrc.empty() || tr["data"].get<bool>())
+            EXPECT_TRUE(tr["isrc"].is_null()) << tr;
+        else
+            EXPECT_EQ(tr["isrc"], isrc);
+        ASSERT_FALSE(tr["indexes"].empty());
+        EXPECT_EQ(tr["indexes"].back()["start"], tr["start"]) << tr;
+    }
+    EXPECT_EQ(t["artist"], image->Record()->artist);
     bool emphasis = false;
     for (auto& tr : t["tracks"]) emphasis |= tr["preemphasis"].get<bool>();
     EXPECT_TRUE(emphasis);
@@ -163,7 +174,6 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     EXPECT_EQ(id.size(), 8u);
     EXPECT_EQ(t["query"].get<std::string>().rfind(id + "+" + std::to_string(last) + "+150+", 0),
               0u);
-    auto image = kyDiscImage::Demo();
     EXPECT_EQ(t["leadout"].get<uint32_t>(), image->LeadOut());
 
     CliRun drivesText = run({"drives", "--demo"});
@@ -177,7 +187,8 @@ TEST_F(CliTest, InformationCommandsInTextAndJson) {
     CliRun text = run({"toc", "--demo"});
     ASSERT_EQ(text.code, 0);
     EXPECT_NE(text.out.find("freedb id " + id), std::string::npos);
-    EXPECT_NE(text.out.find(kyDiscImage::Demo()->Record()->trackTitles[0]), std::string::npos);
+    EXPECT_NE(text.out.find(image->Record()->trackTitles[0]), std::string::npos);
+    EXPECT_NE(text.out.find("MCN " + image->Mcn()), std::string::npos) << text.out;
 
     CliRun formats = run({"formats", "--json"});
     ASSERT_EQ(formats.code, 0);
@@ -532,7 +543,7 @@ TEST_F(CliTest, QuickTimeAndMpeg4FormatNames) {
         CliRun r = run({"convert", in.string(), (dir / "x").string(), "--format", alias,
                         "--subformat", "PCM 16-bit"});
         EXPECT_EQ(r.code, 2);
-        EXPECT_NE(r.err.find(std::string("is not a subformat of ") + name), std::string::npos)
+        EXPECT_NE(r.err.find(std::string("takes a subformat of ") + name), std::string::npos)
             << r.err;
     }
 }
@@ -723,7 +734,7 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
                                             {"genre", "Jazz"},
                                             {"track_number", "7"},
                                             {"replaygain_track_gain", "-6.300000 dB"}}));
-    EXPECT_EQ(files[1], json({{"path", missing.string()}, {"error", "Couldn't open file"}}));
+    EXPECT_EQ(files[1], json({{"path", missing.string()}, {"error", "Couldn't open file: No such file or directory"}}));
 
     CliRun both = run({"info", missing.string(), wav.string()});
     EXPECT_EQ(both.code, 1);
@@ -1322,7 +1333,7 @@ TEST_F(CliTest, LossyFormats) {
         const char* says;
     } usage[] = {
         {{"rip", "--demo", "--out", (dir / "x").string(), "--no-id3v1"},
-         "--no-id3v1 is for MP3, MP2 and AAC files"},
+         "id3v1 is for MP3, MP2 and AAC files"},
         {{"rip", "--demo", "--out", (dir / "x").string(), "--format", "mp2", "--ape-tag"},
          "MP2 files carry no APE tag"},
     };
@@ -1489,8 +1500,7 @@ TEST_F(CliTest, MissingCodecLibraries) {
     unsetenv("LD_LIBRARY_PATH");
     EXPECT_EQ(formats.code, 0);
     for (const char* lib : {"libmp3lame.so.0", "libtwolame.so.0", "libavcodec.so.59"})
-        EXPECT_NE(formats.out.find(std::string("(needs ") + lib + ": not found)"),
-                  std::string::npos)
+        EXPECT_NE(formats.out.find(std::string("(") + lib + " not found)"), std::string::npos)
             << formats.out;
     EXPECT_NE(mp3.code, 0);
     EXPECT_NE(mp3.err.find("requires that you install a free external third-party 'add-on'"),
@@ -1500,7 +1510,9 @@ TEST_F(CliTest, MissingCodecLibraries) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(out, ec); !ec && it != fs::end(it);
          it.increment(ec))
-        if (it->is_regular_file() && it->path().extension() != ".wav") ++files;
+        if (it->is_regular_file() && it->path().extension() != ".wav" &&
+            it->path().extension() != ".log")
+            ++files;
     EXPECT_EQ(files, 0u);
     EXPECT_EQ(wav.code, 0) << wav.err;
 }

@@ -4,9 +4,12 @@
 #include "app/rip_settings.h"
 #include "app/shell.h"
 #include "app/track_page.h"
+#include "cd/dsk_reader.h"
+#include "cd/virtual_drive.h"
 #include "formats/format_catalog.h"
 #include "gui/dialogs.h"
 #include "gui/message_box.h"
+#include "gui/playback_window.h"
 #include "gui/wizard.h"
 #include "gui_test_support.h"
 #include "metadata/disc_lookup.h"
@@ -77,10 +80,19 @@ int main(int argc, char** argv) {
     settings.szOutDir = (out.path() + "/").toStdString();
     settings.bEjectWhenDone = false;
     settings.bCreatePlaylist = true;
+    // A sector of track 2 that never reads: the summary then shows a suspect file.
+    settings.bContinueOnReadError = true;
+    settings.szLookupOrder = "local";
     kyFormatCatalog::Instance();
 
     DskrWizard wizard(settings);
-    wizard.trackPage().addDemoDrive();
+    std::string error;
+    const int index = kyAddVirtualDrive(kyDiscImage::Demo(), "bad=3000:1000000", error);
+    wizard.trackPage().createSource();
+    for (int32_t n = 0; n < int32_t(wizard.trackPage().driveNames().size()); ++n)
+        if (wizard.trackPage().source()->DriveRecord(uint32_t(n))->devicePath ==
+            "virtual" + std::to_string(index))
+            wizard.trackPage().selectDrive(n);
     wizard.resize(wizard.sizeHint().expandedTo(QSize(720, 560)));
     wizard.show();
     kytest::waitUntil([&] { return !wizard.trackPage().disc().tracks.empty(); });
@@ -111,13 +123,42 @@ int main(int argc, char** argv) {
     shoot(&choice, "06-choice-dialog");
     ChoiceDialog nearChoice(&wizard, matches, false);
     shoot(&nearChoice, "07-choice-dialog-near-matches");
+    // Releases of one disc, told apart by country, date, label, barcode and medium.
+    std::vector<DiscMatch> releases;
+    for (const char* country : {"GB", "DE", "US"}) {
+        auto r = std::make_shared<MusicBrainzRelease>();
+        r->title = "Signals from the Demo Disc";
+        r->artist.text = "The Velmora Ensemble";
+        r->country = country;
+        r->date = std::string(country) == "US" ? "2003-02-11" : "2002-10-07";
+        r->barcode = std::string("50123456789") + (country[0] == 'G' ? "12" : "29");
+        r->labels.push_back({"Velmora Records", std::string("VEL ") + country + " 7"});
+        MusicBrainzMedium m;
+        m.position = 1;
+        m.format = "CD";
+        r->media.push_back(m);
+        DiscMatch match;
+        match.source = LookupSource::MusicBrainz;
+        match.release = r;
+        match.medium = 0;
+        releases.push_back(match);
+    }
+    ChoiceDialog releaseChoice(&wizard, releases, true);
+    shoot(&releaseChoice, "07b-choice-dialog-musicbrainz");
     std::vector<FreedbSite> sites(2);
-    sites[0] = {"gnudb.gnudb.org", true, 80, "/~cddb/cddb.cgi", "N000.00", "W000.00",
+    sites[0] = {"gnudb.gnudb.org",    true, 80, "/~cddb/cddb.cgi", "N000.00", "W000.00",
                 "Random gnudb server"};
-    sites[1] = {"freedb.example.org", true, 80, "/~cddb/cddb.cgi", "N000.00", "W000.00",
-                "A mirror"};
+    sites[1] = {
+        "freedb.example.org", true, 80, "/~cddb/cddb.cgi", "N000.00", "W000.00", "A mirror"};
     FreedbOptionsDialog options(&wizard, settings, sites);
     shoot(&options, "08-freedb-options-dialog");
+    {
+        // The playback window on the demo disc's second track, into ALSA's null device.
+        const TrackEntry& t = wizard.trackPage().disc().tracks[1];
+        wizard.trackPage().source()->SetRange(t.start / 588, (t.start + t.length) / 588);
+        PlaybackWindow playback(&wizard, wizard.trackPage().source(), "alsa:null", t.name);
+        shoot(&playback, "08b-playback-window");
+    }
 
     shootBox(&wizard, "No audio tracks selected!", kProgramCaption, {{"&OK", kyAnswerOk}},
              "09-message-no-tracks");

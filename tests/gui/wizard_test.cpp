@@ -15,7 +15,9 @@
 #include "gui_test_support.h"
 #include "job/batch_runner.h"
 #include "metadata/freedb_disc_id.h"
+#include "metadata/musicbrainz_disc_id.h"
 #include "support/fake_cddb_server.h"
+#include "support/fake_musicbrainz_server.h"
 #include "support/run_program.h"
 
 #include <QAbstractButton>
@@ -97,8 +99,7 @@ private:
     QTemporaryDir* m_out = nullptr;
 
     QTreeWidget* list() { return wizard->findChild<QTreeWidget*>("c322"); }
-    template <class W>
-    W* control(int number) {
+    template <class W> W* control(int number) {
         W* w = wizard->findChild<W*>(controlName(number));
         if (!w) qFatal("no control %d", number);
         return w;
@@ -143,7 +144,8 @@ private:
         const int index = kyAddVirtualDrive(std::move(image), faults, error);
         kyDskReader reader;
         for (uint32_t n = 0; n < reader.DriveCount(); ++n)
-            if (reader.DriveRecord(n)->devicePath == "virtual" + std::to_string(index)) return int(n);
+            if (reader.DriveRecord(n)->devicePath == "virtual" + std::to_string(index))
+                return int(n);
         return -1;
     }
     void selectOnly(std::initializer_list<int> rows) {
@@ -161,10 +163,12 @@ private:
     // Next on the options page, then waits for the batch to end.
     void runBatch() {
         wizard->next();
-        QVERIFY(waitUntil([this] {
-            return wizard->currentId() == kProgressPageId && !wizard->session().running() &&
-                   wizard->progressPageWidget()->isComplete();
-        }, 60000));
+        QVERIFY(waitUntil(
+            [this] {
+                return wizard->currentId() == kProgressPageId && !wizard->session().running() &&
+                       wizard->progressPageWidget()->isComplete();
+            },
+            60000));
     }
     QStringList summaryRows() {
         QStringList rows;
@@ -179,7 +183,8 @@ private slots:
         qputenv("HOME", m_home.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", (m_home.path() + "/config").toUtf8());
         qputenv("XDG_CACHE_HOME", (m_home.path() + "/cache").toUtf8());
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* v :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(v);
         QDesktopServices::setUrlHandler("https", this, "openUrl");
     }
@@ -191,6 +196,8 @@ private slots:
         m_out = new QTemporaryDir;
         settings.szOutDir = (m_out->path() + "/").toStdString();
         settings.bEjectWhenDone = false;
+        // gnudb alone, unless a test starts a MusicBrainz service of its own.
+        settings.szLookupOrder = "gnudb,local,cdtext";
         launcherUpdates.clear();
         openedUrls.clear();
     }
@@ -247,21 +254,24 @@ private slots:
         editor->selectAll();
         QTest::keyClicks(editor, "Static Rain");
         QTest::keyClick(editor, Qt::Key_Return);
-        QVERIFY(waitUntil([this] { return wizard->trackPage().disc().tracks[2].name == "Static Rain"; }));
+        QVERIFY(waitUntil(
+            [this] { return wizard->trackPage().disc().tracks[2].name == "Static Rain"; }));
 
         // A double click leaves the selection as it was and opens the name for editing.
         const bool before = wizard->trackPage().disc().tracks[4].selected;
         doubleClickRow(4);
         QCOMPARE(wizard->trackPage().disc().tracks[4].selected, before);
-        QVERIFY(waitUntil([this] { return list()->viewport()->findChild<QLineEdit*>() != nullptr; }));
+        QVERIFY(
+            waitUntil([this] { return list()->viewport()->findChild<QLineEdit*>() != nullptr; }));
         QTest::keyClick(list()->viewport()->findChild<QLineEdit*>(), Qt::Key_Escape);
 
         // The context menu: select through the menu, then a pattern rename of every row.
         list()->setCurrentItem(list()->topLevelItem(6), 0, QItemSelectionModel::NoUpdate);
         QStringList entries;
         pickMenu("Select track", &entries);
-        emit list()->customContextMenuRequested(list()->visualItemRect(list()->topLevelItem(6)).center());
-        QVERIFY(entries.contains("Play audio ... (disabled)"));
+        emit list()->customContextMenuRequested(
+            list()->visualItemRect(list()->topLevelItem(6)).center());
+        QVERIFY(entries.contains("Play audio ..."));
         QVERIFY(entries.contains("Eject disc"));
         QVERIFY(wizard->trackPage().disc().tracks[6].selected);
 
@@ -373,7 +383,9 @@ private slots:
         pickMenu("Look up disc again");
         answerBox("Cancel");
         control<QAbstractButton>(311)->click();
-        QVERIFY(waitUntil([&] { return !wizard->trackPageWidget()->lookupBusy() && kytest::pendingModalHandlers() == 0; }));
+        QVERIFY(waitUntil([&] {
+            return !wizard->trackPageWidget()->lookupBusy() && kytest::pendingModalHandlers() == 0;
+        }));
         QVERIFY(waitUntil([&] { return wizard->trackPage().disc().tracks[0].name == "Track 01"; }));
 
         // A database that cannot be reached: the verbose look-up says so.
@@ -395,6 +407,51 @@ private slots:
         control<QAbstractButton>(311)->click();
         QVERIFY(waitUntil([&] { return !seen.isEmpty(); }));
         QVERIFY(seen[0].contains("You must enter an email address"));
+    }
+
+    // MusicBrainz first, as on the command line: the choice names the database and tells
+    // the releases apart; the chosen one names the disc.
+    void lookupAsksMusicBrainzFirst() {
+        kytest::NoProxyEnvironment noProxy;
+        kytest::FakeMusicBrainzServer mb;
+        QTemporaryDir images;
+        settings.szMusicBrainzServer = mb.url();
+        settings.szCoverArtServer = mb.url();
+        settings.szLookupOrder = "musicbrainz,gnudb,local,cdtext";
+        std::string error;
+        const std::string cue = kyWriteTestImage(images.path().toStdString(), 1, error);
+        QVERIFY2(!cue.empty(), error.c_str());
+        std::string problem;
+        auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, problem));
+        QVERIFY2(image, problem.c_str());
+        const kyDiscToc& toc = image->Toc();
+        const std::string discId = musicBrainzDiscId(toc);
+        auto release = [&](uint64_t n, const std::string& country) {
+            return kytest::oneDiscRelease(n, country, discId, toc.firstTrack, toc.lastTrack,
+                                          " " + country);
+        };
+        mb.discs[discId] = kytest::discAnswer(discId, {release(20, "DE"), release(21, "GB")});
+        mb.covers[kytest::mbid(21)] = "\xFF\xD8\xFF\xE0 cover";
+        open();
+        QStringList lines;
+        QString prompt;
+        whenModal([&](QWidget* w) {
+            auto* matches = w->findChild<QListWidget*>("matchList");
+            for (auto* label : w->findChildren<QLabel*>()) prompt += label->text();
+            for (int i = 0; i < matches->count(); ++i) lines << matches->item(i)->text();
+            matches->setCurrentRow(1);
+            QMetaObject::invokeMethod(w, "accept", Qt::QueuedConnection);
+        });
+        QVERIFY(wizard->openImage(QString::fromStdString(cue)));
+        QVERIFY(waitUntil([&] { return wizard->trackPage().disc().artist == "Ann"; }));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(prompt.contains("MusicBrainz"), qPrintable(prompt));
+        for (const char* detail : {"GB", "2004-03-01", "Label CAT 21", "0123456789012"})
+            QVERIFY2(lines[1].contains(detail), qPrintable(lines[1]));
+        QVERIFY(lines[0].contains("DE"));
+        QCOMPARE(list()->topLevelItem(0)->text(0), QString("Song 1 GB"));
+        QCOMPARE(wizard->trackPage().disc().release.releaseId, kytest::mbid(21));
+        QVERIFY(wizard->trackPage().disc().cover);
     }
 
     void optionsAreCheckedBeforeTheBatch() {
@@ -486,10 +543,11 @@ private slots:
         QCOMPARE(summaryRows(), (QStringList{"Written", "Written", "Playlist"}));
 
         QTemporaryDir cliOut;
-        const kytest::ProgramRun run = kytest::runProgram(
-            DSKR_BINARY_DIR "/bin/dskr-cli",
-            {"rip", "--demo", "--out", cliOut.path().toStdString(), "--tracks", "1,4", "--playlist"},
-            cliOut.path().toStdString());
+        const kytest::ProgramRun run =
+            kytest::runProgram(DSKR_BINARY_DIR "/bin/dskr-cli",
+                               {"rip", "--demo", "--out", cliOut.path().toStdString(), "--tracks",
+                                "1,4", "--playlist"},
+                               cliOut.path().toStdString());
         QVERIFY2(run.code == 0, run.err.c_str());
         const fs::path album = "The Velmora Ensemble/Signals from the Demo Disc";
         for (const char* name : {"01 - Harbour Lights.wav", "04 - Old Master Tape.wav"}) {
@@ -497,15 +555,18 @@ private slots:
             QVERIFY2(ours.size() > 44, name);
             QVERIFY2(ours == fileBytes(fs::path(cliOut.path().toStdString()) / album / name), name);
         }
-        QCOMPARE(fileBytes(fs::path(settings.szOutDir) / "The Velmora Ensemble - Signals from the Demo Disc.m3u"),
-                 fileBytes(fs::path(cliOut.path().toStdString()) / "The Velmora Ensemble - Signals from the Demo Disc.m3u"));
+        QCOMPARE(fileBytes(fs::path(settings.szOutDir) /
+                           "The Velmora Ensemble - Signals from the Demo Disc.m3u"),
+                 fileBytes(fs::path(cliOut.path().toStdString()) /
+                           "The Velmora Ensemble - Signals from the Demo Disc.m3u"));
 
         // The album-art button: the folder on the clipboard, the search in the browser.
         control<QAbstractButton>(408)->click();
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QString::fromStdString(settings.szOutDir) + QString::fromStdString(album.string()));
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(settings.szOutDir) +
+                                                        QString::fromStdString(album.string()));
         QCOMPARE(openedUrls.size(), 1);
-        QVERIFY(openedUrls[0].toString().contains("skey=The+Velmora+Ensemble+Signals+from+the+Demo+Disc"));
+        QVERIFY(openedUrls[0].toString().contains(
+            "skey=The+Velmora+Ensemble+Signals+from+the+Demo+Disc"));
 
         // New CD: back to the track page; the second batch asks about the files it finds.
         wizard->button(QWizard::FinishButton)->click();
@@ -562,8 +623,8 @@ private slots:
                 return true;
             },
             [&] {
-                stillRunning = running() && wizard->isVisible() &&
-                               wizard->currentId() == kProgressPageId;
+                stillRunning =
+                    running() && wizard->isVisible() && wizard->currentId() == kProgressPageId;
                 answerBox("&Yes", &seen);
                 wizard->button(QWizard::CancelButton)->click();
                 return true;
@@ -631,6 +692,30 @@ private slots:
         // Eject when done: the virtual disc leaves the drive, and Back goes with it.
     }
 
+    // A sector that never reads, filled with silence to go on: the file is kept as suspect,
+    // its place on the disc listed under it, as the command line lists it.
+    void suspectFileInTheSummary() {
+        settings.bContinueOnReadError = true;
+        settings.bNoOverwritePrompt = true;
+        const int drive = addDrive(kyDiscImage::Demo(), "bad=3000:1000000");
+        QVERIFY(drive >= 0);
+        open(drive);
+        selectOnly({0, 1});
+        toOptions();
+        runBatch();
+        QCOMPARE(summaryRows(), (QStringList{"Written", "Suspect"}));
+        auto* summary = wizard->findChild<QTreeWidget*>("summary");
+        QTreeWidgetItem* suspect = summary->topLevelItem(1);
+        QVERIFY(suspect->text(1).endsWith("02 - After the Silence.wav"));
+        QCOMPARE(suspect->childCount(), 1);
+        QCOMPARE(suspect->child(0)->text(1), QString("sector 3000 (track 2, 00:10.00)"));
+        QVERIFY(suspect->isExpanded());
+        QCOMPARE(summary->topLevelItem(0)->childCount(), 0);
+        const auto& records = wizard->progressPageWidget()->runner()->result().records;
+        QCOMPARE(records.size(), size_t(2));
+        QCOMPARE(records[1].outcome, kyFileOutcome::Suspect);
+    }
+
     void ejectAndCloseWhenDone() {
         settings.bEjectWhenDone = true;
         settings.bExitWhenDone = true;
@@ -648,7 +733,8 @@ private slots:
     void taskBarProgressOnAPrivateBus() {
         QProcess bus;
         bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        if (!bus.waitForStarted(5000)) QSKIP("dbus-daemon is not installed (Debian package dbus-daemon)");
+        if (!bus.waitForStarted(5000))
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon)");
         QVERIFY(bus.waitForReadyRead(5000));
         const QString address = QString::fromUtf8(bus.readLine()).trimmed();
         {

@@ -84,6 +84,7 @@ int32_t writeSignal(const std::string& path, const char* displayName, const char
         src->setInterleaved(options.rawId, signal.bytes(options.rawWidth),
                             options.rawWidth * signal.channels);
     if (options.withTags) setTagProperties(src->properties());
+    for (const auto& [slot, text] : options.properties) src->properties().setUtf8(slot, text);
     src->Connect(w);
     err = w->Run();
     if (passthrough) *passthrough = w->passthrough();

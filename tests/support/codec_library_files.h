@@ -7,6 +7,7 @@
 #include "core/property_table.h"
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kytest {
@@ -35,6 +36,8 @@ struct WriteOptions {
     const char* rawId = nullptr; // ... in this id
     uint32_t rawWidth = 2;
     bool withTags = false;
+    // More source properties (slot, text), set after those of `withTags`.
+    std::vector<std::pair<uint32_t, std::string>> properties;
 };
 // Writes `signal` (as planes) to `path` through the catalogue entry `displayName`.
 // Reports whether the writer took the source's raw samples in `passthrough`.

@@ -13,6 +13,30 @@ std::string mbid(uint64_t n) {
     return text;
 }
 
+FakeRelease oneDiscRelease(uint64_t n, const std::string& country, const std::string& discId,
+                           uint32_t first, uint32_t last, const std::string& suffix) {
+    FakeRelease r;
+    r.id = mbid(n);
+    r.title = "Northern Lights";
+    r.artists = {{"Ann", mbid(1), ""}};
+    r.date = "2004-03-01";
+    r.country = country;
+    r.label = "Label";
+    r.catalogNumber = "CAT " + std::to_string(n);
+    r.barcode = "0123456789012";
+    FakeMedium m;
+    m.discIds = {discId};
+    for (uint32_t t = first; t <= last; ++t)
+        m.tracks.push_back({"Song " + std::to_string(t) + suffix,
+                            0,
+                            {},
+                            mbid(n * 100 + t),
+                            mbid(n * 1000 + t),
+                            {}});
+    r.media.push_back(m);
+    return r;
+}
+
 namespace {
 
 json credits(const std::vector<FakeCredit>& artists) {

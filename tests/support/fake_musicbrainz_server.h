@@ -59,6 +59,12 @@ struct FakeRelease {
     std::vector<FakeMedium> media;
 };
 
+// Release `n` (id mbid(n)) of one CD medium carrying `discId`, tracks first..last
+// ("Song N <suffix>", recording mbid(n * 100 + N), track mbid(n * 1000 + N)), by "Ann",
+// from `country`, with a date, label, catalogue number "CAT n" and a barcode.
+FakeRelease oneDiscRelease(uint64_t n, const std::string& country, const std::string& discId,
+                           uint32_t first, uint32_t last, const std::string& suffix = {});
+
 // The release as the service writes it (artist-credit, release-group, label-info, media
 // with discs and tracks with their recordings).
 nlohmann::json releaseJson(const FakeRelease& release);

@@ -50,6 +50,13 @@ std::string fullBoxText(const kyMp4Box& box) {
     return box.size > 4 ? kyTagUtf8Text(box.payload + 4, box.size - 4) : std::string();
 }
 
+// Sets every slot the table gives `key`.
+void setFields(std::span<const kyTagField> table, std::string_view key, bool ignoreCase,
+               const std::string& value, kyPropertyTable& props) {
+    for (const kyTagField& f : table)
+        if (kyFindTagField(std::span(&f, 1), key, ignoreCase)) props.setUtf8(f.slot, value);
+}
+
 void parseFreeform(const kyMp4Box& item, kyPropertyTable& props,
                    std::vector<kyMp4Freeform>* others) {
     std::string mean, name, value;
@@ -65,30 +72,34 @@ void parseFreeform(const kyMp4Box& item, kyPropertyTable& props,
             haveValue = dataText(child, value);
     }
     if (!haveValue || name.empty()) return;
-    if (mean == KY_ITUNES_MEAN) {
-        if (const kyTagField* f = kyFindTagField(kyMp4FreeformFields(), name, true)) {
-            if (!value.empty()) props.setUtf8(f->slot, value);
-            return;
-        }
+    if (mean == KY_ITUNES_MEAN && kyFindTagField(kyMp4FreeformFields(), name, true)) {
+        if (!value.empty()) setFields(kyMp4FreeformFields(), name, true, value, props);
+        return;
     }
     if (others) others->push_back({name, value});
 }
 
-void parseTrack(const kyMp4Box& data, kyPropertyTable& props) {
-    if (data.size < 8 + 6) return;
+// "trkn" and "disk": "3" or "3/12".
+std::string pairText(const kyMp4Box& data) {
+    if (data.size < 8 + 6) return {};
     const uint8_t* v = data.payload + 8;
     const uint32_t number = getBE16(v + 2), total = getBE16(v + 4);
-    if (number == 0) return;
+    if (number == 0) return {};
     std::string text = std::to_string(number);
     if (total) text += "/" + std::to_string(total);
-    props.setUtf8(KYPROP_TRACK_NUMBER, text);
+    return text;
 }
 
 void parseItem(const kyMp4Box& item, kyPropertyTable& props, std::vector<kyMp4Freeform>* others) {
     if (item.is("----")) return parseFreeform(item, props, others);
     kyMp4Box data;
     if (!firstData(item, data)) return;
-    if (item.is("trkn")) return parseTrack(data, props);
+    if (item.is("trkn") || item.is("disk")) {
+        const std::string text = pairText(data);
+        if (text.empty()) return;
+        if (item.is("disk")) return kySetDiscNumber(props, text);
+        return props.setUtf8(KYPROP_TRACK_NUMBER, text);
+    }
     if (item.is("gnre")) {
         // The ID3v1 genre number plus one.
         if (data.size >= 10) {
@@ -98,9 +109,10 @@ void parseItem(const kyMp4Box& item, kyPropertyTable& props, std::vector<kyMp4Fr
         }
         return;
     }
-    const kyTagField* field = kyFindTagField(kyMp4AtomFields(), keyOf(item));
+    if (!kyFindTagField(kyMp4AtomFields(), keyOf(item))) return;
     std::string text;
-    if (field && dataText(data, text) && !text.empty()) props.setUtf8(field->slot, text);
+    if (dataText(data, text) && !text.empty())
+        setFields(kyMp4AtomFields(), keyOf(item), false, text, props);
 }
 
 // One QuickTime text atom: entries of length, language and text; the first one counts.
@@ -120,7 +132,7 @@ void parseTextAtom(const kyMp4Box& atom, kyPropertyTable& props) {
         text = kyTagUtf8Text(atom.payload + 4, length);
     }
     while (!text.empty() && text.back() == '\0') text.pop_back();
-    if (!text.empty()) props.setUtf8(field->slot, text);
+    if (!text.empty()) setFields(kyMp4AtomFields(), keyOf(atom), false, text, props);
 }
 
 } // namespace

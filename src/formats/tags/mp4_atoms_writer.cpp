@@ -16,7 +16,7 @@ constexpr size_t kMaxValue = 1u << 24;
 // packed code (0x400 and up) tells readers that the text is UTF-8.
 constexpr uint32_t kUndetermined = 0x55C4;
 
-enum : uint32_t { kImplicit = 0, kUtf8 = 1 };
+enum : uint32_t { kImplicit = 0, kUtf8 = 1, kJpeg = 13, kPng = 14 };
 
 // Size, type, then the payload.
 void appendBox(std::vector<uint8_t>& out, std::string_view type,
@@ -77,36 +77,52 @@ bool parseTrack(const char* text, uint32_t& number, uint32_t& total) {
     return true;
 }
 
+// "trkn" and "disk": the number and total as 16-bit words after a reserved one; "trkn"
+// has a reserved word after them too.
+void appendPair(std::vector<uint8_t>& ilst, const char* type, const std::string& text,
+                size_t size) {
+    uint32_t number = 0, total = 0;
+    if (!parseTrack(text.c_str(), number, total)) return;
+    char value[8] = {};
+    value[2] = static_cast<char>(number >> 8);
+    value[3] = static_cast<char>(number);
+    value[4] = static_cast<char>(total >> 8);
+    value[5] = static_cast<char>(total);
+    appendBox(ilst, type, dataBox(kImplicit, std::string_view(value, size)));
+}
+
 } // namespace
 
 std::vector<uint8_t> kyBuildMp4MetaBox(kyPropertyTable& props,
                                        std::span<const kyMp4Freeform> extra) {
     std::vector<uint8_t> ilst;
-    for (const kyTagField& field : kyMp4AtomFields()) {
-        if (!field.written) continue;
-        const char* value = props.getUtf8(field.slot);
-        if (!value || !*value) continue;
+    const std::span<const kyTagField> atoms = kyMp4AtomFields();
+    for (size_t i = 0; i < atoms.size(); ++i) {
+        const char* value = kyTagFieldText(atoms, i, props);
+        if (!value) continue;
         const size_t length = std::strlen(value);
         if (length > kMaxValue) continue;
-        appendBox(ilst, std::string_view(field.key, 4),
+        appendBox(ilst, std::string_view(atoms[i].key, 4),
                   dataBox(kUtf8, std::string_view(value, length)));
     }
-    uint32_t number = 0, total = 0;
-    if (parseTrack(props.getUtf8(KYPROP_TRACK_NUMBER), number, total)) {
-        std::vector<uint8_t> value(8, 0);
-        value[2] = static_cast<uint8_t>(number >> 8);
-        value[3] = static_cast<uint8_t>(number);
-        value[4] = static_cast<uint8_t>(total >> 8);
-        value[5] = static_cast<uint8_t>(total);
-        appendBox(
-            ilst, "trkn",
-            dataBox(kImplicit, std::string_view(reinterpret_cast<const char*>(value.data()), 8)));
+    const char* track = props.getUtf8(KYPROP_TRACK_NUMBER);
+    appendPair(ilst, "trkn", track ? track : "", 8);
+    appendPair(ilst, "disk", kyDiscNumberText(props), 6);
+    const std::span<const kyTagField> freeform = kyMp4FreeformFields();
+    for (size_t i = 0; i < freeform.size(); ++i) {
+        const char* value = kyTagFieldText(freeform, i, props);
+        if (!value || std::strlen(value) > kMaxValue) continue;
+        appendFreeform(ilst, freeform[i].key, value);
     }
-    for (const kyTagField& field : kyMp4FreeformFields()) {
-        if (!field.written) continue;
-        const char* value = props.getUtf8(field.slot);
-        if (!value || !*value || std::strlen(value) > kMaxValue) continue;
-        appendFreeform(ilst, field.key, value);
+    kyTagPicture picture;
+    if (kyReadTagPicture(props, picture)) {
+        std::vector<uint8_t> data;
+        appendBE32(data, picture.mimeType == std::string_view("image/png") ? kPng : kJpeg);
+        appendBE32(data, 0);
+        data.insert(data.end(), picture.bytes.begin(), picture.bytes.end());
+        std::vector<uint8_t> box;
+        appendBox(box, "data", data);
+        appendBox(ilst, "covr", box);
     }
     for (const kyMp4Freeform& item : extra)
         if (!item.value.empty() && item.value.size() <= kMaxValue)
@@ -128,10 +144,13 @@ std::vector<uint8_t> kyBuildMp4MetaBox(kyPropertyTable& props,
 
 std::vector<uint8_t> kyBuildQuickTimeTextAtoms(kyPropertyTable& props) {
     std::vector<uint8_t> out;
-    for (const kyTagField& field : kyMp4AtomFields()) {
-        if (!field.written) continue;
-        const char* value = props.getUtf8(field.slot);
-        if (!value || !*value) continue;
+    const std::span<const kyTagField> atoms = kyMp4AtomFields();
+    for (size_t i = 0; i < atoms.size(); ++i) {
+        const kyTagField& field = atoms[i];
+        // Only the types beginning with the copyright sign are text atoms.
+        if (static_cast<uint8_t>(field.key[0]) != 0xA9) continue;
+        const char* value = kyTagFieldText(atoms, i, props);
+        if (!value) continue;
         // The length is 16 bits: a longer text is cut at a character boundary.
         size_t length = std::strlen(value);
         if (length > 0xFFFF) {

@@ -1,8 +1,10 @@
 #include "formats/tags/tag_fields.h"
 #include "core/property_table.h"
 #include "platform/file_io.h"
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,16 +37,6 @@ const kyTagField kId3v2UserText[] = {
     {"replaygain_track_gain", KYPROP_TRACK_GAIN, true},
     {"replaygain_album_gain", KYPROP_ALBUM_GAIN, true},
     {"replaygain_track_peak", KYPROP_PEAK, true},
-    {"MusicBrainz Album Id", KYPROP_MB_RELEASE_ID, true},
-    {"MusicBrainz Release Group Id", KYPROP_MB_RELEASE_GROUP_ID, true},
-    {"MusicBrainz Release Track Id", KYPROP_MB_TRACK_ID, true},
-    {"MusicBrainz Artist Id", KYPROP_MB_ARTIST_ID, true},
-    {"MusicBrainz Album Artist Id", KYPROP_MB_ALBUM_ARTIST_ID, true},
-    {"MusicBrainz Disc Id", KYPROP_MB_DISC_ID, true},
-    {"MusicBrainz Album Release Country", KYPROP_RELEASE_COUNTRY, true},
-    {"CATALOGNUMBER", KYPROP_CATALOG_NUMBER, true},
-    {"BARCODE", KYPROP_BARCODE, true},
-    {"originaldate", KYPROP_ORIGINAL_DATE, true},
 };
 
 const kyTagField kApe[] = {
@@ -73,18 +65,6 @@ const kyTagField kApe[] = {
     {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, false},
     {"Album Artist", KYPROP_ALBUM_ARTIST, true},
     {"Disc", KYPROP_DISC_NUMBER, true}, // "2/3" with the disc total
-    {"ORIGINALDATE", KYPROP_ORIGINAL_DATE, true},
-    {"MEDIA", KYPROP_MEDIA, true},
-    {"RELEASECOUNTRY", KYPROP_RELEASE_COUNTRY, true},
-    {"CATALOGNUMBER", KYPROP_CATALOG_NUMBER, true},
-    {"BARCODE", KYPROP_BARCODE, true},
-    {"MUSICBRAINZ_ALBUMID", KYPROP_MB_RELEASE_ID, true},
-    {"MUSICBRAINZ_RELEASEGROUPID", KYPROP_MB_RELEASE_GROUP_ID, true},
-    {"MUSICBRAINZ_TRACKID", KYPROP_MB_RECORDING_ID, true}, // the recording, by custom
-    {"MUSICBRAINZ_RELEASETRACKID", KYPROP_MB_TRACK_ID, true},
-    {"MUSICBRAINZ_ARTISTID", KYPROP_MB_ARTIST_ID, true},
-    {"MUSICBRAINZ_ALBUMARTISTID", KYPROP_MB_ALBUM_ARTIST_ID, true},
-    {"MUSICBRAINZ_DISCID", KYPROP_MB_DISC_ID, true},
 };
 
 const kyTagField kVorbisComment[] = {
@@ -98,13 +78,20 @@ const kyTagField kVorbisComment[] = {
     {"ORGANIZATION", KYPROP_PUBLISHER, true},
     {"DESCRIPTION", KYPROP_COMMENT, true},
     {"GENRE", KYPROP_GENRE, true},
+    // The release date where there is one, else the year: one DATE either way.
+    {"DATE", KYPROP_DATE, true},
     {"DATE", KYPROP_YEAR, true},
     {"CONTACT", KYPROP_URL, true},
     {"ISRC", KYPROP_ISRC, true},
     {"REPLAYGAIN_TRACK_PEAK", KYPROP_PEAK, true},
     {"REPLAYGAIN_TRACK_GAIN", KYPROP_TRACK_GAIN, true},
     {"REPLAYGAIN_ALBUM_GAIN", KYPROP_ALBUM_GAIN, true},
+    {"ALBUMARTIST", KYPROP_ALBUM_ARTIST, true},
+    {"DISCNUMBER", KYPROP_DISC_NUMBER, true}, // may be read as "2/3"
+    {"DISCTOTAL", KYPROP_DISC_TOTAL, true},
     // Names other programs write for the same things.
+    {"ALBUM ARTIST", KYPROP_ALBUM_ARTIST, false},
+    {"TOTALDISCS", KYPROP_DISC_TOTAL, false},
     {"COMMENT", KYPROP_COMMENT, false},
     {"COMPOSER", KYPROP_COMPOSER, false},
     {"CONDUCTOR", KYPROP_CONDUCTOR, false},
@@ -121,6 +108,7 @@ const kyTagField kMp4Atoms[] = {
     {KY_QT "aut", KYPROP_COMPOSER, true},
     {KY_QT "cmt", KYPROP_COMMENT, true},
     {KY_QT "cpy", KYPROP_COPYRIGHT, true},
+    {KY_QT "day", KYPROP_DATE, true}, // the release date where there is one
     {KY_QT "day", KYPROP_YEAR, true},
     {KY_QT "des", KYPROP_SUBTITLE, true},
     {KY_QT "dir", KYPROP_PUBLISHER, true},
@@ -128,6 +116,7 @@ const kyTagField kMp4Atoms[] = {
     {KY_QT "nam", KYPROP_TITLE, true},
     {KY_QT "prd", 10, true},
     {KY_QT "wrt", KYPROP_COMPOSER, true},
+    {"aART", KYPROP_ALBUM_ARTIST, true}, // list only: not a QuickTime text atom
     // What other programs write for the same fields.
     {"cprt", KYPROP_COPYRIGHT, false},
     {"desc", KYPROP_SUBTITLE, false},
@@ -141,7 +130,46 @@ const kyTagField kMp4Freeform[] = {
     {"replaygain_track_peak", KYPROP_PEAK, true},
     {"replaygain_album_gain", KYPROP_ALBUM_GAIN, true},
     {"ISRC", KYPROP_ISRC, true},
+    {"LABEL", KYPROP_PUBLISHER, true},
 };
+
+// What a MusicBrainz release adds, named as library taggers name it: the Vorbis comment
+// name (also the APE item key) and the iTunes freeform name (also the ID3v2 user text
+// description). Each kind's table ends with these rows.
+struct ReleaseField {
+    uint32_t slot;
+    const char* comment;
+    const char* itunes;
+};
+const ReleaseField kRelease[] = {
+    {KYPROP_ORIGINAL_DATE, "ORIGINALDATE", "originaldate"},
+    {KYPROP_MEDIA, "MEDIA", "MEDIA"},
+    {KYPROP_RELEASE_COUNTRY, "RELEASECOUNTRY", "MusicBrainz Album Release Country"},
+    {KYPROP_CATALOG_NUMBER, "CATALOGNUMBER", "CATALOGNUMBER"},
+    {KYPROP_BARCODE, "BARCODE", "BARCODE"},
+    {KYPROP_MB_RELEASE_ID, "MUSICBRAINZ_ALBUMID", "MusicBrainz Album Id"},
+    {KYPROP_MB_RELEASE_GROUP_ID, "MUSICBRAINZ_RELEASEGROUPID", "MusicBrainz Release Group Id"},
+    // The recording, by custom under the track's name.
+    {KYPROP_MB_RECORDING_ID, "MUSICBRAINZ_TRACKID", "MusicBrainz Track Id"},
+    {KYPROP_MB_TRACK_ID, "MUSICBRAINZ_RELEASETRACKID", "MusicBrainz Release Track Id"},
+    {KYPROP_MB_ARTIST_ID, "MUSICBRAINZ_ARTISTID", "MusicBrainz Artist Id"},
+    {KYPROP_MB_ALBUM_ARTIST_ID, "MUSICBRAINZ_ALBUMARTISTID", "MusicBrainz Album Artist Id"},
+    {KYPROP_MB_DISC_ID, "MUSICBRAINZ_DISCID", "MusicBrainz Disc Id"},
+};
+
+enum class ReleaseNames { Comment, Itunes };
+
+// A kind's own rows followed by the release rows under that kind's names, leaving out the
+// slots the kind keeps in fields of their own (`elsewhere`).
+std::vector<kyTagField> withRelease(std::span<const kyTagField> own, ReleaseNames names,
+                                    std::initializer_list<uint32_t> elsewhere = {}) {
+    std::vector<kyTagField> table(own.begin(), own.end());
+    for (const ReleaseField& r : kRelease) {
+        if (std::find(elsewhere.begin(), elsewhere.end(), r.slot) != elsewhere.end()) continue;
+        table.push_back({names == ReleaseNames::Comment ? r.comment : r.itunes, r.slot, true});
+    }
+    return table;
+}
 
 const kyId3v22Alias kId3v22[] = {
     {"TAL", "TALB"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"},
@@ -167,19 +195,25 @@ std::span<const kyTagField> kyId3v2Fields() {
     return kId3v2;
 }
 std::span<const kyTagField> kyId3v2UserTextFields() {
-    return kId3v2UserText;
+    // The medium has TMED, the recording its UFID frame.
+    static const std::vector<kyTagField> table =
+        withRelease(kId3v2UserText, ReleaseNames::Itunes, {KYPROP_MEDIA, KYPROP_MB_RECORDING_ID});
+    return table;
 }
 std::span<const kyTagField> kyApeTagFields() {
-    return kApe;
+    static const std::vector<kyTagField> table = withRelease(kApe, ReleaseNames::Comment);
+    return table;
 }
 std::span<const kyTagField> kyVorbisCommentFields() {
-    return kVorbisComment;
+    static const std::vector<kyTagField> table = withRelease(kVorbisComment, ReleaseNames::Comment);
+    return table;
 }
 std::span<const kyTagField> kyMp4AtomFields() {
     return kMp4Atoms;
 }
 std::span<const kyTagField> kyMp4FreeformFields() {
-    return kMp4Freeform;
+    static const std::vector<kyTagField> table = withRelease(kMp4Freeform, ReleaseNames::Itunes);
+    return table;
 }
 std::span<const kyId3v22Alias> kyId3v22Aliases() {
     return kId3v22;
@@ -190,6 +224,19 @@ const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_
     for (const kyTagField& f : table)
         if (equalKeys(f.key, key, ignoreCase)) return &f;
     return nullptr;
+}
+
+const char* kyTagFieldText(std::span<const kyTagField> table, size_t index,
+                           kyPropertyTable& props) {
+    const kyTagField& field = table[index];
+    if (!field.written) return nullptr;
+    for (size_t i = 0; i < index; ++i) {
+        if (!table[i].written || std::strcmp(table[i].key, field.key) != 0) continue;
+        const char* earlier = props.getUtf8(table[i].slot);
+        if (earlier && *earlier) return nullptr;
+    }
+    const char* text = props.getUtf8(field.slot);
+    return text && *text ? text : nullptr;
 }
 
 std::string kyDiscNumberText(kyPropertyTable& props) {

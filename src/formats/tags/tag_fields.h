@@ -23,7 +23,8 @@ std::span<const kyTagField> kyId3v2UserTextFields();
 // APE tag items, in writing order (keys compared case-insensitively).
 std::span<const kyTagField> kyApeTagFields();
 // Vorbis comment names, in writing order (compared case-insensitively), as FLAC and Ogg
-// Vorbis files carry them.
+// Vorbis files carry them. A name may carry several slots (DATE: the release date, else
+// the year); reading sets each of them.
 std::span<const kyTagField> kyVorbisCommentFields();
 
 // MPEG-4 metadata atoms, in writing order: one table for the QuickTime user-data text
@@ -44,6 +45,11 @@ std::span<const kyId3v22Alias> kyId3v22Aliases();
 // The entry of `table` whose key equals `key`, or null.
 const kyTagField* kyFindTagField(std::span<const kyTagField> table, std::string_view key,
                                  bool ignoreCase = false);
+
+// The text to write for `table[index]`: its slot's, unless the field is only read or an
+// earlier written field of the same key has a text (each key is written once, from the
+// first slot that has one). Null when there is nothing to write.
+const char* kyTagFieldText(std::span<const kyTagField> table, size_t index, kyPropertyTable& props);
 
 // Slots 23 (track gain), 24 (album gain) and 27 (track peak): the ReplayGain fields a
 // caller may leave out of a tag.

@@ -6,6 +6,7 @@
 #include "core/property_table.h"
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +19,16 @@ struct kyVorbisComment {
 // The entries for the properties present in `props`, in the table's order.
 std::vector<kyVorbisComment> kyVorbisComments(kyPropertyTable& props);
 
-// Sets the property one "NAME=value" entry carries, unless that property already has a
-// value (the first of repeated names counts). False when the entry names no property or
+struct kyTagPicture;
+// The front cover (slot 47) as a FLAC PICTURE block's body: type 3, MIME type, no
+// description, sizes left 0, the image.
+std::vector<uint8_t> kyFlacPictureBlock(const kyTagPicture& picture);
+// The front cover as the METADATA_BLOCK_PICTURE comment of Ogg streams (that block in
+// base64); none without a cover.
+std::optional<kyVorbisComment> kyVorbisPictureComment(kyPropertyTable& props);
+
+// Sets the properties one "NAME=value" entry carries, each unless it already has a value
+// (the first of repeated names counts). False when the entry names no property or
 // is not an entry at all.
 bool kyApplyVorbisComment(std::string_view entry, kyPropertyTable& props);
 

@@ -9,6 +9,7 @@
 #include "formats/tags/id3v2.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
+#include "support/release_properties.h"
 #include "support/tag_blocks.h"
 #include <algorithm>
 #include <fcntl.h>
@@ -587,34 +588,9 @@ TEST_F(TagInterop, HandBuiltTagsReadAlikeByDskrAndMutagen) {
 // keys (which are Picard's names), the front cover in APIC and in the APE binary item, and
 // DskR's own reading of both tags.
 TEST_F(TagInterop, MusicBrainzNamesAndFrontCoverReadByMutagen) {
-    std::string jpeg = "\xFF\xD8\xFF\xE0";
-    for (int i = 0; jpeg.size() < 70000; ++i) jpeg += static_cast<char>(i * 31 % 256);
     const std::string cover = dir.path("cover.jpg");
-    std::ofstream(cover, std::ios::binary) << jpeg;
-    const std::map<uint32_t, std::string> given = {
-        {KYPROP_TITLE, "Song"},
-        {KYPROP_ARTIST, "Ann & Bob"},
-        {KYPROP_ALBUM, "Hits"},
-        {KYPROP_YEAR, "1999"},
-        {KYPROP_ALBUM_ARTIST, "Various Artists"},
-        {KYPROP_DISC_NUMBER, "2"},
-        {KYPROP_DISC_TOTAL, "3"},
-        {KYPROP_DATE, "1999-03-01"},
-        {KYPROP_ORIGINAL_DATE, "1998-11-20"},
-        {KYPROP_MB_RELEASE_ID, "00000000-0000-4000-8000-000000000010"},
-        {KYPROP_MB_RELEASE_GROUP_ID, "00000000-0000-4000-8000-000000000011"},
-        {KYPROP_MB_RECORDING_ID, "00000000-0000-4000-8000-000000000101"},
-        {KYPROP_MB_TRACK_ID, "00000000-0000-4000-8000-000000000201"},
-        {KYPROP_MB_ARTIST_ID,
-         "00000000-0000-4000-8000-0000000000a1/00000000-0000-4000-8000-0000000000b1"},
-        {KYPROP_MB_ALBUM_ARTIST_ID, "89ad4ac3-39f7-470e-963a-56509c546377"},
-        {KYPROP_MB_DISC_ID, "OMDNUUEF6OVAhAJVAHuIJDSdzdM-"},
-        {KYPROP_RELEASE_COUNTRY, "GB"},
-        {KYPROP_CATALOG_NUMBER, "CAT 1"},
-        {KYPROP_BARCODE, "0123456789012"},
-        {KYPROP_MEDIA, "CD"},
-        {KYPROP_PUBLISHER, "Label"},
-    };
+    std::ofstream(cover, std::ios::binary) << releaseCoverBytes();
+    const std::map<uint32_t, std::string>& given = releaseTrackProperties();
     kyPropertyTable props;
     setTexts(props, given);
     props.setUtf8(KYPROP_COVER_FILE, cover);

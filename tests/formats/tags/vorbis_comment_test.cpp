@@ -51,12 +51,24 @@ TEST(VorbisComments, TheTableWrittenInOrderAndReadBack) {
     kyPropertyTable back;
     ASSERT_TRUE(kyParseVorbisCommentBlock(block("vendor", entries).data(),
                                           block("vendor", entries).size(), back));
+    // DATE comes back as the year and as the release date too.
+    props.setUtf8(KYPROP_DATE, props.getUtf8(KYPROP_YEAR));
     for (uint32_t slot = 3; slot < KY_SOURCE_PROPERTY_SLOTS; ++slot)
         if (slot != KYPROP_COMPOSER) {
             EXPECT_EQ(back.getUtf8(slot) ? std::string(back.getUtf8(slot)) : "",
                       props.getUtf8(slot) ? std::string(props.getUtf8(slot)) : "")
                 << slot;
         }
+
+    // A release date wins over the year: one DATE, which readers take as both.
+    props.setUtf8(KYPROP_DATE, "2001-05-04");
+    size_t dates = 0;
+    for (const auto& c : kyVorbisComments(props))
+        if (c.name == "DATE") {
+            ++dates;
+            EXPECT_EQ(c.value, "2001-05-04");
+        }
+    EXPECT_EQ(dates, 1u);
 }
 
 TEST(VorbisComments, EntriesAsOtherProgramsWriteThem) {
@@ -70,6 +82,12 @@ TEST(VorbisComments, EntriesAsOtherProgramsWriteThem) {
         {"COMMENT=other name", KYPROP_COMMENT, "other name"},
         {"COMPOSER=Someone", KYPROP_COMPOSER, "Someone"},
         {"DATE=2001-05-04", KYPROP_YEAR, "2001-05-04"},
+        {"DATE=2001-05-04", KYPROP_DATE, "2001-05-04"},
+        {"discnumber=2/3", KYPROP_DISC_NUMBER, "2"},
+        {"discnumber=2/3", KYPROP_DISC_TOTAL, "3"},
+        {"TOTALDISCS=4", KYPROP_DISC_TOTAL, "4"},
+        {"ALBUM ARTIST=Band", KYPROP_ALBUM_ARTIST, "Band"},
+        {"musicbrainz_albumid=x", KYPROP_MB_RELEASE_ID, "x"},
         {"GENRE=a=b", KYPROP_GENRE, "a=b"},
         {"GENRE=", KYPROP_GENRE, nullptr},
         {"=nothing", KYPROP_TITLE, nullptr},

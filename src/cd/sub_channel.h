@@ -1,0 +1,34 @@
+#pragma once
+// The Q sub-channel: where on the disc a sector lies (track, index, time within the track,
+// time on the disc), or, in some sectors, the disc's catalogue number (mode 2) or the
+// track's ISRC (mode 3) instead. Drives deliver it as 16 bytes of "formatted Q" with READ CD,
+// and as the current position of READ SUB-CHANNEL.
+#include <cstdint>
+#include <string>
+
+struct kySubQ {
+    uint8_t adr = 0;     // 1 position, 2 catalogue number, 3 ISRC
+    uint8_t control = 0; // CONTROL nibble
+    // Mode 1 only:
+    uint32_t track = 0;   // 1..99, 0xAA for the lead-out
+    uint32_t index = 0;   // 0 in a pregap, 1.. within the track
+    int32_t relative = 0; // sectors from INDEX 01; negative in the pregap
+    int32_t absolute = 0; // LBA
+    std::string text;     // mode 2: 13 digits; mode 3: 12 characters
+};
+
+// 0..99 as binary-coded decimal and back; a byte that is not BCD gives -1.
+inline uint8_t kyToBcd(uint32_t v) {
+    return uint8_t(((v / 10) % 10) << 4 | (v % 10));
+}
+inline int kyFromBcd(uint8_t b) {
+    return ((b >> 4) > 9 || (b & 0x0F) > 9) ? -1 : (b >> 4) * 10 + (b & 0x0F);
+}
+
+// 16 bytes of formatted Q: CONTROL/ADR, the 9 bytes of the mode, the CRC of those 10 bytes
+// (inverted, big-endian), 4 bytes of zeros. Mode 2 and 3 carry the absolute frame number
+// (`absolute` % 75) in their last byte.
+void kyEncodeSubQ(const kySubQ& q, uint8_t out[16]);
+// False for a CRC that does not match (a drive that returns zeros there is not checked),
+// a mode other than 1, 2 and 3, or fields that are not BCD or out of range.
+bool kyDecodeSubQ(const uint8_t in[16], kySubQ& q);
