@@ -125,8 +125,7 @@ private:
 
 TEST_F(PulseServer, AlsaUnderrunIsRecoveredAndNothingIsLost) {
     if (!kyAlsaLibrary::Get()) GTEST_SKIP() << kyAlsaLibrary::Missing() << " (libasound2)";
-    if (!fs::exists("/usr/share/alsa/alsa.conf"))
-        GTEST_SKIP() << "ALSA's configuration is missing";
+    if (!fs::exists("/usr/share/alsa/alsa.conf")) GTEST_SKIP() << "ALSA's configuration is missing";
     // A file of what the device is given, over ALSA's PulseAudio plugin (libasound2-plugins)
     // to the null sink, which plays in real time and reports underruns.
     const fs::path conf = dir / "asound.conf", file = dir / "played.raw";
@@ -230,5 +229,35 @@ TEST_F(PulseServer, StopReturnsPromptly) {
     EXPECT_LT(heard, 44100u) << "the position runs ahead of real time";
     EXPECT_TRUE(sink->Stop(true));
     EXPECT_FALSE(sink->AtEnd());
+    source->DestroyChain();
+}
+
+TEST_F(PulseServer, StopReturnsPromptlyFromAServerThatTakesNothing) {
+    if (!onPath("pactl")) GTEST_SKIP() << "pactl is missing (pulseaudio-utils)";
+    // A long target length: the server would hold two seconds before a write waits.
+    kyError e = KY_OK;
+    auto out = kyAudioOutputFilterPulse::Open(44100, 2, 44100 * 2, e);
+    ASSERT_TRUE(out) << kyErrorText(e);
+    auto* source = new kytest::MemorySource(kytest::sinePlanes(2, 44100 * 30, 44100), 44100, 4096);
+    kyAudioOutputFilter* sink = out.release();
+    source->Connect(sink);
+    // The sink stops taking data: once the stream's buffer is full, a write waits for good.
+    ASSERT_EQ(std::system("pactl suspend-sink dskr 1"), 0);
+    ASSERT_EQ(sink->Start(), KY_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(sink->IsRunning());
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(sink->Stop(true));
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(sink->IsRunning());
+    EXPECT_FALSE(sink->AtEnd());
+    // It plays again once the sink does.
+    ASSERT_EQ(std::system("pactl suspend-sink dskr 0"), 0);
+    ASSERT_EQ(sink->Seek(0), KY_OK);
+    ASSERT_EQ(sink->Start(), KY_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(sink->IsRunning());
+    EXPECT_TRUE(sink->Stop(true));
     source->DestroyChain();
 }
