@@ -19,6 +19,24 @@ void Put16(uint8_t* p, uint32_t v) {
     p[1] = uint8_t(v);
 }
 
+// READ CD of `n` CD-DA sectors from `lba` with their user data, and the sub-channel
+// selection `subChannel` (0 none, 2 formatted Q).
+void ReadCdAudio(uint8_t cdb[12], uint32_t lba, uint32_t n, uint8_t subChannel) {
+    const uint8_t block[12] = {0xBE,
+                               0x04,
+                               uint8_t(lba >> 24),
+                               uint8_t(lba >> 16),
+                               uint8_t(lba >> 8),
+                               uint8_t(lba),
+                               uint8_t(n >> 16),
+                               uint8_t(n >> 8),
+                               uint8_t(n),
+                               0x10,
+                               subChannel,
+                               0};
+    std::memcpy(cdb, block, sizeof block);
+}
+
 } // namespace
 
 kyDskReaderModeMmc::~kyDskReaderModeMmc() {
@@ -141,18 +159,8 @@ kyError kyDskReaderModeMmc::ReadAudio(void* buffer, uint32_t firstLba, uint32_t 
     while (sectors) {
         const uint32_t n = std::min(sectors, perCommand);
         const uint32_t bytes = n * KY_SECTOR_BYTES;
-        const uint8_t cdb[12] = {0xBE,
-                                 0x04,
-                                 uint8_t(firstLba >> 24),
-                                 uint8_t(firstLba >> 16),
-                                 uint8_t(firstLba >> 8),
-                                 uint8_t(firstLba),
-                                 uint8_t(n >> 16),
-                                 uint8_t(n >> 8),
-                                 uint8_t(n),
-                                 0x10,
-                                 0,
-                                 0};
+        uint8_t cdb[12];
+        ReadCdAudio(cdb, firstLba, n, 0);
         uint8_t* target = aligned ? out : m_bounce;
         if (!Command(cdb, sizeof cdb, target, bytes)) return KYERR_READ_FILE;
         if (!aligned) std::memcpy(out, m_bounce, bytes);
@@ -183,18 +191,8 @@ kyError kyDskReaderModeMmc::ReadAudioSubQ(void* buffer, uint8_t* subQ, uint32_t 
             spill.resize(bytes);
             target = spill.data();
         }
-        const uint8_t cdb[12] = {0xBE,
-                                 0x04,
-                                 uint8_t(firstLba >> 24),
-                                 uint8_t(firstLba >> 16),
-                                 uint8_t(firstLba >> 8),
-                                 uint8_t(firstLba),
-                                 uint8_t(n >> 16),
-                                 uint8_t(n >> 8),
-                                 uint8_t(n),
-                                 0x10,
-                                 2,
-                                 0};
+        uint8_t cdb[12];
+        ReadCdAudio(cdb, firstLba, n, 2);
         if (!Command(cdb, sizeof cdb, target, bytes)) {
             if (!m_audioQWorks) ++m_audioQRefusals;
             return KYERR_READ_FILE;
