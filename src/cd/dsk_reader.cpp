@@ -183,6 +183,8 @@ bool kyDskReader::OpenDrive(uint32_t number) {
     m_largestTransfer = std::min(largest, kMaxTransfer);
     m_maxSpeed = maxSpeed;
     m_firstRead = true;
+    m_subQDelivered = true;
+    m_subQTrusted = true;
     ForgetReadHistory();
     SetTrackRange(m_toc.firstTrack, m_toc.lastTrack);
     return true;
@@ -470,7 +472,7 @@ void kyDskReader::markSuspect(uint32_t first, uint32_t last) {
 }
 
 kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors,
-                                     uint32_t attempts) {
+                                     uint32_t attempts, uint8_t* subQ) {
     kyError e = KYERR_READ_FILE;
     for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0) notify(ReadEvent::Kind::Retry, lba, sectors, attempt);
@@ -479,7 +481,9 @@ kyError kyDskReader::readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sec
         e = KY_OK;
         for (uint32_t done = 0; done < sectors && kySucceeded(e);) {
             const uint32_t n = std::min(sectors - done, m_chunk);
-            e = m_open->ReadAudio(SectorOf(buffer, done), lba + done, n);
+            e = subQ ? m_open->ReadAudioSubQ(SectorOf(buffer, done), subQ + size_t(done) * 16,
+                                             lba + done, n)
+                     : m_open->ReadAudio(SectorOf(buffer, done), lba + done, n);
             done += n;
         }
         if (kySucceeded(e) || e != KYERR_READ_FILE) break;
@@ -501,8 +505,18 @@ uint32_t kyDskReader::isolateFailure(uint32_t start, uint32_t sectors) {
     return std::clamp(m_next, start, start + sectors - 1);
 }
 
-kyError kyDskReader::readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors) {
-    kyError e = readWithRetries(buffer, start, sectors, kReadAttempts);
+kyError kyDskReader::readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors, uint8_t* subQ) {
+    if (subQ) std::memset(subQ, 0, size_t(sectors) * 16);
+    kyError e = KYERR_MISSING_COMPONENT;
+    if (subQ && m_subQDelivered) e = readWithRetries(buffer, start, sectors, kReadAttempts, subQ);
+    if (e == KYERR_MISSING_COMPONENT) {
+        // The drive gives no sub-channel data with audio: plain reads from now on.
+        if (subQ) {
+            m_subQDelivered = false;
+            std::memset(subQ, 0, size_t(sectors) * 16);
+        }
+        e = readWithRetries(buffer, start, sectors, kReadAttempts);
+    }
     m_firstRead = false;
     if (kyFailed(e)) {
         // The drive has lost its place.
@@ -591,12 +605,13 @@ void kyDskReader::delivered(const uint8_t* data, uint32_t x, uint32_t sectors, b
             Anchor{x + static_cast<uint32_t>(i), std::vector<uint8_t>(s, s + KY_SECTOR_BYTES)});
         break;
     }
-    // The run's last anchor may start the next range on this disc.
-    if (!m_anchors.empty() && x + sectors >= m_driveEnd) {
-        Anchor last = m_anchors.back();
-        last.trusted = m_trusted;
-        keepAnchor(last);
-    }
+    // The run's last anchors may start the next range on this disc (the very last one may
+    // lie past its start: the read offset makes ranges overlap on the drive).
+    if (x + sectors >= m_driveEnd)
+        for (Anchor a : m_anchors) {
+            a.trusted = m_trusted;
+            keepAnchor(a);
+        }
 }
 
 kyDskReader::Match kyDskReader::realign(const Pass& pass, const Anchor& anchor, uint32_t x) const {

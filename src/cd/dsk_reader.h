@@ -23,8 +23,13 @@
 // confirmed. A range that starts where an earlier range of this disc ended (or a little
 // after it) is realigned on that range's last distinctive sector; a range with nothing
 // confirmed before it (the first one, one picked out of order) is confirmed by a vote of
-// reads approaching it from different points (kyLandingVote). What cannot be confirmed is
-// still delivered, but reported (Report()): the file is then "suspect", never "good".
+// reads approaching it from different points (kyLandingVote). Where the vote cannot decide
+// (a drive that lands off nearly every time), the Q sub-channel the drive delivers with
+// the audio tells where each read really landed; it places the start only when it agrees
+// with itself across reads that landed apart and with what the audio shows, and a drive
+// whose Q once contradicts a placement the audio confirmed is not asked again. What cannot
+// be confirmed is still delivered, but reported (Report()): the file is then "suspect",
+// never "good".
 //
 // The drive's read offset (samples, AccurateRip's sign: a drive with offset +N delivers,
 // for a requested sector, samples that begin N samples earlier on the disc) is corrected:
@@ -254,8 +259,11 @@ private:
     kyError confirmStart(uint32_t x, Lead& lead);
     // Reads with retries (the whole request again after a failure); a sector that keeps
     // failing is looked for and named in m_failedDrive.
-    kyError readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors);
-    kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors, uint32_t attempts);
+    // With `subQ` (16 bytes a sector), the drive's formatted Q of the same read too, where
+    // it delivers any (zeros where not).
+    kyError readDrive(uint8_t* buffer, uint32_t start, uint32_t sectors, uint8_t* subQ = nullptr);
+    kyError readWithRetries(uint8_t* buffer, uint32_t lba, uint32_t sectors, uint32_t attempts,
+                            uint8_t* subQ = nullptr);
     uint32_t isolateFailure(uint32_t start, uint32_t sectors);
     // A read failure: fail the run, or (continuing on errors) remember the sector.
     kyError handleReadFailure(kyError e);
@@ -344,6 +352,10 @@ private:
     uint32_t m_requestEnd = 0;
     bool m_streamKnown = false;
     int32_t m_streamOffset = 0;
+    // The open drive's Q sub-channel with audio: whether it delivers any, and whether it
+    // may still place a start (it never contradicted one the audio confirmed).
+    bool m_subQDelivered = true;
+    bool m_subQTrusted = true;
     std::set<uint32_t> m_bad; // drive sectors that never read
     std::optional<uint32_t> m_failedDrive;
 

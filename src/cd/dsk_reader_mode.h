@@ -54,6 +54,16 @@ public:
         packs.clear();
         return false;
     }
+    // Audio as ReadAudio, and the 16 bytes of formatted Q the drive delivers with each
+    // sector (into subQ, 16 bytes a sector), from the same landing of the head. A drive may
+    // report there where the head really was, give frames with a bad CRC, or deliver Q a
+    // sector off from the audio. KYERR_MISSING_COMPONENT when the method or the drive cannot
+    // deliver sub-channel data with audio.
+    virtual kyError ReadAudioSubQ(void* buffer, uint8_t* subQ, uint32_t firstLba,
+                                  uint32_t sectors) {
+        (void)buffer, (void)subQ, (void)firstLba, (void)sectors;
+        return KYERR_MISSING_COMPONENT;
+    }
     // The Q sub-channel of sector `lba` as the drive delivers it (which may be a mode 2 or 3
     // frame, or the Q of a sector the head landed on instead). False when the read fails
     // or the method cannot read sub-channel data.

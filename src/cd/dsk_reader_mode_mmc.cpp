@@ -1,6 +1,7 @@
 #include "cd/dsk_reader_mode_mmc.h"
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,6 +17,24 @@ uint32_t TimeoutFor(uint8_t opcode) {
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v >> 8);
     p[1] = uint8_t(v);
+}
+
+// READ CD of `n` CD-DA sectors from `lba` with their user data, and the sub-channel
+// selection `subChannel` (0 none, 2 formatted Q).
+void ReadCdAudio(uint8_t cdb[12], uint32_t lba, uint32_t n, uint8_t subChannel) {
+    const uint8_t block[12] = {0xBE,
+                               0x04,
+                               uint8_t(lba >> 24),
+                               uint8_t(lba >> 16),
+                               uint8_t(lba >> 8),
+                               uint8_t(lba),
+                               uint8_t(n >> 16),
+                               uint8_t(n >> 8),
+                               uint8_t(n),
+                               0x10,
+                               subChannel,
+                               0};
+    std::memcpy(cdb, block, sizeof block);
 }
 
 } // namespace
@@ -90,6 +109,8 @@ bool kyDskReaderModeMmc::Open(uint32_t localNumber, uint8_t* plainToc, bool& ful
     if (!m_transport) return false;
     m_readCdQWorks = false;
     m_readCdQRefusals = 0;
+    m_audioQWorks = false;
+    m_audioQRefusals = 0;
     m_bounceStorage.assign(m_largest + m_mask, 0);
     m_bounce = m_bounceStorage.data();
     m_bounce += (m_mask + 1 - (reinterpret_cast<uintptr_t>(m_bounce) & m_mask)) & m_mask;
@@ -138,22 +159,51 @@ kyError kyDskReaderModeMmc::ReadAudio(void* buffer, uint32_t firstLba, uint32_t 
     while (sectors) {
         const uint32_t n = std::min(sectors, perCommand);
         const uint32_t bytes = n * KY_SECTOR_BYTES;
-        const uint8_t cdb[12] = {0xBE,
-                                 0x04,
-                                 uint8_t(firstLba >> 24),
-                                 uint8_t(firstLba >> 16),
-                                 uint8_t(firstLba >> 8),
-                                 uint8_t(firstLba),
-                                 uint8_t(n >> 16),
-                                 uint8_t(n >> 8),
-                                 uint8_t(n),
-                                 0x10,
-                                 0,
-                                 0};
+        uint8_t cdb[12];
+        ReadCdAudio(cdb, firstLba, n, 0);
         uint8_t* target = aligned ? out : m_bounce;
         if (!Command(cdb, sizeof cdb, target, bytes)) return KYERR_READ_FILE;
         if (!aligned) std::memcpy(out, m_bounce, bytes);
         out += bytes;
+        firstLba += n;
+        sectors -= n;
+    }
+    return KY_OK;
+}
+
+kyError kyDskReaderModeMmc::ReadAudioSubQ(void* buffer, uint8_t* subQ, uint32_t firstLba,
+                                          uint32_t sectors) {
+    if (!m_transport) return KYERR_OPEN_FILE;
+    if (!buffer || !subQ) return sectors ? KYERR_INVALID_PARAMETER : KY_OK;
+    // A drive that refused it the first few times it was asked (and never did it) cannot.
+    constexpr uint32_t kRefusals = 3;
+    if (!m_audioQWorks && m_audioQRefusals >= kRefusals) return KYERR_MISSING_COMPONENT;
+    constexpr uint32_t kStride = KY_SECTOR_BYTES + 16;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    // Each sector comes with its Q after it: through the bounce buffer, then apart.
+    const uint32_t perCommand = std::max<uint32_t>(m_largest / kStride, 1);
+    std::vector<uint8_t> spill;
+    while (sectors) {
+        const uint32_t n = std::min(sectors, perCommand);
+        const uint32_t bytes = n * kStride;
+        uint8_t* target = m_bounce;
+        if (bytes > m_largest) {
+            spill.resize(bytes);
+            target = spill.data();
+        }
+        uint8_t cdb[12];
+        ReadCdAudio(cdb, firstLba, n, 2);
+        if (!Command(cdb, sizeof cdb, target, bytes)) {
+            if (!m_audioQWorks) ++m_audioQRefusals;
+            return KYERR_READ_FILE;
+        }
+        m_audioQWorks = true;
+        for (uint32_t i = 0; i < n; ++i) {
+            std::memcpy(out, target + size_t(i) * kStride, KY_SECTOR_BYTES);
+            std::memcpy(subQ, target + size_t(i) * kStride + KY_SECTOR_BYTES, 16);
+            out += KY_SECTOR_BYTES;
+            subQ += 16;
+        }
         firstLba += n;
         sectors -= n;
     }

@@ -28,6 +28,9 @@ public:
     // READ CD with formatted Q; a drive that refuses it is asked by SEEK and READ
     // SUB-CHANNEL (current position) instead.
     bool ReadSubQ(uint32_t lba, kySubQ& q) override;
+    // READ CD with user data and formatted Q.
+    kyError ReadAudioSubQ(void* buffer, uint8_t* subQ, uint32_t firstLba,
+                          uint32_t sectors) override;
 
     // SET CD SPEED's KB/s for a speed factor: trunc(f x 176.5), 255 = 0xFFFF (maximum).
     static uint16_t SpeedToKBs(uint8_t speedFactor);
@@ -57,4 +60,7 @@ private:
     // before that (a drive that keeps refusing it is asked the other way only).
     bool m_readCdQWorks = false;
     uint32_t m_readCdQRefusals = 0;
+    // The same for READ CD with audio and Q together.
+    bool m_audioQWorks = false;
+    uint32_t m_audioQRefusals = 0;
 };

@@ -8,11 +8,24 @@
 // drive reading where it was asked: that places the walk on the disc, and with it an
 // anchor for the reads that follow, or the sectors up to the first recognisable one when
 // the start lies in digital silence.
+//
+// A drive that lands off nearly every time spreads its landings so that none wins. The
+// reads then also bring the Q sub-channel, which tells where the head really was: the
+// walk's landing follows from each read's Q and the distance the audio shows between that
+// read and the walk. It places the walk only when every read's Q tells the same, across at
+// least two different landings, and when the audio does not speak against it
+// (kyLandingVote::supports). A drive
+// whose Q disagrees with a landing the vote did confirm (a drive may deliver Q a sector off
+// from the audio) never places a start by it again while it is open. A drive whose Q is
+// off by the same amount on every read, and that nearly never lands right, cannot be told
+// by any read from one whose read offset is off by that many sectors.
 #include "cd/cd_sector.h"
 #include "cd/dsk_reader.h"
 #include "cd/landing_vote.h"
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <set>
 
 using kycd::IsFeatureless;
 using kycd::SameSector;
@@ -33,6 +46,8 @@ constexpr size_t kCandidates = 8;
 constexpr size_t kEnoughCandidates = 4;
 // Starting points of the reads that vote, before the first sector to recognise.
 constexpr uint32_t kApproaches[] = {12, 5, 9, 1, 7, 3, 11, 0, 6, 10, 2, 8, 4};
+// Position frames that must agree before a read's Q tells where it landed.
+constexpr uint32_t kQFrames = 3;
 
 struct Probe {
     std::vector<uint8_t> data;
@@ -40,6 +55,7 @@ struct Probe {
     uint32_t sectors = 0;
     bool voted = false;
     int32_t delta = 0; // landed this far from the walk (in the walk's frame)
+    kySubQLanding byQ;
 };
 } // namespace
 
@@ -49,15 +65,23 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
     const uint32_t ceiling = ceilingFor(x);
     const uint32_t s0 = x - std::min(kApproach, x - floor);
 
-    // The walk.
+    // Whether the reads bring the Q sub-channel along.
+    const bool askQ = m_subQDelivered && m_subQTrusted;
+    std::vector<uint8_t> q;
+
+    // The walk; its first read brings the Q (the later ones continue it).
     std::vector<uint8_t> walk;
     uint32_t n0 = 0;
+    kySubQLanding walkByQ;
     auto extend = [&](uint32_t more) -> kyError {
         more = std::min(more, ceiling - (s0 + n0));
         if (more == 0) return KY_OK;
         walk.resize(static_cast<size_t>(n0 + more) * KY_SECTOR_BYTES);
-        kyError e = readDrive(SectorOf(walk.data(), n0), s0 + n0, more);
+        const bool first = n0 == 0 && askQ;
+        if (first) q.resize(static_cast<size_t>(more) * 16);
+        kyError e = readDrive(SectorOf(walk.data(), n0), s0 + n0, more, first ? q.data() : nullptr);
         if (kyFailed(e)) return e;
+        if (first) walkByQ = kyLandingBySubQ(q.data(), more, s0);
         n0 += more;
         noteRead(s0, n0, false, 0);
         return KY_OK;
@@ -135,8 +159,10 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
         p.start = static_cast<uint32_t>(start);
         p.sectors = static_cast<uint32_t>(end - start);
         p.data.resize(static_cast<size_t>(p.sectors) * KY_SECTOR_BYTES);
-        e = readDrive(p.data.data(), p.start, p.sectors);
+        if (askQ) q.resize(static_cast<size_t>(p.sectors) * 16);
+        e = readDrive(p.data.data(), p.start, p.sectors, askQ ? q.data() : nullptr);
         if (kyFailed(e)) return e;
+        if (askQ) p.byQ = kyLandingBySubQ(q.data(), p.sectors, p.start);
         noteRead(p.start, p.sectors, false, 0);
         ++m_report.rereads;
         // Where does it hold a sector of the walk, found there once only?
@@ -164,6 +190,32 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
     // more often than the walk's own.
     bool confirmed = vote.confirmed();
     int32_t walkOffset = vote.winner();
+
+    // Where the Q places the walk: a read that landed e from where it was asked and
+    // `delta` from the walk puts the walk at e + delta.
+    std::optional<int32_t> walkByQOffset;
+    bool qAgrees = true, placedByQ = false;
+    std::set<int32_t> qLandings;
+    auto qTells = [&](const kySubQLanding& l, int32_t delta) {
+        if (!l.consistent) qAgrees = false;
+        if (!l.Usable(kQFrames)) return;
+        const int32_t at = l.offset + delta;
+        if (walkByQOffset && *walkByQOffset != at) qAgrees = false;
+        walkByQOffset = at;
+        qLandings.insert(l.offset);
+    };
+    qTells(walkByQ, 0);
+    for (const Probe& p : probes)
+        if (p.voted) qTells(p.byQ, p.delta);
+    if (confirmed) {
+        // The audio has decided; a Q that tells otherwise is not to be relied on.
+        if (walkByQOffset && (!qAgrees || *walkByQOffset != walkOffset)) m_subQTrusted = false;
+    } else if (askQ && walkByQOffset && qAgrees && qLandings.size() >= 2 &&
+               vote.supports(*walkByQOffset)) {
+        confirmed = true;
+        placedByQ = true;
+        walkOffset = *walkByQOffset;
+    }
     if (!confirmed && vote.count(walkOffset) < 4 * vote.count(0) + 8) walkOffset = 0;
     auto position = [&](uint32_t c) { return static_cast<int64_t>(s0) + walkOffset + c; };
     // A sector to recognise is confirmed when a placed vote read holds it at its place.
@@ -203,6 +255,7 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
         return KY_OK;
     }
     m_trusted = confirmed;
+    if (confirmed && placedByQ) ++m_report.placedBySubQ;
     Anchor anchor{static_cast<uint32_t>(std::max<int64_t>(pick, 0)),
                   std::vector<uint8_t>(SectorOf(walk.data(), pickIndex),
                                        SectorOf(walk.data(), pickIndex) + KY_SECTOR_BYTES),

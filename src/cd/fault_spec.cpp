@@ -68,10 +68,13 @@ bool kyFaultSpec::Parse(const std::string& text, kyFaultSpec& out, std::string& 
         if (key == "seed") {
             if (!ToInt(value, 0, INT64_MAX, n)) return fail("expected seed=N");
             spec.seed = uint64_t(n);
-        } else if (key == "seek") {
+        } else if (key == "seek" || key == "qshift") {
+            double p = 0;
             std::string range;
-            if (!Split(value, ":", a, range) || !ToProbability(a, spec.seekProbability))
-                return fail("expected seek=p:lo..hi or seek=p:r with p from 0 to 1");
+            if (!Split(value, ":", a, range) || !ToProbability(a, p))
+                return fail(key == "seek"
+                                ? "expected seek=p:lo..hi or seek=p:r with p from 0 to 1"
+                                : "expected qshift=p:lo..hi or qshift=p:r with p from 0 to 1");
             if (Split(range, "..", a, b)) {
                 if (!ToInt(a, -10000, 10000, n) || !ToInt(b, -10000, 10000, m) || n > m)
                     return fail("expected a range lo..hi of sectors with lo <= hi");
@@ -81,8 +84,21 @@ bool kyFaultSpec::Parse(const std::string& text, kyFaultSpec& out, std::string& 
                 n = -m;
             }
             if (n == 0 && m == 0) return fail("the range holds no offset but 0");
-            spec.seekLow = int32_t(n);
-            spec.seekHigh = int32_t(m);
+            if (key == "seek") {
+                spec.seekProbability = p;
+                spec.seekLow = int32_t(n);
+                spec.seekHigh = int32_t(m);
+            } else {
+                spec.qShiftProbability = p;
+                spec.qShiftLow = int32_t(n);
+                spec.qShiftHigh = int32_t(m);
+            }
+        } else if (key == "subq") {
+            if (value != "0" && value != "1") return fail("expected subq=0 or subq=1");
+            spec.subQ = value == "1";
+        } else if (key == "qcrc") {
+            if (!ToProbability(value, spec.qCrcProbability))
+                return fail("expected qcrc=p with p from 0 to 1");
         } else if (key == "error") {
             if (!ToProbability(value, spec.errorProbability))
                 return fail("expected error=p with p from 0 to 1");
@@ -109,7 +125,9 @@ bool kyFaultSpec::Parse(const std::string& text, kyFaultSpec& out, std::string& 
                 return fail("expected offset=N samples (-100000 to 100000)");
             spec.readOffset = int32_t(n);
         } else {
-            return fail("unknown fault (seed, seek, error, bad, scratch, settle, speed, offset)");
+            return fail("unknown fault (seed, seek, error, bad, scratch, settle, speed, offset, "
+                        "subq, qcrc, "
+                        "qshift)");
         }
         if (comma == text.size()) break;
     }

@@ -36,3 +36,14 @@ bool kyLandingVote::confirmed() const {
     }
     return first >= kMinimum && first >= kRatio * second + kMargin;
 }
+
+bool kyLandingVote::supports(int32_t delta) const {
+    const uint32_t own = count(delta);
+    if (own < 2) return false;
+    for (const Entry& e : m_entries) {
+        if (e.delta == delta) continue;
+        const bool next = e.delta == delta - 1 || e.delta == delta + 1;
+        if (e.count >= (next ? own + 6 : 3 * own + 8)) return false;
+    }
+    return true;
+}

@@ -23,6 +23,8 @@ struct kyReadReport {
     // Reads beyond the first of each chunk: realignment re-reads, the repeated reads of
     // scratch correction, the probes that confirm a start.
     uint32_t rereads = 0;
+    // Starts the Q sub-channel placed where the reads' audio alone could not.
+    uint32_t placedBySubQ = 0;
     // The sector named by the last "Couldn't read from file".
     std::optional<uint32_t> failedSector;
 

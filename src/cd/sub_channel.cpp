@@ -107,3 +107,21 @@ bool kyDecodeSubQ(const uint8_t in[16], kySubQ& q) {
     q.absolute = absolute - 150;
     return true;
 }
+
+kySubQLanding kyLandingBySubQ(const uint8_t* frames, uint32_t count, int64_t firstLba) {
+    kySubQLanding landing;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* f = frames + size_t(i) * 16;
+        kySubQ q;
+        // A frame without its CRC cannot be told from a damaged one.
+        if ((f[10] == 0 && f[11] == 0) || !kyDecodeSubQ(f, q) || q.adr != 1) continue;
+        if (q.track == 0 || (q.track > 99 && q.track != 0xAA)) continue;
+        const int64_t offset = int64_t(q.absolute) - (firstLba + i);
+        if (landing.frames == 0)
+            landing.offset = int32_t(std::clamp<int64_t>(offset, INT32_MIN, INT32_MAX));
+        else if (offset != landing.offset)
+            landing.consistent = false;
+        ++landing.frames;
+    }
+    return landing;
+}

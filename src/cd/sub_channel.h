@@ -32,3 +32,17 @@ void kyEncodeSubQ(const kySubQ& q, uint8_t out[16]);
 // False for a CRC that does not match (a drive that returns zeros there is not checked),
 // a mode other than 1, 2 and 3, or fields that are not BCD or out of range.
 bool kyDecodeSubQ(const uint8_t in[16], kySubQ& q);
+
+// Where a run of sectors read in one command came from, as the formatted Q delivered with
+// them tells: the address each position frame (mode 1, valid CRC) gives, less the address
+// it was asked for. Frames without a CRC, with a bad one, or of another mode do not count.
+struct kySubQLanding {
+    uint32_t frames = 0;    // position frames that count
+    bool consistent = true; // all of them tell the same offset
+    int32_t offset = 0;     // that offset: the sectors came from this much later
+    // At least `minimum` frames, and all of one mind.
+    bool Usable(uint32_t minimum) const { return consistent && frames >= minimum; }
+};
+// `frames` holds 16 bytes of formatted Q for each of `count` sectors asked for from
+// `firstLba` on.
+kySubQLanding kyLandingBySubQ(const uint8_t* frames, uint32_t count, int64_t firstLba);

@@ -190,6 +190,7 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
     const bool subQ = cdb[10] == 2;
     if (!dataIn || !data || (cdb[9] & ~0xF8) || (cdb[10] != 0 && !subQ) || lba < 0) return false;
     if (!userData && (!subQ || cdb[9] != 0)) return false;
+    if (subQ && !m_faults.subQ) return false;
     const uint32_t stride = (userData ? kSectorBytes : 0) + (subQ ? 16 : 0);
     if (count == 0) return true;
     if (uint64_t(count) * stride > dataBytes) return false;
@@ -284,9 +285,13 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
         // Q comes from where the head really is. Like a real drive, now and then a sector
         // carries the catalogue number or the track's ISRC instead of its position.
         uint8_t* to = static_cast<uint8_t*>(data);
+        // A drive may deliver the Q of another sector than the one whose audio it delivers.
+        int32_t qShift = 0;
+        if (userData && s.Chance(m_faults.qShiftProbability))
+            qShift = s.NonZero(m_faults.qShiftLow, m_faults.qShiftHigh);
         for (uint32_t i = 0; i < count; ++i, to += stride) {
             if (userData) std::memcpy(to, out + size_t(i) * kSectorBytes, kSectorBytes);
-            const int64_t at = from + i;
+            const int64_t at = from + i + qShift;
             kySubQ q = m_image->SubQ(at);
             const kyDiscTrack* track = q.track <= 99 ? m_image->Track(q.track) : nullptr;
             // Never on the first sector of a pregap or index: the position such a frame
@@ -301,7 +306,9 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
                 q.adr = 3;
                 q.text = track->isrc;
             }
-            kyEncodeSubQ(q, to + (userData ? kSectorBytes : 0));
+            uint8_t* frame = to + (userData ? kSectorBytes : 0);
+            kyEncodeSubQ(q, frame);
+            if (userData && s.Chance(m_faults.qCrcProbability)) frame[11] ^= 0x5A;
         }
     }
 

@@ -113,7 +113,7 @@ private:
 
 // Faults a virtual drive injects, parsed from a text such as
 // "seed=7,seek=0.2:-9..2,settle=1,error=0.01,bad=1200:5,scratch=3000-3100:0.3,speed=8,
-// offset=667".
+// offset=667,qcrc=0.1,qshift=1:1..1".
 // Every random draw comes from one generator seeded with `seed` when the drive is added,
 // so the same text and the same commands give the same faults.
 struct kyFaultSpec {
@@ -147,6 +147,17 @@ struct kyFaultSpec {
     // samples that begin N samples earlier on the disc (later for a negative N); samples
     // before the disc's first sector or past its end read as silence.
     int32_t readOffset = 0;
+    // subq=0: the drive delivers no sub-channel data with READ CD (it refuses the command;
+    // its current position is still reported by READ SUB-CHANNEL).
+    bool subQ = true;
+    // qcrc=p: each Q frame read with audio comes with a broken CRC with probability p.
+    double qCrcProbability = 0;
+    // qshift=p:lo..hi (or p:r): with probability p, the Q frames of a READ CD that also
+    // delivers audio tell the positions of sectors a nonzero lo..hi sectors from the ones
+    // whose audio they come with (one draw a command; qshift=1:1..1 always one sector late).
+    double qShiftProbability = 0;
+    int32_t qShiftLow = 0;
+    int32_t qShiftHigh = 0;
 
     // Empty text: no faults. False with a message naming the bad item.
     static bool Parse(const std::string& text, kyFaultSpec& out, std::string& error);

@@ -69,6 +69,11 @@ bool kyAudioOutputFilter::Stop(bool wait) {
     if (m_stopFd >= 0 && write(m_stopFd, &one, sizeof one) < 0) {
         // The counter is full: a stop is pending anyway.
     }
+    if (!onWorker) {
+        // Only while the worker runs: afterwards the device has nothing to interrupt.
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_done) deviceInterrupt();
+    }
     if (!wait || onWorker) return !onWorker;
     bool inTime;
     {

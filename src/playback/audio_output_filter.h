@@ -79,6 +79,9 @@ protected:
     virtual void deviceDrop() = 0;
     // No more data comes: a device that waits for more before it starts must start now.
     virtual void deviceEndOfData() {}
+    // Called by Stop() on the stopping thread, the stop flag already set: a device whose
+    // write cannot wait on the stop event gets its write to return here.
+    virtual void deviceInterrupt() {}
 
     bool stopRequested() const { return m_stop.load(); }
     // Sleeps until one of `fds` is ready, a stop is requested or `timeoutMs` passed; false on

@@ -165,6 +165,7 @@ kyError kyAudioOutputFilterALSA::deviceWrite(const float* interleaved, uint32_t 
                 kySetErrorReason(KYERR_WRITE_FILE, m_pcmName + ": " + m_lib->strerror(int(n)));
                 return KYERR_WRITE_FILE;
             }
+            ++m_recoveries;
             continue;
         }
         data += size_t(n) * frameBytes;

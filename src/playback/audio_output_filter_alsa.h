@@ -3,6 +3,7 @@
 // ("default") and exclusive (hw:C,D) device role.
 #include "platform/alsa_library.h"
 #include "playback/audio_output_filter.h"
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     std::string Description() const override;
     // The ALSA sample format the device was opened with.
     int SampleFormat() const { return m_format; }
+    // Underruns (and suspends) recovered from since the device was opened.
+    uint32_t Recoveries() const { return m_recoveries.load(); }
 
     // Float samples to `format` (one of DefaultFormats()), rounded, clipped at full scale.
     // Returns the bytes per sample.
@@ -46,4 +49,5 @@ private:
     int m_format;
     std::vector<uint8_t> m_bytes;
     int64_t m_bufferFrames = 0;
+    std::atomic<uint32_t> m_recoveries{0};
 };

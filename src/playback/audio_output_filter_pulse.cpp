@@ -75,3 +75,8 @@ void kyAudioOutputFilterPulse::deviceDrop() {
     int err = 0;
     m_lib->flush(m_stream, &err);
 }
+
+void kyAudioOutputFilterPulse::deviceInterrupt() {
+    int err = 0;
+    m_lib->flush(m_stream, &err);
+}

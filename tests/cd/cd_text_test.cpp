@@ -2,7 +2,9 @@
 // same, a damaged pack costs only the strings it carries, and garbage is harmless.
 #include "cd/cd_text.h"
 #include "cd/sub_channel.h"
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include <cstring>
 #include <random>
@@ -203,6 +205,63 @@ TEST(SubQ, FramesRoundTrip) {
     frame[10] = frame[11] = 0;
     kySubQ back;
     EXPECT_FALSE(kyDecodeSubQ(frame, back));
+}
+
+TEST(SubQ, LandingOfARead) {
+    // Frames as a drive delivers them with eight sectors asked for from 1000: the head was
+    // `late` sectors further on, one frame is a catalogue number instead of a position.
+    auto frames = [](int32_t late) {
+        std::vector<uint8_t> out(8 * 16);
+        for (uint32_t i = 0; i < 8; ++i) {
+            kySubQ q;
+            q.adr = i == 5 ? 2 : 1;
+            q.text = "0724384960650";
+            q.track = 3;
+            q.index = 1;
+            q.absolute = int32_t(1000 + i) + late;
+            q.relative = q.absolute - 900;
+            kyEncodeSubQ(q, &out[i * 16]);
+        }
+        return out;
+    };
+    for (int32_t late : {0, 4, -9}) {
+        const kySubQLanding l = kyLandingBySubQ(frames(late).data(), 8, 1000);
+        EXPECT_TRUE(l.Usable(3)) << late;
+        EXPECT_EQ(l.frames, 7u) << late;
+        EXPECT_EQ(l.offset, late);
+    }
+    struct {
+        const char* what;
+        void (*damage)(std::vector<uint8_t>&);
+        uint32_t frames;
+        bool consistent;
+    } cases[] = {
+        {"a bad CRC", [](std::vector<uint8_t>& f) { f[2 * 16 + 4] ^= 1; }, 6, true},
+        {"no CRC", [](std::vector<uint8_t>& f) { f[3 * 16 + 10] = f[3 * 16 + 11] = 0; }, 6, true},
+        {"all zeros", [](std::vector<uint8_t>& f) { std::fill(f.begin(), f.end(), 0); }, 0, true},
+        {"a frame of the sector after",
+         [](std::vector<uint8_t>& f) {
+             kySubQ q;
+             q.adr = 1, q.track = 3, q.index = 1, q.absolute = 1002, q.relative = 102;
+             kyEncodeSubQ(q, &f[1 * 16]);
+         },
+         7, false},
+        {"a lead-in frame",
+         [](std::vector<uint8_t>& f) {
+             kySubQ q;
+             q.adr = 1, q.track = 0, q.index = 1, q.absolute = 5;
+             kyEncodeSubQ(q, &f[7 * 16]);
+         },
+         6, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> f = frames(0);
+        c.damage(f);
+        const kySubQLanding l = kyLandingBySubQ(f.data(), 8, 1000);
+        EXPECT_EQ(l.frames, c.frames) << c.what;
+        EXPECT_EQ(l.consistent, c.consistent) << c.what;
+        EXPECT_EQ(l.Usable(3), c.consistent && c.frames >= 3) << c.what;
+    }
 }
 
 } // namespace

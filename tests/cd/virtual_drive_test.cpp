@@ -215,6 +215,50 @@ TEST_F(VirtualDriveTest, MisalignedBufferReadsThroughTheBounceBuffer) {
     EXPECT_EQ(aligned, ImageSectors(*image, 2000, 20));
 }
 
+TEST_F(VirtualDriveTest, AudioWithSubQTellsWhereTheHeadLanded) {
+    // 40 sectors (more than one transfer: the Q stays with its sector across commands),
+    // after seeks that land 3 sectors late; with Q faults, and from a drive without Q.
+    auto image = std::shared_ptr<kyDiscImage>(kyDiscImage::Demo());
+    const struct {
+        const char* faults;
+        kyError result;
+        uint32_t frames; // valid position frames, at least
+        bool consistent;
+        int32_t offset;
+    } cases[] = {
+        {"seek=1:3..3", KY_OK, 38, true, 3},
+        {"", KY_OK, 38, true, 0},
+        {"seek=1:3..3,qshift=1:-1..-1", KY_OK, 38, true, 2},
+        {"seek=1:3..3,qcrc=1", KY_OK, 0, true, 0},
+        {"seek=1:3..3,qcrc=0.5", KY_OK, 8, true, 3},
+        {"subq=0", KYERR_MISSING_COMPONENT, 0, true, 0},
+    };
+    for (const auto& c : cases) {
+        kyClearVirtualDrives();
+        Open(image, c.faults);
+        const uint32_t lba = 2000, n = 40;
+        Bytes audio(size_t(n) * KY_SECTOR_BYTES), q(size_t(n) * 16);
+        kyError e = KY_OK;
+        // A drive that cannot is asked a few times before it is taken at its word.
+        for (int attempt = 0; attempt < 4; ++attempt)
+            if ((e = m_mode->ReadAudioSubQ(audio.data(), q.data(), lba, n)) != KYERR_READ_FILE)
+                break;
+        ASSERT_EQ(e, c.result) << c.faults;
+        if (e != KY_OK) {
+            Read(lba, n); // plain reads still work
+            continue;
+        }
+        const int32_t landed = std::string(c.faults).find("seek") != std::string::npos ? 3 : 0;
+        EXPECT_EQ(audio, ImageSectors(*image, lba + landed, n)) << c.faults;
+        const kySubQLanding l = kyLandingBySubQ(q.data(), n, lba);
+        EXPECT_GE(l.frames, c.frames) << c.faults;
+        EXPECT_EQ(l.consistent, c.consistent) << c.faults;
+        if (l.frames) {
+            EXPECT_EQ(l.offset, c.offset) << c.faults;
+        }
+    }
+}
+
 TEST_F(VirtualDriveTest, CatalogueNumberAndIsrc) {
     Open(kyDiscImage::Demo());
     EXPECT_EQ(m_mode->MediaCatalogNumber(), std::optional<std::string>("4012345678901"));
@@ -334,13 +378,26 @@ TEST(FaultSpec, Parse) {
     EXPECT_EQ(f.bad.size(), 2u);
     ASSERT_TRUE(kyFaultSpec::Parse("", f, error));
     EXPECT_EQ(f.seekProbability, 0);
+    EXPECT_TRUE(f.subQ);
+    ASSERT_TRUE(kyFaultSpec::Parse("subq=0,qcrc=0.25,qshift=1:-1..-1", f, error)) << error;
+    EXPECT_FALSE(f.subQ);
+    EXPECT_DOUBLE_EQ(f.qCrcProbability, 0.25);
+    EXPECT_DOUBLE_EQ(f.qShiftProbability, 1);
+    EXPECT_EQ(f.qShiftLow, -1);
+    EXPECT_EQ(f.qShiftHigh, -1);
+    ASSERT_TRUE(kyFaultSpec::Parse("qshift=0.5:2", f, error)) << error;
+    EXPECT_EQ(f.qShiftLow, -2);
+    EXPECT_EQ(f.qShiftHigh, 2);
 
     for (const char* bad :
-         {"seed",          "seed=-1",         "seek=1.5:3",  "seek=0.5:0",        "seek=0.5:0..0",
-          "seek=0.5:4..2", "seek=0.5",        "error=2",     "error=x",           "bad=12",
-          "bad=a:1",       "scratch=5-3:0.1", "scratch=1-2", "speed=0",           "speed=-3",
-          "wobble=1",      "seed=1,",         ",seed=1",     "seed=1,,error=0.1", "settle=1.5",
-          "offset=",       "offset=1.5",      "offset=200000"}) {
+         {"seed",          "seed=-1",       "seek=1.5:3",        "seek=0.5:0",
+          "seek=0.5:0..0", "seek=0.5:4..2", "seek=0.5",          "error=2",
+          "error=x",       "bad=12",        "bad=a:1",           "scratch=5-3:0.1",
+          "scratch=1-2",   "speed=0",       "speed=-3",          "wobble=1",
+          "seed=1,",       ",seed=1",       "seed=1,,error=0.1", "settle=1.5",
+          "offset=",       "offset=1.5",    "offset=200000",     "subq=2",
+          "subq=",         "qcrc=1.5",      "qshift=0.5:0",      "qshift=2:1",
+          "qshift=1:3..1"}) {
         EXPECT_FALSE(kyFaultSpec::Parse(bad, f, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }

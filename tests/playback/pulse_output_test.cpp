@@ -1,7 +1,11 @@
 // The PulseAudio output against a sound server of the test's own (a null sink, recorded
 // with parec): what was played is what the server got, and a stop in the middle of a long
-// stream returns promptly.
+// stream returns promptly. The ALSA output through ALSA's PulseAudio plugin to the same
+// server plays in real time, so a source that stalls makes it underrun: it recovers, and
+// the server still gets every sample in order.
+#include "platform/alsa_library.h"
 #include "platform/pulse_library.h"
+#include "playback/audio_output_filter_alsa.h"
 #include "playback/audio_output_filter_pulse.h"
 #include "support/chain_helpers.h"
 #include "support/file_text.h"
@@ -12,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -89,7 +94,76 @@ private:
     pid_t m_daemon = -1;
 };
 
+// 16-bit-exact samples, none of them zero (silence in a recording is then not signal).
+std::vector<std::vector<float>> exactSignal(uint32_t frames) {
+    auto planes = kytest::sinePlanes(2, frames, 44100, 0.6f);
+    for (auto& p : planes)
+        for (float& v : p) v = std::round(v * 32768.0f) / 32768.0f + 1.0f / 32768.0f;
+    for (auto& p : planes)
+        for (float& v : p)
+            if (v == 0.0f) v = 2.0f / 32768.0f;
+    return planes;
+}
+
+// A source that stops delivering for a while before one of its blocks.
+class StallingSource : public kytest::MemorySource {
+public:
+    StallingSource(std::vector<std::vector<float>> planes, uint32_t stallBefore,
+                   std::chrono::milliseconds stall)
+        : MemorySource(std::move(planes), 44100, 2048), m_before(stallBefore), m_stall(stall) {}
+    kyError Process() override {
+        if (processCalls() == m_before) std::this_thread::sleep_for(m_stall);
+        return MemorySource::Process();
+    }
+
+private:
+    uint32_t m_before;
+    std::chrono::milliseconds m_stall;
+};
+
 } // namespace
+
+TEST_F(PulseServer, AlsaUnderrunIsRecoveredAndNothingIsLost) {
+    if (!kyAlsaLibrary::Get()) GTEST_SKIP() << kyAlsaLibrary::Missing() << " (libasound2)";
+    if (!fs::exists("/usr/share/alsa/alsa.conf")) GTEST_SKIP() << "ALSA's configuration is missing";
+    // A file of what the device is given, over ALSA's PulseAudio plugin (libasound2-plugins)
+    // to the null sink, which plays in real time and reports underruns.
+    const fs::path conf = dir / "asound.conf", file = dir / "played.raw";
+    {
+        std::ofstream out(conf);
+        out << "pcm.dskrpulse { type pulse; device \"dskr\"; handle_underrun true }\n"
+               "pcm.dskrunder { type file; slave.pcm \"dskrpulse\"; file \""
+            << file.string() << "\"; format \"raw\" }\n";
+    }
+    kytest::ScopedEnv alsaEnv{"ALSA_CONFIG_PATH"};
+    ::setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + conf.string()).c_str(), 1);
+    kyError e = KY_OK;
+    auto out = kyAudioOutputFilterALSA::Open("dskrunder", 44100, 2, 4410, false, e,
+                                             {kyAlsaLibrary::kFormatFloat});
+    if (!out) GTEST_SKIP() << "ALSA's PulseAudio plugin cannot play here: " << kyErrorText(e);
+    out->SetRealtime(false);
+
+    // 1.2 s with a stall of 0.6 s (six times the device's buffer) after the first 0.28 s.
+    const uint32_t frames = 44100 * 12 / 10;
+    const auto planes = exactSignal(frames);
+    auto* source = new StallingSource(planes, 6, std::chrono::milliseconds(600));
+    auto* alsa = out.get();
+    source->Connect(out.release());
+    EXPECT_EQ(alsa->Run(), KY_OK) << kyErrorText(alsa->LastResult());
+    EXPECT_TRUE(alsa->AtEnd());
+    EXPECT_EQ(alsa->Position(), frames);
+    EXPECT_GE(alsa->Recoveries(), 1u) << "the stall did not make the device underrun";
+    source->DestroyChain(); // closes the device, which writes out the file's tail
+
+    const std::string bytes = kytest::readText(file);
+    std::vector<float> got(bytes.size() / 4);
+    if (!got.empty()) std::memcpy(got.data(), bytes.data(), got.size() * 4);
+    ASSERT_EQ(got.size(), size_t(frames) * 2) << "samples lost or added";
+    size_t mismatches = 0;
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint32_t c = 0; c < 2; ++c) mismatches += got[2 * i + c] != planes[c][i];
+    EXPECT_EQ(mismatches, 0u);
+}
 
 TEST_F(PulseServer, TheServerGetsWhatWasPlayed) {
     const fs::path recording = dir / "recorded.raw";
@@ -155,5 +229,35 @@ TEST_F(PulseServer, StopReturnsPromptly) {
     EXPECT_LT(heard, 44100u) << "the position runs ahead of real time";
     EXPECT_TRUE(sink->Stop(true));
     EXPECT_FALSE(sink->AtEnd());
+    source->DestroyChain();
+}
+
+TEST_F(PulseServer, StopReturnsPromptlyFromAServerThatTakesNothing) {
+    if (!onPath("pactl")) GTEST_SKIP() << "pactl is missing (pulseaudio-utils)";
+    // A long target length: the server would hold two seconds before a write waits.
+    kyError e = KY_OK;
+    auto out = kyAudioOutputFilterPulse::Open(44100, 2, 44100 * 2, e);
+    ASSERT_TRUE(out) << kyErrorText(e);
+    auto* source = new kytest::MemorySource(kytest::sinePlanes(2, 44100 * 30, 44100), 44100, 4096);
+    kyAudioOutputFilter* sink = out.release();
+    source->Connect(sink);
+    // The sink stops taking data: once the stream's buffer is full, a write waits for good.
+    ASSERT_EQ(std::system("pactl suspend-sink dskr 1"), 0);
+    ASSERT_EQ(sink->Start(), KY_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(sink->IsRunning());
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(sink->Stop(true));
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(sink->IsRunning());
+    EXPECT_FALSE(sink->AtEnd());
+    // It plays again once the sink does.
+    ASSERT_EQ(std::system("pactl suspend-sink dskr 0"), 0);
+    ASSERT_EQ(sink->Seek(0), KY_OK);
+    ASSERT_EQ(sink->Start(), KY_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(sink->IsRunning());
+    EXPECT_TRUE(sink->Stop(true));
     source->DestroyChain();
 }
