@@ -21,6 +21,7 @@ void mov_RegisterFormats(kyFormatCatalog& catalog);
 void mpeg_RegisterFormats(kyFormatCatalog& catalog);
 void flac_RegisterFormats(kyFormatCatalog& catalog);
 void ogg_RegisterFormats(kyFormatCatalog& catalog);
+void shn_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
 void wv_RegisterFormats(kyFormatCatalog& catalog);
 
@@ -64,6 +65,7 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
         mpeg_RegisterFormats(catalog);
         flac_RegisterFormats(catalog);
         ogg_RegisterFormats(catalog);
+        shn_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
         wv_RegisterFormats(catalog);
     });
