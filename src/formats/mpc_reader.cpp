@@ -185,21 +185,3 @@ mpc_int32_t mpc_Reader::getSize(mpc_reader* r) {
 mpc_bool_t mpc_Reader::canSeek(mpc_reader*) {
     return MPC_TRUE;
 }
-
-void mpc_RegisterFormats(kyFormatCatalog& catalog) {
-    static const kyFormatEntry mpc{
-        .extension = "mpc",
-        .displayName = "Musepack audio compression",
-        .probe = mpc_Reader::Probe,
-        .reader = mpc_Reader::Create,
-        .minChannels = 1,
-        .maxChannels = 2,
-        .component =
-            [](bool writing) {
-                return writing ? kyComponentStatus{}
-                               : kyComponentStatus{KY_MPCDEC_LIBRARY, "",
-                                                   kyMpcDecoderLibrary::Missing()};
-            },
-    };
-    catalog.RegisterFormat(&mpc);
-}

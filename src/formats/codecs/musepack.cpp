@@ -75,10 +75,10 @@ bool kyMpcParseStreamHeader(const uint8_t* payload, size_t size, kyMpcStreamHead
     return h.version == 8 && h.maxBand < 32 && h.channels <= 2 && h.beginSilence <= h.samples;
 }
 
-std::vector<uint8_t> kyMpcStreamHeaderPayload(const kyMpcStreamHeader& h) {
+std::vector<uint8_t> kyMpcStreamHeaderPayload(const kyMpcStreamHeader& h, uint32_t sampleBytes) {
     std::vector<uint8_t> body;
     body.push_back(static_cast<uint8_t>(h.version));
-    kyMpcPutSize(body, h.samples);
+    kyMpcPutSize(body, h.samples, sampleBytes);
     kyMpcPutSize(body, h.beginSilence);
     uint32_t rateIndex = 0;
     for (uint32_t i = 0; i < 4; ++i)

@@ -31,7 +31,7 @@ struct kyMpcStreamHeader {
     uint64_t samples = 0;
     uint64_t beginSilence = 0;
     uint32_t sampleRate = 0;
-    uint32_t maxBand = 0; // bands used, 1..32
+    uint32_t maxBand = 0; // the last band a frame may use, 1..31
     uint32_t channels = 0;
     bool midSide = false;
     uint32_t blockPower = 0; // frames per seek-table block = 2^blockPower
@@ -39,5 +39,7 @@ struct kyMpcStreamHeader {
 // Parses a stream header's payload (after key and size): false when its CRC does not
 // match or a field is out of range.
 bool kyMpcParseStreamHeader(const uint8_t* payload, size_t size, kyMpcStreamHeader& header);
-// A stream header's payload with its CRC.
-std::vector<uint8_t> kyMpcStreamHeaderPayload(const kyMpcStreamHeader& header);
+// A stream header's payload with its CRC; the sample count takes at least `sampleBytes`
+// bytes, so that a header rewritten with the real count keeps its length.
+std::vector<uint8_t> kyMpcStreamHeaderPayload(const kyMpcStreamHeader& header,
+                                              uint32_t sampleBytes = 1);
