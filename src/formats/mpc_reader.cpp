@@ -1,9 +1,11 @@
 #include "formats/mpc_reader.h"
+#include "core/text.h"
 #include "formats/codecs/musepack.h"
 #include "formats/format_catalog.h"
 #include "formats/tags/file_tags.h"
 #include "platform/file_io.h"
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -98,6 +100,17 @@ kyError mpc_Reader::open() {
     if (si.channels < 1 || si.channels > 2 || si.sample_freq == 0 || si.samples < si.beg_silence)
         return KYERR_CORRUPT;
     m_properties.setUtf8(2, "Musepack");
+    // ReplayGain from the stream header where no tag gave it (a level of 64.82 dB is
+    // 0 dB of gain; peaks in 16-bit units, 20 x 256 to the decade).
+    if (!m_properties.getUtf8(KYPROP_TRACK_GAIN) && si.gain_title)
+        m_properties.setUtf8(KYPROP_TRACK_GAIN,
+                             kyFormatFixed(64.82 - si.gain_title / 256.0, 2) + " dB");
+    if (!m_properties.getUtf8(KYPROP_ALBUM_GAIN) && si.gain_album)
+        m_properties.setUtf8(KYPROP_ALBUM_GAIN,
+                             kyFormatFixed(64.82 - si.gain_album / 256.0, 2) + " dB");
+    if (!m_properties.getUtf8(KYPROP_PEAK) && si.peak_title)
+        m_properties.setUtf8(KYPROP_PEAK,
+                             kyFormatFixed(std::pow(10.0, si.peak_title / 5120.0) / 32768, 6));
     m_format.channels = si.channels;
     m_format.sampleRate = si.sample_freq;
     m_format.channelMask = 0;

@@ -188,3 +188,75 @@ TEST(MpcWriter, RatesAndQualityRiseWithTheSubformat) {
     }
     std::printf("%s", table.c_str());
 }
+
+TEST(MpcWriter, TagsGainSeekTableLengthAndRates) {
+    if (!kyMpcDecoderLibrary::Get()) GTEST_SKIP() << kyMpcDecoderLibrary::Missing();
+    ScratchDir dir;
+    // Mono at 48 kHz with every tag, the length unknown when the stream starts.
+    const IntSignal mono = intSignal(48000 * 3 + 17, 1, 48000, 16);
+    WriteOptions o;
+    o.withTags = true;
+    const std::string tagged = dir.path("tagged.mpc");
+    ASSERT_EQ(writeSignal(tagged, kMpc, "~350 kbit/s", mono, o), KY_OK);
+    std::vector<std::vector<float>> planes;
+    kyAudioFormat format;
+    kyPropertyTable props;
+    ASSERT_EQ(readPlanes(tagged, planes, format, &props), KY_OK);
+    EXPECT_EQ(format.channels, 1u);
+    EXPECT_EQ(format.sampleRate, 48000u);
+    EXPECT_EQ(format.lengthFrames, mono.frames());
+    EXPECT_STREQ(props.getUtf8(KYPROP_TITLE), "Caf\xC3\xA9 Nocturne");
+    EXPECT_STREQ(props.getUtf8(KYPROP_TRACK_GAIN), "-6.50 dB");
+    EXPECT_GT(snrDb(mono.planes()[0], planes[0]), 25.0);
+    if (haveMutagen()) {
+        const std::string items = mutagenApeItems(tagged);
+        EXPECT_NE(items.find("Artist=The Testers"), std::string::npos) << items;
+    }
+    // The ReplayGain packet (level 64.82 dB less the gain, x 256; peak in 16-bit units).
+    const std::vector<uint8_t> bytes = readFile(tagged);
+    ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MPCK");
+    std::vector<std::string> keys;
+    for (size_t at = 4; at < bytes.size();) {
+        kyMpcPacket p;
+        ASSERT_TRUE(kyMpcReadPacket(bytes.data() + at, bytes.size() - at, p));
+        const std::string key(p.key, 2);
+        if (keys.empty() || keys.back() != key) keys.push_back(key);
+        if (key == "RG") {
+            const uint8_t* b = bytes.data() + at + p.headerBytes;
+            EXPECT_EQ(b[0], 1);
+            EXPECT_EQ((b[1] << 8) | b[2], std::lround(256 * (64.82 + 6.5)));
+            EXPECT_EQ((b[5] << 8) | b[6], std::lround(256 * (64.82 + 5.25)));
+            EXPECT_NEAR((b[3] << 8) | b[4], 5120 * std::log10(0.988831 * 32768), 1);
+        }
+        if (key == "SE") break;
+        at += p.size;
+    }
+    const std::vector<std::string> expected = {"SH", "RG", "EI", "SO", "AP", "ST", "SE"};
+    EXPECT_EQ(keys, expected);
+
+    // Seeking goes through the seek table: the same samples as the whole decode.
+    for (uint32_t start : {1000u, 48000u, 100000u}) {
+        SCOPED_TRACE(start);
+        std::vector<std::vector<float>> part;
+        ASSERT_EQ(readPlanes(tagged, part, format, nullptr, start), KY_OK);
+        ASSERT_EQ(part[0].size(), mono.frames() - start);
+        double diff = 0;
+        for (size_t i = 0; i < part[0].size(); ++i)
+            diff = std::max<double>(diff, std::abs(part[0][i] - planes[0][start + i]));
+        EXPECT_LT(diff, 1e-3);
+    }
+
+    // A rate the format lacks is resampled to the next one it has.
+    const IntSignal low = intSignal(22050 * 2, 2, 22050, 16);
+    const std::string resampled = dir.path("low.mpc");
+    ASSERT_EQ(writeSignal(resampled, kMpc, "~130 kbit/s", low), KY_OK);
+    ASSERT_EQ(readPlanes(resampled, planes, format), KY_OK);
+    EXPECT_EQ(format.sampleRate, 32000u);
+    EXPECT_NEAR(double(format.lengthFrames), 64000.0, 64.0);
+    if (haveTool("mpcdec")) EXPECT_TRUE(run("mpcdec " + q(resampled) + " /dev/null"));
+
+    // More than two channels are refused before anything is written.
+    const std::string six = dir.path("six.mpc");
+    EXPECT_EQ(writeSignal(six, kMpc, "~180 kbit/s", intSignal(4000, 6, 44100, 16)),
+              KYERR_CHANNEL_FORMAT);
+}
