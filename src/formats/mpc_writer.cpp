@@ -41,13 +41,10 @@ kyWriterFilter* mpc_Writer::Create(int fd, const char* fileName, const char* sub
 }
 
 kyError mpc_Writer::Run() {
-    kyError err = NegotiateFormat(nullptr);
+    // Automatic selection has nothing to match a PCM source with: the middle of the list.
+    kyError err = NegotiateFormat("~180 kbit/s");
     if (kyFailed(err)) return err;
-    if (!kyMpcSubformat(Subformat(), m_kbps, m_quality)) {
-        // Automatic selection found nothing to match: the middle of the list.
-        m_kbps = 180;
-        m_quality = 5;
-    }
+    if (!kyMpcSubformat(Subformat(), m_kbps, m_quality)) return KYERR_DATA_FORMAT;
     // The format has four sample rates: anything else goes to the nearest one above (or
     // the highest).
     uint32_t rate = 48000;

@@ -255,6 +255,24 @@ TEST(MpcWriter, TagsGainSeekTableLengthAndRates) {
     EXPECT_NEAR(double(format.lengthFrames), 64000.0, 64.0);
     if (haveTool("mpcdec")) EXPECT_TRUE(run("mpcdec " + q(resampled) + " /dev/null"));
 
+    // Automatic selection (nothing matches PCM) and no subformat both take "~180 kbit/s":
+    // quality 5 in the encoder information.
+    for (const char* sub : {"<Auto select>", ""}) {
+        SCOPED_TRACE(sub);
+        const std::string path = dir.path("auto.mpc");
+        ASSERT_EQ(writeSignal(path, kMpc, sub, intSignal(44100, 2, 44100, 16)), KY_OK);
+        const std::vector<uint8_t> b = readFile(path);
+        int profile = -1;
+        for (size_t at = 4; at < b.size();) {
+            kyMpcPacket p;
+            ASSERT_TRUE(kyMpcReadPacket(b.data() + at, b.size() - at, p));
+            if (std::string(p.key, 2) == "EI") profile = b[at + p.headerBytes] >> 1;
+            if (std::string(p.key, 2) == "AP") break;
+            at += p.size;
+        }
+        EXPECT_EQ(profile, 5 * 8);
+    }
+
     // More than two channels are refused before anything is written.
     const std::string six = dir.path("six.mpc");
     EXPECT_EQ(writeSignal(six, kMpc, "~180 kbit/s", intSignal(4000, 6, 44100, 16)),
