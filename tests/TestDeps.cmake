@@ -24,9 +24,6 @@ endif()
 if(TARGET dskr_cli_cue_test)
   add_dependencies(dskr_cli_cue_test dskr-cli)
 endif()
-if(TARGET dskr_cli_shn_mpc_test)
-  add_dependencies(dskr_cli_shn_mpc_test dskr-cli)
-endif()
 
 # A stand-in for the Monkey's Audio library, which no distribution packages: the tests
 # point the loader at its folder (DSKR_LIBRARY_PATH) to drive the writer and reader.

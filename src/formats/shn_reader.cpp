@@ -2,19 +2,13 @@
 #include "formats/format_catalog.h"
 #include "formats/lossless_format.h"
 #include "formats/tags/file_tags.h"
+#include "formats/wav_common.h"
 #include "platform/file_io.h"
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace {
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
 struct WaveShape {
     uint32_t channels = 0, rate = 0, bits = 0;
     uint64_t dataBytes = 0;
@@ -29,15 +23,15 @@ bool parseWaveHeader(const std::vector<uint8_t>& h, WaveShape& w) {
     bool haveFmt = false;
     size_t at = 12;
     while (at + 8 <= h.size()) {
-        const uint32_t size = le32(h.data() + at + 4);
+        const uint32_t size = wav::get32(h.data() + at + 4);
         const uint8_t* body = h.data() + at + 8;
         const size_t avail = h.size() - at - 8;
         if (std::memcmp(h.data() + at, "fmt ", 4) == 0 && size >= 16 && avail >= 16) {
-            const uint16_t tag = le16(body);
+            const uint16_t tag = wav::get16(body);
             if (tag != 1 && tag != 0xFFFE) return false;
-            w.channels = le16(body + 2);
-            w.rate = le32(body + 4);
-            w.bits = le16(body + 14);
+            w.channels = wav::get16(body + 2);
+            w.rate = wav::get32(body + 4);
+            w.bits = wav::get16(body + 14);
             haveFmt = true;
         } else if (std::memcmp(h.data() + at, "data", 4) == 0) {
             // The samples follow the header in the coded stream, not in it.

@@ -38,20 +38,6 @@ bool ffmpegInts(const std::string& path, uint32_t bits, std::vector<int32_t>& ou
     return true;
 }
 
-// Writes `signal` while the source announces `announced` frames.
-int32_t writeAnnounced(const std::string& path, const IntSignal& signal, uint32_t announced) {
-    kyWriterFilter* w = nullptr;
-    kyError err = kyFormatCatalog::Instance().CreateWriter(w, path.c_str(), "Lossless 16-bit",
-                                                           catalogIndex(kShn, true));
-    if (kyFailed(err)) return err;
-    auto* src = new MemorySource(signal.planes(), signal.rate, 1000);
-    src->setAnnouncedLength(announced);
-    src->Connect(w);
-    err = w->Run();
-    w->DestroyChain();
-    return err;
-}
-
 // Shorten's codes, written by hand for the streams our encoder never makes.
 class Bits {
 public:
@@ -181,7 +167,7 @@ TEST(ShnWriter, PassthroughSeekingAndTheHeadersLength) {
     for (uint32_t announced : {30000u, 50000u, 100u, KY_NO_LENGTH}) {
         SCOPED_TRACE(announced);
         const std::string path = dir.path("len.shn");
-        ASSERT_EQ(writeAnnounced(path, signal, announced), KY_OK);
+        ASSERT_EQ(writeAnnounced(path, kShn, "Lossless 16-bit", signal, announced), KY_OK);
         ASSERT_EQ(readFile(path, ints, format), KY_OK);
         EXPECT_EQ(format.lengthFrames, 30000u);
         EXPECT_TRUE(ints == signal.samples);

@@ -1,4 +1,5 @@
 #include "formats/codecs/shorten.h"
+#include "formats/wav_common.h"
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -64,33 +65,25 @@ void keepHistory(kyShnChannel& c, const int32_t* work, uint32_t n) {
     std::copy(work + n, work + n + wrap, c.history.begin());
 }
 
-void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
 } // namespace
 
 std::vector<uint8_t> kyShnWaveHeader(uint32_t channels, uint32_t rate, uint32_t bits,
                                      uint64_t dataBytes) {
     const uint32_t data = static_cast<uint32_t>(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu - 36));
     const uint32_t align = channels * ((bits + 7) / 8);
-    std::vector<uint8_t> h;
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    put32(h, data + 36);
-    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(h, 16);
-    put16(h, 1);
-    put16(h, channels);
-    put32(h, rate);
-    put32(h, rate * align);
-    put16(h, align);
-    put16(h, bits);
-    h.insert(h.end(), {'d', 'a', 't', 'a'});
-    put32(h, data);
+    std::vector<uint8_t> h(44);
+    std::memcpy(h.data(), "RIFF", 4);
+    wav::put32(&h[4], data + 36);
+    std::memcpy(&h[8], "WAVEfmt ", 8);
+    wav::put32(&h[16], 16);
+    wav::put16(&h[20], wav::TAG_PCM);
+    wav::put16(&h[22], channels);
+    wav::put32(&h[24], rate);
+    wav::put32(&h[28], rate * align);
+    wav::put16(&h[32], align);
+    wav::put16(&h[34], bits);
+    std::memcpy(&h[36], "data", 4);
+    wav::put32(&h[40], data);
     return h;
 }
 
