@@ -242,6 +242,11 @@ TEST(ShnReader, RefusesDamagedStreams) {
     noHeader.put(2, 8);
     for (uint32_t v : {5u, 1u, 256u, 0u, 4u, 0u}) noHeader.ulong(v);
     noHeader.uvar(KY_SHN_QUIT, 2);
+    Bits hugeBlocks; // 1000 channels of 65535 samples a block
+    for (char c : std::string("ajkg")) hugeBlocks.put(uint8_t(c), 8);
+    hugeBlocks.put(2, 8);
+    for (uint32_t v : {5u, 1000u, 65535u, 0u, 4u, 0u}) hugeBlocks.ulong(v);
+    hugeBlocks.verbatim(kyShnWaveHeader(1000, 44100, 16, 1000));
     Bits badCommand = handStream(4);
     badCommand.uvar(11, 2);
     Bits bigBlock = handStream(8);
@@ -264,6 +269,7 @@ TEST(ShnReader, RefusesDamagedStreams) {
         {"cut in the header", {bytes.begin(), bytes.begin() + 12}},
         {"version 0", withByte(4, 0)},
         {"no WAVE header", noHeader.bytes},
+        {"blocks too large to hold", hugeBlocks.bytes},
         {"unknown command", badCommand.bytes},
         {"block size raised", bigBlock.bytes},
         {"LPC order past the header's", lpcTooLong.bytes},

@@ -23,6 +23,7 @@ constexpr uint32_t kWrap = 3;  // samples kept for the fixed predictors
 constexpr uint32_t kBlock = 256;
 constexpr uint32_t kMaxBlock = 65535;
 constexpr uint32_t kMaxChannels = 1000;
+constexpr uint64_t kMaxBlockSamples = 1u << 20;
 constexpr size_t kReadChunk = 64 << 10;
 // A unary run longer than this in our own stream means the Rice parameter is too small.
 constexpr uint32_t kMaxUnary = 1024;
@@ -433,6 +434,13 @@ kyError kyShortenDecoder::start(const kyShnReadFn& read) {
         return KYERR_CHANNEL_FORMAT;
     }
     if (m_blockSize == 0 || m_blockSize > kMaxBlock) return corrupt("bad Shorten block size");
+    // A block of every channel is held at once: no more than a few MiB of it.
+    if (uint64_t(m_blockSize) * m_channels > kMaxBlockSamples) {
+        kySetErrorReason(KYERR_DATA_FORMAT, "Shorten blocks of " + std::to_string(m_blockSize) +
+                                                " samples on " + std::to_string(m_channels) +
+                                                " channels");
+        return KYERR_DATA_FORMAT;
+    }
     if (m_maxLpc > 1024 || means > 32768) return corrupt("bad Shorten header");
     for (uint32_t i = 0; i < skip; ++i) {
         uint32_t b = 0;
