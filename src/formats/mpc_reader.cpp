@@ -128,13 +128,10 @@ kyError mpc_Reader::open() {
 }
 
 kyError mpc_Reader::PrepareDecoder() {
-    // A fresh demuxer for every run: the library keeps no state worth trusting after an
-    // error, and a seek to the start is then free.
-    kyError err = openDemux();
-    if (kyFailed(err)) return err;
-    if (m_startFrame && m_lib->seekSample(m_demux, m_startFrame) != MPC_STATUS_OK)
-        return KYERR_CORRUPT;
-    return KY_OK;
+    // A fresh demuxer for every run, decoding from the start: the frames before the seek
+    // point are dropped. (The library's own seek can loop for ever on a damaged stream.)
+    m_skip = m_startFrame;
+    return openDemux();
 }
 
 kyError mpc_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got) {
@@ -152,6 +149,12 @@ kyError mpc_Reader::DecodeFrames(float** planes, uint32_t frames, uint32_t& got)
             }
             m_frameCount = std::min<uint32_t>(info.samples, MPC_FRAME_LENGTH);
             m_framePos = 0;
+            continue;
+        }
+        if (m_skip) {
+            const uint32_t s = std::min(m_frameCount - m_framePos, m_skip);
+            m_framePos += s;
+            m_skip -= s;
             continue;
         }
         const uint32_t n = std::min(m_frameCount - m_framePos, frames - got);

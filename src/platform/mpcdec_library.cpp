@@ -11,7 +11,6 @@ const kyResolvedTable<kyMpcDecoderLibrary>& decoder() {
         get("mpc_demux_exit", t.demuxExit);
         get("mpc_demux_get_info", t.getInfo);
         get("mpc_demux_decode", t.decode);
-        get("mpc_demux_seek_sample", t.seekSample);
         r.missing = get.missing();
         return r;
     }();

@@ -11,7 +11,6 @@ struct kyMpcDecoderLibrary {
     decltype(&mpc_demux_exit) demuxExit;
     decltype(&mpc_demux_get_info) getInfo;
     decltype(&mpc_demux_decode) decode;
-    decltype(&mpc_demux_seek_sample) seekSample;
 
     // The table, resolved once per process; null when the library or an entry point is
     // missing (Missing() then says which).
