@@ -17,3 +17,9 @@ if(TARGET lossless_rip_bench)
   target_compile_definitions(lossless_rip_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(lossless_rip_bench dskr-cli)
 endif()
+
+# The Shorten and Musepack benchmark runs the built dskr-cli beside flac and mpcenc.
+if(TARGET shn_mpc_bench)
+  target_compile_definitions(shn_mpc_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(shn_mpc_bench dskr-cli)
+endif()

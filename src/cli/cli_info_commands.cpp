@@ -115,8 +115,10 @@ int commandFormats(const CliArguments& args) {
         for (int32_t s = 0; catalog.GetWriterSubformat(index, s, name); ++s)
             subformats.push_back(name);
         // The libraries it writes through: the files, the version when told, what is missing.
-        const std::optional<kyComponentStatus> c =
+        // (none for a format written by our own code, even when a library reads it)
+        std::optional<kyComponentStatus> c =
             e->component ? std::optional<kyComponentStatus>(e->component(true)) : std::nullopt;
+        if (c && c->library.empty()) c.reset();
         if (asJson) {
             json.beginObject()
                 .key("index")

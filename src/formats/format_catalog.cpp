@@ -21,7 +21,9 @@ void caf_RegisterFormats(kyFormatCatalog& catalog);
 void mov_RegisterFormats(kyFormatCatalog& catalog);
 void mpeg_RegisterFormats(kyFormatCatalog& catalog);
 void flac_RegisterFormats(kyFormatCatalog& catalog);
+void mpc_RegisterFormats(kyFormatCatalog& catalog);
 void ogg_RegisterFormats(kyFormatCatalog& catalog);
+void shn_RegisterFormats(kyFormatCatalog& catalog);
 void wav_RegisterFormats(kyFormatCatalog& catalog);
 void wv_RegisterFormats(kyFormatCatalog& catalog);
 
@@ -64,7 +66,9 @@ kyFormatCatalog& kyFormatCatalog::Instance() {
         mov_RegisterFormats(catalog);
         mpeg_RegisterFormats(catalog);
         flac_RegisterFormats(catalog);
+        mpc_RegisterFormats(catalog);
         ogg_RegisterFormats(catalog);
+        shn_RegisterFormats(catalog);
         wav_RegisterFormats(catalog);
         wv_RegisterFormats(catalog);
     });

@@ -2,7 +2,8 @@
 // the demo disc and of a CUE/BIN image to FLAC, WavPack and Ogg Vorbis checked with the
 // Debian tools, their tags after normalisation, conversions between FLAC, WavPack, AIFF
 // and WAV, MP3, MP2 and AAC files (ours and the peer encoders') to FLAC and back,
-// --compression, and a library hidden from the loader.
+// --compression, a library hidden from the loader, and Shorten and Musepack (our own
+// encoders) checked with ffmpeg and mpcdec.
 #include "cd/virtual_drive.h"
 #include "support/chain_helpers.h"
 #include "support/codec_library_files.h"
@@ -456,4 +457,62 @@ TEST_F(CliCodecTest, AFailedConversionLeavesNoFile) {
         EXPECT_NE(r.err.find("File is corrupt"), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+TEST_F(CliCodecTest, ShortenRipIsTheCdAudio) {
+    auto demo = kyDiscImage::Demo();
+    const std::vector<uint8_t> cd = trackAudio(*demo, 2);
+    const std::vector<fs::path> files =
+        ripped(run({"rip", "--demo", "--tracks", "2", "--format", "shn", "--out",
+                    (dir / "shn").string(), "--json"}));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".shn");
+    const fs::path back = dir / "back.wav";
+    EXPECT_TRUE(decodedBy(q(kCli) + " convert " + q(files[0]) + " " + q(back), back) == cd);
+    if (haveTool("ffmpeg")) {
+        const fs::path viaFfmpeg = dir / "ffmpeg.wav";
+        EXPECT_TRUE(decodedBy("ffmpeg -v error -y -i " + q(files[0]) + " " + q(viaFfmpeg),
+                              viaFfmpeg) == cd);
+    }
+}
+
+TEST_F(CliCodecTest, MusepackRipWithGainsAndWithoutTheLibrary) {
+    const std::vector<fs::path> files = ripped(
+        run({"rip", "--demo", "--tracks", "1", "--format", "mpc", "--subformat", "~130 kbit/s",
+             "--out", (dir / "mpc").string(), "--json", "--normalize", "rg", "--meta"}));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".mpc");
+    if (haveTool("mpcdec")) EXPECT_TRUE(kytest::run("mpcdec " + q(files[0]) + " /dev/null"));
+    if (kytest::haveMutagen()) {
+        const std::string items = kytest::mutagenApeItems(files[0].string());
+        EXPECT_NE(items.find("Replay Gain (radio)="), std::string::npos) << items;
+    }
+    const fs::path back = dir / "back.wav";
+    kytest::ProgramRun converted = run({"convert", files[0].string(), back.string()});
+    EXPECT_EQ(converted.code, 0) << converted.err;
+
+    // Without libmpcdec: written still, not read, and the listing says nothing is missing
+    // for writing.
+    const fs::path empty = dir / "no-libs";
+    fs::create_directories(empty);
+    setenv("DSKR_LIBRARY_PATH", empty.c_str(), 1);
+    const std::vector<fs::path> again =
+        ripped(run({"rip", "--demo", "--tracks", "1", "--format", "mpc", "--out",
+                    (dir / "again").string(), "--json"}));
+    EXPECT_EQ(again.size(), 1u);
+    kytest::ProgramRun refused = run({"convert", files[0].string(), (dir / "x.wav").string()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("libmpcdec.so.6 not found"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir / "x.wav"));
+    kytest::ProgramRun formats = run({"formats", "--json"});
+    ASSERT_EQ(formats.code, 0) << formats.err;
+    bool listed = false;
+    const json listing = json::parse(formats.out);
+    for (const json& f : listing["formats"])
+        if (f["extension"] == "mpc") {
+            listed = true;
+            EXPECT_TRUE(f["missing"].is_null()) << f.dump();
+            EXPECT_EQ(f["subformats"].size(), 12u); // with "<Auto select>"
+        }
+    EXPECT_TRUE(listed);
 }

@@ -21,20 +21,6 @@ std::string q(const std::string& s) {
     return shellQuote(s);
 }
 
-// Writes `signal` while the source announces `announced` frames.
-int32_t writeAnnounced(const std::string& path, const IntSignal& signal, uint32_t announced) {
-    kyWriterFilter* w = nullptr;
-    kyError err = kyFormatCatalog::Instance().CreateWriter(w, path.c_str(), "Lossless 16-bit",
-                                                           catalogIndex(kWv, true));
-    if (kyFailed(err)) return err;
-    auto* src = new MemorySource(signal.planes(), signal.rate, 1000);
-    src->setAnnouncedLength(announced);
-    src->Connect(w);
-    err = w->Run();
-    w->DestroyChain();
-    return err;
-}
-
 // The sample count wvunpack reports for a file (its sixth field of "-f6").
 long toolSamples(const std::string& path) {
     return std::atol(capture("wvunpack -f6 " + q(path)).c_str());
@@ -113,7 +99,7 @@ TEST(WvWriter, TheFirstBlockTellsTheRealLength) {
     for (uint32_t announced : {50000u, 80000u, 20000u, KY_NO_LENGTH}) {
         SCOPED_TRACE(announced);
         const std::string wv = dir.path("len.wv");
-        ASSERT_EQ(writeAnnounced(wv, signal, announced), KY_OK);
+        ASSERT_EQ(writeAnnounced(wv, kWv, "Lossless 16-bit", signal, announced), KY_OK);
         EXPECT_EQ(toolSamples(wv), 50000);
         EXPECT_TRUE(run("wvunpack -q -v " + q(wv)));
         std::vector<std::vector<float>> planes;

@@ -72,6 +72,20 @@ void setTagProperties(kyPropertyTable& p) {
     p.setUtf8(KYPROP_ALBUM_GAIN, "-5.25 dB");
 }
 
+int32_t writeAnnounced(const std::string& path, const char* displayName, const char* subformat,
+                       const IntSignal& signal, uint32_t announced) {
+    kyWriterFilter* w = nullptr;
+    kyError err = kyFormatCatalog::Instance().CreateWriter(w, path.c_str(), subformat,
+                                                           catalogIndex(displayName, true));
+    if (kyFailed(err)) return err;
+    auto* src = new MemorySource(signal.planes(), signal.rate, 1000);
+    src->setAnnouncedLength(announced);
+    src->Connect(w);
+    err = w->Run();
+    w->DestroyChain();
+    return err;
+}
+
 int32_t writeSignal(const std::string& path, const char* displayName, const char* subformat,
                     const IntSignal& signal, const WriteOptions& options, bool* passthrough) {
     kyWriterFilter* w = nullptr;

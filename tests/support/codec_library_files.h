@@ -45,6 +45,11 @@ int32_t writeSignal(const std::string& path, const char* displayName, const char
                     const IntSignal& signal, const WriteOptions& options = {},
                     bool* passthrough = nullptr);
 
+// Writes `signal` through the catalogue entry `displayName` while the source announces
+// `announced` frames (KY_NO_LENGTH: unknown), in blocks of 1000.
+int32_t writeAnnounced(const std::string& path, const char* displayName, const char* subformat,
+                       const IntSignal& signal, uint32_t announced);
+
 // Reads a file through the catalogue (format detected) as float planes; the properties
 // of the reader are copied to `props` when given.
 int32_t readPlanes(const std::string& path, std::vector<std::vector<float>>& planes,
