@@ -326,10 +326,10 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
     if (!applyAccurateRipOptions(args, s, error)) return false;
     if (auto v = args.get("--mode")) {
         static const std::map<std::string, int32_t> modes = {
-            {"burst", 0}, {"jitter", 1}, {"scratch", 2}};
+            {"burst", 0}, {"jitter", 1}, {"scratch", 2}, {"verify", 3}};
         auto it = modes.find(lower(*v));
         if (it == modes.end()) {
-            error = "--mode takes burst, jitter or scratch";
+            error = "--mode takes burst, jitter, scratch or verify";
             return false;
         }
         s.eMode = it->second;
