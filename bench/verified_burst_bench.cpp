@@ -21,11 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -52,26 +49,16 @@ int main(int argc, char** argv) {
     const double speed = argc > 2 ? std::atof(argv[2]) : 16;
     const bool withScratch = argc > 3 && std::strcmp(argv[3], "scratch") == 0;
 
-    std::string tmpl = (fs::temp_directory_path() / "verified_bench").string() + "_XXXXXX";
-    if (!::mkdtemp(tmpl.data())) return 1;
-    const fs::path dir = tmpl;
-    struct Cleanup {
-        fs::path dir;
-        ~Cleanup() {
-            std::error_code ec;
-            fs::remove_all(dir, ec);
-        }
-    } cleanup{dir};
+    char faults[32];
+    std::snprintf(faults, sizeof faults, "speed=%g", speed);
+    BenchDisc bench("verified_bench", minutes, faults);
+    if (!bench) return 1;
+    const kyDiscImage& image = *kyVirtualDriveDevice(0)->Image();
+    RipSettings& settings = bench.settings;
+    DiscInfo& disc = bench.disc;
+    kyDskReader* reader = bench.reader.get();
 
-    std::string error;
-    const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
-    auto image =
-        cue.empty() ? nullptr : std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
-    if (!image) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    const kyAccurateRipPressing pressing = pressingOf(*image);
+    const kyAccurateRipPressing pressing = pressingOf(image);
     const size_t badTrack = pressing.tracks.size() / 2; // a track in the middle
     bool oneBad = false;
     kytest::LocalHttpServer server([&](const kytest::LocalHttpServer::Request&) {
@@ -80,29 +67,9 @@ int main(int argc, char** argv) {
         return kytest::LocalHttpServer::Reply{
             kytest::LocalHttpServer::answer(kyMakeDbar({p}), 200, true)};
     });
-
-    char faults[32];
-    std::snprintf(faults, sizeof faults, "speed=%g", speed);
-    if (kyAddVirtualDrive(image, faults, error) < 0) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    RipSettings settings;
-    auto reader = std::make_unique<kyDskReader>();
-    for (uint32_t i = 0; i < reader->DriveCount(); ++i)
-        if (reader->DriveRecord(i)->devicePath == "virtual0") settings.iDevice = int32_t(i);
-    if (!reader->OpenDrive(uint32_t(settings.iDevice))) {
-        std::fprintf(stderr, "the virtual drive does not open\n");
-        return 1;
-    }
-    DiscInfo disc;
-    disc.makeRows(reader->Toc());
-    settings.szOutDir = (dir / "out").string() + "/";
-    settings.bNoOverwritePrompt = true;
-    settings.bEjectWhenDone = false;
     settings.szAccurateRipServer = server.url();
 
-    const double audioSeconds = image->LeadOut() / 75.0;
+    const double audioSeconds = image.LeadOut() / 75.0;
     const double driveSeconds = audioSeconds / speed;
     std::printf("verified burst: %u min image, %zu tracks, to WAV, drive at %gx "
                 "(%.1f s of drive time; shared machine)\n",
