@@ -240,6 +240,37 @@ TEST_F(VerifiedBurst, UnconfirmedTracksAreReadAgainSecurely) {
     }
 }
 
+// A worn drive (seek faults: burst reads that land a few sectors off) over a scratched
+// disc: whatever the burst read got wrong is read again; every track ends bit-exact and
+// "ok", and a track the database confirmed was read once.
+TEST_F(VerifiedBurst, SeekFaultsAndScratchesEndBitExact) {
+    serve();
+    int reread = 0;
+    for (int seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        const uint32_t at = middleOf(2);
+        ASSERT_NO_FATAL_FAILURE(insert("seed=" + std::to_string(seed) + ",seek=0.3:-9..2,scratch=" +
+                                       std::to_string(at) + "-" + std::to_string(at + 5) + ":0.3"));
+        fe = ScriptedFrontend{};
+        run();
+        ASSERT_EQ(result().records.size(), 3u);
+        for (uint32_t t = 1; t <= 3; ++t) {
+            const kyFileRecord& r = result().records[t - 1];
+            SCOPED_TRACE(t);
+            EXPECT_EQ(r.outcome, kyFileOutcome::Ok);
+            EXPECT_TRUE(fileAudio(r.path) == trackAudio(t));
+            EXPECT_TRUE(r.verified == kyVerifiedBurst::Confirmed ||
+                        r.verified == kyVerifiedBurst::Reread);
+            EXPECT_EQ(r.accurateRip.at(0).verdict.result, kyAccurateRipResult::Match);
+            if (r.verified == kyVerifiedBurst::Confirmed) {
+                EXPECT_EQ(r.rereads, 0u);
+            }
+            reread += r.verified == kyVerifiedBurst::Reread;
+        }
+    }
+    EXPECT_GT(reread, 0) << "the faults never spoilt a burst read";
+}
+
 // A sector that never reads, filled with silence to go on: the secure read cannot
 // confirm it either, and the database contradicts the track. The file keeps the secure
 // read, "suspect"; never "ok".
