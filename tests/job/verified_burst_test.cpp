@@ -23,9 +23,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -381,6 +383,46 @@ TEST_F(VerifiedBurst, CancellingTheReReadLeavesTheEarlierFile) {
     EXPECT_EQ(result().records[1].outcome, kyFileOutcome::Cancelled);
     EXPECT_EQ(kytest::readText(second), "earlier file");
     EXPECT_TRUE(fileAudio(result().records[0].path) == trackAudio(1));
+    EXPECT_FALSE(temporaryFilesIn(m_dir / "out"));
+}
+
+// The disk fills while track 2 is read again: the secure file cannot be written, so the
+// complete burst read is kept, "suspect" (nothing confirmed it), and the summary says why.
+TEST_F(VerifiedBurst, AFailedReReadKeepsTheBurstReadSuspect) {
+    serve([](kyAccurateRipPressing& p) { p.tracks[1].confidence = 0; });
+    ASSERT_NO_FATAL_FAILURE(insert());
+    disc.tracks[2].selected = false;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    bool limited = false;
+    fe.onPump = [&] {
+        if (!limited && fe.statuses.back() == "- Re-reading securely no 2 out of 2 -") {
+            rlimit small = old;
+            small.rlim_cur = 64 * 1024; // the secure file outgrows it; the log does not
+            limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+        }
+        return true;
+    };
+    run();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(limited);
+    ASSERT_EQ(result().records.size(), 2u);
+    const kyFileRecord& r = result().records[1];
+    EXPECT_EQ(r.outcome, kyFileOutcome::Suspect);
+    EXPECT_EQ(r.verified, kyVerifiedBurst::BurstKept);
+    EXPECT_FALSE(r.secureRead);
+    const kyTocEntry& e = m_toc.entries[2];
+    EXPECT_EQ(r.suspect, (std::vector<kySectorSpan>{{e.start, e.start + e.length - 1}}));
+    EXPECT_TRUE(fileAudio(r.path) == trackAudio(2));
+    ASSERT_EQ(fe.errors.size(), 1u);
+    EXPECT_EQ(fe.errors[0].first, KYERR_WRITE_FILE);
+    EXPECT_NE(fe.status.find("the secure re-read failed ("), std::string::npos) << fe.status;
+    EXPECT_NE(result().log.find("Settled:            burst read kept unconfirmed: the secure"),
+              std::string::npos)
+        << result().log;
+    EXPECT_EQ(result().records[0].outcome, kyFileOutcome::Ok);
     EXPECT_FALSE(temporaryFilesIn(m_dir / "out"));
 }
 
