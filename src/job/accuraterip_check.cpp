@@ -37,7 +37,8 @@ void kyJudgeTracks(const kyAccurateRipRecord& database, const kyAccurateRipTap& 
 }
 
 bool kyTracksConfirmed(const kyFileRecord& record) {
-    if (record.firstTrack < 1 || record.accurateRip.empty() || !record.suspect.empty())
+    if (record.firstTrack < 1 || record.accurateRip.empty() || !record.suspect.empty() ||
+        (record.testCrc && record.copyCrc && *record.testCrc != *record.copyCrc))
         return false;
     return std::all_of(record.accurateRip.begin(), record.accurateRip.end(), [](const auto& a) {
         return a.verdict.result == kyAccurateRipResult::Match;

@@ -19,7 +19,8 @@ void kyJudgeTracks(const kyAccurateRipRecord& database, const kyAccurateRipTap& 
                    const kyDiscToc& toc, kyFileRecord& record);
 
 // Every track of the file confirmed by the database: the file is whole disc tracks, each
-// of them matched, and nothing in it left unconfirmed by the read.
+// of them matched, nothing in it left unconfirmed by the read, and a test pass (if any)
+// read the same.
 bool kyTracksConfirmed(const kyFileRecord& record);
 
 // A track the database contradicts (a mismatch) is suspect unless the read confirmed it

@@ -244,12 +244,14 @@ TEST_F(VerifiedBurst, UnconfirmedTracksAreReadAgainSecurely) {
 
 // A worn drive (seek faults: burst reads that land a few sectors off) over a scratched
 // disc: whatever the burst read got wrong is read again; every track ends bit-exact and
-// "ok", and a track the database confirmed was read once.
+// "ok", and a track the database confirmed was read once. With test and copy, two burst
+// reads that differ are not confirmation either.
 TEST_F(VerifiedBurst, SeekFaultsAndScratchesEndBitExact) {
     serve();
     int reread = 0;
-    for (int seed = 1; seed <= 6; ++seed) {
+    for (int seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE(seed);
+        settings.bTestAndCopy = seed > 5;
         const uint32_t at = middleOf(2);
         ASSERT_NO_FATAL_FAILURE(insert("seed=" + std::to_string(seed) + ",seek=0.3:-9..2,scratch=" +
                                        std::to_string(at) + "-" + std::to_string(at + 5) + ":0.3"));
@@ -266,6 +268,7 @@ TEST_F(VerifiedBurst, SeekFaultsAndScratchesEndBitExact) {
             EXPECT_EQ(r.accurateRip.at(0).verdict.result, kyAccurateRipResult::Match);
             if (r.verified == kyVerifiedBurst::Confirmed) {
                 EXPECT_EQ(r.rereads, 0u);
+                EXPECT_EQ(r.testCrc, settings.bTestAndCopy ? r.copyCrc : std::nullopt);
             }
             reread += r.verified == kyVerifiedBurst::Reread;
         }
