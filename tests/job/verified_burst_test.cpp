@@ -123,6 +123,12 @@ protected:
     uint32_t middleOf(uint32_t track) const {
         return m_toc.entries[track].start + m_toc.entries[track].length / 2;
     }
+    // A scratch over `sectors` sectors from the middle of `track` that spoils each read of
+    // a sector with probability `p`.
+    std::string scratchIn(uint32_t track, uint32_t sectors, const char* p) const {
+        const uint32_t at = middleOf(track);
+        return "scratch=" + std::to_string(at) + "-" + std::to_string(at + sectors - 1) + ":" + p;
+    }
 
     std::shared_ptr<kyDiscImage> m_image;
     kyDiscToc m_toc;
@@ -188,10 +194,7 @@ TEST_F(VerifiedBurst, UnconfirmedTracksAreReadAgainSecurely) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         serve(c.edit);
-        const uint32_t at = middleOf(2);
-        ASSERT_NO_FATAL_FAILURE(insert(c.scratch ? "seed=3,scratch=" + std::to_string(at) + "-" +
-                                                       std::to_string(at + 9) + ":0.5"
-                                                 : ""));
+        ASSERT_NO_FATAL_FAILURE(insert(c.scratch ? "seed=3," + scratchIn(2, 10, "0.5") : ""));
         // An earlier rip's second file: kept until the secure one is complete.
         fs::remove_all(m_dir / "out");
         settings.bNoOverwritePrompt = false;
@@ -230,9 +233,7 @@ TEST_F(VerifiedBurst, UnconfirmedTracksAreReadAgainSecurely) {
         kytest::writeText(second, "earlier file");
         fe = ScriptedFrontend{};
         fe.answers = {1, 1, 1}; // "Replace it"
-        ASSERT_NO_FATAL_FAILURE(insert(c.scratch ? "seed=4,scratch=" + std::to_string(at) + "-" +
-                                                       std::to_string(at + 9) + ":0.5"
-                                                 : ""));
+        ASSERT_NO_FATAL_FAILURE(insert(c.scratch ? "seed=4," + scratchIn(2, 10, "0.5") : ""));
         run();
         ASSERT_EQ(result().records.size(), 3u);
         EXPECT_EQ(fe.prompts.size(), 3u);
@@ -252,9 +253,8 @@ TEST_F(VerifiedBurst, SeekFaultsAndScratchesEndBitExact) {
     for (int seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE(seed);
         settings.bTestAndCopy = seed > 5;
-        const uint32_t at = middleOf(2);
-        ASSERT_NO_FATAL_FAILURE(insert("seed=" + std::to_string(seed) + ",seek=0.3:-9..2,scratch=" +
-                                       std::to_string(at) + "-" + std::to_string(at + 5) + ":0.3"));
+        ASSERT_NO_FATAL_FAILURE(
+            insert("seed=" + std::to_string(seed) + ",seek=0.3:-9..2," + scratchIn(2, 6, "0.3")));
         fe = ScriptedFrontend{};
         run();
         ASSERT_EQ(result().records.size(), 3u);
@@ -337,9 +337,7 @@ TEST_F(VerifiedBurst, WithoutARecordEveryTrackIsReadSecurely) {
             m_server = std::make_unique<Server>([reply](const Server::Request&) { return reply; });
             settings.szAccurateRipServer = m_server->url();
         }
-        const uint32_t at = middleOf(1);
-        ASSERT_NO_FATAL_FAILURE(
-            insert("seed=2,scratch=" + std::to_string(at) + "-" + std::to_string(at + 5) + ":0.4"));
+        ASSERT_NO_FATAL_FAILURE(insert("seed=2," + scratchIn(1, 6, "0.4")));
         fs::remove_all(m_dir / "out");
         fe = ScriptedFrontend{};
         run();
@@ -454,10 +452,8 @@ TEST_F(VerifiedBurst, AnAlbumIsMeasuredFromTheSecureRead) {
         }
         return files;
     };
-    const uint32_t at = middleOf(2);
     const auto verified =
-        ripInto("verified", KY_READ_VERIFIED,
-                "seed=3,scratch=" + std::to_string(at) + "-" + std::to_string(at + 9) + ":0.5");
+        ripInto("verified", KY_READ_VERIFIED, "seed=3," + scratchIn(2, 10, "0.5"));
     ASSERT_EQ(result().records.size(), 3u);
     EXPECT_EQ(result().records[1].verified, kyVerifiedBurst::Reread);
     EXPECT_EQ(result().records[1].accurateRip.at(0).verdict.result, kyAccurateRipResult::Match);
