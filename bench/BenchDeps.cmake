@@ -23,3 +23,13 @@ if(TARGET shn_mpc_bench)
   target_compile_definitions(shn_mpc_bench PRIVATE DSKR_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(shn_mpc_bench dskr-cli)
 endif()
+
+# The verified burst benchmark serves the AccurateRip record from the tests' local HTTP
+# server; without the tests it is not built.
+if(TARGET verified_burst_bench)
+  if(TARGET dskr_test_support)
+    target_link_libraries(verified_burst_bench PRIVATE dskr_test_support)
+  else()
+    set_target_properties(verified_burst_bench PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
+endif()

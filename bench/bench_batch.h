@@ -34,16 +34,16 @@ public:
     }
 };
 
-// A reader with a disc of `minutes` in virtual drive 0, opened; `settings` write into
-// `dir`/out. Null with a message on stderr.
+// A reader with a disc of `minutes` in virtual drive 0 (with `faults`), opened; `settings`
+// write into `dir`/out. Null with a message on stderr.
 inline std::unique_ptr<kyDskReader> openBenchDisc(const std::filesystem::path& dir,
                                                   uint32_t minutes, RipSettings& settings,
-                                                  DiscInfo& disc) {
+                                                  DiscInfo& disc, const std::string& faults = "") {
     std::string error;
     const std::string cue = kyWriteTestImage(dir.string(), minutes, error);
     auto image =
         cue.empty() ? nullptr : std::shared_ptr<kyDiscImage>(kyDiscImage::LoadCue(cue, error));
-    if (!image || kyAddVirtualDrive(image, "", error) < 0) {
+    if (!image || kyAddVirtualDrive(image, faults, error) < 0) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return nullptr;
     }
@@ -62,18 +62,19 @@ inline std::unique_ptr<kyDskReader> openBenchDisc(const std::filesystem::path& d
 }
 
 // A scratch folder under the temporary directory (removed with the object) holding the
-// test disc of `minutes`, opened in a virtual drive, with its rows and settings.
+// test disc of `minutes`, opened in a virtual drive (with `faults`), with its rows and
+// settings.
 struct BenchDisc {
     std::filesystem::path dir;
     RipSettings settings;
     DiscInfo disc;
     std::unique_ptr<kyDskReader> reader;
 
-    BenchDisc(const char* prefix, uint32_t minutes) {
+    BenchDisc(const char* prefix, uint32_t minutes, const std::string& faults = "") {
         std::string tmpl = (std::filesystem::temp_directory_path() / prefix).string() + "_XXXXXX";
         if (!::mkdtemp(tmpl.data())) return;
         dir = tmpl;
-        reader = openBenchDisc(dir, minutes, settings, disc);
+        reader = openBenchDisc(dir, minutes, settings, disc, faults);
     }
     ~BenchDisc() {
         std::error_code ec;

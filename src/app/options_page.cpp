@@ -114,7 +114,10 @@ std::vector<OptionItem> metaItems() {
 }
 
 std::vector<OptionItem> modeItems() {
-    return {{"Burst mode (fastest)", 0}, {"Jitter correcting mode", 1}, {"Scratch correcting mode", 2}};
+    return {{"Burst mode (fastest)", 0},
+            {"Jitter correcting mode", 1},
+            {"Scratch correcting mode", 2},
+            {"Verified burst mode", 3}};
 }
 
 std::vector<OptionItem> speedItems(uint32_t maxSpeed) {

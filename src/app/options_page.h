@@ -39,7 +39,7 @@ std::vector<OptionItem> rateItems();      // 8000 ... 48000
 std::vector<OptionItem> algorithmItems(); // the six resampling algorithms
 std::vector<OptionItem> normalizeTypeItems();
 std::vector<OptionItem> metaItems(); // "Modify Audio" (0), "Store Meta data" (1)
-std::vector<OptionItem> modeItems(); // the three ripping modes
+std::vector<OptionItem> modeItems(); // the ripping modes
 // "%d x" for the usual speeds below the drive's highest, the highest itself, then "Max"
 // (255); only "Max" when the drive does not say (0).
 std::vector<OptionItem> speedItems(uint32_t maxSpeed);

@@ -65,7 +65,7 @@ struct RipSettings {
     bool bAacApe = false;
     int32_t iDevice = 0;
     int32_t iSpeed = 255; // 255: the drive's maximum
-    int32_t eMode = 0;    // 0 burst, 1 jitter correcting, 2 scratch correcting
+    int32_t eMode = 0;    // 0 burst, 1 jitter correcting, 2 scratch correcting, 3 verified burst
     // A sector that never reads is filled with silence and the file marked suspect,
     // instead of failing the file.
     bool bContinueOnReadError = false;

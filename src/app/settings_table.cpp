@@ -95,7 +95,8 @@ struct Choice {
 constexpr Choice kChannels[] = {{1, "mono", "Mono"}, {2, "stereo", "Stereo"}};
 constexpr Choice kModes[] = {{0, "burst", "Burst mode (fastest)"},
                              {1, "jitter", "Jitter correcting mode"},
-                             {2, "scratch", "Scratch correcting mode"}};
+                             {2, "scratch", "Scratch correcting mode"},
+                             {3, "verify", "Verified burst mode"}};
 constexpr Choice kNormalizeTypes[] = {{1, "peak", "Peak level"},
                                       {10, "rg", "Replay Gain Standard"},
                                       {11, "rg-iso", "Replay Gain ISO 226:2003"},
@@ -529,7 +530,7 @@ std::vector<kySettingInfo> makeTable() {
                  [](const RipSettings& s) { return s.iSpeed >= 1 && s.iSpeed <= 255; },
                  [](RipSettings& s) { s.iSpeed = RipSettings{}.iSpeed; }});
     t.push_back(choiceSetting<&RipSettings::eMode, kModes>("eMode", "Ripping mode",
-                                                           "burst (0), jitter (1) or scratch (2)"));
+                                                           "burst (0), jitter (1), scratch (2) or verify (3)"));
     t.push_back(flagSetting<&RipSettings::bContinueOnReadError>(
         "bContinueOnReadError",
         "Fill a sector that never reads with silence and go on (the file is then suspect)"));

@@ -298,7 +298,7 @@ void kyDskReader::RemoveAudioTap(kyCdAudioTap* tap) {
 }
 
 void kyDskReader::SetReadMode(uint32_t mode) {
-    m_jitterCorrection = mode != KY_READ_BURST;
+    m_jitterCorrection = mode == KY_READ_JITTER || mode == KY_READ_SCRATCH;
     m_verify = mode == KY_READ_SCRATCH;
 }
 

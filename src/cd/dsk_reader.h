@@ -62,6 +62,9 @@ enum kyReadMode : uint32_t {
     KY_READ_BURST = 0,   // "Burst mode (fastest)"
     KY_READ_JITTER = 1,  // "Jitter correcting mode"
     KY_READ_SCRATCH = 2, // "Scratch correcting mode"
+    // "Verified burst mode": the batch reads in burst mode and reads again in scratch
+    // correcting mode what AccurateRip does not confirm; the source reads it as burst.
+    KY_READ_VERIFIED = 3,
 };
 
 class kyDskReader : public kySourceFilter2 {
@@ -139,7 +142,7 @@ public:
     bool RangeHasPreEmphasis() const;
 
     // ---- how to read ----------------------------------------------------------------
-    // Sets jitter correction and verify from a read mode (0, 1, 2).
+    // Sets jitter correction and verify from a read mode (0 to 3).
     void SetReadMode(uint32_t mode);
     void SetJitterCorrection(bool on) { m_jitterCorrection = on; }
     // Pre-emphasised tracks delivered as on the disc, not de-emphasised.

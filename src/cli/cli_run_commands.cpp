@@ -1,6 +1,7 @@
 // rip, convert and analyze.
 #include "app/settings_table.h"
 #include "cd/crc32_tap.h"
+#include "cd/dsk_reader.h"
 #include "cd/virtual_drive.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_drive.h"
@@ -86,6 +87,39 @@ void writeAccurateRip(JsonWriter& out, const kyFileRecord& r) {
     out.endObject();
 }
 
+// "verified_burst": how that mode settled the file; for a file read again, what the burst
+// read gave (why it was read again) and whether the secure read agrees with it.
+void writeVerifiedBurst(JsonWriter& out, const kyFileRecord& r) {
+    out.key("verified_burst");
+    if (r.verified == kyVerifiedBurst::None) {
+        out.null();
+        return;
+    }
+    out.beginObject().key("settled").value(kyVerifiedBurstText(r.verified));
+    out.key("burst_crc");
+    if (r.burstCrc)
+        out.value(kyCrc32Tap::hex(*r.burstCrc));
+    else
+        out.null();
+    out.key("agrees");
+    if (r.verified == kyVerifiedBurst::Reread && r.burstCrc && r.copyCrc)
+        out.value(*r.burstCrc == *r.copyCrc);
+    else
+        out.null();
+    out.key("burst").beginArray();
+    for (const auto& a : r.burstAccurateRip) {
+        out.beginObject().key("track").value(a.track);
+        writeTrackAccurateRip(out, a);
+        out.endObject();
+    }
+    out.endArray().key("note");
+    if (r.verifyNote.empty())
+        out.null();
+    else
+        out.value(r.verifyNote);
+    out.endObject();
+}
+
 // One file of a rip in --json: its outcome, what could not be confirmed and the checksums.
 void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
     out.beginObject()
@@ -121,6 +155,7 @@ void writeRecord(JsonWriter& out, const kyFileRecord& r, bool testAndCopy) {
             out.null();
     }
     writeAccurateRip(out, r);
+    writeVerifiedBurst(out, r);
     out.endObject();
 }
 } // namespace
@@ -202,7 +237,8 @@ int commandRip(const CliArguments& args) {
     kyBatchRunner runner(settings, info, *disc.reader, frontend);
     // The database is asked unbidden for a real disc only: the demo disc is in no database
     // and an image's disc usually is not either.
-    if (settings.bAccurateRip && (args.has("accuraterip") || (!disc.demo && !disc.image))) {
+    if (settings.bAccurateRip && (args.has("accuraterip") || (!disc.demo && !disc.image) ||
+                                  settings.eMode == KY_READ_VERIFIED)) {
         frontend.setStatus("Asking the AccurateRip database...");
         kyAccurateRipRecord record = kyLookUpAccurateRip(settings, disc.reader->Toc());
         if (record.state == kyAccurateRipResult::Offline)

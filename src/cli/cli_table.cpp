@@ -301,13 +301,14 @@ std::vector<CliOption> makeOptions() {
         // ---- reading the disc -------------------------------------------------------------
         {.name = "mode",
          .argument = "MODE",
-         .help = "read mode: burst (fastest), jitter (jitter correcting) or scratch "
-                 "(scratch correcting)",
+         .help = "read mode: burst (fastest), jitter (jitter correcting), scratch (scratch "
+                 "correcting) or verify (burst reads checked against AccurateRip, a track it "
+                 "does not confirm read again in scratch mode)",
          .setting = "eMode",
          .commands = kCmdRip,
          .section = kReading,
          .value = CliValue::Words,
-         .words = "burst jitter scratch"},
+         .words = "burst jitter scratch verify"},
         {.name = "speed",
          .argument = "N|max",
          .help = "read speed factor, or max",

@@ -117,7 +117,8 @@ OptionsPageWidget::OptionsPageWidget(RipSettings& settings, TrackPage& page, QWi
                      "mode but may not work on all drives.\n'Jitter correcting mode' - use this "
                      "with drives that can not accurately position the 'read head'.\n'Scratch "
                      "correcting mode' - this will attempt to correct data read from scratched "
-                     "discs.");
+                     "discs.\n'Verified burst mode' - burst reads checked against AccurateRip; "
+                     "tracks it does not confirm are read again in scratch correcting mode.");
     m_speed = control(new QComboBox, 357,
                       "Select read speed. If data is read faster than it can be processed and "
                       "written, then lowering this can be faster!");

@@ -36,6 +36,35 @@ void kyJudgeTracks(const kyAccurateRipRecord& database, const kyAccurateRipTap& 
     }
 }
 
+bool kyTracksConfirmed(const kyFileRecord& record) {
+    if (record.firstTrack < 1 || record.accurateRip.empty() || !record.suspect.empty() ||
+        (record.testCrc && record.copyCrc && *record.testCrc != *record.copyCrc))
+        return false;
+    return std::all_of(record.accurateRip.begin(), record.accurateRip.end(), [](const auto& a) {
+        return a.verdict.result == kyAccurateRipResult::Match;
+    });
+}
+
+void kyMarkContradictedTracks(const kyDiscToc& toc, kyFileRecord& record) {
+    kyReadReport merged;
+    merged.suspect = record.suspect;
+    for (const kyFileRecord::AccurateRip& a : record.accurateRip) {
+        if (a.verdict.result != kyAccurateRipResult::Mismatch || a.track < 1 || a.track > 99)
+            continue;
+        const kyTocEntry& e = toc.entries[a.track];
+        const uint32_t first = std::max(e.start, record.firstSector);
+        const uint32_t end = std::min(e.start + e.length, record.endSector);
+        if (first >= end) continue;
+        // Agreeing reads of every sector outweigh a database that may not know this pressing.
+        const bool unsure =
+            std::any_of(record.suspect.begin(), record.suspect.end(),
+                        [&](const kySectorSpan& s) { return s.first < end && s.last >= first; });
+        if (record.secureRead && !unsure) continue;
+        merged.addSuspect(first, end - 1);
+    }
+    record.suspect = merged.suspect;
+}
+
 std::string kyAccurateRipVerdictText(const kyAccurateRipTrackVerdict& v) {
     switch (v.result) {
     case kyAccurateRipResult::Match:

@@ -18,6 +18,15 @@ kyAccurateRipRecord kyLookUpAccurateRip(const RipSettings& settings, const kyDis
 void kyJudgeTracks(const kyAccurateRipRecord& database, const kyAccurateRipTap& tap,
                    const kyDiscToc& toc, kyFileRecord& record);
 
+// Every track of the file confirmed by the database: the file is whole disc tracks, each
+// of them matched, nothing in it left unconfirmed by the read, and a test pass (if any)
+// read the same.
+bool kyTracksConfirmed(const kyFileRecord& record);
+
+// A track the database contradicts (a mismatch) is suspect unless the read confirmed it
+// itself (scratch correcting, no suspect sector): its sectors join record.suspect.
+void kyMarkContradictedTracks(const kyDiscToc& toc, kyFileRecord& record);
+
 // "Accurately ripped (confidence 12)", "Not present in the AccurateRip database", ...: one
 // track's verdict for the log.
 std::string kyAccurateRipVerdictText(const kyAccurateRipTrackVerdict& verdict);

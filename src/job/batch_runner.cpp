@@ -261,9 +261,10 @@ kyError kyBatchRunner::createWriter(const std::string& path, Chain& chain) {
 }
 
 kyError kyBatchRunner::buildChain(const Group& group, std::string& path, int fileIndex,
-                                  Chain& chain, bool deferWriter) {
+                                  Chain& chain, bool deferWriter, bool askOverwrite) {
     std::string before = path;
-    if (checkOverwrite(m_settings, path, m_frontend) == kyOverwriteDecision::Skip) return 1;
+    if (askOverwrite && checkOverwrite(m_settings, path, m_frontend) == kyOverwriteDecision::Skip)
+        return 1;
     if (path != before) m_frontend.setFileLabel(path);
 
     kyError e = prepareSource(group.first, group.second);
@@ -334,6 +335,7 @@ void kyBatchRunner::finishRecord(FileRecord& record, kyError e) const {
         record.errorDetail = m_shownDetail;
         record.errorText = kyFailed(m_shownError) ? m_shownText : std::string(kyErrorMessage(e));
     } else {
+        kyMarkContradictedTracks(m_source.Toc(), record);
         // Two passes that read different audio: which one is right is not known.
         if (record.testCrc && record.copyCrc && *record.testCrc != *record.copyCrc &&
             record.endSector > record.firstSector) {
@@ -565,6 +567,7 @@ void kyBatchRunner::takeReadReport(FileRecord& record, bool copy, uint32_t crc, 
     }
     record.suspect = report.suspect;
     record.filled = report.filled;
+    record.secureRead = m_source.Verify();
     if (complete) record.copyCrc = crc;
 }
 
@@ -591,6 +594,11 @@ std::string kyBatchRunner::summaryText() const {
         text += "\nSuspect: " + r.path;
         for (const kySectorSpan& span : r.suspect)
             text += "\n  " + kySpanText(m_source.Toc(), span);
+        for (const FileRecord::AccurateRip& a : r.accurateRip)
+            if (a.verdict.result == kyAccurateRipResult::Mismatch)
+                text += "\n  track " + std::to_string(a.track) + ": " +
+                        kyAccurateRipVerdictText(a.verdict);
+        if (!r.verifyNote.empty()) text += "\n  " + r.verifyNote;
     }
     return text;
 }
@@ -628,6 +636,7 @@ void kyBatchRunner::writeLog(const std::string& outDir) {
     context.keepPreEmphasis = m_settings.bKeepPreEmphasis;
     context.toc = m_source.Toc();
     context.accurateRip = &m_accurateRip;
+    context.verifiedBurst = m_verifyNote;
     m_result.log = kyRipLogText(context, m_result.records);
     const std::string path = kyRipLogPath(
         m_result.playlist.empty() ? kyPlaylist::pathFor(outDir, m_disc) : m_result.playlist);
@@ -724,8 +733,6 @@ void kyBatchRunner::Run() {
     m_frontend.setStatus("");
 
     m_source.SetSpeed(static_cast<uint8_t>(std::clamp(m_settings.iSpeed, 0, 255)));
-    m_source.SetJitterCorrection(m_settings.eMode != 0);
-    m_source.SetVerify(m_settings.eMode == 2);
     m_source.SetContinueOnReadError(m_settings.bContinueOnReadError);
     m_source.SetKeepPreEmphasis(m_settings.bKeepPreEmphasis);
     const kyDriveRecord* drive =
@@ -734,6 +741,7 @@ void kyBatchRunner::Run() {
             : nullptr;
     m_source.SetReadOffset(drive ? readOffsetFor(m_settings, drive->vendorProduct) : 0);
     m_cleaned.clear();
+    chooseReadMode();
 
     // What the CUE sheet needs from the disc is read before the disc is ripped.
     kyDiscLayout layout;
@@ -796,6 +804,8 @@ void kyBatchRunner::Run() {
             AlbumEntry* entry = album ? &albumFiles[g] : nullptr;
             kyGainAnalyzer* analyzer = nullptr;
             e = readFile(chain, record, album, analyzer);
+            if (kySucceeded(e) && m_settings.eMode == KY_READ_VERIFIED)
+                e = settleVerifiedBurst(group, path, chain, record, album, analyzer);
             if (entry) {
                 if (kySucceeded(e)) {
                     chain.progress->Remove();

@@ -71,7 +71,7 @@ public:
         std::vector<FileRecord> records; // every file the batch started, in order
         // Why the batch refused to start (two rows that would write one file), or empty.
         std::string refused;
-        int suspects = 0; // files kept that could not all be confirmed
+        int suspects = 0;     // files kept that could not all be confirmed
         std::string cueSheet; // the CUE sheet's path when one was written
         std::string cueError; // why the CUE sheet asked for could not be written
         // The rip log's text and where it was written (empty when none was).
@@ -88,7 +88,11 @@ public:
 
     // The disc's AccurateRip record (see kyLookUpAccurateRip) the files' tracks are judged
     // against; without one every track is "skipped".
-    void setAccurateRip(kyAccurateRipRecord record) { m_accurateRip = std::move(record); }
+    // In verified burst mode a batch given none asks the database itself.
+    void setAccurateRip(kyAccurateRipRecord record) {
+        m_accurateRip = std::move(record);
+        m_accurateRipSet = true;
+    }
     const kyAccurateRipRecord& accurateRip() const { return m_accurateRip; }
 
     // The whole batch.
@@ -141,9 +145,10 @@ private:
     };
 
     // 0 built, 1 skipped at the overwrite prompt, negative: failure (already shown). With
-    // `deferWriter` the chain ends in a stand-in, and no file is created yet.
+    // `deferWriter` the chain ends in a stand-in, and no file is created yet. Without
+    // `askOverwrite` the prompt is not shown (the file was already let through it).
     kyError buildChain(const Group& group, std::string& path, int fileIndex, Chain& chain,
-                       bool deferWriter);
+                       bool deferWriter, bool askOverwrite = true);
     // Creates the output file and its writer, at the end of the chain: the one place where
     // the batch creates files.
     kyError createWriter(const std::string& path, Chain& chain);
@@ -182,6 +187,16 @@ private:
     void writeCueSheet(const std::string& outDir, const kyDiscLayout& layout);
     // The disc sectors a file of rows first..last of the track numbers holds.
     std::pair<uint32_t, uint32_t> trackSpan(int32_t first, int32_t last) const;
+    // The source's read mode from eMode. Verified burst reads in burst mode when the
+    // disc's AccurateRip record is at hand (asked for here when the batch was given none),
+    // and in scratch correcting mode throughout when it is not (verified_burst.cpp).
+    void chooseReadMode();
+    // Verified burst, after the first read of a file: done when the database confirms
+    // every track; otherwise the file is read again in scratch correcting mode through a
+    // new chain (its file replaces the burst one only once complete). A failed re-read
+    // keeps the burst read, suspect; a cancelled one drops both.
+    kyError settleVerifiedBurst(const Group& group, const std::string& path, Chain& chain,
+                                FileRecord& record, bool album, kyGainAnalyzer*& analyzer);
     // Second loop and clean-up of an album batch.
     void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
                     kyPlaylist& playlist, const std::string& outDir);
@@ -202,6 +217,10 @@ private:
         double file = 0, before = 0, total = 0; // seconds of audio, for speed displays
     } m_lengths;
     kyAccurateRipRecord m_accurateRip;
+    bool m_accurateRipSet = false;
+    // Verified burst with a record to check against: files are read in burst mode first.
+    bool m_verifying = false;
+    std::string m_verifyNote;   // how verified burst went about the batch, for the log
     std::string m_plainComment; // the comment before "PRE" was added to it
     bool m_commentMarked = false;
 };

@@ -19,6 +19,22 @@ const char* kyFileOutcomeText(kyFileOutcome outcome) {
     return "failed";
 }
 
+const char* kyVerifiedBurstText(kyVerifiedBurst settled) {
+    switch (settled) {
+    case kyVerifiedBurst::None:
+        break;
+    case kyVerifiedBurst::Confirmed:
+        return "confirmed";
+    case kyVerifiedBurst::Reread:
+        return "reread";
+    case kyVerifiedBurst::Secure:
+        return "secure";
+    case kyVerifiedBurst::BurstKept:
+        return "burst-kept";
+    }
+    return nullptr;
+}
+
 namespace {
 // The track holding a sector, or 0.
 uint32_t trackOf(const kyDiscToc& toc, uint32_t sector) {

@@ -19,6 +19,15 @@ enum class kyFileOutcome {
     Cancelled, // stopped (likewise)
 };
 
+// How a verified burst rip settled a file.
+enum class kyVerifiedBurst {
+    None,      // not a verified burst rip
+    Confirmed, // the burst read, every track of it confirmed by AccurateRip
+    Reread,    // the burst read was not confirmed: read again in scratch correcting mode
+    Secure,    // no AccurateRip record to check against: read in scratch correcting mode
+    BurstKept, // the secure re-read failed: the burst read kept, unconfirmed
+};
+
 struct kyFileRecord {
     std::string path;
     int32_t firstTrack = 0; // track numbers of the group's first and last rows
@@ -45,10 +54,21 @@ struct kyFileRecord {
         kyAccurateRipTrackVerdict verdict;
     };
     std::vector<AccurateRip> accurateRip;
+    // The copy was read in scratch correcting mode: every sector not listed as suspect was
+    // confirmed by reads that agree.
+    bool secureRead = false;
+    // Verified burst: how the file was settled; for a file read again, the burst read's
+    // checksum and verdicts (why it was read again), and what stopped a failed re-read.
+    kyVerifiedBurst verified = kyVerifiedBurst::None;
+    std::optional<uint32_t> burstCrc;
+    std::vector<AccurateRip> burstAccurateRip;
+    std::string verifyNote;
 };
 
 // "ok", "suspect", "skipped", "failed", "cancelled".
 const char* kyFileOutcomeText(kyFileOutcome outcome);
+// "confirmed", "reread", "secure", "burst-kept" (null for None).
+const char* kyVerifiedBurstText(kyVerifiedBurst settled);
 
 // Where a disc sector lies: "track 3, 02:14.37" (minutes, seconds and sectors of 1/75 s
 // from the track's start), or "lead-in" before the first track.

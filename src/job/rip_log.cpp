@@ -70,6 +70,29 @@ std::string kyRipLogPath(const std::string& playlistPath) {
     return playlistPath.substr(0, dot) + ".log";
 }
 
+std::string kyVerifiedBurstNote(const kyFileRecord& f) {
+    switch (f.verified) {
+    case kyVerifiedBurst::None:
+        break;
+    case kyVerifiedBurst::Confirmed:
+        return "burst read, confirmed by AccurateRip";
+    case kyVerifiedBurst::Reread: {
+        std::string why;
+        for (const kyFileRecord::AccurateRip& a : f.burstAccurateRip)
+            if (a.verdict.result != kyAccurateRipResult::Match)
+                why += (why.empty() ? "" : ", ") + number(a.track) + " " +
+                       kyAccurateRipResultText(a.verdict.result);
+        if (why.empty()) why = f.burstAccurateRip.empty() ? "no track to check" : "suspect sectors";
+        return "read again in scratch correcting mode (burst read not confirmed: " + why + ")";
+    }
+    case kyVerifiedBurst::Secure:
+        return "read in scratch correcting mode (no AccurateRip record)";
+    case kyVerifiedBurst::BurstKept:
+        return "burst read kept unconfirmed: " + f.verifyNote;
+    }
+    return {};
+}
+
 std::string kyRipLogSummary(const std::vector<kyFileRecord>& files) {
     int tracks = 0, accurate = 0;
     std::string notAccurate;
@@ -86,17 +109,23 @@ std::string kyRipLogSummary(const std::vector<kyFileRecord>& files) {
                            kyAccurateRipResultText(a.verdict.result) + ")";
         }
     }
-    if (tracks == 0) return "No track was read whole, none could be checked";
-    if (!checked) return "Not checked against AccurateRip";
-    if (accurate == tracks) return "All tracks accurately ripped";
+    std::string reread; // files read again by verified burst, by their first track
+    for (const kyFileRecord& f : files)
+        if (f.verified == kyVerifiedBurst::Reread || f.verified == kyVerifiedBurst::BurstKept)
+            reread += (reread.empty() ? "" : ", ") + number(f.firstTrack);
+    if (!reread.empty()) reread = "; read again in scratch correcting mode: " + reread;
+    if (tracks == 0) return "No track was read whole, none could be checked" + reread;
+    if (!checked) return "Not checked against AccurateRip" + reread;
+    if (accurate == tracks) return "All tracks accurately ripped" + reread;
     return number(accurate) + " of " + number(tracks) +
-           " tracks accurately ripped; not accurately ripped: " + notAccurate;
+           " tracks accurately ripped; not accurately ripped: " + notAccurate + reread;
 }
 
 std::string kyRipLogText(const kyRipLogContext& c, const std::vector<kyFileRecord>& files) {
     std::string out = std::string(kProgramCaption) + " rip log, " + c.date + "\n\n";
     line(out, "Drive", c.drive.empty() ? "(unnamed)" : c.drive);
     line(out, "Read mode", kyReadModeName(c.readMode));
+    if (!c.verifiedBurst.empty()) line(out, "Verified burst", c.verifiedBurst);
     line(out, "Read offset", number(c.readOffset, true) + " samples");
     line(out, "Speed", c.speed >= 255 ? "max" : number(c.speed) + "x");
     line(out, "Test and copy", c.testAndCopy ? "yes" : "no");
@@ -145,10 +174,21 @@ std::string kyRipLogText(const kyRipLogContext& c, const std::vector<kyFileRecor
                      *f.testCrc == *f.copyCrc ? "test and copy agree" : "test and copy DIFFER");
         }
         line(out, "  Re-reads", number(f.rereads));
-        for (const kyFileRecord::AccurateRip& a : f.accurateRip)
-            line(out, ("  Track " + number(a.track)).c_str(),
+        auto trackLine = [&](const char* prefix, const kyFileRecord::AccurateRip& a) {
+            line(out, (prefix + number(a.track)).c_str(),
                  "AccurateRip v1 " + hex8(a.sums.v1) + ", v2 " + hex8(a.sums.v2) + ": " +
                      kyAccurateRipVerdictText(a.verdict));
+        };
+        if (f.verified != kyVerifiedBurst::None) line(out, "  Settled", kyVerifiedBurstNote(f));
+        // A file read again says first what the burst read gave.
+        for (const kyFileRecord::AccurateRip& a : f.burstAccurateRip)
+            trackLine("  Burst track ", a);
+        if (f.burstCrc && (f.verified == kyVerifiedBurst::Reread))
+            line(out, "  Burst CRC",
+                 hex8(*f.burstCrc) + (!f.copyCrc                  ? std::string()
+                                      : *f.copyCrc == *f.burstCrc ? ", the secure read agrees"
+                                                                  : ", the secure read DIFFERS"));
+        for (const kyFileRecord::AccurateRip& a : f.accurateRip) trackLine("  Track ", a);
         for (const kySectorSpan& span : f.suspect) line(out, "  Suspect", kySpanText(c.toc, span));
         line(out, "  Result", kyFileOutcomeText(f.outcome));
     }

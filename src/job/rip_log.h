@@ -18,6 +18,7 @@ struct kyRipLogContext {
     bool keepPreEmphasis = false;
     kyDiscToc toc;
     const kyAccurateRipRecord* accurateRip = nullptr;
+    std::string verifiedBurst; // how verified burst went about the batch (its mode only)
 };
 
 // The read mode as the log and the settings name it: "Burst mode", ..., "Verified burst mode".
@@ -25,6 +26,8 @@ const char* kyReadModeName(uint32_t mode);
 
 // The whole log text: the heading, one block per file, the summary line last.
 std::string kyRipLogText(const kyRipLogContext& context, const std::vector<kyFileRecord>& files);
+// How verified burst settled a file, for its "Settled" line; empty outside that mode.
+std::string kyVerifiedBurstNote(const kyFileRecord& file);
 // Only the summary: "All tracks accurately ripped", or which tracks are not.
 std::string kyRipLogSummary(const std::vector<kyFileRecord>& files);
 // The log's path for a playlist path: the extension replaced by ".log".

@@ -131,13 +131,17 @@ kyAccurateRipTrackVerdict kyAccurateRipRecord::verdict(uint32_t position,
         return v;
     }
     if (!sums.complete) return v; // skipped: not read whole
-    v.result = kyAccurateRipResult::Mismatch;
+    // A track no rip was ever submitted for (confidence 0 in every pressing) is not known:
+    // its checksum can neither confirm nor contradict a rip.
+    v.result = kyAccurateRipResult::NotFound;
     for (const kyAccurateRipPressing& p : pressings) {
         // A pressing of another track count belongs to another disc.
         if (position < 1 || position > p.tracks.size() ||
             (ids.audioTracks && p.tracks.size() != ids.audioTracks))
             continue;
         const kyAccurateRipEntry& e = p.tracks[position - 1];
+        if (e.confidence == 0) continue;
+        if (v.result == kyAccurateRipResult::NotFound) v.result = kyAccurateRipResult::Mismatch;
         const bool v1 = e.crc == sums.v1, v2 = e.crc == sums.v2;
         if (!v1 && !v2) continue;
         ++v.pressings;

@@ -57,7 +57,7 @@ std::string kyMakeDbar(const std::vector<kyAccurateRipPressing>& pressings);
 enum class kyAccurateRipResult {
     Match,    // v1 or v2 found in a pressing
     Mismatch, // the disc is known, the track's checksums are not
-    NotFound, // the database does not know the disc
+    NotFound, // the database does not know the disc (or no rip of the track was submitted)
     Offline,  // no usable answer came
     Skipped,  // not asked (switched off, or the track not read whole)
 };

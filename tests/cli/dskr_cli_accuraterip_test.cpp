@@ -6,6 +6,7 @@
 #include "cd/cd_sector.h"
 #include "cd/virtual_drive.h"
 #include "metadata/accuraterip_client.h"
+#include "support/accuraterip_records.h"
 #include "support/cli_test_home.h"
 #include "support/file_text.h"
 #include "support/local_http_server.h"
@@ -30,28 +31,14 @@ std::string hex(uint32_t v) {
     return buf;
 }
 
-// The checksums of every audio track of the demo disc, taken from the image itself.
-std::vector<kyAccurateRipSums> imageSums(const kyDiscImage& image) {
-    const kyDiscToc toc = image.Toc();
-    kyAccurateRipTap tap(toc);
-    tap.RunStarted(0, image.LeadOut());
-    std::vector<uint8_t> sector(kycd::kSectorBytes);
-    for (uint32_t t = toc.firstTrack; t <= toc.lastTrack; ++t) {
-        if (toc.entries[t].data) continue;
-        for (uint32_t s = 0; s < toc.entries[t].length; ++s) {
-            EXPECT_TRUE(image.ReadSectors(toc.entries[t].start + s, 1, sector.data()));
-            tap.SectorDelivered(toc.entries[t].start + s, sector.data());
-        }
-    }
-    return tap.sums();
-}
+using kytest::imageAccurateRipSums;
 
 TEST(CliAccurateRip, RipIsCheckedAgainstALocalServer) {
     kytest::CliTestHome home("dskr-cli-ar");
     kytest::NoProxyEnvironment noProxy;
     const auto demo = kyDiscImage::Demo();
     const kyDiscToc toc = demo->Toc();
-    const std::vector<kyAccurateRipSums> sums = imageSums(*demo);
+    const std::vector<kyAccurateRipSums> sums = imageAccurateRipSums(*demo);
     const kyAccurateRipIds ids = kyAccurateRipDiscIds(toc);
     ASSERT_EQ(sums.size(), ids.audioTracks);
     // Pressing 1 holds v1 of every track but the second; pressing 2 holds v2 of track 1
@@ -78,8 +65,10 @@ TEST(CliAccurateRip, RipIsCheckedAgainstALocalServer) {
                                    "1", "--json", "--overwrite", "replace"},
                                   home.dir.string());
     };
+    // The burst read of track 2, which the database contradicts, is suspect: the rip
+    // fails.
     kytest::ProgramRun r = rip("a");
-    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.code, 1) << r.err;
     json j = json::parse(r.out);
     ASSERT_EQ(j["files"].size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
@@ -87,10 +76,17 @@ TEST(CliAccurateRip, RipIsCheckedAgainstALocalServer) {
         SCOPED_TRACE(a.dump());
         EXPECT_EQ(a["v1"], hex(sums[i].v1));
         EXPECT_EQ(a["v2"], hex(sums[i].v2));
+        EXPECT_TRUE(j["files"][i]["verified_burst"].is_null());
         if (i == 1) {
             EXPECT_EQ(a["result"], "mismatch");
             EXPECT_TRUE(a["confidence"].is_null());
+            EXPECT_EQ(j["files"][i]["result"], "suspect");
+            const kyTocEntry& e = toc.entries[2];
+            EXPECT_EQ(j["files"][i]["suspect_positions"],
+                      json::parse("[[" + std::to_string(e.start) + "," +
+                                  std::to_string(e.start + e.length - 1) + "]]"));
         } else {
+            EXPECT_EQ(j["files"][i]["result"], "ok");
             EXPECT_EQ(a["result"], "match");
             EXPECT_EQ(a["confidence"], i == 0 ? 40 : 3 + int(i));
         }
@@ -116,6 +112,42 @@ TEST(CliAccurateRip, RipIsCheckedAgainstALocalServer) {
         << log;
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].target, "/accuraterip/" + kyAccurateRipPath(ids));
+
+    // Verified burst reads track 2 again, securely: every sector confirmed by agreeing
+    // reads, the same audio as the burst read. The database may not know this pressing of
+    // the track; the rip succeeds.
+    r = kytest::runProgram(kCli,
+                           {"rip", "--demo", "--tracks", "1,2,3", "--out",
+                            (home.dir / "v").string(), "--mode", "verify", "--accuraterip-server",
+                            server.url(), "--json"},
+                           home.dir.string());
+    ASSERT_EQ(r.code, 0) << r.err;
+    j = json::parse(r.out);
+    for (size_t i = 0; i < 3; ++i) {
+        const json& f = j["files"][i];
+        SCOPED_TRACE(f.dump());
+        EXPECT_EQ(f["result"], "ok");
+        EXPECT_EQ(f["verified_burst"]["settled"], i == 1 ? "reread" : "confirmed");
+        EXPECT_EQ(f["accuraterip"]["v1"], hex(sums[i].v1));
+        if (i != 1) continue;
+        EXPECT_EQ(f["accuraterip"]["result"], "mismatch");
+        EXPECT_EQ(f["verified_burst"]["agrees"], true);
+        EXPECT_EQ(f["verified_burst"]["burst_crc"], f["copy_crc"]);
+        ASSERT_EQ(f["verified_burst"]["burst"].size(), 1u);
+        EXPECT_EQ(f["verified_burst"]["burst"][0]["result"], "mismatch");
+        EXPECT_GT(f["rereads"].get<int>(), 0);
+    }
+    {
+        const std::string log = j["log"];
+        for (const std::string& want :
+             {std::string("Read mode:            Verified burst mode\n"),
+              std::string("Settled:            burst read, confirmed by AccurateRip\n"),
+              std::string("Settled:            read again in scratch correcting mode (burst "
+                          "read not confirmed: 2 mismatch)\n"),
+              std::string(", the secure read agrees\n"),
+              std::string("; read again in scratch correcting mode: 2\n")})
+            EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+    }
 
     mode = NotFound;
     r = rip("b");
@@ -168,7 +200,7 @@ TEST(CliAccurateRip, OffsetIsFoundAndKept) {
     kytest::CliTestHome home("dskr-cli-offset");
     kytest::NoProxyEnvironment noProxy;
     const auto demo = kyDiscImage::Demo();
-    const std::vector<kyAccurateRipSums> sums = imageSums(*demo);
+    const std::vector<kyAccurateRipSums> sums = imageAccurateRipSums(*demo);
     const kyAccurateRipIds ids = kyAccurateRipDiscIds(demo->Toc());
     kyAccurateRipPressing p{ids, {}};
     for (const kyAccurateRipSums& s : sums) p.tracks.push_back({2, s.v1, s.frame450});

@@ -926,7 +926,7 @@ TEST_F(CliTest, SettingsSetShowAndResetRoundTrip) {
     };
     const Bad bad[] = {
         {{"set", "iOutChannels", "3"}, "mono (1) or stereo (2)"},
-        {{"set", "eMode", "fast"}, "burst (0), jitter (1) or scratch (2)"},
+        {{"set", "eMode", "fast"}, "burst (0), jitter (1), scratch (2) or verify (3)"},
         {{"set", "pattern", "0,1,5,2,5,5,2,3,0"}, "ten numbers"},
         {{"set", "pattern", "0,1,8,2,5,5,2,3,0,0"}, "ten numbers"},
         {{"set", "szFileFormat", "nonsense"}, "a format DskR writes"},

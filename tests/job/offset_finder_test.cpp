@@ -4,6 +4,7 @@
 #include "cd/cd_sector.h"
 #include "cd/virtual_drive.h"
 #include "job/offset_finder.h"
+#include "support/accuraterip_records.h"
 #include "support/random_disc.h"
 #include "support/virtual_reader.h"
 #include <gtest/gtest.h>
@@ -19,22 +20,13 @@ namespace fs = std::filesystem;
 // A record of two pressings for the image: the first lists every track's frame-450
 // checksum, the second only the last track's.
 kyAccurateRipRecord recordFor(const kyDiscImage& image) {
-    const kyDiscToc toc = image.Toc();
-    kyAccurateRipTap tap(toc);
-    tap.RunStarted(0, image.LeadOut());
-    std::vector<uint8_t> sector(kycd::kSectorBytes);
-    for (uint32_t s = 0; s < image.LeadOut(); ++s) {
-        EXPECT_TRUE(image.ReadSectors(s, 1, sector.data()));
-        tap.SectorDelivered(s, sector.data());
-    }
+    const std::vector<kyAccurateRipSums> sums = kytest::imageAccurateRipSums(image);
     kyAccurateRipRecord record;
     record.state = kyAccurateRipResult::Match;
-    record.ids = kyAccurateRipDiscIds(toc);
-    kyAccurateRipPressing a{record.ids, {}}, b{record.ids, {}};
-    for (const kyAccurateRipSums& s : tap.sums()) {
-        a.tracks.push_back({2, s.v1, s.frame450});
-        b.tracks.push_back({1, s.v2, &s == &tap.sums().back() ? s.frame450 : 0});
-    }
+    record.ids = kyAccurateRipDiscIds(image.Toc());
+    kyAccurateRipPressing a = kytest::imagePressing(image, 2), b{record.ids, {}};
+    for (const kyAccurateRipSums& s : sums)
+        b.tracks.push_back({1, s.v2, &s == &sums.back() ? s.frame450 : 0});
     record.pressings = {a, b};
     return record;
 }

@@ -241,6 +241,13 @@ TEST_F(AccurateRipClient, FetchFromALocalServer) {
         kyAccurateRipSums partial = sums[0];
         partial.complete = false;
         EXPECT_EQ(got.verdict(1, partial).result, kyAccurateRipResult::Skipped);
+        // A track no rip was submitted for (confidence 0 everywhere) is not known, even
+        // where its entry happens to hold the checksum.
+        kyAccurateRipRecord unknown = got;
+        for (kyAccurateRipPressing& p : unknown.pressings)
+            if (p.tracks.size() == 3) p.tracks[2] = {0, sums[2].v1, 0};
+        EXPECT_EQ(unknown.verdict(3, sums[2]).result, kyAccurateRipResult::NotFound);
+        EXPECT_EQ(unknown.verdict(1, sums[0]).result, kyAccurateRipResult::Match);
     }
 }
 
