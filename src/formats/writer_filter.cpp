@@ -3,7 +3,6 @@
 #include "core/text.h"
 #include "filters/quantizer_factory.h"
 #include "formats/format_catalog.h"
-#include "platform/file_io.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -35,7 +34,7 @@ std::string kyDefaultSubformat(const kyFormatEntry& entry) {
 
 kyWriterFilter::kyWriterFilter(int fd, const char* fileName, const char* subformat,
                                const kyFormatEntry* entry)
-    : kySinkFilter2("File writer sink"), m_entry(entry), m_fd(fd) {
+    : kySinkFilter2("File writer sink"), m_entry(entry), m_fd(fd), m_file(fd) {
     m_properties.setUtf8(0, fileName ? fileName : "");
     if (entry) m_properties.setUtf8(1, entry->displayName);
     if (subformat && *subformat)
@@ -299,7 +298,7 @@ kyError kyWriterFilter::SeekTo(uint64_t offset) {
 kyError kyWriterFilter::WriteAt(uint64_t offset, const void* data, size_t size) {
     if (m_fd < 0) return KYERR_WRITE_FILE;
     if (offset > m_fileSizeLimit || size > m_fileSizeLimit - offset) return KYERR_WRITE_FILE;
-    if (!kyWriteAll(m_fd, offset, data, size)) return KYERR_WRITE_FILE;
+    if (!m_file.writeAt(offset, data, size)) return KYERR_WRITE_FILE;
     if (offset + size > m_fileEnd) m_fileEnd = offset + size;
     return KY_OK;
 }
@@ -312,5 +311,9 @@ kyError kyWriterFilter::WriteBytes(const void* data, size_t size) {
 }
 
 kyError kyWriterFilter::ReadAt(uint64_t offset, void* data, size_t size) {
-    return kyReadExactlyAt(m_fd, offset, data, size) ? KY_OK : KYERR_READ_FILE;
+    return m_file.readAt(offset, data, size) ? KY_OK : KYERR_READ_FILE;
+}
+
+kyError kyWriterFilter::FlushFile() {
+    return m_file.flush() ? KY_OK : KYERR_WRITE_FILE;
 }
