@@ -47,6 +47,10 @@ const char* kUsage =
     "  --remove-silence  --cutoff SECONDS  --fade | --no-fade\n"
     "  --mode burst|jitter|scratch  --speed N|max  --tracks LIST (e.g. 1,3-5)\n"
     "  --overwrite ask|replace|skip  --eject  --save  --json\n"
+    "  -j N | --jobs N                 encode on N threads while the disc is read (0: one\n"
+    "                                  per core, the default; 1: all on one thread)\n"
+    "  --encoder-queue MIB             read audio held in memory for the encoders (512);\n"
+    "                                  more waits in temporary files\n"
     "  --offset N                      the drive's read offset in samples (-5880..5880),\n"
     "                                  kept for that drive with --save\n"
     "  --test-and-copy | --no-test-and-copy\n"
@@ -173,6 +177,8 @@ const std::vector<CliOptionSpec> kRunOptions = {
     {"--no-detect-gaps", false},
     {"--hidden-track", false},
     {"--no-hidden-track", false},
+    {"--jobs", true},
+    {"--encoder-queue", true},
 };
 } // namespace
 

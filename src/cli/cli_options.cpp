@@ -8,6 +8,8 @@ bool parseCliArguments(int argc, char** argv, const std::vector<CliOptionSpec>& 
                        CliArguments& out, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
+        // Short forms of a few long options.
+        if (word == "-j") word = "--jobs";
         if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
             std::string value;
             bool inlineValue = false;

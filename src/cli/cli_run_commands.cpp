@@ -280,7 +280,9 @@ int commandConvert(const CliArguments& args) {
                                 "--detect-gaps",
                                 "--no-detect-gaps",
                                 "--hidden-track",
-                                "--no-hidden-track"})
+                                "--no-hidden-track",
+                                "--jobs",
+                                "--encoder-queue"})
         if (args.has(ripOnly))
             return usageError(std::string(ripOnly) + " is for 'rip', not 'convert'");
     const std::string& in = args.positional[0];

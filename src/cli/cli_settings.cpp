@@ -334,6 +334,22 @@ bool applyRunOptions(const CliArguments& args, RipSettings& s, OverwritePolicy& 
         }
         s.eMode = it->second;
     }
+    if (auto v = args.get("--jobs")) {
+        if (!parseInteger(*v, 0, RipSettings::kMaxEncoderThreads, n)) {
+            error = "--jobs takes the number of encoder threads (1 to " +
+                    std::to_string(RipSettings::kMaxEncoderThreads) + ", 0: one per core)";
+            return false;
+        }
+        s.iEncoderThreads = static_cast<int32_t>(n);
+    }
+    if (auto v = args.get("--encoder-queue")) {
+        if (!parseInteger(*v, 0, RipSettings::kMaxEncoderQueueMiB, n)) {
+            error = "--encoder-queue takes MiB of audio held for the encoders (0 to " +
+                    std::to_string(RipSettings::kMaxEncoderQueueMiB) + ")";
+            return false;
+        }
+        s.iEncoderQueueMiB = static_cast<int32_t>(n);
+    }
     if (auto v = args.get("--speed")) {
         if (lower(*v) == "max")
             s.iSpeed = 255;
