@@ -7,6 +7,7 @@
 #include "job/our_progress_display.h"
 #include "job/output_file.h"
 #include "job/output_naming.h"
+#include "platform/temp_file.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
 #include "support/file_text.h"
@@ -24,6 +25,7 @@
 #include <optional>
 #include <sstream>
 #include <sys/resource.h>
+#include <tuple>
 #include <zlib.h>
 
 namespace fs = std::filesystem;
@@ -1038,17 +1040,21 @@ TEST_F(BatchRunnerTest, EncoderWorkersWriteTheFilesOneThreadWrites) {
     for (const auto& c : cases) {
         settings.szFileFormat = c.format;
         settings.szDataFormat = c.subformat;
-        std::map<std::string, std::string> files[2];
-        std::vector<kyFileOutcome> outcomes[2];
-        std::string playlists[2];
-        for (int threads : {1, 2}) {
+        // One thread; two workers; two workers with no memory for queued audio, so that
+        // every file waits in a temporary file.
+        const std::pair<int, int> runs[] = {{1, 512}, {2, 512}, {2, 0}};
+        std::map<std::string, std::string> files[3];
+        std::vector<kyFileOutcome> outcomes[3];
+        for (int i = 0; i < 3; ++i) {
             fs::remove_all(m_out);
             fs::create_directories(m_out);
-            settings.iEncoderThreads = threads;
+            std::tie(settings.iEncoderThreads, settings.iEncoderQueueMiB) = runs[i];
+            const int threads = runs[i].first;
             fe = ScriptedFrontend{};
+            kyTempFile::resetPeak();
             run();
-            const int i = threads - 1;
             if (!fe.errors.empty() && fe.errors[0].first == KYERR_MISSING_COMPONENT) break;
+            if (runs[i].second == 0) EXPECT_GT(kyTempFile::peakBytesInUse(), 0u) << "no spill";
             for (const auto& f : fs::recursive_directory_iterator(m_out))
                 if (f.is_regular_file() && f.path().extension() != ".log")
                     files[i][fs::relative(f.path(), m_out).string()] = kytest::readText(f.path());
@@ -1058,14 +1064,16 @@ TEST_F(BatchRunnerTest, EncoderWorkersWriteTheFilesOneThreadWrites) {
             EXPECT_EQ(fe.status.rfind("Successfully completed 2 out of 3 files", 0), 0u)
                 << fe.status;
         }
-        if (files[0].empty()) continue; // the codec library is missing
-        ASSERT_EQ(files[0].size(), files[1].size()) << c.format;
+        if (files[0].empty()) continue;             // the codec library is missing
         EXPECT_EQ(files[0].size(), 4u) << c.format; // three files and the playlist
-        for (const auto& [name, bytes] : files[0]) {
-            ASSERT_TRUE(files[1].count(name)) << name;
-            EXPECT_TRUE(files[1][name] == bytes) << name << " differs with two threads";
+        for (int i = 1; i < 3; ++i) {
+            ASSERT_EQ(files[0].size(), files[i].size()) << c.format;
+            for (const auto& [name, bytes] : files[0]) {
+                ASSERT_TRUE(files[i].count(name)) << name;
+                EXPECT_TRUE(files[i][name] == bytes) << name << " differs in run " << i;
+            }
+            EXPECT_EQ(outcomes[0], outcomes[i]) << c.format;
         }
-        EXPECT_EQ(outcomes[0], outcomes[1]) << c.format;
         ASSERT_EQ(outcomes[1].size(), 3u);
         EXPECT_EQ(outcomes[1][1], kyFileOutcome::Suspect);
     }
