@@ -17,12 +17,6 @@
 
 namespace {
 
-double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
 int32_t writerIndex(const char* name) {
     kyFormatCatalog& c = kyFormatCatalog::Instance();
     for (size_t i = 0; i < c.Count(); ++i)
@@ -74,9 +68,9 @@ int main(int argc, char** argv) {
                 src->Connect(w);
                 if (c.resampleTo)
                     w->InsertBefore(new kyResamplingFilter(c.resampleTo, KYRESAMPLE_FIR_NORMAL));
-                const double t0 = cpuSeconds();
+                const double t0 = bench::cpuSeconds();
                 const kyError e = w->Run();
-                const double el = cpuSeconds() - t0;
+                const double el = bench::cpuSeconds() - t0;
                 w->DestroyChain();
                 if (kyFailed(e)) {
                     std::printf("  %s: %s\n", c.what, kyErrorMessage(e));

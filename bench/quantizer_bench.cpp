@@ -3,6 +3,7 @@
 // writers use, in times real time on one core. Goal: 1000x.
 #include "core/data_format.h"
 #include "filters/quantizer_factory.h"
+#include "tone_source.h"
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -13,22 +14,14 @@
 
 namespace {
 
-constexpr uint32_t kRate = 44100;
-
-// Processor time of this thread: the machine may be shared, and waiting is not the
-// quantizer's cost.
-double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::kRate;
 
 double bestSeconds(int runs, const std::function<void()>& f) {
     double best = 1e30;
     for (int r = 0; r < runs; ++r) {
-        const double t0 = cpuSeconds();
+        const double t0 = bench::cpuSeconds();
         f();
-        best = std::min(best, cpuSeconds() - t0);
+        best = std::min(best, bench::cpuSeconds() - t0);
     }
     return best;
 }
