@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace bench {
@@ -45,6 +46,14 @@ private:
     float* m_ptrs[3] = {nullptr, nullptr, nullptr};
     uint32_t m_left = 0;
 };
+
+// Processor time of the calling thread: on a shared machine, time spent waiting for a
+// core is not the code's cost.
+inline double cpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
 
 inline double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())

@@ -186,6 +186,10 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     s.iAccurateRipTimeout = std::clamp(s.iAccurateRipTimeout, 1, 600);
     readFlag(store, "bWriteLog", s.bWriteLog);
     readFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
+    readRaw(store, "iEncoderThreads", s.iEncoderThreads);
+    s.iEncoderThreads = std::clamp(s.iEncoderThreads, 0, RipSettings::kMaxEncoderThreads);
+    readRaw(store, "iEncoderQueueMiB", s.iEncoderQueueMiB);
+    s.iEncoderQueueMiB = std::clamp(s.iEncoderQueueMiB, 0, RipSettings::kMaxEncoderQueueMiB);
     for (const std::string& name : store.names()) {
         if (name.size() <= kReadOffsetPrefix.size() ||
             !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
@@ -275,6 +279,8 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     store.setDword("iAccurateRipTimeout", static_cast<uint32_t>(s.iAccurateRipTimeout));
     writeFlag(store, "bWriteLog", s.bWriteLog);
     writeFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
+    store.setDword("iEncoderThreads", static_cast<uint32_t>(s.iEncoderThreads));
+    store.setDword("iEncoderQueueMiB", static_cast<uint32_t>(s.iEncoderQueueMiB));
     for (const auto& [key, offset] : s.readOffsets)
         store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
     // Single-byte texts are kept as UTF-8 in the store file.

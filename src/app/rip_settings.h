@@ -19,6 +19,8 @@ struct RipSettings {
     static constexpr size_t kDataFormatUnits = 63;
     static constexpr size_t kDbTextBytes = 255;
     static constexpr size_t kRecentDirectories = 16;
+    static constexpr int32_t kMaxEncoderThreads = 64;
+    static constexpr int32_t kMaxEncoderQueueMiB = 65536;
 
     std::string szOutDir; // ends with "/" (the music folder by default)
     std::string szFileFormat = "Microsoft wave format";
@@ -80,6 +82,11 @@ struct RipSettings {
     // Pre-emphasised tracks written as on the disc (flagged "PRE" in the comment), not
     // de-emphasised.
     bool bKeepPreEmphasis = false;
+    // Files encoded while the next is read: this many encoder threads (0: one per core;
+    // 1: everything on the reading thread), with at most iEncoderQueueMiB MiB of read
+    // audio waiting in memory (more goes to temporary files).
+    int32_t iEncoderThreads = 0;
+    int32_t iEncoderQueueMiB = 512;
     // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
     // product (see readOffsetKey); stored as "iReadOffset.<key>".
     std::map<std::string, int32_t> readOffsets;

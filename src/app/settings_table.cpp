@@ -577,6 +577,12 @@ std::vector<kySettingInfo> makeTable() {
                                         });
                  },
                  [](RipSettings& s) { s.readOffsets.clear(); }, false});
+    t.push_back(rangeSetting<&RipSettings::iEncoderThreads, 0, RipSettings::kMaxEncoderThreads>(
+        "iEncoderThreads", "Encoder threads beside the reading (0: one per core; 1: none)",
+        "0 to 64"));
+    t.push_back(rangeSetting<&RipSettings::iEncoderQueueMiB, 0, RipSettings::kMaxEncoderQueueMiB>(
+        "iEncoderQueueMiB", "Read audio held in memory for the encoders, in MiB (more waits in "
+        "temporary files)", "0 to 65536"));
     t.push_back(flagSetting<&RipSettings::bEjectWhenDone>("bEjectWhenDone",
                                                           "Eject the disc when the batch is done"));
     t.push_back(flagSetting<&RipSettings::bExitWhenDone>(

@@ -317,6 +317,23 @@ std::vector<CliOption> makeOptions() {
          .section = kReading,
          .value = CliValue::Words,
          .words = "max 1 2 4 8 16 24 32"},
+        {.name = "jobs",
+         .shortName = 'j',
+         .argument = "N",
+         .help = "encode on N threads while the disc is read (0: one per core, the default; 1: "
+                 "all on one thread)",
+         .setting = "iEncoderThreads",
+         .commands = kCmdRip,
+         .section = kReading,
+         .value = CliValue::Number},
+        {.name = "encoder-queue",
+         .argument = "MIB",
+         .help = "read audio held in memory for the encoders, in MiB (default 512); more waits "
+                 "in temporary files",
+         .setting = "iEncoderQueueMiB",
+         .commands = kCmdRip,
+         .section = kReading,
+         .value = CliValue::Number},
         {.name = "offset",
          .argument = "N",
          .help = "the drive's read offset in samples, -5880 to 5880 (a drive that delivers "

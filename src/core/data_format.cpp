@@ -151,7 +151,22 @@ void planarToInt(uint8_t* dst, float* const* planes, kyQuantizer* q, uint32_t ch
         }
         return;
     }
-    // Frame by frame so that a stateful quantizer sees the samples in stream order.
+    // Frame by frame so that a stateful quantizer sees the samples in stream order, a
+    // stretch of frames per call.
+    if (!plain && channels <= 256) {
+        int32_t values[1024];
+        const uint32_t step = 1024 / channels;
+        for (uint32_t at = 0; at < frames; at += step) {
+            const uint32_t n = std::min(step, frames - at);
+            q->quantizeFrames(planes, channels, first + at, n, values);
+            const int32_t* v = values;
+            for (uint32_t i = at; i < at + n; ++i)
+                for (uint32_t c = 0; c < channels; ++c)
+                    storeInt(dst + i * stride + size_t(c) * Bytes, Bytes,
+                             static_cast<int32_t>(static_cast<uint32_t>(*v++) << shift));
+        }
+        return;
+    }
     for (uint32_t i = 0; i < frames; ++i) {
         for (uint32_t c = 0; c < channels; ++c) {
             const float x = planes[c][first + i];

@@ -8,6 +8,14 @@ class kyQuantizer {
 public:
     virtual ~kyQuantizer() = default;
     virtual int32_t quantize(uint32_t channel, float sample) = 0;
+    // `frames` frames of `planes` from `first` on, frame by frame and channel by channel
+    // into `out` (frames x channels values): the same values as as many quantize() calls,
+    // for kinds that can spare the call per sample.
+    virtual void quantizeFrames(const float* const* planes, uint32_t channels, uint32_t first,
+                                uint32_t frames, int32_t* out) {
+        for (uint32_t i = 0; i < frames; ++i)
+            for (uint32_t c = 0; c < channels; ++c) *out++ = quantize(c, planes[c][first + i]);
+    }
 
     // True for plain rounding, which has no state: block converters then round inline,
     // giving the same integers as quantize() without a call per sample.

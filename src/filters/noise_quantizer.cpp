@@ -2,8 +2,29 @@
 #include "filters/equal_loudness.h"
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
+
+namespace {
+// Eight floats, as one AVX register or two SSE ones, whichever the code is built for.
+typedef float Lanes __attribute__((vector_size(32)));
+
+// sum taps[k] * e[k] for k < n (a multiple of 8), in eight lanes a0..a7 (lane j takes
+// every eighth term from j), added up as ((a0 + a4) + (a2 + a6)) + ((a1 + a5) + (a3 + a7)).
+// Every build adds the same terms in the same order, so the result does not depend on the
+// instructions used.
+[[gnu::always_inline]] inline float olderSum(const float* taps, const float* e, uint32_t n) {
+    Lanes acc = {};
+    for (uint32_t k = 0; k < n; k += 8) {
+        Lanes t, x;
+        std::memcpy(&t, taps + k, sizeof t);
+        std::memcpy(&x, e + k, sizeof x);
+        acc += t * x;
+    }
+    return ((acc[0] + acc[4]) + (acc[2] + acc[6])) + ((acc[1] + acc[5]) + (acc[3] + acc[7]));
+}
+} // namespace
 
 int64_t kyNoiseQuantizerBase::roundOffset(double v, float noise) const {
     const double top = static_cast<double>(offset) * 2.0; // 2^b
@@ -31,63 +52,96 @@ int32_t kyTriWhiteNoiseQuantizer::quantize(uint32_t, float x) {
 kyShapedNoiseQuantizerBase::kyShapedNoiseQuantizerBase(uint32_t bits, uint32_t channels,
                                                        uint32_t order)
     : kyNoiseQuantizerBase(bits), m_channels(std::max(channels, 1u)), m_order(order) {
-    const size_t count = size_t(m_channels) * 2 * order + order;
+    m_olderTaps = order > 1 ? (order - 1 + 7) / 8 * 8 : 0;
+    m_ringStride = 2 * order + 8;
+    const size_t count = size_t(m_channels) * m_ringStride + order + m_olderTaps;
     m_buffer.reset(new (std::nothrow) float[count]());
     m_position.reset(new (std::nothrow) uint32_t[m_channels]);
     if (!m_buffer || !m_position || order == 0) {
         m_buffer.reset();
         return;
     }
-    m_coefs = m_buffer.get() + size_t(m_channels) * 2 * order;
+    m_coefs = m_buffer.get() + size_t(m_channels) * m_ringStride;
+    m_older = m_coefs + order;
     for (uint32_t c = 0; c < m_channels; ++c) m_position[c] = order - 1;
 }
 
-int32_t kyShapedNoiseQuantizerBase::quantizeShaped(uint32_t channel, float x) {
+void kyShapedNoiseQuantizerBase::prepareTaps() {
+    if (!m_buffer) return;
+    for (uint32_t k = 0; k < m_olderTaps; ++k) m_older[k] = k + 1 < m_order ? m_coefs[k + 1] : 0.0f;
+}
+
+[[gnu::always_inline]] inline int32_t kyShapedNoiseQuantizerBase::quantizeShaped(uint32_t channel,
+                                                                                 float x) {
     const float u1 = nextUniform();
     const float u2 = nextUniform();
     if (!m_buffer) return clampResult(roundOffset(offsetValue(x), u1 + u2));
     if (channel >= m_channels) channel %= m_channels;
 
     const uint32_t order = m_order;
-    float* ring = m_buffer.get() + size_t(channel) * 2 * order;
+    float* ring = m_buffer.get() + size_t(channel) * m_ringStride;
     uint32_t& pos = m_position[channel];
     const float* e = ring + pos; // e[0] is the newest error
-    // Eight partial sums: independent chains the processor can overlap.
-    float acc[8] = {};
-    uint32_t k = 0;
-    for (; k + 8 <= order; k += 8)
-        for (uint32_t j = 0; j < 8; ++j) acc[j] += m_coefs[k + j] * e[k + j];
-    for (; k < order; ++k) acc[0] += m_coefs[k] * e[k];
-    const float feedback =
-        ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
+    // The older errors in eight lanes (whole vectors: the taps past the last are zero),
+    // then the newest.
+    const float feedback = m_coefs[0] * e[0] + olderSum(m_older, e + 1, m_olderTaps);
 
-    const double top = static_cast<double>(offset) * 2.0 - 1.0; // 2^b - 1
-    double shaped, t;
-    if (bits <= 16) {
-        const float vs = static_cast<float>(offsetValue(x)) - feedback;
-        shaped = vs;
-        t = static_cast<double>(vs + (u1 + u2) + 0.5f);
-    } else {
-        shaped = offsetValue(x) - feedback;
-        t = shaped + (u1 + u2) + 0.5;
-    }
-    double n;
-    if (!(t >= 0.0))
-        n = 0.0; // also NaN
-    else if (t >= top + 1.0)
-        n = top;
-    else
-        n = std::trunc(t);
     // The error fed back is what rounding and dither can produce, at most 1.5 LSB either
     // way. Clipping makes it far larger; fed back through the filter's high gain it would
     // drive the next samples into clipping as well, and the loop oscillates at full scale.
-    float err = static_cast<float>(n - shaped);
+    float err;
+    int64_t n;
+    if (bits <= 16) {
+        // All in single precision: every value here is a float and 2^16 fits, so the
+        // rounding is the same as in double, with a shorter chain to the next sample.
+        const float top = static_cast<float>(offset) * 2.0f - 1.0f; // 2^b - 1
+        const float vs = static_cast<float>(offsetValue(x)) - feedback;
+        const float t = vs + (u1 + u2) + 0.5f;
+        float nf;
+        if (!(t >= 0.0f))
+            nf = 0.0f; // also NaN
+        else if (t >= top + 1.0f)
+            nf = top;
+        else
+            nf = static_cast<float>(static_cast<int32_t>(t)); // trunc of 0 <= t < 2^b
+        err = nf - vs;
+        n = static_cast<int64_t>(nf);
+    } else {
+        const double top = static_cast<double>(offset) * 2.0 - 1.0;
+        const double shaped = offsetValue(x) - feedback;
+        const double t = shaped + (u1 + u2) + 0.5;
+        double nd;
+        if (!(t >= 0.0))
+            nd = 0.0;
+        else if (t >= top + 1.0)
+            nd = top;
+        else
+            nd = static_cast<double>(static_cast<int64_t>(t));
+        err = static_cast<float>(nd - shaped);
+        n = static_cast<int64_t>(nd);
+    }
     if (!(err >= -1.5f)) err = -1.5f; // also NaN
     if (err > 1.5f) err = 1.5f;
     pos = pos == 0 ? order - 1 : pos - 1;
     ring[pos] = err;
     ring[pos + order] = err;
-    return static_cast<int32_t>(static_cast<int64_t>(n) - static_cast<int64_t>(offset));
+    return static_cast<int32_t>(n - static_cast<int64_t>(offset));
+}
+
+// Built twice where the compiler can: with AVX the eight lanes are one register.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx", "default")))
+#endif
+void kyShapedNoiseQuantizerBase::shapeFrames(kyShapedNoiseQuantizerBase& q,
+                                             const float* const* planes, uint32_t channels,
+                                             uint32_t first, uint32_t frames, int32_t* out) {
+    for (uint32_t i = 0; i < frames; ++i)
+        for (uint32_t c = 0; c < channels; ++c) *out++ = q.quantizeShaped(c, planes[c][first + i]);
+}
+
+void kyShapedNoiseQuantizerBase::quantizeFrames(const float* const* planes, uint32_t channels,
+                                                uint32_t first, uint32_t frames, int32_t* out) {
+    shapeFrames(*this, planes, channels, first, frames, out);
 }
 
 namespace {
@@ -152,6 +206,7 @@ kyShapedNoiseMDQuantizer::kyShapedNoiseMDQuantizer(uint32_t bits, uint32_t chann
     if (!valid()) return;
     try {
         designShapingFilter(m_coefs, m_order, sampleRate);
+        prepareTaps();
     } catch (const std::bad_alloc&) {
         m_buffer.reset(); // no filter: unusable, as when the buffer itself failed
         m_coefs = nullptr;

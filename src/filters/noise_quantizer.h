@@ -50,7 +50,12 @@ public:
 
 // Triangular dither with an error-feedback filter of `order` taps per channel. The error
 // history of each channel is a ring stored twice in a row, so that `order` consecutive
-// entries can always be read without wrapping.
+// entries can always be read without wrapping (and zeros after it, for whole vectors).
+//
+// The feedback is the newest error times the first tap plus the older errors through the
+// other taps, summed in eight independent lanes: that sum does not wait for the sample
+// before, so the processor computes it ahead and the loop is not held up by one long
+// chain of additions per sample.
 class kyShapedNoiseQuantizerBase : public kyNoiseQuantizerBase {
 public:
     kyShapedNoiseQuantizerBase(uint32_t bits, uint32_t channels, uint32_t order);
@@ -63,13 +68,25 @@ public:
     uint32_t order() const { return m_order; }
     const float* coefficients() const { return m_coefs; }
 
+    // Frame by frame, without a call per sample.
+    void quantizeFrames(const float* const* planes, uint32_t channels, uint32_t first,
+                        uint32_t frames, int32_t* out) override;
+
 protected:
     int32_t quantizeShaped(uint32_t channel, float sample);
+    // After the coefficients are set: the older taps, padded with zeros to whole vectors.
+    void prepareTaps();
+    static void shapeFrames(kyShapedNoiseQuantizerBase& q, const float* const* planes,
+                            uint32_t channels, uint32_t first, uint32_t frames, int32_t* out);
 
     uint32_t m_channels;
     uint32_t m_order;
-    std::unique_ptr<float[]> m_buffer; // errors (2 x order per channel), then coefficients
+    uint32_t m_olderTaps = 0;  // order - 1 rounded up to a multiple of 8
+    uint32_t m_ringStride = 0; // 2 x order + 8 floats per channel
+    // Errors (m_ringStride per channel), the coefficients, then the older taps.
+    std::unique_ptr<float[]> m_buffer;
     float* m_coefs = nullptr;
+    float* m_older = nullptr;
     std::unique_ptr<uint32_t[]> m_position;
 };
 
@@ -82,4 +99,8 @@ public:
     kyShapedNoiseMDQuantizer(uint32_t bits, uint32_t channels, uint32_t sampleRate);
     ~kyShapedNoiseMDQuantizer() override = default;
     int32_t quantize(uint32_t channel, float sample) override;
+    void quantizeFrames(const float* const* planes, uint32_t channels, uint32_t first,
+                        uint32_t frames, int32_t* out) override {
+        kyShapedNoiseQuantizerBase::quantizeFrames(planes, channels, first, frames, out);
+    }
 };

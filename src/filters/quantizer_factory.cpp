@@ -5,20 +5,25 @@
 
 namespace {
 std::atomic<uint32_t> g_defaultKind{0};
+thread_local uint32_t t_threadKind = KY_QUANTIZER_DEFAULT_KIND;
+} // namespace
+
+void kySetThreadQuantizerKind(uint32_t kind) {
+    t_threadKind = kind;
 }
 
 void kySetDefaultQuantizerKind(uint32_t kind) {
     g_defaultKind = kind;
 }
 uint32_t kyGetDefaultQuantizerKind() {
-    return g_defaultKind;
+    return t_threadKind != KY_QUANTIZER_DEFAULT_KIND ? t_threadKind : g_defaultKind.load();
 }
 
 std::unique_ptr<kyQuantizer> kyCreateQuantizer(uint32_t bits, uint32_t kind, uint32_t channels,
                                                uint32_t sampleRate) {
     if (bits == 32) return std::unique_ptr<kyQuantizer>(new (std::nothrow) kyQuantizerRound32);
     if (bits < 1 || bits > 30) return nullptr;
-    if (kind == KY_QUANTIZER_DEFAULT_KIND) kind = g_defaultKind;
+    if (kind == KY_QUANTIZER_DEFAULT_KIND) kind = kyGetDefaultQuantizerKind();
     switch (kind) {
     case 1:
         return std::unique_ptr<kyQuantizer>(new (std::nothrow) kyRectWhiteNoiseQuantizer(bits));

@@ -14,3 +14,8 @@ std::unique_ptr<kyQuantizer> kyCreateQuantizer(uint32_t bits, uint32_t kind, uin
 
 void kySetDefaultQuantizerKind(uint32_t kind);
 uint32_t kyGetDefaultQuantizerKind();
+
+// The default kind for writers run on the calling thread only (an encoder worker runs the
+// file read a while ago, while the reading thread has set the default for the next file).
+// KY_QUANTIZER_DEFAULT_KIND goes back to the process-wide default.
+void kySetThreadQuantizerKind(uint32_t kind);

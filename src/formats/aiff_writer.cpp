@@ -198,8 +198,8 @@ kyError aiff_Writer::Run() {
     m_dataOffset = Position();
 
     err = RunStream();
-    if (kyFailed(err)) return err;
-    return finish();
+    if (kySucceeded(err)) err = finish();
+    return FinishFile(err);
 }
 
 kyError aiff_Writer::finish() {

@@ -120,7 +120,8 @@ kyError caf_Writer::Run() {
     be::put64(data + 4, kOpenEnded);
     err = WriteBytes(data, sizeof data);
     if (kyFailed(err)) return err;
-    return finish(RunStream());
+    err = finish(RunStream());
+    return FinishFile(err);
 }
 
 kyError caf_Writer::finish(kyError streamResult) {

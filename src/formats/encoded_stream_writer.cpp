@@ -25,6 +25,7 @@ kyError kyEncodedStreamWriter::Run() {
     if (kySucceeded(err)) err = RunStream();
     if (kySucceeded(err)) err = FinishStream();
     if (kySucceeded(err)) err = writeTrailingTags();
+    err = FinishFile(err);
     ReleaseInserted();
     return err;
 }

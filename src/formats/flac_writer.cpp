@@ -57,6 +57,7 @@ kyError flac_Writer::Run() {
     }
     m_ioError = KY_OK;
     err = RunEncoded();
+    err = FinishFile(err);
     if (kyFailed(err)) abandon();
     return err;
 }

@@ -277,6 +277,7 @@ kyError mov_Writer::Run() {
     }
     if (kySucceeded(err)) err = RunStream();
     if (kySucceeded(err)) err = finish();
+    err = FinishFile(err);
     // Nothing of a failed stream reaches the output: the boxes, the temporary file and the
     // encoder go on every path.
     release();

@@ -131,6 +131,7 @@ kyError ogg_Writer::Run() {
     }
     m_passthrough = false;
     if (kySucceeded(err)) err = RunEncoded();
+    err = FinishFile(err);
     clear();
     ReleaseInserted();
     return err;

@@ -497,6 +497,7 @@ kyError wav_Writer::Run() {
     err = writeHeader();
     if (kySucceeded(err)) err = RunStream();
     if (kySucceeded(err)) err = finish();
+    err = FinishFile(err);
     ReleaseInserted();
     return err;
 }

@@ -3,7 +3,6 @@
 #include "core/text.h"
 #include "filters/quantizer_factory.h"
 #include "formats/format_catalog.h"
-#include "platform/file_io.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -35,7 +34,7 @@ std::string kyDefaultSubformat(const kyFormatEntry& entry) {
 
 kyWriterFilter::kyWriterFilter(int fd, const char* fileName, const char* subformat,
                                const kyFormatEntry* entry)
-    : kySinkFilter2("File writer sink"), m_entry(entry), m_fd(fd) {
+    : kySinkFilter2("File writer sink"), m_entry(entry), m_fd(fd), m_file(fd) {
     m_properties.setUtf8(0, fileName ? fileName : "");
     if (entry) m_properties.setUtf8(1, entry->displayName);
     if (subformat && *subformat)
@@ -303,7 +302,7 @@ kyError kyWriterFilter::WriteAt(uint64_t offset, const void* data, size_t size) 
         kySetErrorReason(KYERR_WRITE_FILE, EFBIG);
         return KYERR_WRITE_FILE;
     }
-    if (!kyWriteAll(m_fd, offset, data, size)) {
+    if (!m_file.writeAt(offset, data, size)) {
         kySetErrorReason(KYERR_WRITE_FILE, errno);
         return KYERR_WRITE_FILE;
     }
@@ -320,7 +319,13 @@ kyError kyWriterFilter::WriteBytes(const void* data, size_t size) {
 
 kyError kyWriterFilter::ReadAt(uint64_t offset, void* data, size_t size) {
     errno = 0;
-    if (kyReadExactlyAt(m_fd, offset, data, size)) return KY_OK;
+    if (m_file.readAt(offset, data, size)) return KY_OK;
     kySetErrorReason(KYERR_READ_FILE, errno);
     return KYERR_READ_FILE;
+}
+
+kyError kyWriterFilter::FlushFile() {
+    if (m_file.flush()) return KY_OK;
+    kySetErrorReason(KYERR_WRITE_FILE, errno);
+    return KYERR_WRITE_FILE;
 }

@@ -6,6 +6,7 @@
 #include "core/property_table.h"
 #include "core/quantizer.h"
 #include "formats/codecs/sample_codec.h"
+#include "platform/buffered_file.h"
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -99,12 +100,21 @@ protected:
     kyError RunStream();
 
     // File access. Every write writes all bytes or fails with "Couldn't write to file".
+    // Writes are gathered into large blocks: a writer's Run ends with FinishFile, which
+    // stores the rest, also after a failure (what was written stays as it would without
+    // the buffer), and reports a write that failed on the way; `err` takes precedence.
     kyError WriteBytes(const void* data, size_t size);
     kyError WriteAt(uint64_t offset, const void* data, size_t size);
     kyError ReadAt(uint64_t offset, void* data, size_t size);
     uint64_t Position() const { return m_position; }
     kyError SeekTo(uint64_t offset);
     uint64_t FileSize() const { return m_fileEnd; }
+    kyError FinishFile(kyError err) {
+        const kyError flushed = FlushFile();
+        return kyFailed(err) ? err : flushed;
+    }
+    kyError FlushFile();
+    // The descriptor, for code that writes it directly: call FlushFile first.
     int fd() const { return m_fd; }
 
     // The connected source's format, fetched once.
@@ -144,6 +154,7 @@ protected:
 
 private:
     std::vector<kyMorphFilter*> m_inserted;
+    kyBufferedFile m_file;
     uint64_t m_position = 0;
     uint64_t m_fileEnd = 0;
     uint64_t m_fileSizeLimit = UINT64_MAX;

@@ -62,6 +62,7 @@ kyError wv_Writer::Run() {
     m_haveFirstBlock = false;
     err = RunEncoded();
     close();
+    err = FinishFile(err);
     if (kySucceeded(err)) {
         kyPropertyTable props = TagProperties();
         err = WriteApeTag(fd(), props);

@@ -1,5 +1,7 @@
 #include "job/batch_runner.h"
 #include "job/accuraterip_check.h"
+#include "job/audio_spool.h"
+#include "job/encoder_pool.h"
 #include "job/rip_log.h"
 
 #include "cd/crc32_tap.h"
@@ -375,7 +377,8 @@ kyError kyBatchRunner::readFile(Chain& chain, FileRecord& record, bool album,
     } else if (chain.normalize) {
         e = kyRunNormalizeAnalysis(*chain.normalize, *chain.progress, *chain.end);
     } else {
-        e = chain.writer->Run();
+        // Into the spool when a worker encodes the file.
+        e = chain.spool ? chain.end->Run() : chain.writer->Run();
     }
     m_source.RemoveAudioTap(&crc);
     m_source.RemoveAudioTap(&sums);
@@ -403,13 +406,13 @@ void kyBatchRunner::reportFailure(kyError e) {
                     : std::string());
 }
 
-kyError kyBatchRunner::putInPlace(Chain& chain, kyError e) {
+kyError kyBatchRunner::putInPlace(kyPendingFile& file, kyError e) {
     // Only the complete file replaces one of its name.
-    if (kySucceeded(e) && e != 1 && chain.file.active() && !chain.file.commit()) {
+    if (kySucceeded(e) && e != 1 && file.active() && !file.commit()) {
         e = KYERR_WRITE_FILE;
-        reportError(e, "Writing - DskR", chain.file.path() + ": " + std::strerror(errno));
+        reportError(e, "Writing - DskR", file.path() + ": " + std::strerror(errno));
     }
-    chain.file.discard();
+    file.discard();
     return e;
 }
 
@@ -489,7 +492,7 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
             }
         }
         destroyChain(chain); // closes the file
-        e = putInPlace(chain, e);
+        e = putInPlace(chain.file, e);
         entry.state = AlbumEntry::Done;
         FileRecord& record = m_result.records[entry.record];
         finishRecord(record, e);
@@ -525,6 +528,84 @@ void kyBatchRunner::writeAlbum(const std::vector<Group>& groups, std::vector<Alb
             entry.folders.removeEmpty();
             entry.state = AlbumEntry::Done;
         }
+    }
+}
+
+void kyBatchRunner::queueForEncoding(Chain& chain) {
+    kySourceFilter* up = chain.writer->upstream();
+    chain.writer->Disconnect();
+    chain.spool = std::make_unique<kyAudioSpool>(*m_spoolBudget);
+    auto* sink = new kySpoolSink(*chain.spool);
+    if (up) up->Connect(sink);
+    chain.end = sink;
+}
+
+void kyBatchRunner::submitEncoding(Chain& chain, const FileRecord& record, const std::string& path,
+                                   const kyMadeFolders& folders) {
+    kyWriterFilter* writer = std::exchange(chain.writer, nullptr);
+    std::unique_ptr<kyAudioSpool> spool = std::move(chain.spool);
+    destroyChain(chain); // the read chain; the file stays with the chain
+    QueuedFile queued;
+    // The dither chosen for this file, not the one the next file may choose.
+    queued.job =
+        std::make_shared<kyEncodeJob>(writer, std::move(spool), kyGetDefaultQuantizerKind());
+    queued.file = std::move(chain.file);
+    queued.record = m_result.records.size();
+    queued.path = path;
+    queued.folders = folders;
+    m_result.records.push_back(record); // its outcome comes with the result
+    m_encoders->submit(queued.job);
+    m_queued.push_back(std::move(queued));
+    ++m_result.fileIndex; // read: the next file's number
+}
+
+void kyBatchRunner::takeEncoded(bool wait, kyPlaylist& playlist, const std::string& outDir,
+                                bool groupsLeft) {
+    while (!m_queued.empty()) {
+        QueuedFile& queued = m_queued.front();
+        if (!queued.job->done()) {
+            if (!wait) return;
+            setStatus("- Encoding no %d out of %d -", static_cast<int>(queued.record) + 1);
+            // A cancel request arrives through the front end's events.
+            while (!m_encoders->wait(*queued.job, std::chrono::milliseconds(50)))
+                m_frontend.pumpEvents();
+        }
+        // What was shown for the file being read stays its own.
+        const kyError shownError = std::exchange(m_shownError, KY_OK);
+        const std::string shownDetail = std::exchange(m_shownDetail, std::string());
+        kyError e = queued.job->error();
+        if (kyFailed(e) && e != KYERR_CANCELLED) {
+            kySetErrorReason(e, queued.job->reason());
+            reportError(e, "Converting - DskR");
+        }
+        queued.job.reset();
+        e = putInPlace(queued.file, e);
+        FileRecord& record = m_result.records[queued.record];
+        finishRecord(record, e);
+        if (e == KYERR_CANCELLED) {
+            queued.folders.removeEmpty();
+            m_result.cancelled = true;
+            --m_result.fileIndex; // counted when read, never finished
+        } else if (kySucceeded(e)) {
+            if (record.outcome == FileOutcome::Suspect)
+                ++m_result.suspects;
+            else
+                ++m_result.successes;
+            playlist.add(record.path.compare(0, outDir.size(), outDir) == 0
+                             ? record.path.substr(outDir.size())
+                             : record.path);
+        } else {
+            queued.folders.removeEmpty();
+            if (m_running && (groupsLeft || m_queued.size() > 1)) {
+                int answer = m_frontend.ask("Do you want to abort this job?", "DskR",
+                                            {{"&Yes", kyAnswerYes}, {"&No", kyAnswerNo}});
+                m_running = answer == kyAnswerNo;
+            }
+        }
+        if (!m_running) m_result.cancelled = true;
+        m_shownError = shownError;
+        m_shownDetail = shownDetail;
+        m_queued.pop_front();
     }
 }
 
@@ -616,11 +697,10 @@ void kyBatchRunner::announceLengths() {
 
 void kyBatchRunner::writeLog(const std::string& outDir) {
     // A log goes beside written files; a batch that wrote none leaves no folder behind it.
-    const bool wroteAny = std::any_of(m_result.records.begin(), m_result.records.end(),
-                                      [](const FileRecord& r) {
-                                          return r.outcome == FileOutcome::Ok ||
-                                                 r.outcome == FileOutcome::Suspect;
-                                      });
+    const bool wroteAny =
+        std::any_of(m_result.records.begin(), m_result.records.end(), [](const FileRecord& r) {
+            return r.outcome == FileOutcome::Ok || r.outcome == FileOutcome::Suspect;
+        });
     if (!wroteAny) return;
     kyRipLogContext context;
     context.date = kyRipLogDate();
@@ -650,6 +730,8 @@ void kyBatchRunner::writeLog(const std::string& outDir) {
 void kyBatchRunner::Cancel() {
     if (!m_running) return; // nothing to stop
     m_running = false;
+    // Files already read are still encoded and kept, as they would have been written
+    // already on one thread: only the file being read stops.
     if (m_current) m_current->Cancel();
     m_frontend.setStatus("Cancelling, please wait...");
 }
@@ -767,6 +849,14 @@ void kyBatchRunner::Run() {
 
     const bool album = kyAlbumNormalization(m_settings);
     std::vector<AlbumEntry> albumFiles(album ? groups.size() : 0);
+    // Encoding beside the reading; a normalised file is read twice, and a verified burst
+    // file may be read again before it is settled: both stay on one thread.
+    const unsigned encoders = kyEncoderPool::threadsFor(m_settings.iEncoderThreads);
+    if (encoders > 1 && !album && !m_settings.bNormalize && m_settings.eMode != KY_READ_VERIFIED) {
+        m_spoolBudget = std::make_unique<kySpoolBudget>(
+            uint64_t(std::max(m_settings.iEncoderQueueMiB, 0)) << 20);
+        m_encoders = std::make_unique<kyEncoderPool>(encoders);
+    }
     // A cover that cannot be kept for the writers only costs the embedded picture.
     if (!m_cover.begin(m_disc)) m_cover.end();
     double batchSeconds = 0;
@@ -797,6 +887,7 @@ void kyBatchRunner::Run() {
         kyError e = buildChain(group, path, m_result.fileIndex, chain, album);
         record.path = path;
         if (e == KY_OK) {
+            if (m_encoders && !album && !chain.normalize) queueForEncoding(chain);
             m_current = chain.progress;
             m_lengths = {fileSeconds, secondsBefore, batchSeconds};
             announceLengths();
@@ -827,10 +918,22 @@ void kyBatchRunner::Run() {
                 }
                 if (analyzer) analyzer->Release();
             }
+            if (chain.spool) {
+                if (kySucceeded(e)) {
+                    submitEncoding(chain, record, path, folders);
+                    takeEncoded(false, playlist, outDir, g + 1 < groups.size());
+                    if (!m_running) m_result.cancelled = true;
+                    continue;
+                }
+                // The writer never got its audio: it goes with the read chain.
+                std::exchange(chain.writer, nullptr)->DestroyChain();
+            }
             reportFailure(e);
         }
+        // The files handed to the workers before this one are done with first.
+        takeEncoded(true, playlist, outDir, true);
         destroyChain(chain); // closes the file
-        if (!album) e = putInPlace(chain, e);
+        if (!album) e = putInPlace(chain.file, e);
         chain.file.discard();
 
         finishRecord(record, e);
@@ -869,6 +972,9 @@ void kyBatchRunner::Run() {
         if (!m_running) m_result.cancelled = true;
     }
 
+    takeEncoded(true, playlist, outDir, false);
+    m_encoders.reset();
+    m_spoolBudget.reset();
     if (album) writeAlbum(groups, albumFiles, playlist, outDir);
     for (const FileRecord& r : m_result.records)
         if (r.outcome == FileOutcome::Ok || r.outcome == FileOutcome::Skipped)

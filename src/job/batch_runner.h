@@ -21,6 +21,12 @@
 // the audio read compared. A file whose audio the CD source could not confirm is kept but
 // "suspect"; the summary names it with the sectors concerned.
 //
+// With more than one encoder thread (iEncoderThreads) and no normalisation, the disc is
+// still read file by file on the caller's thread, but each file's audio is handed to an
+// encoder worker (kyEncoderPool) and the next file read at once. The results are taken in
+// file order, so records, playlist, log and CUE sheet come out as on one thread. A cancel
+// stops the read; the files read before it are still encoded and kept.
+//
 // The runner works on the caller's thread; the front end's pumpEvents() (called after each
 // progress step) is where a cancel request arrives. Typical use:
 //
@@ -30,6 +36,8 @@
 #include "app/rip_settings.h"
 #include "cd/disc_layout.h"
 #include "core/error.h"
+#include "job/audio_spool.h"
+#include "job/encoder_pool.h"
 #include "job/file_record.h"
 #include "job/output_file.h"
 #include "job/release_tags.h"
@@ -37,6 +45,8 @@
 #include "metadata/disc_info.h"
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -132,6 +142,17 @@ private:
         int32_t format = -1;  // catalogue index of the writer
         bool created = false; // the writer created the output file
         kyPendingFile file;   // where the writer writes until the file is complete
+        // Encoded by a worker: the chain ends in a spool of the audio, and `writer` waits
+        // outside it for its turn.
+        std::unique_ptr<kyAudioSpool> spool;
+    };
+    // A file read and handed to an encoder worker, until its result is taken.
+    struct QueuedFile {
+        std::shared_ptr<kyEncodeJob> job;
+        kyPendingFile file;
+        size_t record = 0; // index into m_result.records
+        std::string path;
+        kyMadeFolders folders;
     };
     // A file of an album batch between its two loops.
     struct AlbumEntry {
@@ -177,7 +198,7 @@ private:
     // Shows a failure of a run of the chain, naming the sector that did not read.
     void reportFailure(kyError e);
     // Puts a complete file in place (a failure to do so fails it) and drops any other.
-    kyError putInPlace(Chain& chain, kyError e);
+    kyError putInPlace(kyPendingFile& file, kyError e);
     // One more file done that was written or skipped.
     void countFile(const FileRecord& record);
     // With bRipHiddenTrack: a row "Hidden Track" numbered 0 for audible audio before the
@@ -197,6 +218,14 @@ private:
     // keeps the burst read, suspect; a cancelled one drops both.
     kyError settleVerifiedBurst(const Group& group, const std::string& path, Chain& chain,
                                 FileRecord& record, bool album, kyGainAnalyzer*& analyzer);
+    // Ends the chain in a spool instead of its writer, for an encoder worker.
+    void queueForEncoding(Chain& chain);
+    // Hands the file just read to a worker.
+    void submitEncoding(Chain& chain, const FileRecord& record, const std::string& path,
+                        const kyMadeFolders& folders);
+    // Takes the results of the workers in file order: those done, or (with `wait`) all,
+    // letting the front end's events through while it waits.
+    void takeEncoded(bool wait, kyPlaylist& playlist, const std::string& outDir, bool groupsLeft);
     // Second loop and clean-up of an album batch.
     void writeAlbum(const std::vector<Group>& groups, std::vector<AlbumEntry>& album,
                     kyPlaylist& playlist, const std::string& outDir);
@@ -223,6 +252,9 @@ private:
     std::string m_verifyNote;   // how verified burst went about the batch, for the log
     std::string m_plainComment; // the comment before "PRE" was added to it
     bool m_commentMarked = false;
+    std::unique_ptr<kySpoolBudget> m_spoolBudget;
+    std::unique_ptr<kyEncoderPool> m_encoders; // only while a batch encodes in parallel
+    std::deque<QueuedFile> m_queued;           // handed to the workers, in file order
 };
 
 // The summary line without the time: "Successfully completed 2 out of 3 files" or

@@ -7,6 +7,7 @@
 #include "job/our_progress_display.h"
 #include "job/output_file.h"
 #include "job/output_naming.h"
+#include "platform/temp_file.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
 #include "support/file_text.h"
@@ -20,9 +21,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <sys/resource.h>
+#include <tuple>
 #include <zlib.h>
 
 namespace fs = std::filesystem;
@@ -1010,4 +1013,161 @@ TEST_F(BatchRunnerTest, RowsThatWouldWriteOneFileAreRefused) {
     size_t files = 0;
     for (const auto& e : fs::recursive_directory_iterator(m_out)) files += e.is_regular_file();
     EXPECT_EQ(files, 0u);
+}
+
+// Encoding on workers while the next file is read: the same files, byte for byte, as on
+// one thread, for every format whose encoder is deterministic; the records, playlist and
+// summary in the same order; suspect files judged alike under read faults.
+TEST_F(BatchRunnerTest, EncoderWorkersWriteTheFilesOneThreadWrites) {
+    const struct {
+        const char* format;
+        const char* subformat;
+        const char* extension;
+    } cases[] = {
+        {"Microsoft wave format", "PCM 16-bit", "wav"},
+        {"Free lossless audio codec", "Lossless 16-bit", "flac"},
+        {"WavPack lossless compression", "Lossless 16-bit", "wv"},
+        {"MPEG audio layer III", "CBR 192 kbit/s", "mp3"},
+        {"Microsoft wave format", "PCM 24-bit", "wav"}, // through the float path
+    };
+    // Sector 300 of track 2 never reads: it is filled and the file kept as suspect.
+    insertSmallImage("bad=300:1000000");
+    settings.eMode = 1;
+    settings.bCreatePlaylist = true;
+    settings.bNoOverwritePrompt = true;
+    settings.bContinueOnReadError = true;
+    settings.bAccurateRip = false;
+    for (const auto& c : cases) {
+        settings.szFileFormat = c.format;
+        settings.szDataFormat = c.subformat;
+        // One thread; two workers; two workers with no memory for queued audio, so that
+        // every file waits in a temporary file.
+        const std::pair<int, int> runs[] = {{1, 512}, {2, 512}, {2, 0}};
+        std::map<std::string, std::string> files[3];
+        std::vector<kyFileOutcome> outcomes[3];
+        for (int i = 0; i < 3; ++i) {
+            fs::remove_all(m_out);
+            fs::create_directories(m_out);
+            std::tie(settings.iEncoderThreads, settings.iEncoderQueueMiB) = runs[i];
+            const int threads = runs[i].first;
+            fe = ScriptedFrontend{};
+            kyTempFile::resetPeak();
+            run();
+            if (!fe.errors.empty() && fe.errors[0].first == KYERR_MISSING_COMPONENT) break;
+            if (runs[i].second == 0) EXPECT_GT(kyTempFile::peakBytesInUse(), 0u) << "no spill";
+            for (const auto& f : fs::recursive_directory_iterator(m_out))
+                if (f.is_regular_file() && f.path().extension() != ".log")
+                    files[i][fs::relative(f.path(), m_out).string()] = kytest::readText(f.path());
+            for (const auto& r : runner->result().records) outcomes[i].push_back(r.outcome);
+            EXPECT_EQ(runner->result().successes, 2) << c.format << " " << threads;
+            EXPECT_EQ(runner->result().suspects, 1) << c.format << " " << threads;
+            EXPECT_EQ(fe.status.rfind("Successfully completed 2 out of 3 files", 0), 0u)
+                << fe.status;
+        }
+        if (files[0].empty()) continue;             // the codec library is missing
+        EXPECT_EQ(files[0].size(), 4u) << c.format; // three files and the playlist
+        for (int i = 1; i < 3; ++i) {
+            ASSERT_EQ(files[0].size(), files[i].size()) << c.format;
+            for (const auto& [name, bytes] : files[0]) {
+                ASSERT_TRUE(files[i].count(name)) << name;
+                EXPECT_TRUE(files[i][name] == bytes) << name << " differs in run " << i;
+            }
+            EXPECT_EQ(outcomes[0], outcomes[i]) << c.format;
+        }
+        ASSERT_EQ(outcomes[1].size(), 3u);
+        EXPECT_EQ(outcomes[1][1], kyFileOutcome::Suspect);
+    }
+}
+
+// A cancel during the second file's read: the first file, read whole, is still encoded
+// and kept; nothing of the second or third is left, not even a temporary file.
+TEST_F(BatchRunnerTest, CancelWithEncoderWorkersKeepsTheFilesReadWhole) {
+    insertSmallImage();
+    settings.iEncoderThreads = 2;
+    settings.szFileFormat = "Free lossless audio codec";
+    settings.szDataFormat = "Lossless 16-bit";
+    bool asked = false;
+    fe.onPump = [&] {
+        if (!asked && fe.statuses.back() == "- Reading and Converting no 2 out of 3 -" &&
+            fe.fileProgress >= 30) {
+            asked = true;
+            runner->Cancel();
+        }
+        return true;
+    };
+    run();
+    ASSERT_TRUE(asked);
+    if (!fe.errors.empty() && fe.errors[0].first == KYERR_MISSING_COMPONENT)
+        GTEST_SKIP() << "no FLAC library";
+    EXPECT_TRUE(runner->result().cancelled);
+    EXPECT_EQ(fe.status.rfind("Cancelled after 1 file - total time ", 0), 0u) << fe.status;
+    std::vector<std::string> left;
+    for (const auto& f : fs::recursive_directory_iterator(m_out))
+        if (f.is_regular_file() && f.path().extension() != ".log")
+            left.push_back(f.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"01 - One.flac"});
+    if (kytest::haveTool("flac"))
+        EXPECT_EQ(
+            std::system(("flac -t -s '" + file("Band/Live/01 - One.flac").string() + "'").c_str()),
+            0);
+}
+
+// A file too large for the disk fails on its worker: that file alone, with "Couldn't
+// write to file", the others are written, and nothing partial is left.
+TEST_F(BatchRunnerTest, AFullDiskOnAWorkerFailsOnlyThatFile) {
+    // Tracks of 1, 6 and 1 seconds: only the second passes the size limit.
+    const uint32_t sectors[] = {75, 450, 75};
+    std::string bin;
+    uint32_t x = 99;
+    for (uint32_t s : sectors)
+        for (size_t i = 0; i < size_t(s) * kSector / 2; ++i) {
+            x = x * 1664525u + 1013904223u;
+            const int16_t v = static_cast<int16_t>(x >> 18);
+            bin.append(reinterpret_cast<const char*>(&v), 2);
+        }
+    std::ofstream(m_tmp / "sizes.bin", std::ios::binary) << bin;
+    std::ofstream(m_tmp / "sizes.cue") << "FILE \"sizes.bin\" BINARY\n"
+                                          "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                          "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+                                          "  TRACK 03 AUDIO\n    INDEX 01 00:07:00\n";
+    std::string error;
+    auto image = kyDiscImage::LoadCue((m_tmp / "sizes.cue").string(), error);
+    ASSERT_TRUE(image) << error;
+    insert(std::shared_ptr<kyDiscImage>(std::move(image)));
+    settings.iEncoderThreads = 2;
+    settings.bNoOverwritePrompt = true;
+    settings.bCreatePlaylist = true;
+    settings.bAccurateRip = false;
+    fe.answers = {kyAnswerNo}; // go on after the failure
+
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 600000; // a second of CD audio is 176400 bytes
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    run();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(runner->result().successes, 2);
+    ASSERT_EQ(fe.errors.size(), 1u);
+    EXPECT_EQ(fe.errors[0].first, KYERR_WRITE_FILE);
+    EXPECT_EQ(fe.errors[0].second, "Converting - DskR");
+    EXPECT_EQ(fe.prompts.size(), 1u);
+    ASSERT_EQ(runner->result().records.size(), 3u);
+    EXPECT_EQ(runner->result().records[1].outcome, kyFileOutcome::Failed);
+    // Two whole files and the playlist: nothing partial.
+    int wavs = 0, others = 0;
+    for (const auto& f : fs::recursive_directory_iterator(m_out)) {
+        if (!f.is_regular_file() || f.path().extension() == ".log") continue;
+        if (f.path().extension() == ".wav") {
+            ++wavs;
+            EXPECT_EQ(wavData(f.path()).size(), 75u * kSector) << f.path();
+        } else if (f.path().extension() != ".m3u") {
+            ++others;
+        }
+    }
+    EXPECT_EQ(wavs, 2);
+    EXPECT_EQ(others, 0);
 }
