@@ -64,6 +64,7 @@ kyError mpc_Writer::Run() {
     m_passthrough = false;
     if (kySucceeded(err)) err = RunEncoded();
     ReleaseInserted();
+    err = FinishFile(err);
     if (kySucceeded(err)) {
         kyPropertyTable props = TagProperties();
         err = WriteApeTag(fd(), props);

@@ -30,7 +30,7 @@ kyError shn_Writer::Run() {
     if (!m_passthrough)
         m_quantizer = kyCreateQuantizer(m_format.bits, KY_QUANTIZER_DEFAULT_KIND, m_stream.channels,
                                         m_stream.sampleRate);
-    return RunEncoded();
+    return FinishFile(RunEncoded());
 }
 
 uint64_t shn_Writer::dataBytes(uint64_t frames) const {

@@ -921,6 +921,10 @@ void kyBatchRunner::Run() {
             if (chain.spool) {
                 if (kySucceeded(e)) {
                     submitEncoding(chain, record, path, folders);
+                    // The file is read: its reading speed and re-reads are told now; a
+                    // worker's failure is reported when its result is taken.
+                    m_frontend.fileFinished(KY_OK);
+                    secondsBefore += fileSeconds;
                     takeEncoded(false, playlist, outDir, g + 1 < groups.size());
                     if (!m_running) m_result.cancelled = true;
                     continue;

@@ -116,7 +116,7 @@ TEST_F(SettingsTableTest, StoredValuesOutsideTheirSettingAreReportedAndDefaulted
          [](const RipSettings& r) { return r.iSpeed == 255; }},
         {"iSpeed", [](auto& s) { storeDword(s, "iSpeed", 256); }, true,
          [](const RipSettings& r) { return r.iSpeed == 255; }},
-        {"eMode", [](auto& s) { storeDword(s, "eMode", 3); }, true,
+        {"eMode", [](auto& s) { storeDword(s, "eMode", 4); }, true,
          [](const RipSettings& r) { return r.eMode == 0; }},
         {"szDBProxy", [](auto& s) { s.setString("szDBProxy", "a\tb"); }, true,
          [](const RipSettings& r) { return r.szDBProxy.empty(); }},

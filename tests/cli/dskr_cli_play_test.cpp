@@ -110,7 +110,9 @@ TEST_F(CliPlay, DevicesAndHelp) {
         EXPECT_NE(r.out.find(std::string("Usage: dskr-cli ") + command), std::string::npos);
     }
     r = run({"--help"});
-    EXPECT_NE(r.out.find("  play [FILE|DRIVE]"), std::string::npos);
+    EXPECT_NE(r.out.find("  play      listen to an audio file or a disc's track"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  devices   list the sound output devices"), std::string::npos);
 }
 
 TEST_F(CliPlay, WithoutSoundLibrariesNothingIsListedAndPlayFails) {
