@@ -60,4 +60,23 @@ inline bool makeBenchImage(const char* name, std::filesystem::path& dir, std::st
     return !cue.empty();
 }
 
+// The start of a command that rips the test image with dskr-cli (`cli`) in burst mode under
+// settings of its own, so that a user's stored ones do not change what is measured; it ends
+// in "--out ", for the folder and the format options. The image is first ripped to WAV
+// files in dir/wav, one per track, for the peers: their quoted paths in `wavs`. False when
+// that rip fails.
+inline bool prepareRipBench(const std::filesystem::path& cli, const std::filesystem::path& dir,
+                            const std::string& cue, std::string& dskr, std::string& wavs) {
+    dskr = "XDG_CONFIG_HOME=" + quote(dir / "config") + " " + quote(cli) + " rip --image " +
+           quote(cue) + " --mode burst --overwrite replace" +
+           " --json </dev/null >/dev/null 2>&1 --out ";
+    CommandTime unused;
+    if (!timeCommand(dskr + quote(dir / "wav") + " --format wav --subformat 'PCM 16-bit'", unused))
+        return false;
+    wavs.clear();
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir / "wav"))
+        if (e.path().extension() == ".wav") wavs += " " + quote(e.path());
+    return true;
+}
+
 } // namespace bench

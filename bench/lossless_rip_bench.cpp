@@ -16,18 +16,8 @@ int main(int argc, char** argv) {
     std::string cue;
     if (!bench::makeBenchImage("dskr-lossless-bench", dir, cue)) return 1;
     const double seconds = bench::kImageMinutes * 60;
-    // Settings of their own, so that a user's stored ones do not change what is measured.
-    const std::string dskr = "XDG_CONFIG_HOME=" + quote(dir / "config") + " " + quote(cli) +
-                             " rip --image " + quote(cue) + " --mode burst --overwrite replace" +
-                             " --json </dev/null >/dev/null 2>&1 --out ";
-    // The same PCM as WAV files, one per track, for the peers.
-    CommandTime unused;
-    if (!bench::timeCommand(dskr + quote(dir / "wav") + " --format wav --subformat 'PCM 16-bit'",
-                            unused))
-        return 1;
-    std::string wavs;
-    for (auto& e : fs::recursive_directory_iterator(dir / "wav"))
-        if (e.path().extension() == ".wav") wavs += " " + quote(e.path());
+    std::string dskr, wavs;
+    if (!bench::prepareRipBench(cli, dir, cue, dskr, wavs)) return 1;
 
     struct Row {
         const char* name;
