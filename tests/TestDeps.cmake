@@ -13,7 +13,7 @@ endif()
 
 # The command-line tests run the built dskr-cli, read its option table, check its manual
 # page and completion, and install it into a scratch prefix.
-foreach(cli_test dskr_cli_test dskr_cli_lookup_test dskr_cli_codecs_test dskr_cli_musicbrainz_test dskr_cli_cue_test dskr_cli_accuraterip_test dskr_cli_play_test
+foreach(cli_test dskr_cli_test dskr_cli_convert_many_test dskr_cli_lookup_test dskr_cli_codecs_test dskr_cli_musicbrainz_test dskr_cli_cue_test dskr_cli_accuraterip_test dskr_cli_play_test
         cli_table_test)
   if(TARGET ${cli_test})
     add_dependencies(${cli_test} dskr-cli dskr-cli-docs-files)

@@ -578,7 +578,9 @@ std::vector<kySettingInfo> makeTable() {
                  },
                  [](RipSettings& s) { s.readOffsets.clear(); }, false});
     t.push_back(rangeSetting<&RipSettings::iEncoderThreads, 0, RipSettings::kMaxEncoderThreads>(
-        "iEncoderThreads", "Encoder threads beside the reading (0: one per core; 1: none)",
+        "iEncoderThreads",
+        "Encoder threads beside the reading, and files converted at once (0: one per core; 1: "
+        "all on one thread)",
         "0 to 64"));
     t.push_back(rangeSetting<&RipSettings::iEncoderQueueMiB, 0, RipSettings::kMaxEncoderQueueMiB>(
         "iEncoderQueueMiB", "Read audio held in memory for the encoders, in MiB (more waits in "

@@ -23,8 +23,8 @@
 #include "job/output_naming.h"
 #include "job/processing_stages.h"
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -34,15 +34,6 @@
 #include <unistd.h>
 
 namespace {
-// -q and -v: the one given last counts.
-Verbosity verbosityOf(const CliArguments& args) {
-    for (auto it = args.given.rbegin(); it != args.given.rend(); ++it) {
-        if (it->option->name == std::string_view("quiet")) return Verbosity::Quiet;
-        if (it->option->name == std::string_view("verbose")) return Verbosity::Verbose;
-    }
-    return Verbosity::Normal;
-}
-
 void writeTrackAccurateRip(JsonWriter& out, const kyFileRecord::AccurateRip& a) {
     out.key("v1").value(kyCrc32Tap::hex(a.sums.v1)).key("v2").value(kyCrc32Tap::hex(a.sums.v2));
     out.key("result").value(kyAccurateRipResultText(a.verdict.result)).key("confidence");
@@ -312,159 +303,6 @@ int commandRip(const CliArguments& args) {
     return anyFailure ? kExitFailure : kExitOk;
 }
 
-int commandConvert(const CliArguments& args) {
-    if (args.positional.size() != 2)
-        return usageError("'convert' takes an input and an output file");
-    const std::string& in = args.positional[0];
-    const std::string& out = args.positional[1];
-    RipSettings settings;
-    loadStoredSettings(settings);
-    // A conversion starts from the file's own layout: only the options given change it.
-    settings.bResample = settings.bRemoveSilence = settings.bCutOff = settings.bNormalize = false;
-    const kyFormatCatalog& catalog = kyFormatCatalog::Instance();
-    if (!args.has("format")) {
-        // The output's name says the format; --subformat and --compression are its.
-        const int32_t byName = catalog.FindWriterFormat(out.c_str());
-        if (byName < 0)
-            return usageError("cannot tell the format of '" + out +
-                              "' from its name: add --format");
-        const std::string name = catalog.Entry(byName)->displayName;
-        if (name != settings.szFileFormat) {
-            settings.iCompressionLevel = -1;
-            settings.szDataFormat = kyDefaultDataFormat(name);
-        }
-        settings.szFileFormat = name;
-    }
-    std::string error;
-    OverwritePolicy policy = OverwritePolicy::Ask;
-    if (!applySettingOptions(args, settings, error)) return usageError(error);
-    if (args.get("overwrite") && !overwritePolicy(args, settings, policy, error))
-        return usageError(error);
-    const int32_t format = findWriterFormatByName(settings.szFileFormat);
-    if (format < 0) return usageError("unknown format '" + settings.szFileFormat + "'");
-    std::string subformat;
-    if (args.has("subformat")) {
-        subformat = settings.szDataFormat;
-    } else {
-        const auto& list = catalog.Entry(format)->subformats;
-        if (std::find(list.begin(), list.end(), "<Auto select>") != list.end())
-            subformat = "<Auto select>";
-    }
-
-    std::error_code ec;
-    if (std::filesystem::exists(in, ec) && std::filesystem::equivalent(in, out, ec))
-        return usageError("the output file must not be the input file");
-    if (std::filesystem::exists(out, ec)) {
-        if (policy == OverwritePolicy::Skip) {
-            std::fprintf(stderr, "dskr-cli: %s exists: skipped\n", out.c_str());
-            return kExitOk;
-        }
-        if (policy == OverwritePolicy::Ask) {
-            if (!(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)))
-                return failure(out + " exists (use --overwrite replace to replace it)");
-            std::fprintf(stderr, "%s exists. Replace it? [y/N] ", out.c_str());
-            std::string answer;
-            if (!std::getline(std::cin, answer) ||
-                (answer != "y" && answer != "Y" && answer != "yes"))
-                return kExitOk;
-        }
-    }
-
-    kyReaderFilter* reader = nullptr;
-    kyError e = kyManager::Instance().OpenReader(reader, in.c_str(), -2, 0);
-    if (kyFailed(e) || !reader) {
-        if (reader) reader->DestroyChain();
-        return failure(in + ": " + kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN));
-    }
-    kyAudioFormat source;
-    reader->GetFormat(source);
-
-    // Written under a temporary name beside the output and put in place at the end, so
-    // that a failed or cancelled conversion leaves any earlier file of that name as it was.
-    kyPendingFile pending;
-    if (!pending.create(out)) {
-        reader->DestroyChain();
-        return failure(out + ": " + kyErrorMessage(KYERR_CREATE_FILE) + ": " +
-                       std::strerror(errno));
-    }
-    kyWriterFilter* writer = nullptr;
-    e = kyManager::Instance().CreateWriter(writer, pending.temporaryPath().c_str(),
-                                           subformat.c_str(), format);
-    if (kyFailed(e) || !writer) {
-        if (writer) writer->DestroyChain();
-        reader->DestroyChain();
-        return failure(out + ": " + kyErrorText(kyFailed(e) ? e : KYERR_UNKNOWN));
-    }
-    kyApplyWriterSettings(*writer, settings);
-    const uint32_t channels =
-        args.has("channels") ? static_cast<uint32_t>(settings.iOutChannels) : 0;
-    e = kyManager::Instance().ConnectWithConversion(reader, writer, channels, 0);
-    if (kyFailed(e)) {
-        writer->DestroyChain();
-        reader->DestroyChain();
-        return failure(out + ": " + kyErrorText(e));
-    }
-    kyProcessingStages stages;
-    e = kyInsertProcessingStages(*reader, *writer, settings, source.sampleRate, stages);
-    if (kyFailed(e)) {
-        const std::string text = kyErrorText(e);
-        writer->DestroyChain();
-        return failure(out + ": " + kyErrorText(e));
-    }
-
-    const bool interactive = isatty(STDERR_FILENO);
-    TerminalFrontend frontend(stderr, interactive, policy, verbosityOf(args));
-    auto* progress = new kyProgressIndicatorFilter();
-    progress->setProgressHook([&frontend, progress](int32_t percent) {
-        frontend.setFileProgress(percent);
-        if (TerminalFrontend::interrupted) progress->Cancel();
-    });
-    reader->InsertAfter(progress);
-    frontend.setTrackLabel(in);
-    frontend.setFileLabel(out);
-    const double seconds = source.sampleRate && source.lengthFrames != KY_NO_LENGTH
-                               ? static_cast<double>(source.lengthFrames) / source.sampleRate
-                               : 0.0;
-    frontend.setAudioLengths(seconds, 0, seconds);
-    {
-        InterruptGuard guard;
-        e = KY_OK;
-        if (stages.normalize) {
-            frontend.setStatus("Analyzing " + in);
-            e = kyRunNormalizeAnalysis(*stages.normalize, *progress, *writer);
-            // One file is an album of its own: its album gain is its track gain.
-            if (kySucceeded(e) && kyAlbumNormalization(settings)) {
-                std::vector<kyGainAnalyzer*> analyzers(1, nullptr);
-                float gain = 0.0f;
-                e = stages.normalize->GetAnalyzer(analyzers[0]);
-                if (kySucceeded(e)) e = kyAlbumGain(analyzers, gain);
-                if (kySucceeded(e)) stages.normalize->SetAlbumGain(gain);
-            }
-            if (kySucceeded(e)) {
-                frontend.setStatus("Converting " + in);
-                frontend.setAudioLengths(seconds, 0, seconds); // the second pass
-            }
-        }
-        if (kySucceeded(e)) e = writer->Run();
-    }
-    writer->DestroyChain(); // closes the file
-    if (kySucceeded(e) && !pending.commit()) {
-        e = KYERR_WRITE_FILE;
-        kySetErrorReason(e, errno);
-    }
-    frontend.fileFinished(kySucceeded(e) ? KY_OK : e);
-    if (kyFailed(e)) {
-        pending.discard();
-        if (e == KYERR_CANCELLED) {
-            frontend.setStatus("Cancelled");
-            return kExitCancelled;
-        }
-        frontend.showError(e, "Converting - DskR");
-        return kExitFailure;
-    }
-    frontend.setStatus("Converted " + in + " to " + out);
-    return kExitOk;
-}
 namespace {
 // The end of an analysis chain: feeds every block to the analyzers and keeps the peak.
 class AnalysisSink : public kySinkFilter2 {

@@ -225,3 +225,11 @@ bool applyNameOptions(const CliArguments& args, DiscInfo& info, std::string& err
     }
     return true;
 }
+
+Verbosity verbosityOf(const CliArguments& args) {
+    for (auto it = args.given.rbegin(); it != args.given.rend(); ++it) {
+        if (it->option->name == std::string_view("quiet")) return Verbosity::Quiet;
+        if (it->option->name == std::string_view("verbose")) return Verbosity::Verbose;
+    }
+    return Verbosity::Normal;
+}

@@ -17,6 +17,9 @@ bool applySettingOptions(const CliArguments& args, RipSettings& settings, std::s
 bool overwritePolicy(const CliArguments& args, RipSettings& settings, OverwritePolicy& policy,
                      std::string& error);
 
+// -q and -v: the one given last counts.
+Verbosity verbosityOf(const CliArguments& args);
+
 // The stored settings, with what loading found out (each value put back to its default,
 // say) told on stderr.
 void loadStoredSettings(RipSettings& settings);

@@ -15,8 +15,8 @@ constexpr uint32_t kNameCommands = kCmdToc | kCmdRip | kCmdSubmit;
 constexpr uint32_t kRunCommands = kCmdRip | kCmdConvert;
 constexpr uint32_t kDatabaseCommands = kCmdRip | kCmdLookup | kCmdSubmit;
 constexpr uint32_t kLookupCommands = kCmdRip | kCmdLookup;
-constexpr uint32_t kJsonCommands = kCmdDrives | kCmdFormats | kCmdToc | kCmdRip | kCmdAnalyze |
-                                   kCmdSettings | kCmdLookup | kCmdSubmit | kCmdInfo |
+constexpr uint32_t kJsonCommands = kCmdDrives | kCmdFormats | kCmdToc | kCmdRip | kCmdConvert |
+                                   kCmdAnalyze | kCmdSettings | kCmdLookup | kCmdSubmit | kCmdInfo |
                                    kCmdOffset | kCmdPlay | kCmdDevices;
 
 const char* const kDrive = "Drive";
@@ -115,6 +115,13 @@ std::vector<CliOption> makeOptions() {
          .help = "write the files into folder DIR",
          .setting = "szOutDir",
          .commands = kCmdRip,
+         .section = kOutput,
+         .value = CliValue::Folder},
+        {.name = "out-dir",
+         .argument = "DIR",
+         .help = "convert every FILE into folder DIR, named as the file with the format's "
+                 "extension (the format from --format, else the stored one)",
+         .commands = kCmdConvert,
          .section = kOutput,
          .value = CliValue::Folder},
         {.name = "format",
@@ -320,11 +327,11 @@ std::vector<CliOption> makeOptions() {
         {.name = "jobs",
          .shortName = 'j',
          .argument = "N",
-         .help = "encode on N threads while the disc is read (0: one per core, the default; 1: "
-                 "all on one thread)",
+         .help = "encode on N threads while the disc is read, or convert N files at once (0: "
+                 "one per core, the default; 1: all on one thread)",
          .setting = "iEncoderThreads",
-         .commands = kCmdRip,
-         .section = kReading,
+         .commands = kRunCommands,
+         .section = kOutput,
          .value = CliValue::Number},
         {.name = "encoder-queue",
          .argument = "MIB",
@@ -585,12 +592,20 @@ std::vector<CliCommand> makeCommands() {
          "dskr-cli rip --image disc.cue --names names.json --no-eject\n"
          "dskr-cli rip -f flac --compression 8 --test-and-copy --offset 6 --save",
          CliValue::None, commandRip},
-        {"convert", kCmdConvert, "IN OUT [OPTIONS]", "convert one audio file to another",
+        {"convert", kCmdConvert, "IN OUT [OPTIONS] | FILE... --out-dir DIR [OPTIONS]",
+         "convert audio files to another format",
          "Reads an audio file and writes it in the format of OUT's extension (or --format), "
          "with the processing the options ask for; stored processing settings are not "
-         "applied. The output is written under a temporary name and renamed when complete, "
-         "so a failure never leaves a partial file.",
-         "dskr-cli convert in.wav out.wav --resample 48000 --subformat \"PCM 24-bit\"",
+         "applied. With --out-dir, converts every FILE into DIR under its own name with the "
+         "format's extension, -j N files at once (0: one per core), and reports the files in "
+         "the order given; two files that would get the same name are refused before any "
+         "work. Each output is written under a temporary name and renamed when complete, so "
+         "a failure or Ctrl-C never leaves a partial file and keeps any earlier file of that "
+         "name. Exits with 0 when every file converted, 1 when one failed (the others are "
+         "still converted), 130 when cancelled.",
+         "dskr-cli convert in.wav out.wav --resample 48000 --subformat \"PCM 24-bit\"\n"
+         "dskr-cli convert *.wav --out-dir flac -f flac --compression 8 -j 2\n"
+         "dskr-cli convert album/*.flac --out-dir mp3 -f mp3 --json",
          CliValue::File, commandConvert},
         {"analyze", kCmdAnalyze, "FILE... [--json]",
          "measure peak, ReplayGain and EBU R 128 loudness of files",
@@ -631,8 +646,7 @@ std::vector<CliCommand> makeCommands() {
          "text property its reader finds (title, artist, album, track number, year, genre, "
          "comment, ISRC, ReplayGain, ...). Exits with 1 when a file cannot be read.",
          "dskr-cli info *.wav\ndskr-cli info --json track.flac", CliValue::File, commandInfo},
-        {"play", kCmdPlay, "[FILE | DRIVE] [OPTIONS]",
-         "listen to an audio file or a disc's track",
+        {"play", kCmdPlay, "[FILE | DRIVE] [OPTIONS]", "listen to an audio file or a disc's track",
          "Plays an audio file DskR reads, or a track of a disc, on the sound card, with a "
          "level meter per channel and the time. On a terminal: space pauses and resumes, the "
          "left and right arrows go back and on 5 seconds, q stops.",

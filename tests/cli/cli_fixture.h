@@ -1,9 +1,11 @@
 #pragma once
 // Running the built dskr-cli as a user would: its own settings folder and home, stdin from
 // /dev/null (no terminal), stdout and stderr caught. A run can be sent a signal once it
-// writes a file, run as an unprivileged user, or run with a small file system
-// mounted at a folder of the test (a private mount, gone when the program ends).
+// writes a file, run as an unprivileged user, run with a small file system
+// mounted at a folder of the test (a private mount, gone when the program ends), or with
+// a limit on the size of the files it writes.
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,8 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
-#include <regex>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sched.h>
 #include <string>
 #include <sys/wait.h>
@@ -40,6 +42,9 @@ struct CliRunSetup {
     bool asNobody = false; // drop root to uid/gid 65534 (nothing happens when not root)
     fs::path smallDisk;    // mount a tmpfs of `smallDiskBytes` here first
     size_t smallDiskBytes = 256 * 1024;
+    // Largest file the program may write (RLIMIT_FSIZE; a write beyond fails with EFBIG
+    // instead of a signal). 0: no limit.
+    rlim_t fileSizeLimit = 0;
 };
 
 // Exit code of a child whose set-up could not be done (the test skips itself).
@@ -94,6 +99,11 @@ protected:
                 if (unshare(CLONE_NEWNS) != 0 ||
                     mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                     mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, mountOptions.c_str()) != 0)
+                    _exit(kSetupFailed);
+            }
+            if (setup.fileSizeLimit) {
+                const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
+                if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)
                     _exit(kSetupFailed);
             }
             if (setup.asNobody && geteuid() == 0) {
