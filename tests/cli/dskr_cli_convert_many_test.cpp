@@ -1,8 +1,8 @@
 // dskr-cli convert FILE... --out-dir DIR -j N: many files converted at once give the same
 // bytes as one after another, and the lossless ones decode (flac, sox, ffmpeg) to the
 // inputs' audio; a corrupt or missing input, or an output too large for the file size
-// limit, fails alone; Ctrl-C keeps the finished files and the earlier ones, and leaves no
-// temporary file; two inputs meant for one name are refused before any work.
+// limit, fails alone; Ctrl-C or SIGTERM keeps the finished files and the earlier ones, and
+// leaves no temporary file; two inputs meant for one name are refused before any work.
 #include "cli/cli_fixture.h"
 #include "support/codec_test_files.h"
 
@@ -212,37 +212,41 @@ TEST_F(ConvertManyTest, CancelKeepsFinishedAndEarlierFilesAndLeavesNoTemporary) 
     // The resampler makes the long files slow enough to be stopped half-way.
     const std::vector<Input> inputs = {makeInput("short", 0.2), makeInput("long1", 40),
                                        makeInput("long2", 40), makeInput("long3", 40)};
-    const fs::path out = dir / "out";
-    fs::create_directories(out);
-    const std::string earlier = "an earlier file of this name";
-    std::ofstream(out / "long1.wav", std::ios::binary) << earlier;
-    CliRunSetup interrupt;
-    interrupt.signal = SIGINT;
-    interrupt.watch = out;
-    const CliRun r = run(convertArgs(inputs, out,
-                                     {"-f", "wav", "--resample", "48000", "--resampler", "slow",
-                                      "-j", "2", "--overwrite", "replace"}),
-                         interrupt);
-    EXPECT_EQ(r.code, 130) << r.err;
-    const json answer = json::parse(r.out);
-    ASSERT_EQ(answer["files"].size(), inputs.size());
-    EXPECT_EQ(answer["files"][0]["result"], "ok");
-    for (size_t i = 1; i < inputs.size(); ++i) {
-        EXPECT_EQ(answer["files"][i]["result"], "cancelled") << answer["files"][i].dump();
-        EXPECT_EQ(answer["files"][i]["error"], nullptr);
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const fs::path out = dir / ("out" + std::to_string(signal));
+        fs::create_directories(out);
+        const std::string earlier = "an earlier file of this name";
+        std::ofstream(out / "long1.wav", std::ios::binary) << earlier;
+        CliRunSetup interrupt;
+        interrupt.signal = signal;
+        interrupt.watch = out;
+        const CliRun r = run(convertArgs(inputs, out,
+                                         {"-f", "wav", "--resample", "48000", "--resampler", "slow",
+                                          "-j", "2", "--overwrite", "replace"}),
+                             interrupt);
+        EXPECT_EQ(r.code, 130) << r.err;
+        const json answer = json::parse(r.out);
+        ASSERT_EQ(answer["files"].size(), inputs.size());
+        EXPECT_EQ(answer["files"][0]["result"], "ok");
+        for (size_t i = 1; i < inputs.size(); ++i) {
+            EXPECT_EQ(answer["files"][i]["result"], "cancelled") << answer["files"][i].dump();
+            EXPECT_EQ(answer["files"][i]["error"], nullptr);
+        }
+        // The finished file is whole; the earlier file is untouched; nothing else is there.
+        {
+            std::vector<uint8_t> data;
+            kytest::WavFormat format;
+            ASSERT_TRUE(
+                kytest::parseWav(kytest::readFile((out / "short.wav").string()), format, data));
+            EXPECT_EQ(format.rate, 48000u);
+            EXPECT_NEAR(double(data.size()) / 4, 0.2 * 48000, 2);
+        }
+        EXPECT_EQ(slurp(out / "long1.wav"), earlier);
+        EXPECT_FALSE(fs::exists(out / "long2.wav"));
+        EXPECT_FALSE(fs::exists(out / "long3.wav"));
+        EXPECT_TRUE(pendingFiles(dir).empty());
     }
-    // The finished file is whole; the earlier file is untouched; nothing else is there.
-    {
-        std::vector<uint8_t> data;
-        kytest::WavFormat format;
-        ASSERT_TRUE(kytest::parseWav(kytest::readFile((out / "short.wav").string()), format, data));
-        EXPECT_EQ(format.rate, 48000u);
-        EXPECT_NEAR(double(data.size()) / 4, 0.2 * 48000, 2);
-    }
-    EXPECT_EQ(slurp(out / "long1.wav"), earlier);
-    EXPECT_FALSE(fs::exists(out / "long2.wav"));
-    EXPECT_FALSE(fs::exists(out / "long3.wav"));
-    EXPECT_TRUE(pendingFiles(dir).empty());
 }
 
 TEST_F(ConvertManyTest, OutputsOfOneNameAreRefusedBeforeAnyWork) {
