@@ -25,9 +25,9 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <pty.h>
 #include <regex>
 #include <sstream>
-#include <pty.h>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -734,7 +734,8 @@ TEST_F(CliTest, InfoShowsFormatLengthAndEveryProperty) {
                                             {"genre", "Jazz"},
                                             {"track_number", "7"},
                                             {"replaygain_track_gain", "-6.300000 dB"}}));
-    EXPECT_EQ(files[1], json({{"path", missing.string()}, {"error", "Couldn't open file: No such file or directory"}}));
+    EXPECT_EQ(files[1], json({{"path", missing.string()},
+                              {"error", "Couldn't open file: No such file or directory"}}));
 
     CliRun both = run({"info", missing.string(), wav.string()});
     EXPECT_EQ(both.code, 1);
@@ -1614,4 +1615,33 @@ TEST_F(CliTest, OnATerminalPromptsShowButtonsAndTakeTheirKeys) {
     // "n" went on to the second file, "y" stopped before the third.
     EXPECT_NE(r.screen.find("Track 2"), std::string::npos) << r.screen;
     EXPECT_EQ(r.screen.find("Track 3"), std::string::npos) << r.screen;
+}
+
+// convert --out-dir on a terminal: an existing output is asked about before anything
+// runs, and several files at once share one progress line, each finished file a line
+// above it.
+TEST_F(CliTest, OnATerminalConvertingManyFilesAsksFirstAndKeepsOneProgressLine) {
+    const fs::path src = dir / "src";
+    ASSERT_EQ(
+        run({"rip", "--demo", "-t", "1-3", "-o", src.string(), "--pattern", "0,3,0,0,0,0,0,0,0,0"})
+            .code,
+        0);
+    const std::vector<fs::path> wavs = wavFiles(src);
+    ASSERT_EQ(wavs.size(), 3u);
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const fs::path kept = out / (wavs[1].stem().string() + ".wav");
+    kytest::writeText(kept, "earlier");
+    std::vector<std::string> args = {"convert"};
+    for (const fs::path& w : wavs) args.push_back(w.string());
+    args.insert(args.end(), {"--out-dir", out.string(), "-f", "wav", "--resample", "48000",
+                             "--resampler", "slow", "-j", "2"});
+    const TerminalRun r = runOnTerminal(args, {{"exists. Replace it? [y/N]", "n"}});
+    ASSERT_EQ(r.code, 0) << r.screen;
+    EXPECT_EQ(kytest::slurp(kept), "earlier");
+    EXPECT_NE(r.screen.find("\r0 of 2 files converted"), std::string::npos) << r.screen;
+    for (size_t i : {0, 2})
+        EXPECT_NE(r.screen.find("Converted " + wavs[i].string() + " to "), std::string::npos)
+            << r.screen;
+    EXPECT_NE(r.screen.find("skipped   " + kept.string()), std::string::npos) << r.screen;
 }
