@@ -5,14 +5,14 @@
 # peak memory and system time of each from /usr/bin/time -v.
 #   [DSKR_JOBS="1 2"] bench/rip_throughput.sh IMAGE.cue [FORMATS...]
 # FORMATS default to: wav flac mp3 ogg aac. The image must be 74 minutes long.
-# dskr-cli comes from the Release build in $DSKR_BUILD_DIR (default build-rel). Processor
+# dskr-cli comes from the Release build in $DSKR_BUILD_DIR (default build). Processor
 # time (user + system) is printed beside wall time: the machine may be shared.
 set -euo pipefail
 cue=$(readlink -f "$1"); shift
 formats=("${@:-wav flac mp3 ogg aac}")
 read -r -a formats <<<"${formats[*]}"
 root=$(readlink -f "$(dirname "$0")/..")
-cli="$root/${DSKR_BUILD_DIR:-build-rel}/bin/dskr-cli"
+cli="$root/${DSKR_BUILD_DIR:-build}/bin/dskr-cli"
 [ -x "$cli" ] || { echo "no $cli: build the Release tree first" >&2; exit 1; }
 work=$(mktemp -d /tmp/dskr-rip-throughput-XXXXXX)
 trap 'rm -rf "$work"' EXIT
