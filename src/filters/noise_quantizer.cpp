@@ -231,15 +231,16 @@ void kyShapedNoiseQuantizerBase::shapeFrames(kyShapedNoiseQuantizerBase& q,
     constexpr uint32_t kTaps = (kyShapedNoiseMDQuantizer::kOrder - 1 + 7) / 8 * 8;
     if (q.m_buffer && q.bits <= 16 && q.m_olderTaps == kTaps && channels == q.m_channels &&
         (channels == 1 || channels == 2)) {
-        auto run = [&]<uint32_t kChannels>() {
-            shapeFrames16<kTaps, kChannels>(q.randomState, q.scale, q.offset, q.m_order, q.m_coefs,
-                                            q.m_older, q.m_buffer.get(), q.m_ringStride,
-                                            q.m_position.get(), planes, first, frames, out);
-        };
+        // Called directly, not through a lambda: a lambda that is not inlined is built
+        // for the default instruction set, not the clone's.
         if (channels == 2)
-            run.template operator()<2>();
+            shapeFrames16<kTaps, 2>(q.randomState, q.scale, q.offset, q.m_order, q.m_coefs,
+                                    q.m_older, q.m_buffer.get(), q.m_ringStride, q.m_position.get(),
+                                    planes, first, frames, out);
         else
-            run.template operator()<1>();
+            shapeFrames16<kTaps, 1>(q.randomState, q.scale, q.offset, q.m_order, q.m_coefs,
+                                    q.m_older, q.m_buffer.get(), q.m_ringStride, q.m_position.get(),
+                                    planes, first, frames, out);
         return;
     }
     for (uint32_t i = 0; i < frames; ++i)
