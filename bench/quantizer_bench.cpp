@@ -47,11 +47,11 @@ int main() {
         }
     }
     std::printf(
-        "noise-shaped dither to 16 bits, stereo, %u s of audio, best of 3 (processor time)\n",
+        "noise-shaped dither to 16 bits, stereo, %u s of audio, best of 10 (processor time)\n",
         seconds);
 
     int64_t sink = 0;
-    const double perSample = bestSeconds(3, [&] {
+    const double perSample = bestSeconds(10, [&] {
         auto q = kyCreateQuantizer(16, 3, 2, kRate);
         for (uint32_t i = 0; i < frames; ++i) {
             sink += q->quantize(0, planes[0][i]);
@@ -62,7 +62,7 @@ int main() {
     std::printf("  %-34s %8.0fx realtime\n", "per-sample calls", seconds / perSample);
 
     std::vector<uint8_t> out(size_t(8192) * 4);
-    const double block = bestSeconds(3, [&] {
+    const double block = bestSeconds(10, [&] {
         auto q = kyCreateQuantizer(16, 3, 2, kRate);
         for (uint32_t at = 0; at < frames; at += 8192) {
             const uint32_t n = std::min<uint32_t>(8192, frames - at);

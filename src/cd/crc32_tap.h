@@ -2,8 +2,13 @@
 // The CRC-32 (IEEE 802.3, as zlib and PKZIP compute it) of the audio a CD source
 // delivers, over the bytes of every sector in order.
 #include "cd/cd_audio_tap.h"
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// zlib's crc32(crc, data, size): the same value, with carry-less multiplication folding 64
+// bytes at a time where the processor has it.
+uint32_t kyCrc32Update(uint32_t crc, const uint8_t* data, size_t size);
 
 class kyCrc32Tap : public kyCdAudioTap {
 public:

@@ -13,6 +13,8 @@ constexpr uint32_t kSectorBytes = 2352;
 constexpr int64_t kSectorFrames = 588;
 constexpr double kBytesPerSpeed = 176400.0; // one times CD speed
 constexpr uint16_t kFullSpeedKBs = 8467;    // what an unthrottled drive claims: 48x
+// A throttled drive reads on ahead into a buffer this large while the host is busy.
+constexpr double kReadAheadBytes = 1024.0 * 1024.0;
 
 uint32_t BigEndian(const uint8_t* p, int bytes) {
     uint32_t v = 0;
@@ -210,6 +212,7 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
     }
 
     const bool settled = s.reads < m_faults.settle;
+    const bool streaming = int64_t(lba) == s.lastEnd;
     ++s.reads;
     bool failed = false;
     for (size_t i = 0; i < m_faults.bad.size(); ++i) {
@@ -316,8 +319,15 @@ bool kyVirtualDevice::ReadCd(const uint8_t* cdb, void* data, uint32_t dataBytes,
         using namespace std::chrono;
         const auto busy = duration_cast<steady_clock::duration>(
             duration<double>(double(count) * kSectorBytes / (m_faults.speed * kBytesPerSpeed)));
+        // The disc turns on while the host works on what it got or is late to ask again: a
+        // read that continues the previous one was read ahead into the buffer, so it is due
+        // `busy` after that one, as long as the host is not more than a buffer behind (the
+        // drive then pauses). After a seek the read starts now.
+        const auto ahead = duration_cast<steady_clock::duration>(
+            duration<double>(kReadAheadBytes / (m_faults.speed * kBytesPerSpeed)));
         const auto now = steady_clock::now();
-        s.nextFree = std::max(now, s.nextFree) + busy;
+        s.nextFree =
+            (streaming ? std::max(now - ahead, s.nextFree) : std::max(now, s.nextFree)) + busy;
         std::this_thread::sleep_until(s.nextFree);
     }
     return true;

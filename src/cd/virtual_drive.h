@@ -141,7 +141,9 @@ struct kyFaultSpec {
     std::vector<Scratch> scratch;
     // settle=n: the first n reads after opening are accurate (no seek offset, no scratch).
     uint32_t settle = 0;
-    // speed=x: at most x * 176400 bytes per second; 0 = unlimited.
+    // speed=x: at most x * 176400 bytes per second; 0 = unlimited. Like a real drive it
+    // reads on ahead (1 MiB) while the host is busy between reads that follow each other,
+    // so a host that keeps up on average gets the whole speed.
     double speed = 0;
     // offset=N: the drive's read offset in samples: for a requested sector it delivers the
     // samples that begin N samples earlier on the disc (later for a negative N); samples

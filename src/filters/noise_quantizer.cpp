@@ -5,6 +5,9 @@
 #include <cstring>
 #include <new>
 #include <vector>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace {
 // Eight floats, as one AVX register or two SSE ones, whichever the code is built for.
@@ -128,13 +131,118 @@ void kyShapedNoiseQuantizerBase::prepareTaps() {
     return static_cast<int32_t>(n - static_cast<int64_t>(offset));
 }
 
+namespace {
+// The sum of olderSum() over a compile-time number of taps, with the first eight errors
+// (the newest ones, stored by the samples just before) taken from a register instead of
+// memory: a vector load that overlaps a store still in flight waits for that store to
+// reach the cache, and that wait sat on the chain from one sample to the next.
+// The terms and their order are those of olderSum().
+template <uint32_t kTaps>
+[[gnu::always_inline]] inline float olderSumFixed(const float* taps, Lanes newest, const float* e) {
+    Lanes t;
+    std::memcpy(&t, taps, sizeof t);
+    Lanes acc = t * newest;
+    for (uint32_t k = 8; k < kTaps; k += 8) {
+        Lanes x;
+        std::memcpy(&t, taps + k, sizeof t);
+        std::memcpy(&x, e + k, sizeof x);
+        acc += t * x;
+    }
+    // ((a0 + a4) + (a2 + a6)) + ((a1 + a5) + (a3 + a7)) with two vector additions.
+    typedef float Half __attribute__((vector_size(16)));
+    const Half lo = __builtin_shufflevector(acc, acc, 0, 1, 2, 3);
+    const Half hi = __builtin_shufflevector(acc, acc, 4, 5, 6, 7);
+    const Half pairs = lo + hi; // a0+a4, a1+a5, a2+a6, a3+a7
+    const Half quads = pairs + __builtin_shufflevector(pairs, pairs, 2, 3, 0, 1);
+    return quads[0] + quads[1];
+}
+
+// What quantizeShaped() computes for depths up to 16 bits, frame by frame, with the state
+// held in registers: the generator, each channel's newest error and the eight before it.
+// The clamps are minimum and maximum (which send NaN the same way as the comparisons).
+// max(t, 0), 0 for NaN.
+[[gnu::always_inline]] inline float atLeastZero(float t) {
+#if defined(__SSE__)
+    return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(t), _mm_setzero_ps()));
+#else
+    return t > 0.0f ? t : 0.0f;
+#endif
+}
+
+template <uint32_t kTaps, uint32_t kChannels>
+[[gnu::always_inline]] inline void
+shapeFrames16(uint32_t& randomState, float scale, uint32_t offset, uint32_t order,
+              const float* coefs, const float* older, float* rings, uint32_t ringStride,
+              uint32_t* position, const float* const* planes, uint32_t first, uint32_t frames,
+              int32_t* out) {
+    uint32_t state = randomState;
+    float newest[kChannels];
+    Lanes before[kChannels];
+    uint32_t pos[kChannels];
+    for (uint32_t c = 0; c < kChannels; ++c) {
+        pos[c] = position[c];
+        const float* e = rings + size_t(c) * ringStride + pos[c];
+        newest[c] = e[0];
+        std::memcpy(&before[c], e + 1, sizeof(Lanes));
+    }
+    const float c0 = coefs[0];
+    const float top = static_cast<float>(offset) * 2.0f - 1.0f;
+    const int32_t bias = static_cast<int32_t>(offset);
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint32_t c = 0; c < kChannels; ++c) {
+            state = state * 140359821u + 1u;
+            const float u1 = static_cast<float>(state) * 2.3283064365386963e-10f - 0.5f;
+            state = state * 140359821u + 1u;
+            const float u2 = static_cast<float>(state) * 2.3283064365386963e-10f - 0.5f;
+            float* ring = rings + size_t(c) * ringStride;
+            const float* e = ring + pos[c];
+            const float feedback = c0 * newest[c] + olderSumFixed<kTaps>(older, before[c], e + 1);
+            const float x = planes[c][first + i];
+            const float vs = static_cast<float>(static_cast<double>((x + 1.0f) * scale)) - feedback;
+            const float t = vs + (u1 + u2) + 0.5f;
+            // 0 for t < 0 and NaN, the top for t >= top + 1, else trunc(t).
+            const float nf = __builtin_truncf(std::min(atLeastZero(t), top));
+            const float err = std::min(std::max(-1.5f, nf - vs), 1.5f);
+            uint32_t p = pos[c];
+            p = p == 0 ? order - 1 : p - 1;
+            pos[c] = p;
+            ring[p] = err;
+            ring[p + order] = err;
+            before[c] =
+                __builtin_shufflevector(before[c], Lanes{newest[c]}, 8, 0, 1, 2, 3, 4, 5, 6);
+            newest[c] = err;
+            *out++ = static_cast<int32_t>(nf) - bias;
+        }
+    }
+    randomState = state;
+    for (uint32_t c = 0; c < kChannels; ++c) position[c] = pos[c];
+}
+} // namespace
+
 // Built twice where the compiler can: with AVX the eight lanes are one register.
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx", "default")))
+__attribute__((target_clones("avx2", "avx", "default")))
 #endif
 void kyShapedNoiseQuantizerBase::shapeFrames(kyShapedNoiseQuantizerBase& q,
                                              const float* const* planes, uint32_t channels,
                                              uint32_t first, uint32_t frames, int32_t* out) {
+    // The usual case, stereo or mono 16-bit through the 95-tap filter, runs without a call
+    // per sample and with its state in registers.
+    constexpr uint32_t kTaps = (kyShapedNoiseMDQuantizer::kOrder - 1 + 7) / 8 * 8;
+    if (q.m_buffer && q.bits <= 16 && q.m_olderTaps == kTaps && channels == q.m_channels &&
+        (channels == 1 || channels == 2)) {
+        // Called directly, not through a lambda: a lambda that is not inlined is built
+        // for the default instruction set, not the clone's.
+        if (channels == 2)
+            shapeFrames16<kTaps, 2>(q.randomState, q.scale, q.offset, q.m_order, q.m_coefs,
+                                    q.m_older, q.m_buffer.get(), q.m_ringStride, q.m_position.get(),
+                                    planes, first, frames, out);
+        else
+            shapeFrames16<kTaps, 1>(q.randomState, q.scale, q.offset, q.m_order, q.m_coefs,
+                                    q.m_older, q.m_buffer.get(), q.m_ringStride, q.m_position.get(),
+                                    planes, first, frames, out);
+        return;
+    }
     for (uint32_t i = 0; i < frames; ++i)
         for (uint32_t c = 0; c < channels; ++c) *out++ = q.quantizeShaped(c, planes[c][first + i]);
 }

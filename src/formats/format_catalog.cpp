@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Each format module's registration. They run in this order at start-up (the order only
@@ -214,7 +215,17 @@ kyError kyFormatCatalog::CreateWriter(kyWriterFilter*& writer, const char* fileN
     }
     const kyFormatEntry* e = Entry(formatIndex);
     if (!e || !e->writer) return KYERR_INVALID_PARAMETER;
-    int fd = ::open(fileName, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Truncated only when not empty already (the usual case: the temporary file a rip has
+    // just made): on ext4 truncating a file to nothing makes its close start writing the
+    // whole file back there and then, in the writer's time.
+    int fd = ::open(fileName, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_size != 0) && ::ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        fd = -1;
+    }
     if (fd < 0) {
         kySetErrorReason(KYERR_CREATE_FILE, errno);
         return KYERR_CREATE_FILE;

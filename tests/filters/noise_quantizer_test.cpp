@@ -346,12 +346,26 @@ TEST(NoiseQuantizers, RegroupedFeedbackDiffersFromThePreviousFormOnlyInRounding)
         EXPECT_LE(worstNew, worstRef + 2);
     }
 
-    // Blocks and single calls: the same integers.
-    kyShapedNoiseMDQuantizer a(16, 2, rate), b(16, 2, rate);
-    std::vector<int32_t> blocks(size_t(44100) * 2);
-    const float* planes[2] = {music[0].data(), music[1].data()};
-    a.quantizeFrames(planes, 2, 0, 44100, blocks.data());
-    for (uint32_t i = 0; i < 44100; ++i)
-        for (uint32_t c = 0; c < 2; ++c)
-            ASSERT_EQ(blocks[size_t(i) * 2 + c], b.quantize(c, music[c][i])) << i;
+    // Blocks and single calls: the same integers, mono and stereo, in blocks of odd sizes,
+    // through clipping, infinities and NaN (the block form clamps with minimum and maximum,
+    // the single calls with comparisons).
+    std::vector<float> wild[2] = {music[0], music[1]};
+    for (int c = 0; c < 2; ++c)
+        for (uint32_t i = 0; i < 44100; ++i) {
+            if (i % 997 == 5) wild[c][i] = NAN;
+            if (i % 1499 == 7) wild[c][i] = c ? -INFINITY : INFINITY;
+            if (i >= 20000 && i < 22000) wild[c][i] *= 3.5f; // clips on every peak
+        }
+    for (uint32_t channels : {1u, 2u}) {
+        kyShapedNoiseMDQuantizer a(16, channels, rate), b(16, channels, rate);
+        std::vector<int32_t> blocks(size_t(44100) * channels);
+        const float* planes[2] = {wild[0].data(), wild[1].data()};
+        for (uint32_t at = 0, step = 1; at < 44100; at += step, step = step * 3 % 1001 + 1)
+            a.quantizeFrames(planes, channels, at, std::min<uint32_t>(step, 44100 - at),
+                             blocks.data() + size_t(at) * channels);
+        for (uint32_t i = 0; i < 44100; ++i)
+            for (uint32_t c = 0; c < channels; ++c)
+                ASSERT_EQ(blocks[size_t(i) * channels + c], b.quantize(c, wild[c][i]))
+                    << channels << " " << i;
+    }
 }

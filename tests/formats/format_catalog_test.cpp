@@ -4,6 +4,7 @@
 #include "formats/writer_filter.h"
 #include "support/chain_helpers.h"
 #include "support/codec_test_files.h"
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -165,6 +166,18 @@ TEST(FormatCatalog, CreateWriterChoosesDefaultsAndFailsCleanly) {
     EXPECT_EQ(cat().CreateWriter(w, dir.path("a.xyz").c_str(), "", -2), KYERR_FILE_FORMAT);
     EXPECT_EQ(cat().CreateWriter(w, dir.path("a.wav").c_str(), "", 9999), KYERR_INVALID_PARAMETER);
     EXPECT_EQ(cat().CreateWriter(w, dir.path("nodir/a.wav").c_str(), "", -2), KYERR_CREATE_FILE);
+    // An existing file is written afresh: none of what it held stays behind, whether it was
+    // long or empty (as the temporary file of a rip is).
+    for (size_t before : {size_t(100000), size_t(0)}) {
+        const std::string path = dir.path("old.wav");
+        ASSERT_TRUE(kytest::writeFile(path, std::vector<uint8_t>(before, 'x')));
+        ASSERT_EQ(cat().CreateWriter(w, path.c_str(), "", -2), KY_OK);
+        delete w;
+        const std::vector<uint8_t> after = kytest::readFile(path);
+        EXPECT_LT(after.size(), size_t(1000)) << before;
+        EXPECT_TRUE(std::search_n(after.begin(), after.end(), 4, uint8_t('x')) == after.end())
+            << before;
+    }
 
     // Without "PCM 16-bit" in the list, the middle item (n / 2, every item counted).
     kyFormatEntry e{"x", "X"};
