@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kRecent = RipSettings::kRecentDirectories;
 constexpr std::string_view kReadOffsetPrefix = "iReadOffset.";
+constexpr std::string_view kSubQBiasPrefix = "iSubQBias.";
 
 // Copies as many bytes of the stored value over the field as the field holds, whatever
 // the stored type; the rest of the field keeps its default.
@@ -190,15 +191,22 @@ bool loadSettings(RipSettings& s, SettingsLoadReport* report, const std::string&
     s.iEncoderThreads = std::clamp(s.iEncoderThreads, 0, RipSettings::kMaxEncoderThreads);
     readRaw(store, "iEncoderQueueMiB", s.iEncoderQueueMiB);
     s.iEncoderQueueMiB = std::clamp(s.iEncoderQueueMiB, 0, RipSettings::kMaxEncoderQueueMiB);
-    for (const std::string& name : store.names()) {
-        if (name.size() <= kReadOffsetPrefix.size() ||
-            !std::equal(kReadOffsetPrefix.begin(), kReadOffsetPrefix.end(), name.begin(),
-                        [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
-            continue;
-        int32_t offset = 0;
-        readRaw(store, name.c_str(), offset);
-        setReadOffset(s, name.substr(kReadOffsetPrefix.size()), offset);
-    }
+    // Values kept per drive: "<prefix><drive's key>".
+    auto perDrive = [&](std::string_view prefix, auto keep) {
+        for (const std::string& name : store.names()) {
+            if (name.size() <= prefix.size() ||
+                !std::equal(prefix.begin(), prefix.end(), name.begin(),
+                            [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+                continue;
+            int32_t value = 0;
+            readRaw(store, name.c_str(), value);
+            keep(name.substr(prefix.size()), value);
+        }
+    };
+    perDrive(kReadOffsetPrefix,
+             [&](const std::string& drive, int32_t v) { setReadOffset(s, drive, v); });
+    perDrive(kSubQBiasPrefix,
+             [&](const std::string& drive, int32_t v) { setSubQBias(s, drive, v); });
     readNarrow(store, "szDBServer", s.szDBServer);
     readNarrow(store, "szDBProxy", s.szDBProxy);
     readNarrow(store, "szDBEmail", s.szDBEmail);
@@ -281,8 +289,18 @@ bool saveSettings(const RipSettings& s, const std::string& storePath) {
     writeFlag(store, "bKeepPreEmphasis", s.bKeepPreEmphasis);
     store.setDword("iEncoderThreads", static_cast<uint32_t>(s.iEncoderThreads));
     store.setDword("iEncoderQueueMiB", static_cast<uint32_t>(s.iEncoderQueueMiB));
-    for (const auto& [key, offset] : s.readOffsets)
-        store.setDword(std::string(kReadOffsetPrefix) + key, static_cast<uint32_t>(offset));
+    // Values kept per drive are written anew: loading took every stored one into the
+    // record, so one it no longer holds was reset (or, a bias, contradicted by the drive).
+    auto savePerDrive = [&](std::string_view prefix, const std::map<std::string, int32_t>& kept) {
+        for (const std::string& name : store.names())
+            if (name.size() >= prefix.size() &&
+                kyEqualsNoCaseAscii(std::string_view(name).substr(0, prefix.size()), prefix))
+                store.remove(name);
+        for (const auto& [key, value] : kept)
+            store.setDword(std::string(prefix) + key, static_cast<uint32_t>(value));
+    };
+    savePerDrive(kReadOffsetPrefix, s.readOffsets);
+    savePerDrive(kSubQBiasPrefix, s.subQBiases);
     // Single-byte texts are kept as UTF-8 in the store file.
     store.setString("szDBServer",
                     kySingleByteToUtf8(s.szDBServer.substr(0, RipSettings::kDbTextBytes)));
@@ -330,6 +348,23 @@ void setReadOffset(RipSettings& s, const std::string& vendorProduct, int32_t sam
     std::erase_if(s.readOffsets,
                   [&](const auto& entry) { return folded(entry.first) == folded(key); });
     s.readOffsets[key] = std::clamp<int32_t>(samples, -5880, 5880);
+}
+
+std::optional<int32_t> subQBiasFor(const RipSettings& s, const std::string& vendorProduct) {
+    const std::string key = readOffsetKey(vendorProduct);
+    if (key.empty()) return std::nullopt;
+    for (const auto& [k, bias] : s.subQBiases)
+        if (folded(k) == folded(key)) return bias;
+    return std::nullopt;
+}
+
+void setSubQBias(RipSettings& s, const std::string& vendorProduct, std::optional<int32_t> sectors) {
+    const std::string key = readOffsetKey(vendorProduct);
+    if (key.empty()) return;
+    std::erase_if(s.subQBiases,
+                  [&](const auto& entry) { return folded(entry.first) == folded(key); });
+    if (sectors && *sectors >= -RipSettings::kMaxSubQBias && *sectors <= RipSettings::kMaxSubQBias)
+        s.subQBiases[key] = *sectors;
 }
 
 void addRecentDirectory(RipSettings& s, const std::string& path) {

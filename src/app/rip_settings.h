@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct RipSettings {
     static constexpr size_t kRecentDirectories = 16;
     static constexpr int32_t kMaxEncoderThreads = 64;
     static constexpr int32_t kMaxEncoderQueueMiB = 65536;
+    static constexpr int32_t kMaxSubQBias = 75;
 
     std::string szOutDir; // ends with "/" (the music folder by default)
     std::string szFileFormat = "Microsoft wave format";
@@ -90,6 +92,10 @@ struct RipSettings {
     // iReadOffset of each drive, in samples (-5880..5880), by the drive's vendor and
     // product (see readOffsetKey); stored as "iReadOffset.<key>".
     std::map<std::string, int32_t> readOffsets;
+    // How far each drive's Q sub-channel is off from its audio, in sectors (where its Q
+    // places a read, less where the audio does; -75..75), as its rips have learned it, by
+    // the same key as readOffsets; stored as "iSubQBias.<key>".
+    std::map<std::string, int32_t> subQBiases;
     bool bEjectWhenDone = true;
     bool bExitWhenDone = false; // read at start-up, never saved
     std::string szDBServer = "gnudb.gnudb.org";
@@ -138,6 +144,13 @@ std::string readOffsetKey(const std::string& vendorProduct);
 int32_t readOffsetFor(const RipSettings& settings, const std::string& vendorProduct);
 // Stores a drive's read offset (clamped to -5880..5880); a drive without a name gets none.
 void setReadOffset(RipSettings& settings, const std::string& vendorProduct, int32_t samples);
+
+// The Q sub-channel bias learned for a drive, if any.
+std::optional<int32_t> subQBiasFor(const RipSettings& settings, const std::string& vendorProduct);
+// Keeps (or, with none, forgets) a drive's Q sub-channel bias; a drive without a name, or a
+// bias beyond kMaxSubQBias, gets none.
+void setSubQBias(RipSettings& settings, const std::string& vendorProduct,
+                 std::optional<int32_t> sectors);
 
 // Puts `path` at the head of the recent directories: an entry equal to it without regard
 // to letter case is taken out first, and the oldest is dropped when all 16 are in use.

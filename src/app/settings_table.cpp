@@ -344,11 +344,17 @@ bool compressionParse(RipSettings& s, std::string_view v, std::string& error) {
     return true;
 }
 
-std::string readOffsetsText(const RipSettings& s) {
+std::string perDriveText(const std::map<std::string, int32_t>& values) {
     std::string text;
-    for (const auto& [drive, offset] : s.readOffsets)
-        text += (text.empty() ? "" : "; ") + drive + ": " + std::to_string(offset);
+    for (const auto& [drive, value] : values)
+        text += (text.empty() ? "" : "; ") + drive + ": " + std::to_string(value);
     return text;
+}
+std::string readOffsetsText(const RipSettings& s) {
+    return perDriveText(s.readOffsets);
+}
+std::string subQBiasesText(const RipSettings& s) {
+    return perDriveText(s.subQBiases);
 }
 
 // ---- the table -------------------------------------------------------------------------
@@ -577,6 +583,23 @@ std::vector<kySettingInfo> makeTable() {
                                         });
                  },
                  [](RipSettings& s) { s.readOffsets.clear(); }, false});
+    t.push_back({"iSubQBias",
+                 "How far each drive's Q sub-channel is off from its audio in sectors, by the "
+                 "drive's name (learned from rips, so that the Q can place a start)",
+                 "nothing: it is learned from rips whose starts the audio confirms", Kind::Text,
+                 subQBiasesText, subQBiasesText,
+                 [](RipSettings&, std::string_view, std::string& error) {
+                     error = "is learned from rips whose starts the audio confirms";
+                     return false;
+                 },
+                 [](const RipSettings& s) {
+                     return std::all_of(s.subQBiases.begin(), s.subQBiases.end(),
+                                        [](const auto& b) {
+                                            return b.second >= -RipSettings::kMaxSubQBias &&
+                                                   b.second <= RipSettings::kMaxSubQBias;
+                                        });
+                 },
+                 [](RipSettings& s) { s.subQBiases.clear(); }, false});
     t.push_back(rangeSetting<&RipSettings::iEncoderThreads, 0, RipSettings::kMaxEncoderThreads>(
         "iEncoderThreads",
         "Encoder threads beside the reading, and files converted at once (0: one per core; 1: "

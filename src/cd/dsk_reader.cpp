@@ -184,7 +184,7 @@ bool kyDskReader::OpenDrive(uint32_t number) {
     m_maxSpeed = maxSpeed;
     m_firstRead = true;
     m_subQDelivered = true;
-    m_subQTrusted = true;
+    m_subQBias = kySubQBias{};
     ForgetReadHistory();
     SetTrackRange(m_toc.firstTrack, m_toc.lastTrack);
     return true;

@@ -25,11 +25,12 @@
 // confirmed before it (the first one, one picked out of order) is confirmed by a vote of
 // reads approaching it from different points (kyLandingVote). Where the vote cannot decide
 // (a drive that lands off nearly every time), the Q sub-channel the drive delivers with
-// the audio tells where each read really landed; it places the start only when it agrees
-// with itself across reads that landed apart and with what the audio shows, and a drive
-// whose Q once contradicts a placement the audio confirmed is not asked again. What cannot
-// be confirmed is still delivered, but reported (Report()): the file is then "suspect",
-// never "good".
+// the audio tells where each read really landed, less the drive's Q bias (kySubQBias,
+// learned from starts the vote did confirm, or stored from earlier sessions): it places
+// the start only when that bias is known, and when the Q agrees with itself across reads
+// that landed apart and with what the audio shows. A drive whose Q once contradicts what
+// the audio confirmed is not asked again. What cannot be confirmed is still delivered,
+// but reported (Report()): the file is then "suspect", never "good".
 //
 // The drive's read offset (samples, AccurateRip's sign: a drive with offset +N delivers,
 // for a requested sector, samples that begin N samples earlier on the disc) is corrected:
@@ -46,6 +47,7 @@
 #include "cd/disc_toc.h"
 #include "cd/dsk_reader_mode.h"
 #include "cd/read_report.h"
+#include "cd/sub_channel.h"
 #include "core/filter.h"
 #include "core/sample_block.h"
 #include <chrono>
@@ -162,6 +164,12 @@ public:
     // or fill it with silence, report it and go on.
     void SetContinueOnReadError(bool on) { m_continueOnReadError = on; }
     bool ContinueOnReadError() const { return m_continueOnReadError; }
+    // The open drive's Q bias in sectors (where its Q places a read, less where the audio
+    // does), as an earlier session learned it: Q may place starts from the first one on,
+    // until a start the audio confirms says otherwise. Forgotten when a drive is opened.
+    void SetSubQBias(int32_t sectors) { m_subQBias.Assume(sectors); }
+    // What the starts read so far (and SetSubQBias) tell of the open drive's Q bias.
+    const kySubQBias& SubQBias() const { return m_subQBias; }
 
     // What the run that was started last found out (reset by Prepare and RunInterleaved).
     const kyReadReport& Report() const { return m_report; }
@@ -355,10 +363,10 @@ private:
     uint32_t m_requestEnd = 0;
     bool m_streamKnown = false;
     int32_t m_streamOffset = 0;
-    // The open drive's Q sub-channel with audio: whether it delivers any, and whether it
-    // may still place a start (it never contradicted one the audio confirmed).
+    // The open drive's Q sub-channel with audio: whether it delivers any, and how far it
+    // is off from the audio.
     bool m_subQDelivered = true;
-    bool m_subQTrusted = true;
+    kySubQBias m_subQBias;
     std::set<uint32_t> m_bad; // drive sectors that never read
     std::optional<uint32_t> m_failedDrive;
 

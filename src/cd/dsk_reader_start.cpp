@@ -12,13 +12,14 @@
 // A drive that lands off nearly every time spreads its landings so that none wins. The
 // reads then also bring the Q sub-channel, which tells where the head really was: the
 // walk's landing follows from each read's Q and the distance the audio shows between that
-// read and the walk. It places the walk only when every read's Q tells the same, across at
-// least two different landings, and when the audio does not speak against it
-// (kyLandingVote::supports). A drive
-// whose Q disagrees with a landing the vote did confirm (a drive may deliver Q a sector off
-// from the audio) never places a start by it again while it is open. A drive whose Q is
-// off by the same amount on every read, and that nearly never lands right, cannot be told
-// by any read from one whose read offset is off by that many sectors.
+// read and the walk. But a drive may deliver its Q a few sectors off from its audio, the
+// same few every time, and then no read of a start that the audio cannot place tells that
+// apart from where the drive landed. So every start the vote does place tells how far the
+// Q is off (kySubQBias), and the Q places the walk only for a drive whose bias is known
+// that way (here or in an earlier session), taking the bias off, when every read's Q tells
+// the same, across at least two different landings, and when the audio does not speak
+// against it (kyLandingVote::supports). A drive whose Q disagrees with itself or with its
+// bias at a start the vote placed never places a start by it again while it is open.
 #include "cd/cd_sector.h"
 #include "cd/dsk_reader.h"
 #include "cd/landing_vote.h"
@@ -65,8 +66,9 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
     const uint32_t ceiling = ceilingFor(x);
     const uint32_t s0 = x - std::min(kApproach, x - floor);
 
-    // Whether the reads bring the Q sub-channel along.
-    const bool askQ = m_subQDelivered && m_subQTrusted;
+    // Whether the reads bring the Q sub-channel along: to place the start, or to learn
+    // the bias from it.
+    const bool askQ = m_subQDelivered && !m_subQBias.Contradicted();
     std::vector<uint8_t> q;
 
     // The walk; its first read brings the Q (the later ones continue it).
@@ -208,13 +210,18 @@ kyError kyDskReader::confirmStart(uint32_t x, Lead& lead) {
     for (const Probe& p : probes)
         if (p.voted) qTells(p.byQ, p.delta);
     if (confirmed) {
-        // The audio has decided; a Q that tells otherwise is not to be relied on.
-        if (walkByQOffset && (!qAgrees || *walkByQOffset != walkOffset)) m_subQTrusted = false;
-    } else if (askQ && walkByQOffset && qAgrees && qLandings.size() >= 2 &&
-               vote.supports(*walkByQOffset)) {
+        // The audio has decided: how far the Q is off from it.
+        if (walkByQOffset) {
+            if (qAgrees)
+                m_subQBias.Observe(*walkByQOffset - walkOffset);
+            else
+                m_subQBias.Contradict();
+        }
+    } else if (askQ && m_subQBias.Known() && walkByQOffset && qAgrees && qLandings.size() >= 2 &&
+               vote.supports(*walkByQOffset - m_subQBias.Value())) {
         confirmed = true;
         placedByQ = true;
-        walkOffset = *walkByQOffset;
+        walkOffset = *walkByQOffset - m_subQBias.Value();
     }
     if (!confirmed && vote.count(walkOffset) < 4 * vote.count(0) + 8) walkOffset = 0;
     auto position = [&](uint32_t c) { return static_cast<int64_t>(s0) + walkOffset + c; };

@@ -125,3 +125,23 @@ kySubQLanding kyLandingBySubQ(const uint8_t* frames, uint32_t count, int64_t fir
     }
     return landing;
 }
+
+void kySubQBias::Observe(int32_t sectors) {
+    if (m_contradicted) return;
+    if ((m_agreeing > 0 && sectors != m_value) || sectors < -kLimit || sectors > kLimit) {
+        m_contradicted = true;
+        return;
+    }
+    m_value = sectors;
+    ++m_agreeing;
+}
+
+void kySubQBias::Assume(int32_t sectors) {
+    if (m_contradicted || sectors < -kLimit || sectors > kLimit) return;
+    if (m_agreeing > 0 && sectors != m_value) {
+        m_contradicted = true;
+        return;
+    }
+    m_value = sectors;
+    m_agreeing = std::max(m_agreeing, kKnown);
+}

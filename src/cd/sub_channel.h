@@ -46,3 +46,33 @@ struct kySubQLanding {
 // `frames` holds 16 bytes of formatted Q for each of `count` sectors asked for from
 // `firstLba` on.
 kySubQLanding kyLandingBySubQ(const uint8_t* frames, uint32_t count, int64_t firstLba);
+
+// What starts the audio confirmed tell of a drive's Q sub-channel: how many sectors later
+// than the audio it places a read (its bias). A drive may deliver Q a constant few sectors
+// off from the audio, and when it also lands off nearly every time, no single start can
+// tell that bias from a landing: only starts the audio places show it. The bias is known
+// after kKnown of them agree (or when an earlier session learned it) and none disagrees;
+// one that disagrees, or a Q that disagrees with itself at such a start, leaves it unknown
+// for as long as the drive stays open.
+class kySubQBias {
+public:
+    static constexpr uint32_t kKnown = 2;
+    static constexpr int32_t kLimit = 75; // larger biases are not taken (one second)
+
+    // A start the audio confirmed, whose Q placed it `sectors` later than the audio did.
+    void Observe(int32_t sectors);
+    // A start the audio confirmed whose reads' Q did not agree with each other.
+    void Contradict() { m_contradicted = true; }
+    // A bias learned in an earlier session: known unless this one has seen otherwise.
+    void Assume(int32_t sectors);
+    // The bias when known.
+    bool Known() const { return !m_contradicted && m_agreeing >= kKnown; }
+    int32_t Value() const { return m_value; }
+    // The Q was seen to disagree: a bias learned earlier is not to be kept.
+    bool Contradicted() const { return m_contradicted; }
+
+private:
+    int32_t m_value = 0;
+    uint32_t m_agreeing = 0;
+    bool m_contradicted = false;
+};

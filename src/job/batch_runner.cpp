@@ -822,6 +822,9 @@ void kyBatchRunner::Run() {
             ? m_source.DriveRecord(static_cast<uint32_t>(m_source.OpenDriveNumber()))
             : nullptr;
     m_source.SetReadOffset(drive ? readOffsetFor(m_settings, drive->vendorProduct) : 0);
+    // The drive's Q bias, as its earlier rips learned it: its starts check it again.
+    const std::string driveName = drive ? drive->vendorProduct : std::string();
+    if (const auto bias = subQBiasFor(m_settings, driveName)) m_source.SetSubQBias(*bias);
     m_cleaned.clear();
     chooseReadMode();
 
@@ -1006,6 +1009,14 @@ void kyBatchRunner::Run() {
     m_result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m_frontend.setStatus(summaryText());
+
+    // What the rips learned of the drive's Q is kept with its read offset; a bias its
+    // starts contradicted is dropped.
+    static_assert(kySubQBias::kLimit == RipSettings::kMaxSubQBias);
+    if (m_source.SubQBias().Known())
+        setSubQBias(m_settings, driveName, m_source.SubQBias().Value());
+    else if (m_source.SubQBias().Contradicted())
+        setSubQBias(m_settings, driveName, std::nullopt);
 
     if (m_settings.bEjectWhenDone && m_running) m_result.ejected = m_source.ToggleTray();
 

@@ -90,8 +90,9 @@ public:
     };
 
     // The source must have its drive open (iDevice names it in the labels). The settings
-    // are written to: szOutDir joins the recent directories, and "Replace All" sets
-    // bNoOverwritePrompt.
+    // are written to: szOutDir joins the recent directories, "Replace All" sets
+    // bNoOverwritePrompt, and the drive's Q sub-channel bias, as its starts have shown it,
+    // is kept under its name (and given to the source at the start of the next batch).
     kyBatchRunner(RipSettings& settings, DiscInfo& disc, kyDskReader& source,
                   kyBatchFrontend& frontend);
     ~kyBatchRunner();
@@ -240,8 +241,8 @@ private:
     kyError m_shownError = KY_OK;
     std::string m_shownDetail;
     std::set<std::string> m_cleaned; // folders rid of the leftovers of killed runs
-    kyCoverArtFiles m_cover; // the disc's front cover while the batch runs
-    std::string m_shownText; // the message shown, with the system's reason if known
+    kyCoverArtFiles m_cover;         // the disc's front cover while the batch runs
+    std::string m_shownText;         // the message shown, with the system's reason if known
     struct {
         double file = 0, before = 0, total = 0; // seconds of audio, for speed displays
     } m_lengths;

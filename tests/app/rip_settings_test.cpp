@@ -1,4 +1,5 @@
 #include "app/rip_settings.h"
+#include "app/settings_table.h"
 #include "platform/music_folder.h"
 #include "platform/settings_store.h"
 #include "support/codec_test_files.h"
@@ -322,4 +323,33 @@ TEST_F(RipSettingsTest, ReadOffsetsAreKeptPerDrive) {
     EXPECT_EQ(readOffsetFor(back, ""), 0);
     EXPECT_EQ(readStore(storePath()).find("iReadOffset.ASUS BW-16D1HT")->dword,
               static_cast<uint32_t>(-1164));
+
+    // Q sub-channel biases the rips learned are kept beside the offsets, by the same name;
+    // a bias no drive can have is not kept, and one a drive contradicted goes.
+    setSubQBias(back, "PLEXTOR  DVDR PX-716A", -2);
+    setSubQBias(back, "ASUS BW-16D1HT", 1);
+    setSubQBias(back, "HL-DT-ST DVDRAM GH24NSD1", 0);
+    setSubQBias(back, "TOO FAR", 76);
+    EXPECT_EQ(back.subQBiases.size(), 3u);
+    ASSERT_TRUE(saveSettings(back));
+    RipSettings biased;
+    loadSettings(biased);
+    EXPECT_EQ(subQBiasFor(biased, "plextor dvdr px-716a"), -2);
+    EXPECT_EQ(subQBiasFor(biased, "ASUS    BW-16D1HT"), 1);
+    EXPECT_EQ(subQBiasFor(biased, "HL-DT-ST DVDRAM GH24NSD1"), 0);
+    EXPECT_EQ(subQBiasFor(biased, "TOO FAR"), std::nullopt);
+    EXPECT_EQ(readOffsetFor(biased, "ASUS BW-16D1HT"), -1164);
+    setSubQBias(biased, "ASUS BW-16D1HT", std::nullopt);
+    // Resetting the offsets (as 'dskr-cli settings reset iReadOffset' does) removes them
+    // from the store too.
+    kyFindSetting("iReadOffset")->reset(biased);
+    ASSERT_TRUE(saveSettings(biased));
+    RipSettings after;
+    loadSettings(after);
+    EXPECT_EQ(subQBiasFor(after, "ASUS BW-16D1HT"), std::nullopt);
+    EXPECT_EQ(subQBiasFor(after, "PLEXTOR DVDR PX-716A"), -2);
+    EXPECT_TRUE(after.readOffsets.empty());
+    EXPECT_EQ(readStore(storePath()).find("iReadOffset.ASUS BW-16D1HT"), nullptr);
+    EXPECT_EQ(readStore(storePath()).find("iSubQBias.PLEXTOR DVDR PX-716A")->dword,
+              static_cast<uint32_t>(-2));
 }

@@ -427,6 +427,36 @@ TEST_F(CliTest, ReadOffsetIsCorrectedAndChecksummed) {
     EXPECT_NE(bad.err.find("--offset"), std::string::npos);
 }
 
+// A drive whose Q sub-channel is two sectors early: rips whose starts the audio confirms
+// learn that, --save keeps it for the drive, and the next rip's Q then places a start on a
+// drive that lands off nearly every time; without it that start is suspect.
+TEST_F(CliTest, TheQBiasLearnedForADriveIsKeptWithSave) {
+    const fs::path out = dir / "bias";
+    const std::string drift = ",qshift=1:-2..-2";
+    CliRun learn = run({"rip", "--demo", "--faults", "seed=2,seek=0.3:-9..9" + drift, "--mode",
+                        "jitter", "--tracks", "1,3", "--out", out.string(), "--save"});
+    ASSERT_EQ(learn.code, 0) << learn.err;
+    CliRun shown = run({"settings", "show", "iSubQBias", "--json"});
+    ASSERT_EQ(shown.code, 0) << shown.err;
+    EXPECT_EQ(json::parse(shown.out)["settings"][0]["value"], "Velmora Virtual CD-ROM: -2");
+
+    // clang-format off
+    const std::vector<std::string> landsOff = {
+        "rip", "--demo", "--faults", "seed=3,seek=0.95:-9..9" + drift, "--mode", "jitter",
+        "--tracks", "3", "--out", out.string(), "--overwrite", "replace", "--json"};
+    // clang-format on
+    CliRun placed = run(landsOff);
+    ASSERT_EQ(placed.code, 0) << placed.err;
+    const json f = json::parse(placed.out)["files"][0];
+    EXPECT_EQ(f["result"], "ok");
+    EXPECT_TRUE(wavData(f["path"].get<std::string>()) == imageTrack(*kyDiscImage::Demo(), 3));
+
+    ASSERT_EQ(run({"settings", "reset", "iSubQBias"}).code, 0);
+    CliRun unknown = run(landsOff);
+    EXPECT_EQ(unknown.code, 1) << unknown.err;
+    EXPECT_EQ(json::parse(unknown.out)["files"][0]["result"], "suspect");
+}
+
 // What could not be confirmed is kept but "suspect", named by position, and exits 1.
 TEST_F(CliTest, SuspectFilesAreNamedWithTheirPositions) {
     const fs::path out = dir / "suspect";

@@ -42,8 +42,11 @@ std::shared_ptr<kyDiscImage> makeRandomDisc(uint64_t seed, const RandomDiscShape
     std::vector<uint8_t> pcm;
     for (uint32_t t = 0; t < tracks; ++t) {
         const uint32_t sectors = rng.between(shape.minSectors, shape.maxSectors);
-        const uint32_t lead = rng.unit() < 0.35 ? rng.between(1, shape.maxSilence) : 0;
-        const uint32_t tail = rng.unit() < 0.35 ? rng.between(1, shape.maxSilence) : 0;
+        // (maxSilence 0: no track starts or ends in silence)
+        const uint32_t lead =
+            rng.unit() < 0.35 && shape.maxSilence ? rng.between(1, shape.maxSilence) : 0;
+        const uint32_t tail =
+            rng.unit() < 0.35 && shape.maxSilence ? rng.between(1, shape.maxSilence) : 0;
         starts.push_back(uint32_t(pcm.size() / 2352));
         const size_t base = pcm.size();
         pcm.resize(base + size_t(sectors) * 2352, 0);
@@ -56,8 +59,12 @@ std::shared_ptr<kyDiscImage> makeRandomDisc(uint64_t seed, const RandomDiscShape
         for (uint32_t f = from; f < to; ++f) {
             const double x = double(f) / 44100.0;
             const double noise = (rng.unit() - 0.5) * 0.06;
-            const double l = level * (0.5 * std::sin(2 * M_PI * f1 * x) + 0.3 * std::sin(2 * M_PI * f3 * x)) + noise;
-            const double r = level * (0.5 * std::sin(2 * M_PI * f2 * x) + 0.2 * std::sin(2 * M_PI * f1 * 1.5 * x)) - noise;
+            const double l =
+                level * (0.5 * std::sin(2 * M_PI * f1 * x) + 0.3 * std::sin(2 * M_PI * f3 * x)) +
+                noise;
+            const double r = level * (0.5 * std::sin(2 * M_PI * f2 * x) +
+                                      0.2 * std::sin(2 * M_PI * f1 * 1.5 * x)) -
+                             noise;
             const int16_t s[2] = {int16_t(std::lrint(l * 32767)), int16_t(std::lrint(r * 32767))};
             std::memcpy(&pcm[base + size_t(f) * 4], s, 4);
         }
