@@ -4,9 +4,9 @@
 # dskr-cli convert --out-dir -j 1 and -j 2. Wall time, processor time (user + system, the
 # machine may be shared), the speed in × real time and the speed-up of -j 2; the outputs of
 # the two runs are compared byte for byte.
-#   bench/convert_many.sh [BUILD_DIR]      (default build-rel, a Release build)
+#   bench/convert_many.sh [BUILD_DIR]      (default build, the Release build of the README)
 set -euo pipefail
-build=${1:-$(dirname "$0")/../build-rel}
+build=${1:-$(dirname "$0")/../${DSKR_BUILD_DIR:-build}}
 cli=$(readlink -f "$build/bin/dskr-cli")
 work=$(mktemp -d /tmp/dskr-convert-many-XXXXXX)
 trap 'rm -rf "$work"' EXIT
